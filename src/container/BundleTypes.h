@@ -1,0 +1,82 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// UnityRaw / UnityWeb (format 3) directory entry.
+struct Unity3D_RW_bundle {
+    std::string Name;
+    uint32_t Offset = 0; // relative to HeaderSize
+    uint32_t Size = 0;
+};
+
+struct LevelPair {
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;
+};
+
+struct Unity3D_RW_Structure {
+    uint32_t FileSize = 0;
+    uint32_t HeaderSize = 0;
+    uint32_t LevelsToDownload = 0;
+    uint32_t LevelCount = 0;
+    std::vector<LevelPair> Levels;
+    uint32_t EntryCount = 0;
+    std::vector<Unity3D_RW_bundle> Entries;
+};
+
+struct FSBlock {
+    uint32_t uncompressedSize = 0;
+    uint32_t compressedSize = 0;
+    std::array<uint8_t, 2> flags{}; // in file order: flags[1] is the lowest byte
+    uint8_t Storage() const { return flags[1]; }
+};
+
+// UnityFS (format 6) directory node.
+struct Unity3D_FS_bundle {
+    uint64_t Offset = 0; // in the uncompressed data
+    uint64_t Size = 0;
+    uint32_t Flags = 0;
+    std::string Name;
+};
+
+struct Unity3D_FS_Structure {
+    uint64_t TotalSize = 0;
+    uint32_t CompressedBlockInfoSize = 0;
+    uint32_t UncompressedBlockInfoSize = 0;
+    std::array<uint8_t, 4> Flags{}; // in file order: Flags[3] is the lowest byte
+    std::array<uint8_t, 16> Hash{};
+    uint32_t BlockCount = 0;
+    std::vector<FSBlock> Blocks;
+    uint32_t NodeCount = 0;
+    std::vector<Unity3D_FS_bundle> Nodes;
+};
+
+// The parsed bundle header of the archive opened last.
+struct Unity3D_Structure {
+    std::string Signature;
+    uint32_t FormatVersion = 0;
+    std::string PlayerVersion;
+    std::string EngineVersion;
+    Unity3D_RW_Structure RW;
+    Unity3D_FS_Structure FS;
+    bool blockInfoRewritten = false;
+    bool dataCompressed = false;
+    std::array<uint8_t, 4> savedFlags{};
+    std::array<uint8_t, 2> blockFlags{0x00, 0x40};
+    uint64_t headerEnd = 0;
+    uint64_t blocksStart = 0;
+    uint64_t afterVersionsPos = 0;
+    uint64_t listPos = 0;
+
+    bool IsBundleSignature() const {
+        return Signature == "UnityRaw" || Signature == "UnityWeb" || Signature == "UnityFS";
+    }
+    bool IsFormat3() const { return IsBundleSignature() && FormatVersion == 3; }
+    bool IsFormat6() const { return IsBundleSignature() && FormatVersion == 6; }
+};
+
+} // namespace kestrel

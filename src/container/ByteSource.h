@@ -1,0 +1,56 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// Random-access bytes with a name for error messages: a file opened read-only, or memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Copies up to n bytes from pos; returns how many were available.
+    virtual size_t ReadAt(uint64_t pos, void* dst, size_t n) const = 0;
+    const std::string& Name() const { return name_; }
+
+protected:
+    explicit ByteSource(std::string name) : name_(std::move(name)) {}
+
+private:
+    std::string name_;
+};
+
+class FileSource : public ByteSource {
+public:
+    // Throws KestrelError when the file cannot be opened.
+    static std::shared_ptr<FileSource> Open(const std::filesystem::path& path);
+    ~FileSource() override;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t pos, void* dst, size_t n) const override;
+
+private:
+    FileSource(std::string name, int fd, uint64_t size);
+    int fd_;
+    uint64_t size_;
+};
+
+class MemorySource : public ByteSource {
+public:
+    MemorySource(std::string name, std::vector<uint8_t> bytes)
+        : ByteSource(std::move(name)), bytes_(std::move(bytes)) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    size_t ReadAt(uint64_t pos, void* dst, size_t n) const override;
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+} // namespace kestrel

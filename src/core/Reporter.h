@@ -1,0 +1,35 @@
+#pragma once
+#include <string>
+
+namespace kestrel {
+
+// Everything the core tells a person goes through this interface; the window, the command line
+// and the tests each implement it.
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    // A per-object notice: a message box in the window, a stdout line on the command line.
+    virtual void Notice(const std::string& text) = 0;
+    // A text shown in both modes (the export error dialog, a missing resource file): a message
+    // box in the window, a stderr line on the command line.
+    virtual void Alert(const std::string& text) = 0;
+    // A progress line of a command-line task (an item path, "Export archive: ..."); the window
+    // drops these.
+    virtual void ProgressLine(const std::string& text) = 0;
+    // Percentage of a long operation, 0 to 100.
+    virtual void Progress(int percent) = 0;
+    // Lets the window process pending events during a long operation.
+    virtual void Breathe() = 0;
+};
+
+// Drops everything; for callers that want no output.
+class SilentReporter : public Reporter {
+public:
+    void Notice(const std::string&) override {}
+    void Alert(const std::string&) override {}
+    void ProgressLine(const std::string&) override {}
+    void Progress(int) override {}
+    void Breathe() override {}
+};
+
+} // namespace kestrel

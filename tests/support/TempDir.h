@@ -1,0 +1,29 @@
+#pragma once
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrel::test {
+
+// A fresh directory under the system temp directory, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string ReadFileText(const std::filesystem::path& path);
+std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+
+// ../shared/samples, or empty when absent (tests then skip with a message).
+std::filesystem::path SamplesDir();
+
+} // namespace kestrel::test

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::fputs("demo builder not ready\n", stderr);
+    return 1;
+}
