@@ -1,6 +1,7 @@
 #pragma once
 #include "assets/AssetsTypes.h"
 #include "container/ByteSource.h"
+#include "container/Reader.h"
 #include "core/Reporter.h"
 
 #include <cstdint>
@@ -26,6 +27,29 @@ void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t as
 // file; a damaged file raises KestrelError naming the file and the offset.
 AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                        const ParseOptions& options);
+
+// The steps of ParseAssets, for callers that rebuild or inspect a file.
+
+// The leading integer of an engine version text ("5.6.3p1" gives 5); when the text before the
+// first "." is no integer: 2 for formats 5 and 6 (which carry no text), 4 for 9 and 14, 5 for 15,
+// and 0 (not an assets file) otherwise.
+int32_t EngineMajorVersionOf(const std::string& engineVersion, int32_t formatVersion);
+
+// Object-table word positions of a format version; wordCount 0 when no table is read
+// (formats below 5, 10 to 13, above 15).
+RowLayout RowLayoutFor(int32_t formatVersion);
+
+// Steps over `count` old-style type tree nodes and their children.
+void SkipTypeNode(Reader& r, uint64_t count);
+
+// With `r` just after typeCount (file.typeTreeFlag and file.typeCount set), leaves `r` at the
+// object count. For formats 14 and 15 with type trees the object table is searched for; false
+// when it was not found ("Error: Not find offsets." was reported) and nothing more may be read.
+bool SkipTypeMetadata(Reader& r, AssetsFile& file, const ParseOptions& options);
+
+// With `r` at file.tableStart, builds file.items for file.objectCount objects. Raises when the
+// table or an object lies outside the file.
+void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options);
 
 // Writes list row `listIndex` from object `objectIndex`.
 void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex);

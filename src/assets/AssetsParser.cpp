@@ -1,0 +1,28 @@
+#include "assets/AssetsParser.h"
+
+#include "container/Reader.h"
+
+namespace kestrel {
+
+AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
+                       const ParseOptions& options) {
+    AssetsFile file;
+    ReadAssetsHeader(work, assetsBase, file);
+    if (file.header.EngineMajorVersion == 0 || file.layout.wordCount == 0) return file;
+
+    const int32_t format = file.header.formatVersion;
+    Reader r(work, file.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    r.Seek(file.header.afterPlatformPos, "type metadata");
+    if (format >= 10) file.typeTreeFlag = r.U8("type tree flag");
+    file.typeCount = r.I32("type count");
+    if (!SkipTypeMetadata(r, file, options)) return file;
+
+    file.objectCount = r.U32("object count");
+    // From format 10 on the table starts on a multiple of 4 counted from the assets file start.
+    if (format >= 10) r.Seek(assetsBase + AlignUp4(r.Pos() - assetsBase), "object table");
+    file.tableStart = r.Pos();
+    ParseObjectTable(r, file, options);
+    return file;
+}
+
+} // namespace kestrel

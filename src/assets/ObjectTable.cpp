@@ -1,0 +1,219 @@
+#include "assets/AssetsParser.h"
+
+#include "assets/ObjectProbes.h"
+#include "assets/Vocabulary.h"
+#include "container/Reader.h"
+
+#include <charconv>
+#include <string_view>
+#include <unordered_map>
+
+namespace kestrel {
+
+namespace {
+
+// Names longer than this are not names: the object gets a fallback name and no probe runs.
+constexpr uint32_t kMaxNameLength = 256;
+
+std::string Decimal(int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return std::string(digits, end);
+}
+
+// At least five digits with leading zeros, as in "level0_00001.tex".
+std::string FiveDigits(uint32_t value) {
+    std::string digits = Decimal(value);
+    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
+    return digits;
+}
+
+// Removes the characters that cannot stand in a file name: NUL, control codes and \ / : * ? " < >
+// |.
+std::string CleanName(std::string_view name) {
+    static constexpr std::string_view kForbidden = "\\/:*?\"<>|";
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 32 || kForbidden.find(c) != std::string_view::npos) continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string LowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+uint32_t WordAt(const std::vector<uint8_t>& table, size_t index, bool big) {
+    const uint32_t b0 = table[index * 4], b1 = table[index * 4 + 1], b2 = table[index * 4 + 2],
+                   b3 = table[index * 4 + 3];
+    return big ? (b0 << 24) | (b1 << 16) | (b2 << 8) | b3
+               : (b3 << 24) | (b2 << 16) | (b1 << 8) | b0;
+}
+
+// Naming state that runs through the whole table: the per-class occurrence counts and the
+// number of earlier named objects for each lower-cased export name.
+struct TableNaming {
+    std::unordered_map<int32_t, uint32_t> occurrences;
+    std::unordered_map<std::string, uint32_t> namedCount;
+};
+
+// Reads the name field and runs the probes of an object whose class has an extension.
+void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
+                const ByteSource& source, const ParseOptions& options, TableNaming& naming) {
+    ObjectRow& row = file.items.rows[i];
+    const bool big = file.header.BigEndianFlag == 1;
+    const ObjectBytes object(source, file.DataOffset + row.ObjOffset, row.ObjSize, big);
+    const std::string fallbackBase = options.innerFileName + "_" + FiveDigits(row.occurrence);
+    std::string& exportName = file.items.ExportName[i];
+
+    const auto length = object.Word(0);
+    // A name whose bytes or padding would run past the object is taken as no name at all.
+    if (!length || *length > kMaxNameLength || AlignUp4(*length) + 4 > row.ObjSize) {
+        exportName = fallbackBase + classExtension;
+        return;
+    }
+    std::string name(*length, '\0');
+    object.Read(4, name.data(), name.size());
+    row.NameHeaderSize = static_cast<uint32_t>(AlignUp4(*length) + 4);
+
+    ProbeResult probe =
+        ProbeObject(row.ClassID, object, row.NameHeaderSize, classExtension, options.fontAsObject);
+    row.PayloadOffset = probe.payloadOffset;
+    row.PayloadSize = probe.payloadSize;
+    if (probe.textureFormat || row.ClassID == 28 || row.ClassID == 89 || row.ClassID == 186) {
+        TType_info& type = file.items.types[i];
+        type.TextureFormat = probe.textureFormat.value_or(0);
+        type.name += " " + TextureFormatName(type.TextureFormat);
+    }
+
+    if (*length == 0) {
+        exportName = fallbackBase + probe.extension;
+    } else {
+        exportName = CleanName(name) + probe.extension;
+    }
+    // Only objects with a name field take part in the duplicate count; those without one got a
+    // unique fallback name.
+    uint32_t& earlier = naming.namedCount[LowerAscii(exportName)];
+    if (*length != 0) row.duplicateNumber = earlier;
+    ++earlier;
+}
+
+void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, const Reader& r,
+             TableNaming& naming) {
+    const RowLayout& layout = file.layout;
+    const bool big = file.header.BigEndianFlag == 1;
+    ObjectRow& row = file.items.rows[i];
+    row.words.resize(layout.wordCount);
+    for (uint32_t w = 0; w < layout.wordCount; ++w) {
+        row.words[w] = WordAt(table, i * layout.wordCount + w, big);
+    }
+    row.ObjOffset = row.words[layout.objOffset];
+    row.ObjSize = row.words[layout.objSize];
+    row.ClassID = static_cast<int32_t>(row.words[layout.classId]);
+    row.secondTypeWord = row.words[layout.secondType];
+    row.occurrence = ++naming.occurrences[row.ClassID];
+
+    const uint64_t start = file.DataOffset + row.ObjOffset;
+    if (start > r.End() || row.ObjSize > r.End() - start) {
+        r.Fail(start, "object data",
+               "object " + Decimal(static_cast<int64_t>(i)) + " of " + Decimal(row.ObjSize) +
+                   " bytes lies outside the file");
+    }
+}
+
+void ReportProgress(const ParseOptions& options, size_t done, size_t total, int& lastPercent) {
+    if (!options.fillListRows || options.reporter == nullptr) return;
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent == lastPercent) return;
+    lastPercent = percent;
+    options.reporter->Progress(percent);
+    options.reporter->Breathe();
+}
+
+} // namespace
+
+void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) {
+    ItemTable& items = file.items;
+    items.Clear();
+    const uint64_t entryBytes = 4 * uint64_t{file.layout.wordCount};
+    if (entryBytes == 0) return;
+    if (file.objectCount > r.Remaining() / entryBytes) {
+        r.Fail(r.Pos(), "object table",
+               Decimal(file.objectCount) + " entries of " +
+                   Decimal(static_cast<int64_t>(entryBytes)) + " bytes do not fit in the " +
+                   Decimal(static_cast<int64_t>(r.Remaining())) + " bytes left");
+    }
+    const std::vector<uint8_t> table = r.Bytes(file.objectCount * entryBytes, "object table");
+    const size_t count = file.objectCount;
+    items.rows.resize(count);
+    items.ExportName.resize(count);
+    items.types.resize(count);
+
+    TableNaming naming;
+    naming.namedCount.reserve(count);
+    int lastPercent = -1;
+    for (size_t i = 0; i < count; ++i) {
+        ReadRow(file, i, table, r, naming);
+        const ObjectRow& row = items.rows[i];
+        items.types[i].name = ClassName(row.ClassID);
+        const std::string extension = ExtensionForClass(row.ClassID);
+        if (extension.empty()) {
+            items.ExportName[i] = options.innerFileName + "_" + FiveDigits(row.occurrence) + "." +
+                                  Decimal(row.ClassID);
+        } else {
+            NameObject(file, i, extension, *r.Source(), options, naming);
+        }
+        ReportProgress(options, i + 1, count, lastPercent);
+    }
+
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t number = items.rows[i].duplicateNumber;
+        if (number == 0) continue;
+        std::string& name = items.ExportName[i];
+        const size_t dot = name.rfind('.');
+        name.insert(dot == std::string::npos ? name.size() : dot, "_" + FiveDigits(number));
+    }
+    if (options.fillListRows) {
+        items.listRows.resize(count);
+        for (size_t i = 0; i < count; ++i) FillListRow(file, i, i);
+    }
+}
+
+void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex) {
+    const ObjectRow& row = file.items.rows.at(objectIndex);
+    TColumns_ListView& list = file.items.listRows.at(listIndex);
+    list.number = static_cast<uint32_t>(objectIndex + 1);
+    list.name = file.items.ExportName.at(objectIndex);
+    list.typeId = row.ClassID;
+    list.typeText = " (" + file.items.types.at(objectIndex).name + ")";
+    const uint64_t afterName = file.DataOffset + row.ObjOffset + row.NameHeaderSize;
+    if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
+        list.size = row.PayloadSize;
+        list.offset = afterName + row.PayloadOffset;
+    } else {
+        list.size = row.ObjSize - row.NameHeaderSize;
+        list.offset = afterName;
+    }
+}
+
+bool HasInnerPayload(int32_t typeId, uint32_t payloadSize) {
+    switch (typeId) {
+    case 48:
+    case 49:
+        return true;
+    case 128:
+    case 152:
+        return payloadSize != 0;
+    default:
+        return false;
+    }
+}
+
+} // namespace kestrel
