@@ -1,0 +1,180 @@
+#include "assets/AssetsParser.h"
+#include "container/ByteSource.h"
+#include "export/SoundExport.h"
+#include "import/SoundImport.h"
+#include "support/AudioObjects.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kAudioClip = 83;
+
+// ffprobe's format names for the extensions the sound export gives.
+std::string ExpectedFormat(const std::string& extension) {
+    static const std::map<std::string, std::string> kFormats = {
+        {".ogg", "ogg"}, {".wav", "wav"}, {".aif", "aiff"}, {".mp3", "mp3"}, {".fsb", "fsb"}};
+    const auto it = kFormats.find(extension);
+    return it == kFormats.end() ? "" : it->second;
+}
+
+// FMOD sample banks of the engine carry Vorbis, which ffprobe names but cannot read; their header
+// sizes must then add up to the exported file's size, which shows the bank was cut out whole.
+bool Fsb5SizesAddUp(const fs::path& file) {
+    const auto bytes = ReadFileBytes(file);
+    if (bytes.size() < 24 || std::string(bytes.begin(), bytes.begin() + 4) != "FSB5") return false;
+    auto u32 = [&](size_t pos) {
+        return static_cast<uint64_t>(bytes[pos]) | (static_cast<uint64_t>(bytes[pos + 1]) << 8) |
+               (static_cast<uint64_t>(bytes[pos + 2]) << 16) |
+               (static_cast<uint64_t>(bytes[pos + 3]) << 24);
+    };
+    const uint64_t headerSize = u32(4) == 0 ? 64 : 60; // bank version 0 or 1
+    return headerSize + u32(12) + u32(16) + u32(20) == bytes.size();
+}
+
+// Exports every AudioClip of the opened assets file and returns the files written.
+std::vector<fs::path> ExportAllSounds(KestrelState& state) {
+    const ItemTable& items = state.Items();
+    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+    const std::string resourceName = fs::path(state.WorkFileName).filename().string() + ".resS";
+    for (size_t i = 0; i < items.Count(); ++i) {
+        const ObjectRow& row = items.rows[i];
+        if (row.ClassID != kAudioClip || row.ObjSize <= row.NameHeaderSize) continue;
+        const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
+        ExportSound(ConverterInput{state,
+                                   Reader(state.WorkStream, order)
+                                       .Sub(start, row.ObjSize - row.NameHeaderSize, "clip"),
+                                   "Unity_Assets_Files/" + state.ArchiveDirName + "/Sounds/",
+                                   items.ExportName[i], i},
+                    state.ArchiveDirName, resourceName);
+    }
+    std::vector<fs::path> written;
+    const fs::path sounds =
+        fs::path(state.OutputBaseDir) / "Unity_Assets_Files" / state.ArchiveDirName / "Sounds";
+    if (!fs::exists(sounds)) return written;
+    for (const auto& entry : fs::recursive_directory_iterator(sounds)) {
+        if (entry.is_regular_file()) written.push_back(entry.path());
+    }
+    return written;
+}
+
+size_t CountClips(const KestrelState& state) {
+    size_t n = 0;
+    for (const auto& row : state.assets.items.rows) n += row.ClassID == kAudioClip ? 1 : 0;
+    return n;
+}
+
+std::map<fs::path, std::vector<unsigned char>> ResourceFiles(const fs::path& dir) {
+    std::map<fs::path, std::vector<unsigned char>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const auto ext = entry.path().extension().string();
+        if (entry.is_regular_file() && (ext == ".resS" || ext == ".resource")) {
+            files[entry.path()] = ReadFileBytes(entry.path());
+        }
+    }
+    return files;
+}
+
+// Importing the exported sounds unchanged gives back every clip's body byte for byte and leaves
+// the resource files as they were.
+void ExpectUnchangedRoundTrip(KestrelState& state, const fs::path& dir,
+                              const std::vector<fs::path>& written) {
+    const auto resourcesBefore = ResourceFiles(dir);
+    const ItemTable& items = state.Items();
+    size_t imported = 0;
+    for (const auto& file : written) {
+        const std::string stem = file.filename().string().substr(
+            0, file.filename().string().size() - file.extension().string().size());
+        for (size_t i = 0; i < items.Count(); ++i) {
+            if (items.ExportName[i] != stem) continue;
+            ImportSound(state, i, file);
+            const ObjectRow& row = items.rows[i];
+            const auto raw = ReadFileBytes(fs::path(state.OutputBaseDir) / "Unity_Assets_Files" /
+                                           state.ArchiveDirName / stem);
+            Reader body(state.WorkStream);
+            body.Seek(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize);
+            const auto original = body.Bytes(row.ObjSize - row.NameHeaderSize, "clip");
+            EXPECT_TRUE(std::equal(raw.begin(), raw.end(), original.begin(), original.end()))
+                << stem;
+            ++imported;
+            break;
+        }
+    }
+    EXPECT_EQ(imported, written.size());
+    EXPECT_EQ(ResourceFiles(dir), resourcesBefore);
+}
+
+struct PlainSample {
+    const char* assets;   // relative to the samples directory
+    const char* resource; // copied beside it, or nullptr
+};
+
+class SoundSamples : public ::testing::TestWithParam<PlainSample> {};
+
+// Plain assets files parsed directly: every AudioClip exports and ffprobe reads each file as the
+// format its extension names.
+TEST_P(SoundSamples, EveryClipExportsAndProbes) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "samples directory is absent";
+    if (!HaveFfprobe()) GTEST_SKIP() << "ffprobe is not installed";
+    const fs::path source = samples / GetParam().assets;
+    if (!fs::exists(source)) GTEST_SKIP() << source << " is absent";
+
+    TempDir dir;
+    const fs::path work = dir / source.filename().string();
+    fs::copy_file(source, work);
+    if (GetParam().resource != nullptr) {
+        fs::copy_file(samples / GetParam().resource,
+                      dir / fs::path(GetParam().resource).filename().string());
+    }
+    KestrelState state;
+    RecordedMessages messages;
+    state.reporter = &messages;
+    state.WorkFileName = work.string();
+    state.OutputBaseDir = dir.Path().string() + "/";
+    state.ArchiveDirName = work.filename().string().substr(0, work.filename().string().find('.'));
+    state.WorkStream = FileSource::Open(work);
+    ParseOptions options;
+    options.innerFileName = work.filename().string();
+    state.assets = ParseAssets(state.WorkStream, 0, options);
+    const size_t clips = CountClips(state);
+    ASSERT_GT(clips, 0u);
+
+    const auto written = ExportAllSounds(state);
+    EXPECT_TRUE(messages.alerts.empty()) << messages.alerts.front();
+    EXPECT_TRUE(messages.notices.empty()) << messages.notices.front();
+    EXPECT_EQ(written.size(), clips);
+    for (const auto& file : written) {
+        const std::string format = ExpectedFormat(file.extension().string());
+        EXPECT_FALSE(format.empty()) << file;
+        if (format == "fsb" && ProbeFormatName(file).empty()) {
+            EXPECT_TRUE(Fsb5SizesAddUp(file)) << file;
+        } else {
+            EXPECT_EQ(ProbeFormatName(file), format) << file;
+        }
+        std::cout << "[ sound    ] " << fs::relative(file, dir.Path()).string() << " ("
+                  << fs::file_size(file) << " bytes)\n";
+    }
+    ExpectUnchangedRoundTrip(state, dir.Path(), written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PlainAssets, SoundSamples,
+    ::testing::Values(
+        PlainSample{"jmazzola__Damage-Control-Unity-Prototype/BUILD/Build_Data/sharedassets3.assets",
+                    nullptr},
+        PlainSample{"Boxfort__Oscillator/Build_Data/sharedassets1.assets",
+                    "Boxfort__Oscillator/Build_Data/sharedassets1.resource"},
+        PlainSample{"Boxfort__Oscillator/Build_Data/sharedassets2.assets",
+                    "Boxfort__Oscillator/Build_Data/sharedassets2.resource"}));
+
+} // namespace
