@@ -1,0 +1,247 @@
+#include "support/AssetsBuilder.h"
+
+#include "container/Writer.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kestrel::test {
+
+namespace {
+
+constexpr size_t kHeaderSize = 20;
+constexpr int16_t kScriptClass = 114;
+
+std::vector<int32_t> DistinctClasses(const AssetsSpec& spec) {
+    std::vector<int32_t> classes;
+    for (const AssetsObject& object : spec.objects) {
+        if (std::find(classes.begin(), classes.end(), object.classId) == classes.end()) {
+            classes.push_back(object.classId);
+        }
+    }
+    return classes;
+}
+
+// One old-style node: type text, field name, byte size, index, array flag, version, meta flag,
+// child count.
+void OldNode(Writer& w, std::string_view type, std::string_view name, int32_t size,
+             int32_t children) {
+    w.CString(type);
+    w.CString(name);
+    w.I32(size);
+    w.I32(0);
+    w.I32(0);
+    w.I32(1);
+    w.I32(0x8000);
+    w.I32(children);
+}
+
+// A small tree as the engine writes it for a named class: the object, its name string (an array
+// of chars) and one integer field.
+void OldTypeTree(Writer& w, int32_t classId) {
+    OldNode(w, classId < 0 ? "MonoBehaviour" : "NamedObject", "Base", -1, 2);
+    OldNode(w, "string", "m_Name", -1, 1);
+    OldNode(w, "Array", "Array", -1, 2);
+    OldNode(w, "int", "size", 4, 0);
+    OldNode(w, "char", "data", 1, 0);
+    OldNode(w, "int", "m_Width", 4, 0);
+}
+
+// A new-style type tree blob: node count, string buffer size, 24-byte nodes, the strings. The
+// root node (version 1, level 0, type text at offset 0) starts with the bytes of path ID 1, as
+// real trees often do, so a naive search for the object table stops here first.
+void NewTypeTree(Writer& w) {
+    struct Node {
+        uint8_t level;
+        uint32_t type;
+        uint32_t name;
+        int32_t size;
+    };
+    // Local strings: "Base\0" at 0, "m_Name\0" at 5, "m_Width\0" at 12; the others are offsets
+    // into the engine's common string table (high bit set).
+    const std::string strings("Base\0m_Name\0m_Width\0", 20);
+    constexpr uint32_t kCommon = 0x80000000u;
+    const Node nodes[] = {{0, 0, 0, -1},
+                          {1, kCommon | 861, 5, -1},
+                          {2, kCommon | 0, kCommon | 0, -1},
+                          {3, kCommon | 427, kCommon | 814, 4},
+                          {3, kCommon | 81, kCommon | 241, 1},
+                          {1, kCommon | 427, 12, 4}};
+    w.U32(static_cast<uint32_t>(std::size(nodes)));
+    w.U32(static_cast<uint32_t>(strings.size()));
+    int32_t index = 0;
+    for (const Node& node : nodes) {
+        w.U16(1);
+        w.U8(node.level);
+        w.U8(0);
+        w.U32(node.type);
+        w.U32(node.name);
+        w.I32(node.size);
+        w.I32(index++);
+        w.U32(0);
+    }
+    w.Bytes(strings);
+}
+
+// Hash bytes that hold path ID 1 in both byte orders, so the search meets decoys first.
+void TypeHash(Writer& w) {
+    const uint8_t hash[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    w.Bytes(hash, sizeof hash);
+}
+
+void TypeMetadata(Writer& w, const AssetsSpec& spec) {
+    const std::vector<int32_t> classes = DistinctClasses(spec);
+    if (spec.formatVersion == 9) {
+        w.I32(spec.typeTrees ? static_cast<int32_t>(classes.size()) : 0);
+        if (spec.typeTrees) {
+            for (int32_t classId : classes) {
+                w.I32(classId);
+                OldTypeTree(w, classId);
+            }
+        }
+        w.I32(0); // path ID width word
+        return;
+    }
+    w.U8(spec.typeTrees ? 1 : 0);
+    w.I32(static_cast<int32_t>(classes.size()));
+    for (int32_t classId : classes) {
+        w.I32(classId);
+        if (classId < 0) TypeHash(w); // script hash
+        TypeHash(w);
+        if (spec.typeTrees) NewTypeTree(w);
+    }
+}
+
+void TableEntry(Writer& w, const AssetsSpec& spec, size_t index, uint32_t offset, uint32_t size) {
+    const int32_t classId = spec.objects[index].classId;
+    const bool script = classId < 0;
+    const auto classWord = static_cast<uint16_t>(script ? kScriptClass : classId);
+    if (spec.formatVersion == 9) {
+        w.U32(static_cast<uint32_t>(index + 1));
+    } else {
+        w.U64(index + 1);
+    }
+    w.U32(offset);
+    w.U32(size);
+    w.I32(classId);
+    w.U16(classWord);
+    // Format 9: the destroyed flag; later formats: the script index (-1 for engine classes).
+    w.U16(spec.formatVersion == 9 ? 0 : static_cast<uint16_t>(script ? 0 : 0xFFFF));
+    if (spec.formatVersion == 15) w.U32(0); // stripped flag and filler
+}
+
+std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order) {
+    Writer w(order);
+    if (object.name) {
+        w.U32(static_cast<uint32_t>(object.name->size()));
+        w.Bytes(*object.name);
+        w.Align4();
+    }
+    w.Bytes(object.body.data(), object.body.size());
+    return w.Take();
+}
+
+} // namespace
+
+BuiltAssets BuildAssets(const AssetsSpec& spec) {
+    if (spec.formatVersion != 9 && spec.formatVersion != 14 && spec.formatVersion != 15) {
+        throw std::invalid_argument("AssetsBuilder writes formats 9, 14 and 15 only");
+    }
+    BuiltAssets out;
+    std::vector<std::vector<uint8_t>> objects;
+    uint32_t dataSize = 0;
+    for (const AssetsObject& object : spec.objects) {
+        objects.push_back(ObjectBytes(object, spec.Order()));
+        dataSize = (dataSize + 7) / 8 * 8;
+        out.objectOffsets.push_back(dataSize);
+        out.objectSizes.push_back(static_cast<uint32_t>(objects.back().size()));
+        dataSize += out.objectSizes.back();
+    }
+
+    Writer w(spec.Order());
+    w.Zeros(16); // sizes, format and data offset: filled in below
+    w.U8(spec.bigEndian ? 1 : 0);
+    w.Zeros(3);
+    w.CString(spec.engineVersion);
+    w.U32(spec.targetPlatform);
+    TypeMetadata(w, spec);
+    out.objectCountPos = w.Size();
+    w.U32(static_cast<uint32_t>(spec.objects.size()));
+    if (spec.formatVersion != 9) w.Align4();
+    out.tableStart = w.Size();
+    for (size_t i = 0; i < spec.objects.size(); ++i) {
+        TableEntry(w, spec, i, out.objectOffsets[i], out.objectSizes[i]);
+    }
+    w.I32(0); // externals (format 14, 15: script types first)
+    if (spec.formatVersion != 9) w.I32(0);
+    w.U8(0); // user information text
+    const auto metadataSize = static_cast<uint32_t>(w.Size() - kHeaderSize);
+    while (w.Size() % 16 != 0) w.U8(0);
+    out.dataOffset = static_cast<uint32_t>(w.Size());
+    for (size_t i = 0; i < objects.size(); ++i) {
+        w.Zeros(out.dataOffset + out.objectOffsets[i] - w.Size());
+        w.Bytes(objects[i].data(), objects[i].size());
+    }
+    w.PutU32BEAt(0, metadataSize);
+    w.PutU32BEAt(4, static_cast<uint32_t>(w.Size()));
+    w.PutU32BEAt(8, static_cast<uint32_t>(spec.formatVersion));
+    w.PutU32BEAt(12, out.dataOffset);
+    out.bytes = w.Take();
+    return out;
+}
+
+std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& spec) { return BuildAssets(spec).bytes; }
+
+std::vector<uint8_t> TextBody(std::string_view text, Endian order) {
+    Writer w(order);
+    w.U32(static_cast<uint32_t>(text.size()));
+    w.Bytes(text);
+    w.Align4();
+    return w.Take();
+}
+
+std::vector<uint8_t> FontBody(const std::vector<uint8_t>& fontData, Endian order) {
+    Writer w(order);
+    for (int i = 0; i < 8; ++i) w.U32(0);
+    w.F32(0.1f);
+    w.U32(static_cast<uint32_t>(fontData.size()));
+    w.Bytes(fontData.data(), fontData.size());
+    w.Align4();
+    for (int i = 0; i < 4; ++i) w.U32(0);
+    return w.Take();
+}
+
+std::vector<uint8_t> TextureBody(const TextureSpec& t, Endian order) {
+    if (t.layout < 1 || t.layout > 3 || t.imageCount <= 0 || t.carriedFields.size() != 7) {
+        throw std::invalid_argument("TextureBody: layout 1 to 3, a positive image count and seven "
+                                    "carried fields");
+    }
+    Writer w(order);
+    w.I32(t.width);
+    w.I32(t.height);
+    w.U32(static_cast<uint32_t>(t.imageData.size() / static_cast<size_t>(t.imageCount)));
+    w.I32(t.format);
+    if (t.layout == 1) {
+        w.U8(t.mipCount > 1 ? 1 : 0);
+        for (int i = 0; i < 3; ++i) w.U8(static_cast<uint8_t>(t.flagBytes >> (8 * i)));
+    } else {
+        w.U32(t.mipCount);
+        w.U32LE(t.flagBytes); // flag bytes are single bytes, stored as they are
+    }
+    w.I32(t.imageCount);
+    for (int32_t field : t.carriedFields) w.I32(field);
+    if (t.layout == 3) {
+        w.U32(0);
+        w.U32(t.streamOffset);
+        w.U32(static_cast<uint32_t>(t.imageData.size()));
+        w.U32(static_cast<uint32_t>(t.streamPath.size()));
+        w.Bytes(t.streamPath);
+    } else {
+        w.U32(static_cast<uint32_t>(t.imageData.size()));
+        w.Bytes(t.imageData.data(), t.imageData.size());
+    }
+    w.Align4();
+    return w.Take();
+}
+
+} // namespace kestrel::test
