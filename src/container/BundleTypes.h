@@ -49,6 +49,9 @@ struct Unity3D_FS_Structure {
     uint32_t UncompressedBlockInfoSize = 0;
     std::array<uint8_t, 4> Flags{}; // in file order: Flags[3] is the lowest byte
     std::array<uint8_t, 16> Hash{};
+    // BlockCount is the count in the working file's table (1 once a ".TEMP" copy was written);
+    // Blocks keeps the blocks as the archive had them, with compressed sizes set to the
+    // uncompressed sizes once decompressed (the re-packer reads the first block's storage).
     uint32_t BlockCount = 0;
     std::vector<FSBlock> Blocks;
     uint32_t NodeCount = 0;
@@ -71,6 +74,9 @@ struct Unity3D_Structure {
     uint64_t blocksStart = 0;
     uint64_t afterVersionsPos = 0;
     uint64_t listPos = 0;
+    // Position in the working file where entry (format 3: HeaderSize) and node (format 6: the
+    // data area) offsets count from.
+    uint64_t dataStart = 0;
 
     bool IsBundleSignature() const {
         return Signature == "UnityRaw" || Signature == "UnityWeb" || Signature == "UnityFS";

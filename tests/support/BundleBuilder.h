@@ -1,0 +1,82 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrel::test {
+
+// One inner file of a bundle to build.
+struct InnerFile {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    uint32_t flags = 4; // UnityFS node flags: 4 marks a serialized file, 0 a resource
+};
+
+// How the data blocks of a UnityFS bundle are stored (the lowest byte of each block's flags).
+enum class BlockKind {
+    Stored,       // 0x40, bytes as they are
+    StoredZero,   // 0x00, bytes as they are
+    Lz4,          // 2, raw LZ4 block from the fast compressor
+    Lz4HC,        // 3, raw LZ4 block from the high-compression compressor
+    Lz4StoredBit, // 3, bytes as they are with bit 31 set in the compressed size
+    Lzma,         // 0x41, LZMA properties and data without size field
+};
+
+// Where and how the block info is stored (the lowest byte of the header flags).
+enum class BlockInfoKind {
+    StoredAtStart, // 0x40
+    Lz4AtStart,    // 0x42
+    Lz4HCAtStart,  // 0x43
+    StoredAtEnd,   // 0xC0
+};
+
+struct UnityFSOptions {
+    BlockKind blocks = BlockKind::Lz4;
+    BlockInfoKind blockInfo = BlockInfoKind::Lz4HCAtStart;
+    uint32_t blockSize = 128 * 1024; // data is cut into blocks of this many bytes
+    uint8_t headerPadding = 0;        // the flags' second byte: bytes skipped after the flags
+    std::string playerVersion = "5.x.x";
+    std::string engineVersion = "5.6.3p1";
+    std::array<uint8_t, 16> hash = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+};
+
+struct UnityRWOptions {
+    std::string signature = "UnityWeb"; // "UnityRaw" or "UnityWeb"
+    bool compressed = true;              // UnityWeb: the data as one LZMA stream
+    bool lzmaEndMarker = false;          // write the stream with liblzma's end marker
+    uint32_t levelCount = 1;             // earlier level pairs carry made-up cumulative sizes
+    std::string playerVersion = "3.x.x";
+    std::string engineVersion = "4.3.4f1";
+};
+
+// A built archive and where each inner file starts once the archive is uncompressed as its
+// working copy (absolute positions in that copy; for an uncompressed archive, in the archive).
+struct BuiltBundle {
+    std::vector<uint8_t> bytes;
+    std::vector<uint64_t> innerOffsets;
+};
+
+BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptions& options = {});
+BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptions& options = {});
+
+// The working copy the reader must make of a bundle built with these options: the same bundle
+// with its data as one stored block and its block info stored after the header (UnityFS), or
+// with its data uncompressed (UnityWeb). Built directly, not by decompressing.
+BuiltBundle ExpectedWorkCopyFS(const std::vector<InnerFile>& files, const UnityFSOptions& options);
+BuiltBundle ExpectedWorkCopyRW(const std::vector<InnerFile>& files, const UnityRWOptions& options);
+
+// Writes bytes cut into pieces of pieceSize as base + ".split0", ".split1", ...; returns the
+// number of pieces.
+uint32_t WriteSplitPieces(const std::filesystem::path& base, const std::vector<uint8_t>& bytes,
+                          size_t pieceSize);
+
+// A small serialized assets file (format 15, little-endian, no objects) followed by `padding`
+// bytes of varied data, for tests that need a valid inner assets file but no objects.
+std::vector<uint8_t> MinimalAssetsFile(const std::string& engineVersion, size_t padding = 0);
+
+// Deterministic, poorly compressible bytes.
+std::vector<uint8_t> NoiseBytes(size_t count, uint32_t seed = 1);
+
+} // namespace kestrel::test
