@@ -1,5 +1,8 @@
 #include "assets/AssetsParser.h"
 #include "container/ByteSource.h"
+#include "container/Writer.h"
+#include "core/Operations.h"
+#include "export/SoundClip.h"
 #include "export/SoundExport.h"
 #include "import/SoundImport.h"
 #include "support/AudioObjects.h"
@@ -113,6 +116,31 @@ void ExpectUnchangedRoundTrip(KestrelState& state, const fs::path& dir,
     EXPECT_EQ(ResourceFiles(dir), resourcesBefore);
 }
 
+// Exports every AudioClip of the assets file opened in `state`, probes each file written and
+// imports it back unchanged. Returns the number of clips.
+size_t CheckSoundsOfOpenFile(KestrelState& state, const RecordedMessages& messages,
+                             const fs::path& dir) {
+    const size_t clips = CountClips(state);
+    if (clips == 0) return 0;
+    const auto written = ExportAllSounds(state);
+    EXPECT_TRUE(messages.alerts.empty()) << messages.alerts.front();
+    EXPECT_TRUE(messages.notices.empty()) << messages.notices.front();
+    EXPECT_EQ(written.size(), clips) << state.ArchiveDirName;
+    for (const auto& file : written) {
+        const std::string format = ExpectedFormat(file.extension().string());
+        EXPECT_FALSE(format.empty()) << file;
+        if (format == "fsb" && ProbeFormatName(file).empty()) {
+            EXPECT_TRUE(Fsb5SizesAddUp(file)) << file;
+        } else {
+            EXPECT_EQ(ProbeFormatName(file), format) << file;
+        }
+        std::cout << "[ sound    ] " << fs::relative(file, dir).string() << " ("
+                  << fs::file_size(file) << " bytes)\n";
+    }
+    ExpectUnchangedRoundTrip(state, dir, written);
+    return clips;
+}
+
 struct PlainSample {
     const char* assets;   // relative to the samples directory
     const char* resource; // copied beside it, or nullptr
@@ -146,25 +174,7 @@ TEST_P(SoundSamples, EveryClipExportsAndProbes) {
     ParseOptions options;
     options.innerFileName = work.filename().string();
     state.assets = ParseAssets(state.WorkStream, 0, options);
-    const size_t clips = CountClips(state);
-    ASSERT_GT(clips, 0u);
-
-    const auto written = ExportAllSounds(state);
-    EXPECT_TRUE(messages.alerts.empty()) << messages.alerts.front();
-    EXPECT_TRUE(messages.notices.empty()) << messages.notices.front();
-    EXPECT_EQ(written.size(), clips);
-    for (const auto& file : written) {
-        const std::string format = ExpectedFormat(file.extension().string());
-        EXPECT_FALSE(format.empty()) << file;
-        if (format == "fsb" && ProbeFormatName(file).empty()) {
-            EXPECT_TRUE(Fsb5SizesAddUp(file)) << file;
-        } else {
-            EXPECT_EQ(ProbeFormatName(file), format) << file;
-        }
-        std::cout << "[ sound    ] " << fs::relative(file, dir.Path()).string() << " ("
-                  << fs::file_size(file) << " bytes)\n";
-    }
-    ExpectUnchangedRoundTrip(state, dir.Path(), written);
+    EXPECT_GT(CheckSoundsOfOpenFile(state, messages, dir.Path()), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -176,5 +186,72 @@ INSTANTIATE_TEST_SUITE_P(
                     "Boxfort__Oscillator/Build_Data/sharedassets1.resource"},
         PlainSample{"Boxfort__Oscillator/Build_Data/sharedassets2.assets",
                     "Boxfort__Oscillator/Build_Data/sharedassets2.resource"}));
+
+// Writes the single item of an opened resource entry where the export driver writes raw items
+// (Root + ExportName), which is where "archive:" resource paths of the bundle's sounds point.
+void ExportResourceEntry(KestrelState& state) {
+    const ObjectRow& row = state.Items().rows[0];
+    Reader data(state.WorkStream);
+    data.Seek(state.assets.DataOffset + row.ObjOffset);
+    data = data.Sub(data.Pos(), row.ObjSize, "resource entry");
+    const fs::path root =
+        fs::path(state.OutputBaseDir) / "Unity_Assets_Files" / state.ArchiveDirName;
+    fs::create_directories(root);
+    OutputFile out(root / state.Items().ExportName[0]);
+    CopySoundData(data, out, 0);
+    out.Close();
+}
+
+class SoundBundleSamples : public ::testing::TestWithParam<const char*> {};
+
+// Bundles opened with OpenArchive: the resource entries are exported first, then every AudioClip
+// of every inner assets file of formats 9 to 15 exports, probes and imports back unchanged.
+TEST_P(SoundBundleSamples, EveryClipExportsAndProbes) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "samples directory is absent";
+    if (!HaveFfprobe()) GTEST_SKIP() << "ffprobe is not installed";
+    const fs::path source = samples / GetParam();
+    if (!fs::exists(source)) GTEST_SKIP() << source << " is absent";
+
+    TempDir dir;
+    const fs::path work = dir / source.filename().string();
+    fs::copy_file(source, work);
+    KestrelState state;
+    RecordedMessages messages;
+    state.reporter = &messages;
+    OpenArchive(state, work.string());
+    const size_t entries = state.innerFileNames.size();
+    ASSERT_GT(entries, 0u);
+    std::vector<size_t> assetsEntries;
+    for (size_t i = 0; i < entries; ++i) {
+        state.SelectedEntry = EntrySelector{static_cast<uint32_t>(i), std::nullopt};
+        OpenArchive(state, work.string());
+        state.WorkStream = FileSource::Open(state.WorkFileName);
+        const int32_t format = state.assets.header.formatVersion;
+        if (state.assets.header.EngineMajorVersion == 0 && state.Items().Count() == 1) {
+            ExportResourceEntry(state);
+        } else if (format >= 9 && format <= 15) {
+            assetsEntries.push_back(i);
+        }
+        state.WorkStream.reset();
+    }
+    size_t clips = 0;
+    for (size_t i : assetsEntries) {
+        state.SelectedEntry = EntrySelector{static_cast<uint32_t>(i), std::nullopt};
+        OpenArchive(state, work.string());
+        state.WorkStream = FileSource::Open(state.WorkFileName);
+        clips += CheckSoundsOfOpenFile(state, messages, dir.Path());
+        state.WorkStream.reset();
+    }
+    CleanUpWorkingFiles(state);
+    std::cout << "[ sound    ] " << GetParam() << ": " << clips << " clips\n";
+    EXPECT_GT(clips, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bundles, SoundBundleSamples,
+    ::testing::Values("ata4__disunity/bundle/3/bluedoor.unity3d",
+                      "SpiritWolf2015__U3d5_AB/AssetBundles/Android/e0_ui_root_prefab.unity3d",
+                      "BigGiantHead__eBookReader/AssetBundles/Android/book2"));
 
 } // namespace
