@@ -181,7 +181,8 @@ TEST(AssetsHeader, TrailingMetadataFormats) {
     for (uint32_t format : {5u, 6u, 7u, 8u}) {
         for (bool big : {false, true}) {
             SCOPED_TRACE(std::to_string(format) + (big ? " big" : " little"));
-            const AssetsFile file = ParseAssets(Mem(TrailingMetadataFile(format, big)), 0, Options());
+            const AssetsFile file =
+                ParseAssets(Mem(TrailingMetadataFile(format, big)), 0, Options());
             EXPECT_EQ(file.header.BigEndianFlag, big ? 1u : 0u);
             EXPECT_EQ(file.header.EngineMajorVersion, format >= 7 ? 3 : 2);
             EXPECT_EQ(file.header.targetPlatform, format >= 8 ? 6u : 0u);

@@ -206,9 +206,9 @@ TEST(ItemTable, FontFoundThroughGlyphTable) {
     body = Concat(body, {1, 2, 3, 4, 5, 6, 0, 0});
     AssetsSpec spec;
     spec.objects.push_back({128, "glyphs", body});
-    spec.objects.push_back({128, "toolong", Concat(Words({0, 0, 0, 0x322F534F, 0, 0, 0, 0, 0, 0,
-                                                          0, 0, 50}),
-                                                    Words({0, 0, 0}))});
+    spec.objects.push_back(
+        {128, "toolong",
+         Concat(Words({0, 0, 0, 0x322F534F, 0, 0, 0, 0, 0, 0, 0, 0, 50}), Words({0, 0, 0}))});
     const AssetsFile file = Parse(spec);
     EXPECT_EQ(file.items.ExportName[0], "glyphs.ttf");
     EXPECT_EQ(file.items.rows[0].PayloadOffset, 56 + 16 + 4u);
@@ -260,8 +260,8 @@ TEST(ItemTable, TextureFormats) {
 TEST(ItemTable, NameRunningPastTheObjectIsNoName) {
     AssetsSpec spec;
     // Length 9 fits the object (4 + 9 bytes) but its padding to 12 does not.
-    spec.objects.push_back({49, std::nullopt, Concat(Words({9}), {'a', 'b', 'c', 'd', 'e', 'f',
-                                                                  'g', 'h', 'i'})});
+    spec.objects.push_back(
+        {49, std::nullopt, Concat(Words({9}), {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i'})});
     spec.objects.push_back({28, std::nullopt, Words({200, 0})});
     const AssetsFile file = Parse(spec);
     EXPECT_EQ(file.items.ExportName[0], "level0_00001.txt");
@@ -341,7 +341,8 @@ TEST(ItemTable, BigEndianMatchesLittleEndian) {
                 spec.objects.push_back({128, "font", FontBody({1, 2, 3}, order)});
                 spec.objects.push_back({1, std::nullopt, {1, 2, 3, 4}});
                 spec.objects.push_back({-2, std::nullopt, {1, 2, 3, 4}});
-                spec.objects.push_back({186, "p", Concat(Words({0}, order), Words({3, 0, 0}, order))});
+                spec.objects.push_back(
+                    {186, "p", Concat(Words({0}, order), Words({3, 0, 0}, order))});
                 spec.objects.push_back({28, "TEX", Texture(10, order)});
                 files[big] = Parse(spec);
             }

@@ -44,9 +44,9 @@ struct AssetsSpec {
 // The file and where its parts landed.
 struct BuiltAssets {
     std::vector<uint8_t> bytes;
-    uint64_t objectCountPos = 0; // position of the object count
-    uint64_t tableStart = 0;     // first object-table entry
-    uint32_t dataOffset = 0;     // start of the data area
+    uint64_t objectCountPos = 0;         // position of the object count
+    uint64_t tableStart = 0;             // first object-table entry
+    uint32_t dataOffset = 0;             // start of the data area
     std::vector<uint32_t> objectOffsets; // per object, relative to dataOffset
     std::vector<uint32_t> objectSizes;   // per object: name field + body
 };
@@ -70,11 +70,11 @@ struct TextureSpec {
     uint32_t mipCount = 1; // layout 1 writes it as the has-mipmaps flag byte
     int32_t imageCount = 1;
     int layout = 2;
-    std::vector<uint8_t> imageData; // all images; layout 3: the stream size is its size
+    std::vector<uint8_t> imageData;  // all images; layout 3: the stream size is its size
     uint32_t flagBytes = 0x00000100; // layout 1 writes the low 3 bytes
     std::vector<int32_t> carriedFields = {2, 1, 1, 0, 0, 0, 1}; // the seven fields after imageCount
-    std::string streamPath;         // layout 3
-    uint32_t streamOffset = 0;      // layout 3
+    std::string streamPath;                                     // layout 3
+    uint32_t streamOffset = 0;                                  // layout 3
 };
 std::vector<uint8_t> TextureBody(const TextureSpec& texture, Endian order = Endian::Little);
 

@@ -54,15 +54,15 @@ TEST(AssetsBuilder, Format9BigEndianBytes) {
     spec.bigEndian = true;
     spec.engineVersion = "4.3.4f1";
     spec.objects.push_back({1, std::nullopt, {0xAA, 0xBB, 0xCC, 0xDD}});
-    const std::vector<uint8_t> expected = FromHex(
-        "00000031 00000054 00000009 00000050 01000000"
-        // engine version, platform, type count, path ID width word, object count
-        "342E332E34663100 00000005 00000000 00000000 00000001"
-        // path ID, start, size, type ID, class ID and destroyed flag
-        "00000001 00000000 00000004 00000001 00010000"
-        // externals, user information, padding
-        "00000000 00 0000000000000000000000"
-        "AABBCCDD");
+    const std::vector<uint8_t> expected =
+        FromHex("00000031 00000054 00000009 00000050 01000000"
+                // engine version, platform, type count, path ID width word, object count
+                "342E332E34663100 00000005 00000000 00000000 00000001"
+                // path ID, start, size, type ID, class ID and destroyed flag
+                "00000001 00000000 00000004 00000001 00010000"
+                // externals, user information, padding
+                "00000000 00 0000000000000000000000"
+                "AABBCCDD");
     EXPECT_EQ(BuildAssetsFile(spec), expected);
 }
 
