@@ -1,0 +1,102 @@
+#include "app/Tasks.h"
+
+#include "app/Options.h"
+#include "container/Error.h"
+#include "core/Operations.h"
+#include "export/ExportDriver.h"
+
+#include <filesystem>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string FullPath(const std::string& path) { return fs::absolute(path).lexically_normal(); }
+
+int ExportTask(KestrelState& state, const std::string& archive) {
+    if (state.TypeFilterActive) {
+        ApplyTypeNames(state);
+    } else {
+        SetExportAllSwitches(state);
+    }
+    state.Report().ProgressLine("export\r\n");
+    OpenArchive(state, FullPath(archive));
+    const size_t failures = ExportFilteredItems(state);
+    if (failures != 0) {
+        state.Report().Alert(std::to_string(failures) + " object(s) could not be exported.");
+        return 1;
+    }
+    return 0;
+}
+
+int ImportTask(KestrelState& state, const std::string& archive) {
+    const fs::path path(archive);
+    const fs::path dir = path.parent_path() / "Unity_Assets_Files" / path.stem();
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) {
+        state.Report().Alert("Nothing to import: " + dir.string() + " does not exist.");
+        return 1;
+    }
+    state.Report().ProgressLine("import\r\n");
+    OpenArchive(state, archive);
+    state.Report().Alert("Import is not available in this build yet.");
+    return 1;
+}
+
+int ExportBundleTask(KestrelState& state, const std::string& archive) {
+    state.Report().ProgressLine("export\r\n");
+    OpenArchive(state, FullPath(archive));
+    if (!state.isBundle) {
+        state.Report().Alert("Not a bundle, no inner files to export: " + archive);
+        return 1;
+    }
+    ExportBundle(state, state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName +
+                            "/Bundle/");
+    return 0;
+}
+
+int ListTask(KestrelState& state, const std::string& archive) {
+    OpenArchive(state, FullPath(archive));
+    for (const auto& row : state.Items().listRows) state.Report().ProgressLine(ListLine(row));
+    return 0;
+}
+
+} // namespace
+
+std::string ListLine(const TColumns_ListView& row) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string offset = "0x";
+    const int digits = row.offset > 0xFFFFFFFFu ? 16 : 8;
+    for (int i = digits - 1; i >= 0; --i) offset.push_back(kHex[(row.offset >> (4 * i)) & 0xF]);
+    return std::to_string(row.number) + '\t' + row.name + '\t' + std::to_string(row.typeId) +
+           row.typeText + '\t' + std::to_string(row.size) + '\t' + offset;
+}
+
+int RunTask(KestrelState& state, const std::string& task, const std::string& archive) {
+    int code = 1;
+    try {
+        if (task == "export") {
+            code = ExportTask(state, archive);
+        } else if (task == "import") {
+            code = ImportTask(state, archive);
+        } else if (task == "exportbundle") {
+            code = ExportBundleTask(state, archive);
+        } else if (task == "list") {
+            code = ListTask(state, archive);
+        }
+    } catch (const std::exception& e) {
+        // A failed task still removes its working files: a damaged archive leaves nothing behind.
+        state.Report().Alert(e.what());
+        code = 1;
+    }
+    try {
+        CleanUpWorkingFiles(state);
+    } catch (const std::exception& e) {
+        state.Report().Alert(e.what());
+        code = 1;
+    }
+    return code;
+}
+
+} // namespace kestrel

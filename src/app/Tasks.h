@@ -1,0 +1,15 @@
+#pragma once
+#include "core/State.h"
+
+#include <string>
+
+namespace kestrel {
+
+// Runs one command-line task ("export", "import", "exportbundle", "list") on the archive and
+// cleans up the working files. Returns the exit code.
+int RunTask(KestrelState& state, const std::string& task, const std::string& archive);
+
+// One list row as the list task prints it: number, name, type, size, offset, tab-separated.
+std::string ListLine(const TColumns_ListView& row);
+
+} // namespace kestrel

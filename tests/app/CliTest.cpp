@@ -1,0 +1,103 @@
+#include "app/HelpText.h"
+#include "support/Cli.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace kestrel;
+using kestrel::test::RunKestrel;
+
+namespace {
+
+std::string Golden(const std::string& name) {
+    return kestrel::test::ReadFileText(std::filesystem::path(KESTREL_SOURCE_DIR) / "tests/app/golden" /
+                                       name);
+}
+
+TEST(Cli, UnknownTaskPrintsHelpAndExitsTwo) {
+    auto r = RunKestrel({"foo"}, "C.UTF-8");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, Golden("help_en.txt"));
+    EXPECT_EQ(r.err, "");
+    auto upper = RunKestrel({"Help", "x", "-t", "tex"}, "en_US.UTF-8");
+    EXPECT_EQ(upper.exitCode, 2);
+    EXPECT_EQ(upper.out, r.out);
+}
+
+TEST(Cli, HelpInRussianOnlyForRussianRussia) {
+    auto ru = RunKestrel({"foo"}, "ru_RU.UTF-8");
+    EXPECT_EQ(ru.exitCode, 2);
+    EXPECT_EQ(ru.out, Golden("help_ru.txt"));
+    EXPECT_EQ(RunKestrel({"foo"}, "uk_UA.UTF-8").out, Golden("help_en.txt"));
+    EXPECT_EQ(RunKestrel({"foo"}, "ru_UA.UTF-8").out, Golden("help_en.txt"));
+}
+
+TEST(Cli, HelpLayout) {
+    const std::string en = HelpText(false);
+    const std::string ru = HelpText(true);
+    // The usage block's lines are joined by CR LF and its last line has no CR LF.
+    EXPECT_EQ(en.rfind("  Shemes convertation.\n  ┌───┐", 0), std::string::npos);
+    EXPECT_NE(en.find("  Shemes convertation.\n  ┌───┐              ┌──────┐\n"), std::string::npos);
+    EXPECT_NE(en.find("Uses:\r\n               Kestrel task <archive unity> [options]\r\n"),
+              std::string::npos);
+    // The notes: English texture and CRN notes end in their own break, the Russian CRN note not.
+    EXPECT_NE(en.find("  Default converted in pvr.\r\n\n  ┌─────────┐"), std::string::npos);
+    EXPECT_NE(en.find("with Kestrel.\r\n\n\n  ┌───┐    ┌──────┐\n"), std::string::npos);
+    EXPECT_NE(ru.find("  По умолчанию конвертируются в pvr.\r\n\n"), std::string::npos);
+    EXPECT_NE(ru.find("с Kestrel.\n\n  ┌───┐    ┌──────┐\n"), std::string::npos);
+    // The DDS diagram lines are padded with blanks to 64 characters.
+    EXPECT_NE(en.find("  ┌─────────┐                                    ┌──────────┐   \n"),
+              std::string::npos);
+    // The diagrams are the same in both languages.
+    const auto diagramLines = [](const std::string& s) {
+        std::string lines;
+        size_t start = s.find("  ┌───┐");
+        while (start < s.size()) {
+            size_t end = s.find('\n', start);
+            const std::string line = s.substr(start, end - start);
+            if (line.find("│") != std::string::npos || line.find("┌") != std::string::npos ||
+                line.find("└") != std::string::npos) {
+                lines += line + "\n";
+            }
+            start = end + 1;
+        }
+        return lines;
+    };
+    EXPECT_EQ(diagramLines(en), diagramLines(ru));
+    EXPECT_TRUE(en.ends_with("     └──────────────┘    └──────────┘\n"));
+}
+
+TEST(Cli, MissingArchiveIsReportedInTheLocaleLanguage) {
+    auto en = RunKestrel({"export", "/no/such/file.assets"}, "C.UTF-8");
+    EXPECT_EQ(en.exitCode, 1);
+    EXPECT_EQ(en.out, "Archive not found: /no/such/file.assets\n");
+    auto ru = RunKestrel({"EXPORT", "/no/such/file.assets"}, "ru_RU.UTF-8");
+    EXPECT_EQ(ru.exitCode, 1);
+    EXPECT_EQ(ru.out, "Архив не найден: /no/such/file.assets\n");
+    auto none = RunKestrel({"list"}, "C.UTF-8");
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.out, "Archive not found: \n");
+}
+
+TEST(Cli, NoParametersSaysThereIsNoWindow) {
+    auto r = RunKestrel({}, "C.UTF-8");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("no window"), std::string::npos);
+}
+
+TEST(Cli, ImportWithoutExportDirectoryFails) {
+    kestrel::test::TempDir dir;
+    const auto archive = dir / "a.b.assets";
+    kestrel::test::WriteFileBytes(archive, {1, 2, 3});
+    auto r = RunKestrel({"import", archive.string()}, "C.UTF-8");
+    EXPECT_EQ(r.exitCode, 1);
+    // Import looks for the directory named after the archive without its last extension.
+    EXPECT_NE(r.err.find("Unity_Assets_Files/a.b"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+} // namespace

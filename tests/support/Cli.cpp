@@ -1,0 +1,65 @@
+#include "support/Cli.h"
+
+#include "support/TempDir.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kestrel::test {
+
+CliResult RunKestrel(const std::vector<std::string>& args, const std::string& lang,
+                     const std::string& cwd) {
+    TempDir tmp;
+    const std::string outPath = (tmp / "out").string();
+    const std::string errPath = (tmp / "err").string();
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry = *e;
+        if (entry.starts_with("LC_ALL=") || entry.starts_with("LC_MESSAGES=") ||
+            entry.starts_with("LANG=")) {
+            continue;
+        }
+        env.push_back(entry);
+    }
+    env.push_back("LANG=" + lang);
+
+    std::vector<std::string> argv = {KESTREL_BINARY_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argvPtrs;
+    for (auto& a : argv) argvPtrs.push_back(a.data());
+    argvPtrs.push_back(nullptr);
+    std::vector<char*> envPtrs;
+    for (auto& e : env) envPtrs.push_back(e.data());
+    envPtrs.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    pid_t pid = 0;
+    const int rc =
+        posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argvPtrs.data(), envPtrs.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+
+    CliResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFileText(outPath);
+    result.err = ReadFileText(errPath);
+    return result;
+}
+
+} // namespace kestrel::test
