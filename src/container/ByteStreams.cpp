@@ -26,12 +26,14 @@ void VectorOutput::Write(const void* data, size_t n) {
 }
 
 uint64_t CopyStream(ByteInput& src, ByteOutput& dst) {
-    std::vector<uint8_t> buffer(1 << 20);
+    constexpr size_t kBufferSize = 256 * 1024;
+    // Left uninitialised: every byte written out was read in first.
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBufferSize]);
     uint64_t total = 0;
     for (;;) {
-        const size_t got = src.Read(buffer.data(), buffer.size());
+        const size_t got = src.Read(buffer.get(), kBufferSize);
         if (got == 0) return total;
-        dst.Write(buffer.data(), got);
+        dst.Write(buffer.get(), got);
         total += got;
     }
 }

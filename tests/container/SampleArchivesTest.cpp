@@ -1,0 +1,97 @@
+#include "container/BundleReader.h"
+#include "container/Error.h"
+#include "container/SafePath.h"
+#include "core/Operations.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The local paths of the manifest's table (its first column). Continuation pieces of a split
+// archive are opened through their first piece.
+std::vector<std::string> ManifestArchives(const fs::path& samples) {
+    std::ifstream in(samples / "MANIFEST.md");
+    std::vector<std::string> out;
+    const std::regex continuation(R"(\.split[1-9][0-9]*$)");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("| ", 0) != 0) continue;
+        const std::string path = line.substr(2, line.find(" |", 2) - 2);
+        if (path == "local path" || !fs::is_regular_file(samples / path)) continue;
+        if (std::regex_search(path, continuation)) continue;
+        out.push_back(path);
+    }
+    return out;
+}
+
+// Copies the archive (and the other pieces of a split set) into dir; returns the copy's path.
+fs::path CopySample(const fs::path& samples, const std::string& rel, const fs::path& dir) {
+    const fs::path src = samples / rel;
+    std::string stem = src.filename().string();
+    const bool split = stem.size() > 7 && stem.compare(stem.size() - 7, 7, ".split0") == 0;
+    if (split) stem.resize(stem.size() - 1);
+    for (const auto& e : fs::directory_iterator(src.parent_path())) {
+        const std::string name = e.path().filename().string();
+        if (name == src.filename().string() || (split && name.rfind(stem, 0) == 0)) {
+            fs::copy_file(e.path(), dir / name);
+            fs::permissions(dir / name, fs::perms::owner_read | fs::perms::owner_write);
+        }
+    }
+    return dir / src.filename();
+}
+
+TEST(SampleArchives, EveryManifestArchiveOpensAndEveryInnerFileToo) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "../shared/samples is absent";
+    const auto archives = ManifestArchives(samples);
+    ASSERT_FALSE(archives.empty()) << "no archive found through MANIFEST.md";
+    size_t bundles = 0;
+    for (const auto& rel : archives) {
+        TempDir dir;
+        const fs::path copy = CopySample(samples, rel, dir.Path());
+        KestrelState state;
+        try {
+            OpenArchive(state, copy.string());
+        } catch (const KestrelError& e) {
+            ADD_FAILURE() << rel << ": " << e.what();
+            continue;
+        }
+        EXPECT_FALSE(state.WorkStream);
+        EXPECT_TRUE(state.Items().Count() > 0 || state.assets.header.formatVersion > 15) << rel;
+        if (state.isBundle) {
+            ++bundles;
+            EXPECT_FALSE(state.innerFileNames.empty()) << rel;
+            // Every other inner file, selected from the working file as the window does.
+            for (uint32_t i = 1; i < state.innerFileNames.size(); ++i) {
+                state.SelectedEntry.index = i;
+                try {
+                    OpenArchive(state, state.WorkFileName);
+                } catch (const KestrelError& e) {
+                    ADD_FAILURE() << rel << " entry " << i << ": " << e.what();
+                }
+            }
+            const fs::path out = dir / "Bundle";
+            ExportBundle(state, out.string() + "/");
+            for (const auto& e : InnerEntries(state.Bundle)) {
+                EXPECT_EQ(fs::file_size(out / SafeComponent(e.name)), e.size) << rel;
+            }
+        }
+        CleanUpWorkingFiles(state);
+        for (const auto& e : fs::directory_iterator(dir.Path())) {
+            const std::string name = e.path().filename().string();
+            EXPECT_TRUE(name == "Bundle" || fs::exists(samples / fs::path(rel).parent_path() / name))
+                << rel << " left " << name;
+        }
+    }
+    EXPECT_GT(bundles, 10u);
+}
+
+} // namespace
