@@ -163,11 +163,12 @@ bool HaveImageMagick() {
 }
 
 std::optional<DecodedPixel> DecodePixel(const std::filesystem::path& file, int x, int y) {
-    std::istringstream size(
-        RunCapture("identify -format '%w %h' " + Quote(file) + " 2>/dev/null"));
+    // "[0]": the first picture of the file (the DDS readers list mip levels as more pictures).
+    const std::string first = Quote(file.string() + "[0]");
+    std::istringstream size(RunCapture("identify -format '%w %h\\n' " + first + " 2>/dev/null"));
     DecodedPixel out;
     if (!(size >> out.width >> out.height)) return std::nullopt;
-    const std::string rgb = RunCapture("convert " + Quote(file) + " -crop 1x1+" +
+    const std::string rgb = RunCapture("convert " + first + " -crop 1x1+" +
                                        std::to_string(x) + "+" + std::to_string(y) +
                                        " -depth 8 rgb:- 2>/dev/null");
     if (rgb.size() != 3) return std::nullopt;
