@@ -37,7 +37,7 @@ protected:
 
     void Export() { ExportSound(Input(), state.ArchiveDirName, "level0.resS"); }
 
-    fs::path Sounds() const { return dir / "Unity_Assets_Files/level0/Sounds"; }
+    [[nodiscard]] fs::path Sounds() const { return dir / "Unity_Assets_Files/level0/Sounds"; }
 
     // Writes `size` filler bytes followed by `audio` into a resource file.
     void WriteResource(const fs::path& file, size_t fillerSize, const std::vector<uint8_t>& audio) {

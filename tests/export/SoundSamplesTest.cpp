@@ -180,8 +180,9 @@ TEST_P(SoundSamples, EveryClipExportsAndProbes) {
 INSTANTIATE_TEST_SUITE_P(
     PlainAssets, SoundSamples,
     ::testing::Values(
-        PlainSample{"jmazzola__Damage-Control-Unity-Prototype/BUILD/Build_Data/sharedassets3.assets",
-                    nullptr},
+        PlainSample{
+            "jmazzola__Damage-Control-Unity-Prototype/BUILD/Build_Data/sharedassets3.assets",
+            nullptr},
         PlainSample{"Boxfort__Oscillator/Build_Data/sharedassets1.assets",
                     "Boxfort__Oscillator/Build_Data/sharedassets1.resource"},
         PlainSample{"Boxfort__Oscillator/Build_Data/sharedassets2.assets",

@@ -44,14 +44,14 @@ protected:
 
     // The edited audio file, in the Sounds tree as the import driver finds it.
     fs::path Edited(const std::vector<uint8_t>& audio) {
-        const fs::path file = dir / "Unity_Assets_Files/level0/Sounds/clip.snd.wav";
+        fs::path file = dir / "Unity_Assets_Files/level0/Sounds/clip.snd.wav";
         WriteBytes(file, audio);
         return file;
     }
 
     void Import(const fs::path& audio) { ImportSound(state, 0, audio); }
 
-    fs::path RawFile() const { return dir / "Unity_Assets_Files/level0/clip.snd"; }
+    [[nodiscard]] fs::path RawFile() const { return dir / "Unity_Assets_Files/level0/clip.snd"; }
 
     // Only the edited file and the raw object directory: no staged or stray files.
     void ExpectNoRawFile() {

@@ -19,7 +19,8 @@ namespace {
 
 // The engine's AudioType numbers of the file kinds the builder embeds.
 uint32_t AudioTypeOf(const std::vector<uint8_t>& audio) {
-    const std::string head(audio.begin(), audio.begin() + std::min<size_t>(4, audio.size()));
+    const std::string head(audio.begin(),
+                           audio.begin() + static_cast<long>(std::min<size_t>(4, audio.size())));
     if (head == "OggS") return 14;
     if (head == "RIFF") return 20;
     if (head == "FORM") return 2;
@@ -42,6 +43,7 @@ RunResult Run(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
