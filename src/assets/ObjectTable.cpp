@@ -4,6 +4,7 @@
 #include "assets/Vocabulary.h"
 #include "container/Reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <unordered_map>
@@ -23,9 +24,8 @@ std::string Decimal(int64_t value) {
 
 // At least five digits with leading zeros, as in "level0_00001.tex".
 std::string FiveDigits(uint32_t value) {
-    std::string digits = Decimal(value);
-    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
-    return digits;
+    const std::string digits = Decimal(value);
+    return digits.size() >= 5 ? digits : std::string(5 - digits.size(), '0') + digits;
 }
 
 // Removes the characters that cannot stand in a file name: NUL, control codes and \ / : * ? " < >
@@ -90,7 +90,7 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
     if (probe.textureFormat || row.ClassID == 28 || row.ClassID == 89 || row.ClassID == 186) {
         TType_info& type = file.items.types[i];
         type.TextureFormat = probe.textureFormat.value_or(0);
-        type.name += " " + TextureFormatName(type.TextureFormat);
+        type.name = ClassName(row.ClassID) + " " + TextureFormatName(type.TextureFormat);
     }
 
     if (*length == 0) {
@@ -177,8 +177,8 @@ void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) 
         const uint32_t number = items.rows[i].duplicateNumber;
         if (number == 0) continue;
         std::string& name = items.ExportName[i];
-        const size_t dot = name.rfind('.');
-        name.insert(dot == std::string::npos ? name.size() : dot, "_" + FiveDigits(number));
+        const size_t dot = std::min(name.rfind('.'), name.size());
+        name = name.substr(0, dot) + "_" + FiveDigits(number) + name.substr(dot);
     }
     if (options.fillListRows) {
         items.listRows.resize(count);

@@ -140,6 +140,45 @@ TEST(ItemTable, DuplicatesCountOnlyObjectsWithANameField) {
     EXPECT_EQ(file.items.ExportName[3], "level0_00003.tex");
 }
 
+// The duplicate numbers of a mixed table agree with a plain scan over all earlier objects that
+// have a name field (name length 0 included, too-long names excluded).
+TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
+    const char* pool[] = {"Rock", "rock", "ROCK", "tree", "Tree", "level0_00003", "LEVEL0_00024", "Level0_00001"};
+    AssetsSpec spec;
+    std::vector<std::string> base; // export name before numbering, as the rules give it
+    uint32_t occurrence = 0;
+    for (uint32_t i = 0; i < 400; ++i) {
+        const uint32_t pick = (i * 7919u) % 23u;
+        ++occurrence;
+        const std::string fallback = "level0_" +
+                                     std::string(5 - std::to_string(occurrence).size(), '0') +
+                                     std::to_string(occurrence) + ".tex";
+        if (pick == 0) {
+            spec.objects.push_back({28, "", Texture(1)});
+            base.push_back(fallback);
+        } else if (pick == 1) {
+            spec.objects.push_back({28, std::nullopt, Words({999, 0, 0, 0})});
+            base.push_back("");
+        } else {
+            spec.objects.push_back({28, pool[pick % 8], Texture(1)});
+            base.push_back(std::string(pool[pick % 8]) + ".tex");
+        }
+    }
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    const AssetsFile file = Parse(spec);
+    for (size_t i = 0; i < base.size(); ++i) {
+        const bool named = spec.objects[i].name && !spec.objects[i].name->empty();
+        uint32_t expected = 0;
+        for (size_t j = 0; named && j < i; ++j) {
+            expected += !base[j].empty() && lower(base[j]) == lower(base[i]);
+        }
+        EXPECT_EQ(file.items.rows[i].duplicateNumber, expected) << i;
+    }
+}
+
 TEST(ItemTable, TextAssetsAndShaders) {
     AssetsSpec spec;
     spec.objects.push_back({49, "doc", TextBody("<?xml version=\"1.0\"?><a/>")});
