@@ -1,8 +1,6 @@
 #include "assets/AssetsParser.h"
 #include "container/ByteSource.h"
-#include "container/Writer.h"
 #include "core/Operations.h"
-#include "export/SoundClip.h"
 #include "export/SoundExport.h"
 #include "import/SoundImport.h"
 #include "support/AudioObjects.h"
@@ -188,19 +186,14 @@ INSTANTIATE_TEST_SUITE_P(
         PlainSample{"Boxfort__Oscillator/Build_Data/sharedassets2.assets",
                     "Boxfort__Oscillator/Build_Data/sharedassets2.resource"}));
 
-// Writes the single item of an opened resource entry where the export driver writes raw items
-// (Root + ExportName), which is where "archive:" resource paths of the bundle's sounds point.
+// Exports the single item of an opened resource entry with the export driver, which writes it
+// to Root + ExportName: the place "archive:" resource paths of the bundle's sounds point to.
 void ExportResourceEntry(KestrelState& state) {
-    const ObjectRow& row = state.Items().rows[0];
-    Reader data(state.WorkStream);
-    data.Seek(state.assets.DataOffset + row.ObjOffset);
-    data = data.Sub(data.Pos(), row.ObjSize, "resource entry");
-    const fs::path root =
-        fs::path(state.OutputBaseDir) / "Unity_Assets_Files" / state.ArchiveDirName;
-    fs::create_directories(root);
-    OutputFile out(root / state.Items().ExportName[0]);
-    CopySoundData(data, out, 0);
-    out.Close();
+    ExportItem(state, 0);
+    const fs::path written = fs::path(state.OutputBaseDir) / "Unity_Assets_Files" /
+                             state.ArchiveDirName / state.Items().ExportName[0];
+    ASSERT_TRUE(fs::exists(written)) << written;
+    EXPECT_EQ(fs::file_size(written), state.Items().rows[0].ObjSize);
 }
 
 class SoundBundleSamples : public ::testing::TestWithParam<const char*> {};
