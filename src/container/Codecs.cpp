@@ -135,7 +135,9 @@ size_t LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize,
 void LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize,
                     uint64_t uncompressedSize, std::vector<uint8_t>& dst) {
     if (compressedSize < 0) throw KestrelError(kLz4BlockError);
-    const uint64_t count = BlockBytesInArchive(static_cast<uint32_t>(compressedSize));
+    const auto declared = static_cast<uint64_t>(compressedSize);
+    const uint64_t count =
+        declared > UINT32_MAX ? declared : BlockBytesInArchive(static_cast<uint32_t>(declared));
     if (uncompressedSize > std::max(LZ4MaxDecodedSize(count), count) ||
         uncompressedSize > INT_MAX) {
         throw KestrelError(kLz4SizeError);

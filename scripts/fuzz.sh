@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target built in <fuzz-build-dir> for <seconds> each, on a seed corpus
+# written by the test archive builder (kestrel_make_seeds). Crash inputs are kept in the fuzz
+# build directory as <target>-crash-*.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+fuzz_dir=${1:?usage: scripts/fuzz.sh <fuzz-build-dir> <seconds>}
+seconds=${2:?usage: scripts/fuzz.sh <fuzz-build-dir> <seconds>}
+
+seeds_tool=""
+for candidate in "$fuzz_dir/kestrel_make_seeds" build/kestrel_make_seeds; do
+  if [ -x "$candidate" ]; then seeds_tool=$candidate; break; fi
+done
+if [ -z "$seeds_tool" ] && [ -f build/build.ninja ]; then
+  cmake --build build --target kestrel_make_seeds >/dev/null
+  seeds_tool=build/kestrel_make_seeds
+fi
+if [ -z "$seeds_tool" ]; then
+  echo "kestrel_make_seeds not found in $fuzz_dir or build/; configure build/ with tests on" >&2
+  exit 1
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$seeds_tool" "$work/seeds" >/dev/null
+
+found=0
+for target in "$fuzz_dir"/fuzz_*; do
+  [ -f "$target" ] && [ -x "$target" ] || continue
+  found=1
+  name=$(basename "$target")
+  mkdir -p "$work/$name"
+  cp "$work/seeds/"* "$work/$name/"
+  echo "== $name: ${seconds}s"
+  "$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+    -artifact_prefix="$fuzz_dir/$name-" "$work/$name"
+done
+if [ "$found" = 0 ]; then
+  echo "no fuzz targets in $fuzz_dir (configure with -DKESTREL_FUZZ=ON)" >&2
+  exit 1
+fi

@@ -1,0 +1,61 @@
+// Writes a seed corpus for the archive fuzz targets: small bundles of every layout the reader
+// knows, split pieces and plain files, built with the test bundle builder.
+#include "container/Writer.h"
+#include "support/BundleBuilder.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+using namespace kestrel::test;
+
+namespace {
+
+void Save(const std::filesystem::path& dir, const std::string& name,
+          const std::vector<uint8_t>& bytes) {
+    kestrel::WriteWholeFile(dir / name, bytes.data(), bytes.size());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: kestrel_make_seeds <output directory>\n", stderr);
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    std::filesystem::create_directories(dir);
+    std::vector<uint8_t> ogg = {'O', 'g', 'g', 'S'};
+    ogg.resize(64, 0);
+    const std::vector<InnerFile> files = {{"CAB-a", MinimalAssetsFile("5.6.3p1", 96), 4},
+                                          {"archive:/CAB-b/CAB-b.resS", ogg, 0}};
+    const std::pair<const char*, BlockKind> blocks[] = {
+        {"stored", BlockKind::Stored},      {"zero", BlockKind::StoredZero},
+        {"lz4", BlockKind::Lz4},            {"lz4hc", BlockKind::Lz4HC},
+        {"storedbit", BlockKind::Lz4StoredBit}, {"lzma", BlockKind::Lzma}};
+    const std::pair<const char*, BlockInfoKind> infos[] = {
+        {"infostored", BlockInfoKind::StoredAtStart}, {"infolz4", BlockInfoKind::Lz4AtStart},
+        {"infolz4hc", BlockInfoKind::Lz4HCAtStart}, {"infoend", BlockInfoKind::StoredAtEnd}};
+    for (const auto& [blockName, block] : blocks) {
+        for (const auto& [infoName, info] : infos) {
+            UnityFSOptions o;
+            o.blocks = block;
+            o.blockInfo = info;
+            o.blockSize = 64;
+            Save(dir, std::string("fs-") + blockName + "-" + infoName, BuildUnityFS(files, o).bytes);
+        }
+    }
+    UnityRWOptions web;
+    Save(dir, "web-lzma", BuildUnityRW(files, web).bytes);
+    web.lzmaEndMarker = true;
+    web.levelCount = 2;
+    Save(dir, "web-lzma-endmarker", BuildUnityRW(files, web).bytes);
+    UnityRWOptions raw;
+    raw.signature = "UnityRaw";
+    raw.compressed = false;
+    Save(dir, "raw", BuildUnityRW(files, raw).bytes);
+    Save(dir, "assets", MinimalAssetsFile("4.6.0f3", 32));
+    Save(dir, "resource-ogg", ogg);
+    std::printf("seeds written to %s\n", dir.string().c_str());
+    return 0;
+}
