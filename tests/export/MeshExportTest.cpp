@@ -1,6 +1,6 @@
+#include "export/MeshExport.h"
 #include "container/Error.h"
 #include "container/Writer.h"
-#include "export/MeshExport.h"
 #include "support/AudioObjects.h"
 #include "support/MeshObjects.h"
 #include "support/ObjFiles.h"
@@ -26,8 +26,8 @@ public:
 
     // Puts the object (name field + body) into a working file at `objectStart` and describes it
     // by one item row, as the parser would.
-    ConverterInput Input(const std::vector<uint8_t>& body,
-                         const std::string& exportName = "Cube.mesh", uint64_t objectStart = 16) {
+    ConverterInput Input(const std::vector<uint8_t> &body,
+                         const std::string &exportName = "Cube.mesh", uint64_t objectStart = 16) {
         std::vector<uint8_t> file(objectStart, 0xEE);
         Writer name;
         name.U32(4);
@@ -51,31 +51,32 @@ public:
                               "Unity_Assets_Files/level0/Mesh/", exportName, 0};
     }
 
-    fs::path MeshDir() const { return dir / "Unity_Assets_Files/level0/Mesh"; }
-    fs::path Obj(const std::string& name = "Cube.mesh") const {
+    [[nodiscard]] fs::path MeshDir() const { return dir / "Unity_Assets_Files/level0/Mesh"; }
+    [[nodiscard]] fs::path Obj(const std::string &name = "Cube.mesh") const {
         return MeshDir() / (name + ".obj");
     }
 
-    std::vector<std::string> Lines(const SimpleMesh& mesh, int engine) {
+    std::vector<std::string> Lines(const SimpleMesh &mesh, int engine) {
         ExportMeshOBJ(Input(MakeMeshBody(engine, Endian::Little, mesh)), engine);
         return ObjLines(Obj());
     }
 
     // The face lines of an engine-3 mesh.
-    std::vector<std::string> Faces(const SimpleMesh& mesh) {
+    std::vector<std::string> Faces(const SimpleMesh &mesh) {
         std::vector<std::string> faces;
-        for (const std::string& line : Lines(mesh, 3)) {
-            if (line.rfind("f ", 0) == 0) faces.push_back(line);
+        for (const std::string &line : Lines(mesh, 3)) {
+            if (line.rfind("f ", 0) == 0)
+                faces.push_back(line);
         }
         return faces;
     }
 
     // The conversion must fail with exactly `message` + " " + the export name, and leave no file.
-    void ExpectFailure(const std::vector<uint8_t>& body, int engine, const std::string& message) {
+    void ExpectFailure(const std::vector<uint8_t> &body, int engine, const std::string &message) {
         try {
             ExportMeshOBJ(Input(body), engine);
             ADD_FAILURE() << "no failure; expected " << message;
-        } catch (const KestrelError& e) {
+        } catch (const KestrelError &e) {
             EXPECT_EQ(std::string(e.what()), message + " Cube.mesh");
         }
         EXPECT_TRUE(!fs::exists(MeshDir()) || fs::is_empty(MeshDir()));
@@ -88,19 +89,20 @@ public:
 
 class MeshExport : public ::testing::TestWithParam<int>, protected MeshRun {
 protected:
-    std::vector<std::string> Convert(const SimpleMesh& mesh, int engine) {
+    std::vector<std::string> Convert(const SimpleMesh &mesh, int engine) {
         return Lines(mesh, engine);
     }
 };
 
 INSTANTIATE_TEST_SUITE_P(Generations, MeshExport, ::testing::Values(3, 4, 5),
-                         [](const auto& info) { return "Engine" + std::to_string(info.param); });
+                         [](const auto &info) { return "Engine" + std::to_string(info.param); });
 
 TEST_P(MeshExport, CubeSummaryFirstFaceAndVertexLines) {
     const auto lines = Convert(MakeCubeMesh(), GetParam());
     ASSERT_GE(lines.size(), 80u);
-    EXPECT_EQ(lines[0], "# Created by Kestrel Meshes = 1 Vertices: total=24/used=24 "
-                        "Indices: total=36/used=36 Faces: total=12/used=12 Bytes per Vertex: 32/32");
+    EXPECT_EQ(lines[0],
+              "# Created by Kestrel Meshes = 1 Vertices: total=24/used=24 "
+              "Indices: total=36/used=36 Faces: total=12/used=12 Bytes per Vertex: 32/32");
     EXPECT_EQ(lines[1], "g Cube_1");
     EXPECT_EQ(lines[2], "# SubMesh: 1 SubVertices = 24 SubIndices = 36 SubFaces = 12");
     EXPECT_EQ(lines[3], "# Vertices: (1 to 24)");
@@ -115,7 +117,8 @@ TEST_P(MeshExport, CubeSummaryFirstFaceAndVertexLines) {
     EXPECT_EQ(messages.progressLines, std::vector<std::string>{"Cube.mesh -> OBJ"});
 
     const AssimpCounts counts = ReadWithAssimp(Obj());
-    if (!counts.available) GTEST_SKIP() << "assimp is not installed";
+    if (!counts.available)
+        GTEST_SKIP() << "assimp is not installed";
     EXPECT_EQ(counts.meshes, 1u);
     EXPECT_EQ(counts.faces, 12u);
     EXPECT_EQ(counts.vertices, 24u);
@@ -127,8 +130,9 @@ TEST_P(MeshExport, SubMeshesUseRelativeIndicesToTheirOwnBlock) {
     // empty sub-mesh.
     m.subMeshes = {{0, 12, 0, 8, false, {}}, {12, 24, 8, 16, false, {}}, {36, 0, 24, 0, false, {}}};
     const auto lines = Convert(m, GetParam());
-    EXPECT_EQ(lines[0], "# Created by Kestrel Meshes = 3 Vertices: total=24/used=24 "
-                        "Indices: total=36/used=36 Faces: total=12/used=12 Bytes per Vertex: 32/32");
+    EXPECT_EQ(lines[0],
+              "# Created by Kestrel Meshes = 3 Vertices: total=24/used=24 "
+              "Indices: total=36/used=36 Faces: total=12/used=12 Bytes per Vertex: 32/32");
     // Block 1: 8 vertices, first triangle 0,1,2 counted back from vertex 8.
     const size_t faces1 = 4 + 3 * 8;
     EXPECT_EQ(lines[faces1], "# Faces: (1 to 4)");
@@ -138,7 +142,7 @@ TEST_P(MeshExport, SubMeshesUseRelativeIndicesToTheirOwnBlock) {
     EXPECT_EQ(lines[head2], "g Cube_2");
     EXPECT_EQ(lines[head2 + 1], "# SubMesh: 2 SubVertices = 16 SubIndices = 24 SubFaces = 8");
     EXPECT_EQ(lines[head2 + 2], "# Vertices: (9 to 24)");
-    const size_t faces2 = head2 + 3 + 3 * 16;
+    const size_t faces2 = head2 + 3 + size_t{3} * 16;
     EXPECT_EQ(lines[faces2], "# Faces: (5 to 12)");
     EXPECT_EQ(lines[faces2 + 1], "f -14/-14/-14 -15/-15/-15 -16/-16/-16");
     // An empty sub-mesh: its vertex range reads "one more than the end to the end".
@@ -149,7 +153,8 @@ TEST_P(MeshExport, SubMeshesUseRelativeIndicesToTheirOwnBlock) {
     EXPECT_EQ(lines.size(), head3 + 4);
 
     const AssimpCounts counts = ReadWithAssimp(Obj());
-    if (!counts.available) GTEST_SKIP() << "assimp is not installed";
+    if (!counts.available)
+        GTEST_SKIP() << "assimp is not installed";
     EXPECT_EQ(counts.meshes, 2u); // the empty group holds no faces
     EXPECT_EQ(counts.faces, 12u);
 }
@@ -208,7 +213,7 @@ TEST_P(MeshExport, EveryTruncationFailsWithTheFormatMessage) {
 }
 
 // Counts that only describe what is written fail at conversion; all others fail while reading.
-bool FailsAtConversion(const std::string& field) {
+bool FailsAtConversion(const std::string &field) {
     return field == "vertex count" || field == "sub-mesh vertex count" ||
            field == "sub-mesh index count" || field == "sub-mesh triangle count";
 }
@@ -220,11 +225,12 @@ TEST_P(MeshExport, AbsurdCountsFailWithoutHugeAllocations) {
     MeshBodyFields fields;
     const auto body = MakeMeshBody(GetParam(), Endian::Little, m, &fields);
     ASSERT_GE(fields.counts.size(), 15u);
-    for (const auto& [field, offset] : fields.counts) {
+    for (const auto &[field, offset] : fields.counts) {
         for (uint32_t absurd : {0xFFFFFFFFu, 0x7FFFFFF0u, 0x00100000u}) {
             SCOPED_TRACE(field + " = " + std::to_string(absurd));
             auto bad = body;
-            for (int k = 0; k < 4; ++k) bad[offset + k] = static_cast<uint8_t>(absurd >> (8 * k));
+            for (int k = 0; k < 4; ++k)
+                bad[offset + k] = static_cast<uint8_t>(absurd >> (8 * k));
             // An engine-3 list sub-mesh takes its faces from the triangle count: its index
             // count is only shown.
             if (GetParam() == 3 && field == "sub-mesh index count") {
@@ -233,8 +239,9 @@ TEST_P(MeshExport, AbsurdCountsFailWithoutHugeAllocations) {
                 continue;
             }
             ExpectFailure(bad, GetParam(),
-                          FailsAtConversion(field) ? "Error: Convertanion mesh!!!"
-                                                   : "Error memory: This format meshes not supported!!!");
+                          FailsAtConversion(field)
+                              ? "Error: Convertanion mesh!!!"
+                              : "Error memory: This format meshes not supported!!!");
         }
     }
 }
@@ -275,8 +282,9 @@ TEST_P(MeshExport, ObjectOffTheFourByteGridReadsTheSame) {
 }
 
 TEST_P(MeshExport, ExportNameGivesGroupAndFileNames) {
-    ExportMeshOBJ(Input(MakeMeshBody(GetParam(), Endian::Little, MakeCubeMesh()), "Rock_00001.mesh"),
-                  GetParam());
+    ExportMeshOBJ(
+        Input(MakeMeshBody(GetParam(), Endian::Little, MakeCubeMesh()), "Rock_00001.mesh"),
+        GetParam());
     const auto lines = ObjLines(Obj("Rock_00001.mesh"));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[1], "g Rock_00001_1");
