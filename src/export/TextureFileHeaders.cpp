@@ -5,19 +5,21 @@
 namespace kestrel {
 namespace {
 
-template <size_t N> void PutLE32(std::array<uint8_t, N>& bytes, size_t at, uint32_t v) {
+template <size_t N> void PutLE32(std::array<uint8_t, N> &bytes, size_t at, uint32_t v) {
     bytes[at] = static_cast<uint8_t>(v);
     bytes[at + 1] = static_cast<uint8_t>(v >> 8);
     bytes[at + 2] = static_cast<uint8_t>(v >> 16);
     bytes[at + 3] = static_cast<uint8_t>(v >> 24);
 }
 
-constexpr uint32_t kDdsFlags = 0x81007;        // CAPS, HEIGHT, WIDTH, PIXELFORMAT, LINEARSIZE
-constexpr uint32_t kDdsFlagsMips = 0xA1007;    // the same plus MIPMAPCOUNT
-constexpr uint32_t kDdsCaps = 0x1000;          // TEXTURE
-constexpr uint32_t kDdsCapsMips = 0x401008;    // TEXTURE, COMPLEX, MIPMAP
+constexpr uint32_t kDdsFlags = 0x81007;     // CAPS, HEIGHT, WIDTH, PIXELFORMAT, LINEARSIZE
+constexpr uint32_t kDdsFlagsMips = 0xA1007; // the same plus MIPMAPCOUNT
+constexpr uint32_t kDdsCaps = 0x1000;       // TEXTURE
+constexpr uint32_t kDdsCapsMips = 0x401008; // TEXTURE, COMPLEX, MIPMAP
 
-uint64_t NonNegative(int32_t v) { return v < 0 ? 0 : static_cast<uint64_t>(v); }
+uint64_t NonNegative(int32_t v) {
+    return v < 0 ? 0 : static_cast<uint64_t>(v);
+}
 
 // (w * h * bits) div 8, the level size the level count is computed with.
 uint64_t LevelBits(uint64_t w, uint64_t h, uint32_t bits) {
@@ -30,7 +32,7 @@ struct LevelWalk {
 };
 
 // Adds the next level: the edges halved, not below minEdge.
-void StepLevel(LevelWalk& walk, uint64_t minEdge, uint32_t bits) {
+void StepLevel(LevelWalk &walk, uint64_t minEdge, uint32_t bits) {
     walk.w = std::max(walk.w / 2, minEdge);
     walk.h = std::max(walk.h / 2, minEdge);
     walk.total = CheckedAdd(walk.total, LevelBits(walk.w, walk.h, bits), "level sizes");
@@ -41,7 +43,7 @@ void StepLevel(LevelWalk& walk, uint64_t minEdge, uint32_t bits) {
 
 DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t width, int32_t height,
                          uint32_t mipValue) {
-    const DdsPixelFormatRow& row = DdsPixelFormatFor(format);
+    const DdsPixelFormatRow &row = DdsPixelFormatFor(format);
     const BytesPerPixel bpp = row.bytesPerPixel;
     uint64_t w = NonNegative(width);
     uint64_t h = NonNegative(height);
@@ -60,7 +62,7 @@ DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t widt
     DDSHeader out;
     out.bytesPerPixel = bpp;
     out.mipMapCount = levels >= 2 ? levels : 0;
-    auto& b = out.bytes;
+    auto &b = out.bytes;
     PutLE32(b, 0, FourCC("DDS "));
     PutLE32(b, 4, 124);
     PutLE32(b, 8, out.mipMapCount != 0 ? kDdsFlagsMips : kDdsFlags);
@@ -83,7 +85,8 @@ DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t widt
 KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height, uint8_t mipValue,
                            int32_t completeImageSize) {
     KtxLevelPlan plan;
-    if (mipValue == 0) return plan;
+    if (mipValue == 0)
+        return plan;
     const uint64_t target = NonNegative(completeImageSize);
     const uint64_t w0 = NonNegative(width);
     const uint64_t h0 = NonNegative(height);
@@ -93,7 +96,8 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
         if (walk.w == 8 || walk.h == 8) {
             // Some formats stop shrinking at 8 x 8; take that chain when it matches exactly.
             LevelWalk trial = walk;
-            while (trial.total < target) StepLevel(trial, 8, bitsPerPixel);
+            while (trial.total < target)
+                StepLevel(trial, 8, bitsPerPixel);
             if (trial.total == target) {
                 walk = trial;
                 plan.minEdge = 8;
@@ -104,16 +108,16 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
     return plan;
 }
 
-uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header) {
+uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat &header) {
     const uint8_t m = header.MipValue();
-    if (m != 1) return m == 0 ? 1 : m;
+    if (m != 1)
+        return m == 0 ? 1 : m;
     return KtxLevelCount(bitsPerPixel, header.width, header.height, m, header.completeImageSize)
         .count;
 }
 
-std::array<uint8_t, kKTXHeaderSize> BuildKTXHeader(const KtxPvrFormatRow& row,
-                                                   const structure_tex_hat& header,
-                                                   uint32_t levels) {
+std::array<uint8_t, kKTXHeaderSize>
+BuildKTXHeader(const KtxPvrFormatRow &row, const structure_tex_hat &header, uint32_t levels) {
     std::array<uint8_t, kKTXHeaderSize> b{};
     constexpr uint8_t kIdentifier[12] = {0xAB, 0x4B, 0x54, 0x58, 0x20, 0x31,
                                          0x31, 0xBB, 0x0D, 0x0A, 0x1A, 0x0A};
@@ -129,9 +133,8 @@ std::array<uint8_t, kKTXHeaderSize> BuildKTXHeader(const KtxPvrFormatRow& row,
     return b;
 }
 
-std::array<uint8_t, kPVRHeaderSize> BuildPVRHeader(const KtxPvrFormatRow& row,
-                                                   const structure_tex_hat& header,
-                                                   uint32_t levels) {
+std::array<uint8_t, kPVRHeaderSize>
+BuildPVRHeader(const KtxPvrFormatRow &row, const structure_tex_hat &header, uint32_t levels) {
     std::array<uint8_t, kPVRHeaderSize> b{};
     PutLE32(b, 0, 0x03525650); // "PVR" and 3
     PutLE32(b, 8, static_cast<uint32_t>(row.pvrPixelFormat));

@@ -1,5 +1,5 @@
-#include "container/Writer.h"
 #include "container/Error.h"
+#include "container/Writer.h"
 #include "export/TextureExport.h"
 #include "export/TextureFormats.h"
 #include "export/TexturePixels.h"
@@ -27,7 +27,7 @@ struct PixelFormatFields {
 
 // The DDS header as the published layout defines it, built field by field.
 Bytes ExpectedDdsHeader(uint32_t width, uint32_t height, uint32_t linearSize, uint32_t mips,
-                        const PixelFormatFields& pf) {
+                        const PixelFormatFields &pf) {
     Writer w(Endian::Little);
     w.Bytes("DDS ", 4);
     w.U32(124);
@@ -39,13 +39,14 @@ Bytes ExpectedDdsHeader(uint32_t width, uint32_t height, uint32_t linearSize, ui
     w.U32(mips);
     w.Zeros(44);
     w.U32(32);
-    for (uint32_t v : {pf.flags, pf.fourCC, pf.bits, pf.r, pf.g, pf.b, pf.a}) w.U32(v);
+    for (uint32_t v : {pf.flags, pf.fourCC, pf.bits, pf.r, pf.g, pf.b, pf.a})
+        w.U32(v);
     w.U32(mips != 0 ? 0x401008 : 0x1000);
     w.Zeros(16);
     return w.Take();
 }
 
-uint32_t Code(const char* s) {
+uint32_t Code(const char *s) {
     return static_cast<uint32_t>(s[0]) | (static_cast<uint32_t>(s[1]) << 8) |
            (static_cast<uint32_t>(s[2]) << 16) | (static_cast<uint32_t>(s[3]) << 24);
 }
@@ -58,13 +59,13 @@ Bytes Sequence(size_t n) {
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
 // Exports one Texture2D and returns the bytes of ExportName + ".dds".
-Bytes ExportDds(const TextureObjectSpec& spec, Endian order = Endian::Little,
-                bool noFlip = false) {
+Bytes ExportDds(const TextureObjectSpec &spec, Endian order = Endian::Little, bool noFlip = false) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, spec.format, "tex.tex", order);
     tc.state.NoFlipTexture = noFlip;
@@ -97,7 +98,7 @@ TEST(TextureDdsExport, EveryPixelFormatRowGivesItsHeader) {
         {36, {0x5, Code("ATCA"), 0, 0, 0, 0, 0}, 2},
         {37, {0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}, 8},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         const uint32_t size = 8 * 8 * c.halves / 2;
         TextureObjectSpec spec;
@@ -108,8 +109,7 @@ TEST(TextureDdsExport, EveryPixelFormatRowGivesItsHeader) {
         spec.pixels = Sequence(size);
         const Bytes file = ExportDds(spec);
         ASSERT_EQ(file.size(), 128 + size);
-        EXPECT_EQ(Bytes(file.begin(), file.begin() + 128),
-                  ExpectedDdsHeader(8, 8, size, 0, c.pf));
+        EXPECT_EQ(Bytes(file.begin(), file.begin() + 128), ExpectedDdsHeader(8, 8, size, 0, c.pf));
     }
 }
 
@@ -127,22 +127,25 @@ TEST(TextureDdsExport, UncompressedRowsAreFlippedAndChannelsConverted) {
     };
     const Case cases[] = {
         // RGBA32: R, G, B, A -> B, G, R, A
-        {4, {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 18},
+        {4,
+         {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 18},
          {13, 12, 11, 14, 17, 16, 15, 18, 3, 2, 1, 4, 7, 6, 5, 8}},
         // ARGB32: A, R, G, B -> B, G, R, A
-        {5, {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 18},
+        {5,
+         {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 18},
          {14, 13, 12, 11, 18, 17, 16, 15, 4, 3, 2, 1, 8, 7, 6, 5}},
         // BGRA32 already matches the DDS masks.
-        {37, {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 18},
+        {37,
+         {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15, 16, 17, 18},
          {11, 12, 13, 14, 15, 16, 17, 18, 1, 2, 3, 4, 5, 6, 7, 8}},
         // RGB24: R, G, B -> B, G, R
-        {3, {1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 16},
-         {13, 12, 11, 16, 15, 14, 3, 2, 1, 6, 5, 4}},
+        {3, {1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 16}, {13, 12, 11, 16, 15, 14, 3, 2, 1, 6, 5, 4}},
         // RGBA4444: 0x1234 -> 0x4123 (little-endian 16-bit values)
-        {13, {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A, 0xF0, 0xDE},
+        {13,
+         {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A, 0xF0, 0xDE},
          {0xAB, 0xC9, 0xEF, 0x0D, 0x23, 0x41, 0x67, 0x85}},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         TextureObjectSpec spec;
         spec.width = 2;
@@ -177,32 +180,37 @@ TEST(TextureDdsExport, DXT1BlockRowsReversedAndIndexRowsFlipped) {
     spec.format = 10;
     spec.pixels = Concat({b00, b01, b10, b11});
     const Bytes file = ExportDds(spec);
-    const Bytes expected = {9,  10, 11, 12, 0x33, 0x32, 0x31, 0x30, 13, 14, 15, 16,
-                            0x43, 0x42, 0x41, 0x40, 1, 2, 3, 4, 0x13, 0x12, 0x11, 0x10,
-                            5,  6,  7,  8,  0x23, 0x22, 0x21, 0x20};
+    const Bytes expected = {9,    10,   11,   12,   0x33, 0x32, 0x31, 0x30, 13,   14,   15,
+                            16,   0x43, 0x42, 0x41, 0x40, 1,    2,    3,    4,    0x13, 0x12,
+                            0x11, 0x10, 5,    6,    7,    8,    0x23, 0x22, 0x21, 0x20};
     EXPECT_EQ(Bytes(file.begin() + 128, file.end()), expected);
-    EXPECT_EQ(ExportDds(spec, Endian::Little, true), Concat({Bytes(file.begin(), file.begin() + 128), spec.pixels}));
+    EXPECT_EQ(ExportDds(spec, Endian::Little, true),
+              Concat({Bytes(file.begin(), file.begin() + 128), spec.pixels}));
 }
 
 TEST(TextureDdsExport, DXT3AndDXT5BlockFlipsReverseAlphaAndIndexRows) {
     Bytes dxt3 = {0x01, 0x02, 0x11, 0x12, 0x21, 0x22, 0x31, 0x32,
                   9,    9,    9,    9,    0xA0, 0xA1, 0xA2, 0xA3};
     FlipDXT3Block(dxt3.data());
-    EXPECT_EQ(dxt3, (Bytes{0x31, 0x32, 0x21, 0x22, 0x11, 0x12, 0x01, 0x02, 9, 9, 9, 9, 0xA3,
-                           0xA2, 0xA1, 0xA0}));
+    EXPECT_EQ(dxt3, (Bytes{0x31, 0x32, 0x21, 0x22, 0x11, 0x12, 0x01, 0x02, 9, 9, 9, 9, 0xA3, 0xA2,
+                           0xA1, 0xA0}));
 
     // Four 12-bit alpha rows packed low row first; flipping must give them in reverse order.
     const uint64_t rows[4] = {0x123, 0x456, 0x789, 0xABC};
     uint64_t packed = 0;
-    for (int i = 0; i < 4; ++i) packed |= rows[i] << (12 * i);
+    for (int i = 0; i < 4; ++i)
+        packed |= rows[i] << (12 * i);
     Bytes dxt5(16, 0);
     dxt5[0] = 0xFF;
-    for (int i = 0; i < 6; ++i) dxt5[2 + static_cast<size_t>(i)] = static_cast<uint8_t>(packed >> (8 * i));
+    for (int i = 0; i < 6; ++i)
+        dxt5[2 + static_cast<size_t>(i)] = static_cast<uint8_t>(packed >> (8 * i));
     dxt5[12] = 1, dxt5[13] = 2, dxt5[14] = 3, dxt5[15] = 4;
     FlipDXT5Block(dxt5.data());
     uint64_t flipped = 0;
-    for (int i = 0; i < 6; ++i) flipped |= static_cast<uint64_t>(dxt5[2 + static_cast<size_t>(i)]) << (8 * i);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ((flipped >> (12 * i)) & 0xFFF, rows[3 - i]) << i;
+    for (int i = 0; i < 6; ++i)
+        flipped |= static_cast<uint64_t>(dxt5[2 + static_cast<size_t>(i)]) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ((flipped >> (12 * i)) & 0xFFF, rows[3 - i]) << i;
     EXPECT_EQ(dxt5[0], 0xFF);
     EXPECT_EQ((Bytes(dxt5.begin() + 12, dxt5.end())), (Bytes{4, 3, 2, 1}));
 }
@@ -232,8 +240,14 @@ TEST(TextureDdsExport, MipFlagCountsLevelsUpToTheImageSize) {
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 128), ExpectedDdsHeader(4, 4, 64, 3, bgra));
     // Level 0 rows reversed (16-byte rows), level 1 rows reversed (8-byte rows), level 2 as is.
     Bytes expected;
-    for (int r = 3; r >= 0; --r) expected.insert(expected.end(), spec.pixels.begin() + r * 16, spec.pixels.begin() + r * 16 + 16);
-    for (int r = 1; r >= 0; --r) expected.insert(expected.end(), spec.pixels.begin() + 64 + r * 8, spec.pixels.begin() + 72 + r * 8);
+    const auto append = [&](std::ptrdiff_t from, std::ptrdiff_t count) {
+        expected.insert(expected.end(), spec.pixels.begin() + from,
+                        spec.pixels.begin() + from + count);
+    };
+    for (std::ptrdiff_t r = 3; r >= 0; --r)
+        append(r * 16, 16);
+    for (std::ptrdiff_t r = 1; r >= 0; --r)
+        append(64 + r * 8, 8);
     expected.insert(expected.end(), spec.pixels.begin() + 80, spec.pixels.end());
     EXPECT_EQ(Bytes(file.begin() + 128, file.end()), expected);
 
@@ -346,15 +360,16 @@ TEST(TextureDdsExport, CubemapFacesGoToNumberedFiles) {
     const std::string rel = "Unity_Assets_Files/level0/Cubemap/";
     ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little), rel));
     const auto out = tc.OutputDir(rel);
-    const char* names[] = {"sky.cbm.dds",   "sky.cbm.dds_2", "sky.cbm.dds_3",
+    const char *names[] = {"sky.cbm.dds",   "sky.cbm.dds_2", "sky.cbm.dds_3",
                            "sky.cbm.dds_4", "sky.cbm.dds_5", "sky.cbm.dds_6"};
     Bytes firstHeader;
     for (int k = 0; k < 6; ++k) {
         const Bytes file = ReadFileBytes(out / names[k]);
         ASSERT_EQ(file.size(), 132u) << names[k];
-        if (k == 0) firstHeader.assign(file.begin(), file.begin() + 128);
+        if (k == 0)
+            firstHeader.assign(file.begin(), file.begin() + 128);
         EXPECT_EQ(Bytes(file.begin(), file.begin() + 128), firstHeader);
-        const uint8_t base = static_cast<uint8_t>(1 + 4 * k);
+        const auto base = static_cast<uint8_t>(1 + 4 * k);
         EXPECT_EQ(Bytes(file.begin() + 128, file.end()),
                   (Bytes{static_cast<uint8_t>(base + 2), static_cast<uint8_t>(base + 1), base,
                          static_cast<uint8_t>(base + 3)}));
@@ -398,7 +413,8 @@ TEST(TextureDdsExport, ProceduralTextureOf88BytesIsSkipped) {
     const auto body = test::MakeProceduralTextureObject({}, Endian::Little);
     ASSERT_EQ(body.size(), 88u);
     ExportProceduralTextureDDS(tc.Input(body, "Unity_Assets_Files/level0/ProceduralTextures/"));
-    EXPECT_FALSE(std::filesystem::exists(tc.OutputDir("Unity_Assets_Files/level0/ProceduralTextures/")));
+    EXPECT_FALSE(
+        std::filesystem::exists(tc.OutputDir("Unity_Assets_Files/level0/ProceduralTextures/")));
     EXPECT_TRUE(tc.messages.progressLines.empty());
 }
 
@@ -408,7 +424,8 @@ TEST(TextureDdsExport, ProceduralLengthBeyondObjectIsAnError) {
     test::ProceduralTextureSpec spec;
     spec.pixels = Sequence(8);
     spec.dataLength = 0x7FFFFFF0;
-    EXPECT_THROW(ExportProceduralTextureDDS(tc.Input(test::MakeProceduralTextureObject(spec, Endian::Little))),
+    EXPECT_THROW(ExportProceduralTextureDDS(
+                     tc.Input(test::MakeProceduralTextureObject(spec, Endian::Little))),
                  KestrelError);
 }
 

@@ -1,5 +1,5 @@
-#include "container/Writer.h"
 #include "container/Error.h"
+#include "container/Writer.h"
 #include "export/TextureExport.h"
 #include "export/TextureFileHeaders.h"
 #include "support/TempDir.h"
@@ -24,28 +24,31 @@ namespace fs = std::filesystem;
 
 Bytes Sequence(size_t n) {
     Bytes out(n);
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(i * 7 + 1);
+    for (size_t i = 0; i < n; ++i)
+        out[i] = static_cast<uint8_t>(i * 7 + 1);
     return out;
 }
 
 Bytes ExpectedKtxHeader(uint32_t glInternal, uint32_t glBase, uint32_t w, uint32_t h,
                         uint32_t faces, uint32_t levels) {
     Writer out(Endian::Little);
-    out.Bytes("\xAB" "KTX 11\xBB\r\n\x1A\n", 12);
-    for (uint32_t v : {0x04030201u, 0u, 1u, 0u, glInternal, glBase, w, h, 0u, 0u, faces, levels,
-                       0u}) {
+    out.Bytes("\xAB"
+              "KTX 11\xBB\r\n\x1A\n",
+              12);
+    for (uint32_t v :
+         {0x04030201u, 0u, 1u, 0u, glInternal, glBase, w, h, 0u, 0u, faces, levels, 0u}) {
         out.U32(v);
     }
     return out.Take();
 }
 
-uint32_t LE32(const Bytes& b, size_t at) {
+uint32_t LE32(const Bytes &b, size_t at) {
     return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
            (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
 // The level sizes of a KTX file, checking that the level bytes are the image bytes in order.
-std::vector<uint32_t> KtxLevelSizes(const Bytes& file, const Bytes& image) {
+std::vector<uint32_t> KtxLevelSizes(const Bytes &file, const Bytes &image) {
     std::vector<uint32_t> sizes;
     size_t at = 64;
     size_t used = 0;
@@ -76,8 +79,7 @@ TEST(TextureKtxExport, PvrtcLevelsStopAtEightByEight) {
     const Bytes file = ReadFileBytes(tc.OutputDir() / "p.tex.ktx");
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 64),
               ExpectedKtxHeader(0x8C00, 0x1907, 32, 32, 1, 6));
-    EXPECT_EQ(KtxLevelSizes(file, spec.pixels),
-              (std::vector<uint32_t>{512, 128, 32, 32, 32, 32}));
+    EXPECT_EQ(KtxLevelSizes(file, spec.pixels), (std::vector<uint32_t>{512, 128, 32, 32, 32, 32}));
     EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"p.tex -> KTX"});
 }
 
@@ -102,8 +104,8 @@ TEST(TextureKtxExport, LevelCountRule) {
     EXPECT_EQ(KtxLevelCount(4, 32, 32, 1, 768).count, 6u);
     EXPECT_EQ(KtxLevelCount(4, 32, 32, 1, 768).minEdge, 8u);
     EXPECT_EQ(KtxLevelCount(4, 32, 32, 1, 696).minEdge, 4u);
-    EXPECT_EQ(KtxLevelCount(4, 32, 32, 0, 696).count, 1u);  // no mip levels
-    EXPECT_EQ(KtxLevelCount(4, 32, 32, 9, 512).count, 1u);  // one level fills the image
+    EXPECT_EQ(KtxLevelCount(4, 32, 32, 0, 696).count, 1u); // no mip levels
+    EXPECT_EQ(KtxLevelCount(4, 32, 32, 9, 512).count, 1u); // one level fills the image
     EXPECT_EQ(KtxLevelCount(8, 16, 16, 1, 256).count, 1u);
 }
 
@@ -118,7 +120,7 @@ TEST(TextureKtxExport, CubemapFacesEachGetAFileWithSixFaces) {
     spec.pixels = Sequence(48);
     const std::string rel = "Unity_Assets_Files/level0/Cubemap/";
     ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Big), rel));
-    for (int k = 1; k <= 6; ++k) {
+    for (std::ptrdiff_t k = 1; k <= 6; ++k) {
         const std::string name = k == 1 ? "sky.cbm.ktx" : "sky.cbm.ktx_" + std::to_string(k);
         const Bytes file = ReadFileBytes(tc.OutputDir(rel) / name);
         ASSERT_EQ(file.size(), 64u + 4u + 8u) << name;
@@ -134,8 +136,7 @@ TEST(TextureKtxExport, FormatsWithoutKtxRowAreRefused) {
     TextureObjectSpec spec;
     spec.format = 21;
     spec.pixels = Sequence(32);
-    EXPECT_THROW(ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Little))),
-                 KestrelError);
+    EXPECT_THROW(ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Little))), KestrelError);
     EXPECT_FALSE(fs::exists(tc.OutputDir() / "y.tex.ktx"));
 }
 
@@ -159,15 +160,15 @@ TEST(TexturePvrExport, HeadersAndData) {
         size_t size;
     };
     const Case cases[] = {
-        {34, 6, TextureLayout::MipCount, 3, 3, 8, 8, 48},     // mip count used unchanged
-        {21, 17, TextureLayout::MipFlag, 0, 1, 4, 2, 16},     // YUY2, no mip levels
-        {32, 2, TextureLayout::MipFlag, 1, 6, 32, 32, 768},   // counted as for KTX
-        {42, 26, TextureLayout::MipCount, 1, 1, 4, 4, 8},     // EAC_R_SIGNED
-        {43, 27, TextureLayout::MipCount, 1, 1, 4, 4, 16},    // EAC_RG
-        {44, 28, TextureLayout::MipCount, 1, 1, 4, 4, 16},    // EAC_RG_SIGNED
-        {61, 23, TextureLayout::MipCount, 1, 1, 4, 4, 16},    // ETC_RGBA8_3DS
+        {34, 6, TextureLayout::MipCount, 3, 3, 8, 8, 48},   // mip count used unchanged
+        {21, 17, TextureLayout::MipFlag, 0, 1, 4, 2, 16},   // YUY2, no mip levels
+        {32, 2, TextureLayout::MipFlag, 1, 6, 32, 32, 768}, // counted as for KTX
+        {42, 26, TextureLayout::MipCount, 1, 1, 4, 4, 8},   // EAC_R_SIGNED
+        {43, 27, TextureLayout::MipCount, 1, 1, 4, 4, 16},  // EAC_RG
+        {44, 28, TextureLayout::MipCount, 1, 1, 4, 4, 16},  // EAC_RG_SIGNED
+        {61, 23, TextureLayout::MipCount, 1, 1, 4, 4, 16},  // ETC_RGBA8_3DS
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.format, "v.tex", Endian::Big);
@@ -194,22 +195,27 @@ TEST(TexturePvrExport, AtcHasNoPvrRow) {
     TextureObjectSpec spec;
     spec.format = 35;
     spec.pixels = Sequence(8);
-    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little))),
-                 KestrelError);
+    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little))), KestrelError);
 }
 
 // A stand-in for the crunch tool: records its arguments one per line, makes noise on both
 // output streams, waits a little and then writes the file named after -out.
-void InstallStandInCrunch(const fs::path& dir, const std::string& name) {
+void InstallStandInCrunch(const fs::path &dir, const std::string &name) {
     const fs::path script = dir / name;
     std::ofstream out(script);
     out << "#!/bin/sh\n"
            "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n"
-           "echo \"" << name << " noise on stdout\"\n"
-           "echo \"" << name << " noise on stderr\" >&2\n"
+           "echo \""
+        << name
+        << " noise on stdout\"\n"
+           "echo \""
+        << name
+        << " noise on stderr\" >&2\n"
            "sleep 0.2\n"
            "while [ $# -gt 0 ]; do\n"
-           "  if [ \"$1\" = -out ]; then printf '" << name << "' > \"$2\"; fi\n"
+           "  if [ \"$1\" = -out ]; then printf '"
+        << name
+        << "' > \"$2\"; fi\n"
            "  shift\n"
            "done\n";
     out.close();
@@ -222,7 +228,7 @@ struct CrnRun {
     std::unique_ptr<TextureCase> tc;
     Bytes crunched = Sequence(40);
 
-    explicit CrnRun(const std::string& exportName, bool exportDds) {
+    explicit CrnRun(const std::string &exportName, bool exportDds) {
         tc = std::make_unique<TextureCase>(dir.Path(), 28, 28, exportName, Endian::Little);
         tc->state.ExportDDS = exportDds;
         tc->state.ExecutableDir = toolDir.Path();
@@ -237,10 +243,11 @@ struct CrnRun {
         spec.pixels.insert(spec.pixels.end(), 40, 0xEE);
         ExportTextureCRN(tc->Input(MakeTextureObject(spec, Endian::Little)));
     }
-    std::vector<std::string> RecordedArgs() const {
+    [[nodiscard]] std::vector<std::string> RecordedArgs() const {
         std::ifstream in(toolDir / "args.txt");
         std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
         return lines;
     }
 };
@@ -260,8 +267,8 @@ TEST(TextureCrnExport, WritesCrunchedDataAndRunsTheTool) {
 
     const fs::path crn = run.tc->OutputDir() / (name + ".crn");
     EXPECT_EQ(ReadFileBytes(crn), run.crunched);
-    EXPECT_EQ(run.RecordedArgs(), (std::vector<std::string>{"-out", crn.string() + ".dds",
-                                                            "-file", crn.string()}));
+    EXPECT_EQ(run.RecordedArgs(),
+              (std::vector<std::string>{"-out", crn.string() + ".dds", "-file", crn.string()}));
     // The tool had finished (and written its file) when the converter returned.
     EXPECT_EQ(test::ReadFileText(crn.string() + ".dds"), "crunch");
     EXPECT_EQ(run.tc->messages.progressLines,

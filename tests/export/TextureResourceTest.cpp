@@ -1,6 +1,6 @@
+#include "export/TextureResource.h"
 #include "container/Error.h"
 #include "export/TextureExport.h"
-#include "export/TextureResource.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 
@@ -20,9 +20,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTextures = "Unity_Assets_Files/level0/Textures/";
-
-TextureObjectSpec StreamedSpec(const std::string& path, uint32_t offset, uint32_t size) {
+TextureObjectSpec StreamedSpec(const std::string &path, uint32_t offset, uint32_t size) {
     TextureObjectSpec spec;
     spec.layout = TextureLayout::Streamed;
     spec.width = 2;
@@ -35,17 +33,19 @@ TextureObjectSpec StreamedSpec(const std::string& path, uint32_t offset, uint32_
     return spec;
 }
 
-Bytes ResourceFile(size_t prefix, const Bytes& pixels) {
+Bytes ResourceFile(size_t prefix, const Bytes &pixels) {
     Bytes out(prefix, 0xEE);
     out.insert(out.end(), pixels.begin(), pixels.end());
     out.insert(out.end(), 7, 0xDD);
     return out;
 }
 
-size_t CountFiles(const fs::path& dir) {
-    if (!fs::exists(dir)) return 0;
+size_t CountFiles(const fs::path &dir) {
+    if (!fs::exists(dir))
+        return 0;
     size_t n = 0;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) n += e.is_regular_file() ? 1 : 0;
+    for (const auto &e : fs::recursive_directory_iterator(dir))
+        n += e.is_regular_file() ? 1 : 0;
     return n;
 }
 
@@ -55,8 +55,8 @@ TEST(TextureResource, StreamedPixelsComeFromTheResourceFile) {
         const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
         test::WriteFileBytes(dir / "sharedassets0.assets.resS", ResourceFile(100, pixels));
         TextureCase tc(dir.Path(), 28, 37, "s.tex", order);
-        ExportTextureDDS(tc.Input(MakeTextureObject(
-            StreamedSpec("sharedassets0.assets.resS", 100, 16), order)));
+        ExportTextureDDS(
+            tc.Input(MakeTextureObject(StreamedSpec("sharedassets0.assets.resS", 100, 16), order)));
         const Bytes file = ReadFileBytes(tc.OutputDir() / "res_sharedassets0" / "s.tex.dds");
         ASSERT_EQ(file.size(), 144u);
         // Rows of the 2 x 2 BGRA32 image come out in reverse order.
@@ -114,15 +114,16 @@ TEST(TextureResource, PathsLeavingTheArchiveDirectoryAreRefused) {
     fs::create_directories(base);
     // A file that a refused path would reach.
     test::WriteFileBytes(outer / "x.resS", Bytes(64, 1));
-    for (const std::string& path : std::vector<std::string>{"../x.resS", "sub/../../x.resS", "..\\x.resS", (outer / "x.resS").string(), "/x.resS",
-          "\\x.resS", "C:x.resS", std::string("a\0b", 3)}) {
+    for (const std::string &path : std::vector<std::string>{
+             "../x.resS", "sub/../../x.resS", "..\\x.resS", (outer / "x.resS").string(), "/x.resS",
+             "\\x.resS", "C:x.resS", std::string("a\0b", 3)}) {
         SCOPED_TRACE(path);
         TextureCase tc(base, 28, 37, "r.tex", Endian::Little);
         const auto body = MakeTextureObject(StreamedSpec(path, 0, 16), Endian::Little);
         try {
             ExportTextureDDS(tc.Input(body));
             ADD_FAILURE() << "not refused";
-        } catch (const KestrelError& e) {
+        } catch (const KestrelError &e) {
             EXPECT_NE(std::string(e.what()).find("Refused resource path"), std::string::npos);
         }
         EXPECT_THROW(ExportTextureCRN(tc.Input(body)), KestrelError);
@@ -133,7 +134,7 @@ TEST(TextureResource, PathsLeavingTheArchiveDirectoryAreRefused) {
 
 TEST(TextureResource, SizesThatDoNotFitAreErrors) {
     struct Case {
-        const char* what;
+        const char *what;
         TextureObjectSpec spec;
     };
     std::vector<Case> cases;
@@ -180,7 +181,7 @@ TEST(TextureResource, SizesThatDoNotFitAreErrors) {
         s.height = 4;
         cases.push_back({"DXT5 levels", s});
     }
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.spec.format, "big.tex", Endian::Little);
@@ -195,24 +196,22 @@ TEST(TextureResource, StreamedSizesBeyondTheResourceFileAreErrors) {
     test::WriteFileBytes(dir / "d.resS", Bytes(40, 3));
     TextureCase tc(dir.Path(), 28, 37, "d.tex", Endian::Little);
     // Offset inside, but the image runs past the end.
-    EXPECT_THROW(ExportTextureDDS(tc.Input(MakeTextureObject(StreamedSpec("d.resS", 32, 16),
-                                                              Endian::Little))),
+    EXPECT_THROW(ExportTextureDDS(
+                     tc.Input(MakeTextureObject(StreamedSpec("d.resS", 32, 16), Endian::Little))),
                  KestrelError);
     // Offset past the end.
-    EXPECT_THROW(ExportTextureDDS(tc.Input(MakeTextureObject(StreamedSpec("d.resS", 0xFFFFFFF0, 16),
-                                                              Endian::Little))),
+    EXPECT_THROW(ExportTextureDDS(tc.Input(
+                     MakeTextureObject(StreamedSpec("d.resS", 0xFFFFFFF0, 16), Endian::Little))),
                  KestrelError);
     // A huge image count is refused before anything is read or allocated.
     auto many = StreamedSpec("d.resS", 0, 0x7FFFFFFF);
     many.completeImageSize = 1;
     many.imageCount = 0x7FFFFFFF;
-    EXPECT_THROW(ExportTextureDDS(tc.Input(MakeTextureObject(many, Endian::Little))),
-                 KestrelError);
+    EXPECT_THROW(ExportTextureDDS(tc.Input(MakeTextureObject(many, Endian::Little))), KestrelError);
     // Cubemap faces that the file does not hold.
     auto spec = StreamedSpec("d.resS", 0, 16 * 6);
     spec.imageCount = 6;
-    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little))),
-                 KestrelError);
+    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little))), KestrelError);
     EXPECT_EQ(CountFiles(tc.OutputDir()), 0u);
 }
 
@@ -223,7 +222,8 @@ TEST(TextureResource, TruncatedObjectsRaiseErrorsAtEveryLength) {
     test::WriteFileBytes(dir / "x.resS", Bytes(16, 1));
     for (size_t n = 0; n < 78; ++n) {
         TextureCase tc(dir.Path(), 28, 37, "t.tex", Endian::Little);
-        EXPECT_THROW(ExportTextureDDS(tc.Input(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)))),
+        EXPECT_THROW(ExportTextureDDS(tc.Input(
+                         Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)))),
                      KestrelError)
             << n;
     }
