@@ -64,7 +64,7 @@ struct FontScan {
 // Reads the 4-byte groups from the name end up to the object end, in chunks.
 FontScan ScanFont(const ObjectBytes& object, uint64_t nameEnd) {
     const std::string_view marker = object.BigEndian() ? kPointOneBig : kPointOneLittle;
-    constexpr uint64_t kChunk = 64 * 1024;
+    constexpr uint64_t kChunk = uint64_t{64} * 1024;
     std::vector<char> chunk;
     FontScan scan;
     uint64_t pos = nameEnd;

@@ -17,14 +17,14 @@ public:
     // The object [start, start + size) must lie inside the source.
     ObjectBytes(const ByteSource& source, uint64_t start, uint32_t size, bool bigEndian);
 
-    uint32_t Size() const { return size_; }
+    [[nodiscard]] uint32_t Size() const { return size_; }
     // Copies count bytes at offset (from the object start); false when they are not all inside.
     bool Read(uint64_t offset, void* dst, uint64_t count) const;
     // A 32-bit value in the file's byte order.
-    std::optional<uint32_t> Word(uint64_t offset) const;
+    [[nodiscard]] std::optional<uint32_t> Word(uint64_t offset) const;
     // True when the object holds exactly these bytes at offset.
-    bool Holds(uint64_t offset, std::string_view bytes) const;
-    bool BigEndian() const { return big_; }
+    [[nodiscard]] bool Holds(uint64_t offset, std::string_view bytes) const;
+    [[nodiscard]] bool BigEndian() const { return big_; }
 
 private:
     static constexpr size_t kHeadSize = 320; // length word, 256 name bytes, the probed words

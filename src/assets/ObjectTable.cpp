@@ -75,12 +75,12 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
 
     const auto length = object.Word(0);
     // A name whose bytes or padding would run past the object is taken as no name at all.
-    if (!length || *length > kMaxNameLength || AlignUp4(*length) + 4 > row.ObjSize) {
+    const bool fits = length && *length <= kMaxNameLength && AlignUp4(*length) + 4 <= row.ObjSize;
+    std::string name(fits ? *length : 0, '\0');
+    if (!fits || !object.Read(4, name.data(), name.size())) {
         exportName = fallbackBase + classExtension;
         return;
     }
-    std::string name(*length, '\0');
-    object.Read(4, name.data(), name.size());
     row.NameHeaderSize = static_cast<uint32_t>(AlignUp4(*length) + 4);
 
     ProbeResult probe =

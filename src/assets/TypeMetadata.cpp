@@ -73,19 +73,19 @@ public:
 
 private:
     // The buffer keeps the file's byte order.
-    uint32_t Word(uint64_t at) const {
+    [[nodiscard]] uint32_t Word(uint64_t at) const {
         const uint32_t b0 = b_[at], b1 = b_[at + 1], b2 = b_[at + 2], b3 = b_[at + 3];
         return big_ ? (b0 << 24) | (b1 << 16) | (b2 << 8) | b3
                     : (b3 << 24) | (b2 << 16) | (b1 << 8) | b0;
     }
 
-    uint16_t Half(uint64_t at) const {
+    [[nodiscard]] uint16_t Half(uint64_t at) const {
         const uint16_t lo = b_[at], hi = b_[at + 1];
         return big_ ? static_cast<uint16_t>((lo << 8) | hi) : static_cast<uint16_t>((hi << 8) | lo);
     }
 
     // Path ID 1 as the file stores a 64-bit value.
-    bool IsPathIdOne(uint64_t at) const {
+    [[nodiscard]] bool IsPathIdOne(uint64_t at) const {
         for (uint64_t i = 0; i < 8; ++i) {
             const uint8_t want = (big_ ? i == 7 : i == 0) ? 1 : 0;
             if (b_[at + i] != want) return false;
@@ -95,7 +95,7 @@ private:
 
     // An entry fits when its type ID and class ID agree (script index -1), or it is a script
     // instance (negative type ID, class 114); the stripped word of format 15 must be 0.
-    bool Fits(uint64_t e) const {
+    [[nodiscard]] bool Fits(uint64_t e) const {
         if (e + entrySize_ > b_.size()) return false;
         const auto ty = static_cast<int32_t>(Word(e + typeAt_));
         const auto cl = static_cast<int16_t>(Half(e + typeAt_ + 4));
@@ -104,7 +104,7 @@ private:
         return ((cl == ty && sc == -1) || (ty < 0 && cl == 114)) && st == 0 && ty != 0 && cl != 0;
     }
 
-    std::optional<uint64_t> FindAnchor() const {
+    [[nodiscard]] std::optional<uint64_t> FindAnchor() const {
         for (uint64_t m = 0; m + 8 <= b_.size(); ++m) {
             if (IsPathIdOne(m) && Fits(m)) return m;
         }

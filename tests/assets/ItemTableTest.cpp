@@ -143,7 +143,8 @@ TEST(ItemTable, DuplicatesCountOnlyObjectsWithANameField) {
 // The duplicate numbers of a mixed table agree with a plain scan over all earlier objects that
 // have a name field (name length 0 included, too-long names excluded).
 TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
-    const char* pool[] = {"Rock", "rock", "ROCK", "tree", "Tree", "level0_00003", "LEVEL0_00024", "Level0_00001"};
+    const char* pool[] = {"Rock", "rock",         "ROCK",         "tree",
+                          "Tree", "level0_00003", "LEVEL0_00024", "Level0_00001"};
     AssetsSpec spec;
     std::vector<std::string> base; // export name before numbering, as the rules give it
     uint32_t occurrence = 0;
@@ -161,7 +162,7 @@ TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
             base.push_back("");
         } else {
             spec.objects.push_back({28, pool[pick % 8], Texture(1)});
-            base.push_back(std::string(pool[pick % 8]) + ".tex");
+            base.emplace_back(std::string(pool[pick % 8]) + ".tex");
         }
     }
     auto lower = [](std::string s) {

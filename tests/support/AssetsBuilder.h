@@ -38,7 +38,7 @@ struct AssetsSpec {
     uint32_t targetPlatform = 5;
     std::vector<AssetsObject> objects;
 
-    Endian Order() const { return bigEndian ? Endian::Big : Endian::Little; }
+    [[nodiscard]] Endian Order() const { return bigEndian ? Endian::Big : Endian::Little; }
 };
 
 // The file and where its parts landed.
