@@ -28,7 +28,7 @@ constexpr uint32_t kBlockCount = 2048; // 256 MiB of data
 
 // Block i of the data: runs of structured, compressible records between runs of noise, so that
 // LZ4 reaches roughly the ratio of real game data.
-void FillBlock(uint32_t index, std::vector<uint8_t> &block) {
+void FillBlock(uint32_t index, std::vector<uint8_t>& block) {
     block.resize(kBlockSize);
     uint32_t x = index * 2654435761u + 12345;
     for (uint32_t pos = 0; pos < kBlockSize; pos += 4) {
@@ -40,10 +40,10 @@ void FillBlock(uint32_t index, std::vector<uint8_t> &block) {
     }
 }
 
-std::vector<uint8_t> Lz4(const std::vector<uint8_t> &in, bool high) {
+std::vector<uint8_t> Lz4(const std::vector<uint8_t>& in, bool high) {
     std::vector<uint8_t> out(static_cast<size_t>(LZ4_compressBound(static_cast<int>(in.size()))));
-    const auto *src = reinterpret_cast<const char *>(in.data());
-    auto *dst = reinterpret_cast<char *>(out.data());
+    const auto* src = reinterpret_cast<const char*>(in.data());
+    auto* dst = reinterpret_cast<char*>(out.data());
     const int n = high ? LZ4_compress_HC(src, dst, static_cast<int>(in.size()),
                                          static_cast<int>(out.size()), LZ4HC_CLEVEL_DEFAULT)
                        : LZ4_compress_default(src, dst, static_cast<int>(in.size()),
@@ -62,7 +62,7 @@ struct BenchBundle {
 
 // Written block by block (compressed twice: once for the block table, once for the data) so that
 // generating it needs no more memory than one block.
-void Generate(BenchBundle &out) {
+void Generate(BenchBundle& out) {
     out.path = (out.dir / "big.unity3d").string();
     const std::vector<uint8_t> assets = MinimalAssetsFile("2017.4.1f1");
     std::vector<uint8_t> block;
@@ -108,8 +108,7 @@ void Generate(BenchBundle &out) {
     h.Bytes(assets.data(), assets.size());
     out.blocksStart = h.Size();
     uint64_t total = h.Size();
-    for (uint32_t c : out.compressedSizes)
-        total += c;
+    for (uint32_t c : out.compressedSizes) total += c;
     h.PutU64BEAt(afterVersions, total);
 
     OutputFile file(out.path);
@@ -121,7 +120,7 @@ void Generate(BenchBundle &out) {
     file.Close();
 }
 
-const BenchBundle &Bundle() {
+const BenchBundle& Bundle() {
     static BenchBundle bundle;
     static const bool generated = (Generate(bundle), true);
     (void)generated;
@@ -129,7 +128,7 @@ const BenchBundle &Bundle() {
 }
 
 // Runs `work` once in a child process and returns the child's peak resident set in MiB.
-double ChildPeakMiB(const std::function<void()> &work) {
+double ChildPeakMiB(const std::function<void()>& work) {
     const pid_t pid = fork();
     if (pid == 0) {
         work();
@@ -137,8 +136,7 @@ double ChildPeakMiB(const std::function<void()> &work) {
     }
     int status = 0;
     rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || status != 0)
-        return -1;
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || status != 0) return -1;
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
@@ -150,13 +148,13 @@ double ParentRssMiB() {
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
 }
 
-void OpenOnce(const BenchBundle &b) {
+void OpenOnce(const BenchBundle& b) {
     KestrelState state;
     OpenArchive(state, b.path);
     CleanUpWorkingFiles(state);
 }
 
-void DecodeAndWriteOnce(const BenchBundle &b, const std::string &outPath) {
+void DecodeAndWriteOnce(const BenchBundle& b, const std::string& outPath) {
     std::ifstream in(b.path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(b.blocksStart));
     OutputFile out(outPath);
@@ -167,22 +165,21 @@ void DecodeAndWriteOnce(const BenchBundle &b, const std::string &outPath) {
         in.read(packed.data(), c);
         const int n = LZ4_decompress_safe(packed.data(), plain.data(), static_cast<int>(c),
                                           static_cast<int>(plain.size()));
-        if (n != static_cast<int>(kBlockSize))
-            std::abort();
+        if (n != static_cast<int>(kBlockSize)) std::abort();
         out.Write(plain.data(), plain.size());
     }
     out.Close();
 }
 
-void Report(benchmark::State &state, double peakMiB) {
+void Report(benchmark::State& state, double peakMiB) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(Bundle().dataSize));
     state.counters["peak_rss_MiB"] = peakMiB;
     state.counters["parent_rss_MiB"] = ParentRssMiB();
 }
 
-void BM_OpenUnityFS256MiB(benchmark::State &state) {
-    const BenchBundle &b = Bundle();
+void BM_OpenUnityFS256MiB(benchmark::State& state) {
+    const BenchBundle& b = Bundle();
     for (auto _ : state) {
         KestrelState kstate;
         OpenArchive(kstate, b.path);
@@ -193,8 +190,8 @@ void BM_OpenUnityFS256MiB(benchmark::State &state) {
     Report(state, ChildPeakMiB([&] { OpenOnce(b); }));
 }
 
-void BM_FloorLz4DecodeAndWrite256MiB(benchmark::State &state) {
-    const BenchBundle &b = Bundle();
+void BM_FloorLz4DecodeAndWrite256MiB(benchmark::State& state) {
+    const BenchBundle& b = Bundle();
     const std::string out = b.path + ".floor";
     for (auto _ : state) {
         DecodeAndWriteOnce(b, out);

@@ -51,7 +51,8 @@ void Decompress(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
         Damaged(file, headerSize, e.what());
     }
     const uint64_t length = out.Position();
-    if (length > UINT32_MAX) Damaged(file, headerSize, "decompressed data too large for the bundle");
+    if (length > UINT32_MAX)
+        Damaged(file, headerSize, "decompressed data too large for the bundle");
     const auto length32 = static_cast<uint32_t>(length);
     const auto dataSize = static_cast<uint32_t>(length - headerSize);
     PutU32BE(out, b.afterVersionsPos, length32);

@@ -130,9 +130,9 @@ void CheckBlocksInside(const Reader& r, const Unity3D_Structure& b) {
         const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
         r.Sub(pos, bytes, "data block");
         if (IsStoredBlock(block) && bytes != block.uncompressedSize) {
-            Damaged(r.Name(), b.listPos, "stored block of " + std::to_string(bytes) +
-                                             " bytes declares " +
-                                             std::to_string(block.uncompressedSize));
+            Damaged(r.Name(), b.listPos,
+                    "stored block of " + std::to_string(bytes) + " bytes declares " +
+                        std::to_string(block.uncompressedSize));
         }
         pos += bytes;
     }
@@ -208,8 +208,7 @@ void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
 
 void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
     ReadHeader(r, b);
-    auto image = std::make_shared<MemorySource>(r.Name() + " (block info)",
-                                                BlockInfoImage(r, b));
+    auto image = std::make_shared<MemorySource>(r.Name() + " (block info)", BlockInfoImage(r, b));
     ParseBlockInfo(image, b);
     const uint64_t total = TotalUncompressed(b);
     if (b.blockInfoRewritten || b.dataCompressed) {
@@ -218,7 +217,8 @@ void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
         b.dataStart = b.blocksStart;
         if (total > r.End() - std::min(b.blocksStart, r.End())) {
             Damaged(r.Name(), b.blocksStart,
-                    "data blocks of " + std::to_string(total) + " bytes run past the end of the file");
+                    "data blocks of " + std::to_string(total) +
+                        " bytes run past the end of the file");
         }
     }
     CheckEntriesInside(b, b.dataStart + total, info.workFileName);

@@ -16,9 +16,9 @@ void Damaged(const std::string& file, uint64_t offset, const std::string& what) 
 }
 
 void PutU32BE(OutputFile& out, uint64_t pos, uint32_t value) {
-    const std::array<uint8_t, 4> b = {static_cast<uint8_t>(value >> 24),
-                                      static_cast<uint8_t>(value >> 16),
-                                      static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    const std::array<uint8_t, 4> b = {
+        static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
     out.WriteAt(pos, b.data(), b.size());
 }
 

@@ -29,7 +29,8 @@ struct ContainerInfo {
 // Joins the pieces joined + ".split0", ".split1", ... (consecutive numbers while they exist) into
 // the file `joined`, streaming. `pieceSuffix` is the spelling of ".split" the first piece uses.
 // Returns the number of pieces; removes the partly joined file when a piece cannot be read.
-uint32_t JoinSplitPieces(const std::filesystem::path& joined, std::string_view pieceSuffix = ".split");
+uint32_t JoinSplitPieces(const std::filesystem::path& joined,
+                         std::string_view pieceSuffix = ".split");
 
 // Recognises the archive at `path` and reads its bundle header and directory into `bundle`. A
 // compressed UnityWeb (format 3) or UnityFS (format 6) bundle is decompressed block by block into

@@ -132,8 +132,8 @@ size_t LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize,
     return dst.size();
 }
 
-void LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize,
-                    uint64_t uncompressedSize, std::vector<uint8_t>& dst) {
+void LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize, uint64_t uncompressedSize,
+                    std::vector<uint8_t>& dst) {
     if (compressedSize < 0) throw KestrelError(kLz4BlockError);
     const auto declared = static_cast<uint64_t>(compressedSize);
     const uint64_t count =
@@ -161,7 +161,8 @@ size_t LZ4EncodeBlock(std::span<const uint8_t> src, std::vector<uint8_t>& dst,
     }
     const int input = static_cast<int>(src.size());
     const uint64_t bound = static_cast<uint64_t>(LZ4_compressBound(input));
-    const size_t room = static_cast<size_t>(std::min<uint64_t>(std::max(reserveSize, bound), INT_MAX));
+    const size_t room =
+        static_cast<size_t>(std::min<uint64_t>(std::max(reserveSize, bound), INT_MAX));
     const size_t old = dst.size();
     dst.resize(old + room);
     const int written = LZ4_compress_default(reinterpret_cast<const char*>(src.data()),

@@ -29,18 +29,19 @@ constexpr uint64_t BlockBytesInArchive(uint32_t compressedSize) {
 
 // The largest output a raw LZ4 block of `compressedSize` bytes can decode to (each input byte
 // adds at most 255 bytes of match length). Bounds allocations made from untrusted sizes.
-constexpr uint64_t LZ4MaxDecodedSize(uint64_t compressedSize) { return compressedSize * 255 + 16; }
+constexpr uint64_t LZ4MaxDecodedSize(uint64_t compressedSize) {
+    return compressedSize * 255 + 16;
+}
 
 // Decodes the raw LZ4 block at the start of `src` into `dst`, whose size is the declared
 // uncompressed size. A compressed size with bit 31 set is a stored block copied unchanged. The
 // block must fill `dst` exactly; anything else raises one of the LZ4 messages above. Returns the
 // number of bytes produced (always dst.size()).
-size_t LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize,
-                      std::span<uint8_t> dst);
+size_t LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize, std::span<uint8_t> dst);
 
 // The same, appending `uncompressedSize` decoded bytes to `dst`.
-void LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize,
-                    uint64_t uncompressedSize, std::vector<uint8_t>& dst);
+void LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize, uint64_t uncompressedSize,
+                    std::vector<uint8_t>& dst);
 
 // Appends one raw LZ4 block (default fast compressor, acceleration 1) of `src` to `dst`. Room for
 // max(reserveSize, worst-case bound) bytes is made first; `dst` ends right after the block.

@@ -75,8 +75,8 @@ const InnerEntry& SelectEntry(const std::vector<InnerEntry>& entries, const Entr
         for (const auto& e : entries) {
             if (CutInnerName(e.name) == *sel.name) return e;
         }
-        throw KestrelError(file + ": no inner file named \"" + *sel.name +
-                           "\"; the bundle holds " + NameList(entries));
+        throw KestrelError(file + ": no inner file named \"" + *sel.name + "\"; the bundle holds " +
+                           NameList(entries));
     }
     if (sel.index >= entries.size()) {
         throw KestrelError(file + ": no inner file number " + std::to_string(sel.index) +

@@ -41,22 +41,32 @@ std::vector<InnerFile> ThreeFiles() {
 
 std::string BlockName(BlockKind k) {
     switch (k) {
-    case BlockKind::Stored: return "Stored";
-    case BlockKind::StoredZero: return "StoredZero";
-    case BlockKind::Lz4: return "Lz4";
-    case BlockKind::Lz4HC: return "Lz4HC";
-    case BlockKind::Lz4StoredBit: return "Lz4StoredBit";
-    case BlockKind::Lzma: return "Lzma";
+    case BlockKind::Stored:
+        return "Stored";
+    case BlockKind::StoredZero:
+        return "StoredZero";
+    case BlockKind::Lz4:
+        return "Lz4";
+    case BlockKind::Lz4HC:
+        return "Lz4HC";
+    case BlockKind::Lz4StoredBit:
+        return "Lz4StoredBit";
+    case BlockKind::Lzma:
+        return "Lzma";
     }
     return "?";
 }
 
 std::string InfoName(BlockInfoKind k) {
     switch (k) {
-    case BlockInfoKind::StoredAtStart: return "InfoStored";
-    case BlockInfoKind::Lz4AtStart: return "InfoLz4";
-    case BlockInfoKind::Lz4HCAtStart: return "InfoLz4HC";
-    case BlockInfoKind::StoredAtEnd: return "InfoAtEnd";
+    case BlockInfoKind::StoredAtStart:
+        return "InfoStored";
+    case BlockInfoKind::Lz4AtStart:
+        return "InfoLz4";
+    case BlockInfoKind::Lz4HCAtStart:
+        return "InfoLz4HC";
+    case BlockInfoKind::StoredAtEnd:
+        return "InfoAtEnd";
     }
     return "?";
 }

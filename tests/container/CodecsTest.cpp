@@ -37,8 +37,7 @@ std::vector<uint8_t> DecodeLzma(const std::vector<uint8_t>& stream, std::optiona
     return out;
 }
 
-template <typename F>
-std::string ErrorOf(F&& f) {
+template <typename F> std::string ErrorOf(F&& f) {
     try {
         f();
     } catch (const KestrelError& e) {
@@ -63,7 +62,8 @@ TEST(LzmaCodec, EncodesWithFixedPropertiesAndSizeField) {
     const auto stream = EncodeLzma(data, data.size());
     ASSERT_GT(stream.size(), 13u);
     const std::vector<uint8_t> header(stream.begin(), stream.begin() + 13);
-    const std::vector<uint8_t> expected = {0x5D, 0x00, 0x00, 0x08, 0x00, 0x88, 0x13, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> expected = {0x5D, 0x00, 0x00, 0x08, 0x00, 0x88, 0x13,
+                                           0,    0,    0,    0,    0,    0};
     EXPECT_EQ(header, expected);
     EXPECT_EQ(DecodeLzma(stream, std::nullopt), data);
 
@@ -179,8 +179,9 @@ TEST(Lz4Codec, ChecksTheSourceBeforeDecoding) {
     std::vector<uint8_t> packed;
     LZ4EncodeBlock(data, packed);
     std::vector<uint8_t> out(data.size(), 0xAA);
-    EXPECT_EQ(ErrorOf([&] { LZ4DecodeBlock(packed, static_cast<int64_t>(packed.size() + 1), out); }),
-              kLz4SizeError);
+    EXPECT_EQ(
+        ErrorOf([&] { LZ4DecodeBlock(packed, static_cast<int64_t>(packed.size() + 1), out); }),
+        kLz4SizeError);
     EXPECT_EQ(out, std::vector<uint8_t>(data.size(), 0xAA)); // nothing was decoded
     EXPECT_EQ(ErrorOf([&] { LZ4DecodeBlock(packed, -1, out); }), kLz4BlockError);
 

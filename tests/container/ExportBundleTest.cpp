@@ -53,8 +53,8 @@ TEST(ExportBundle, WritesEveryInnerFileUnchanged) {
         state.reporter = &recorder;
         state.ConsoleAttached = true;
         OpenArchive(state, archive.string());
-        const std::string out = state.OutputBaseDir + "Unity_Assets_Files/" +
-                                state.ArchiveBaseName + "/Bundle/";
+        const std::string out =
+            state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName + "/Bundle/";
         ExportBundle(state, out);
         EXPECT_FALSE(state.WorkStream);
         for (const auto& f : files) EXPECT_EQ(Bytes(out + f.name), f.bytes) << f.name;
@@ -86,12 +86,9 @@ TEST(ExportBundle, QuietWithoutConsoleAndNothingForPlainFiles) {
 
 TEST(ExportBundle, HostileNamesBecomePlainFilesInsideTheDirectory) {
     TempDir dir;
-    const std::vector<InnerFile> files = {{"../escape", {1}, 0},
-                                          {"/etc/absolute", {2}, 0},
-                                          {"C:\\drive", {3}, 0},
-                                          {"..", {4}, 0},
-                                          {"archive:/CAB-a/CAB-a", {5}, 0},
-                                          {"", {6}, 0}};
+    const std::vector<InnerFile> files = {
+        {"../escape", {1}, 0}, {"/etc/absolute", {2}, 0},        {"C:\\drive", {3}, 0},
+        {"..", {4}, 0},        {"archive:/CAB-a/CAB-a", {5}, 0}, {"", {6}, 0}};
     Write(dir / "h.unity3d", BuildUnityFS(files).bytes);
     KestrelState state;
     OpenArchive(state, (dir / "h.unity3d").string());

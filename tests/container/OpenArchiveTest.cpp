@@ -148,8 +148,8 @@ struct ResourceCase {
 
 TEST(OpenArchiveResources, KindAndSingleItem) {
     const std::vector<ResourceCase> cases = {
-        {{'O', 'g', 'g', 'S'}, "OggS", "AudioClip"}, {{'R', 'I', 'F', 'F'}, "RIFF", "AudioClip"},
-        {{'F', 'O', 'R', 'M'}, "FORM", "AudioClip"}, {{'F', 'S', 'B', '5'}, "FSB5", "AudioClip"},
+        {{'O', 'g', 'g', 'S'}, "OggS", "AudioClip"},    {{'R', 'I', 'F', 'F'}, "RIFF", "AudioClip"},
+        {{'F', 'O', 'R', 'M'}, "FORM", "AudioClip"},    {{'F', 'S', 'B', '5'}, "FSB5", "AudioClip"},
         {{0xFF, 0xFB, 0x90, 0x00}, "MP3", "AudioClip"}, {{'I', 'D', '3', 3}, "MP3", "AudioClip"},
         {{'J', 'U', 'N', 'K'}, "unknown", "unknown"}};
     for (const auto& c : cases) {

@@ -87,7 +87,8 @@ TEST(SampleArchives, EveryManifestArchiveOpensAndEveryInnerFileToo) {
         CleanUpWorkingFiles(state);
         for (const auto& e : fs::directory_iterator(dir.Path())) {
             const std::string name = e.path().filename().string();
-            EXPECT_TRUE(name == "Bundle" || fs::exists(samples / fs::path(rel).parent_path() / name))
+            EXPECT_TRUE(name == "Bundle" ||
+                        fs::exists(samples / fs::path(rel).parent_path() / name))
                 << rel << " left " << name;
         }
     }

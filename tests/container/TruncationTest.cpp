@@ -58,7 +58,8 @@ TEST(Truncation, EveryPrefixOfAValidBundleIsAnErrorAndLeavesNoWorkingFile) {
         for (size_t len = 0; len < c.bytes.size(); ++len) {
             // A fresh file each time: overwriting in place makes the file system flush.
             fs::remove(archive);
-            WriteFileBytes(archive, {c.bytes.begin(), c.bytes.begin() + static_cast<ptrdiff_t>(len)});
+            WriteFileBytes(archive,
+                           {c.bytes.begin(), c.bytes.begin() + static_cast<ptrdiff_t>(len)});
             KestrelState state;
             bool failed = false;
             try {

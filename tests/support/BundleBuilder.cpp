@@ -104,10 +104,14 @@ std::vector<uint8_t> Concat(const std::vector<InnerFile>& files, std::vector<uin
 
 uint8_t InfoFlagByte(BlockInfoKind kind) {
     switch (kind) {
-    case BlockInfoKind::StoredAtStart: return 0x40;
-    case BlockInfoKind::Lz4AtStart: return 0x42;
-    case BlockInfoKind::Lz4HCAtStart: return 0x43;
-    case BlockInfoKind::StoredAtEnd: return 0xC0;
+    case BlockInfoKind::StoredAtStart:
+        return 0x40;
+    case BlockInfoKind::Lz4AtStart:
+        return 0x42;
+    case BlockInfoKind::Lz4HCAtStart:
+        return 0x43;
+    case BlockInfoKind::StoredAtEnd:
+        return 0xC0;
     }
     return 0x40;
 }
@@ -118,7 +122,8 @@ BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptio
     std::vector<uint64_t> nodeOffsets;
     const std::vector<uint8_t> data = Concat(files, nodeOffsets);
     std::vector<Block> blocks;
-    for (size_t pos = 0; pos < data.size(); pos += std::min<size_t>(o.blockSize, data.size() - pos)) {
+    for (size_t pos = 0; pos < data.size();
+         pos += std::min<size_t>(o.blockSize, data.size() - pos)) {
         const size_t n = std::min<size_t>(o.blockSize, data.size() - pos);
         blocks.push_back(MakeBlock(std::span<const uint8_t>(data).subspan(pos, n), o.blocks));
     }
@@ -139,8 +144,8 @@ BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptio
         info.U32BE(files[i].flags);
         info.CString(files[i].name);
     }
-    const bool lz4Info = o.blockInfo == BlockInfoKind::Lz4AtStart ||
-                         o.blockInfo == BlockInfoKind::Lz4HCAtStart;
+    const bool lz4Info =
+        o.blockInfo == BlockInfoKind::Lz4AtStart || o.blockInfo == BlockInfoKind::Lz4HCAtStart;
     const std::vector<uint8_t> storedInfo =
         lz4Info ? Lz4Raw(info.Data(), o.blockInfo == BlockInfoKind::Lz4HCAtStart) : info.Data();
 
@@ -193,8 +198,9 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
     for (const auto& f : files) dir.Bytes(f.bytes.data(), f.bytes.size());
     const std::vector<uint8_t>& data = dir.Data();
     const std::vector<uint8_t> stored =
-        !o.compressed ? data : (o.lzmaEndMarker ? LzmaAloneWithEndMarker(data)
-                                                : LzmaWithProject(data, data.size()));
+        !o.compressed
+            ? data
+            : (o.lzmaEndMarker ? LzmaAloneWithEndMarker(data) : LzmaWithProject(data, data.size()));
 
     Writer w(Endian::Big);
     w.CString(o.signature);

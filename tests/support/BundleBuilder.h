@@ -36,7 +36,7 @@ struct UnityFSOptions {
     BlockKind blocks = BlockKind::Lz4;
     BlockInfoKind blockInfo = BlockInfoKind::Lz4HCAtStart;
     uint32_t blockSize = 128 * 1024; // data is cut into blocks of this many bytes
-    uint8_t headerPadding = 0;        // the flags' second byte: bytes skipped after the flags
+    uint8_t headerPadding = 0;       // the flags' second byte: bytes skipped after the flags
     std::string playerVersion = "5.x.x";
     std::string engineVersion = "5.6.3p1";
     std::array<uint8_t, 16> hash = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
@@ -44,9 +44,9 @@ struct UnityFSOptions {
 
 struct UnityRWOptions {
     std::string signature = "UnityWeb"; // "UnityRaw" or "UnityWeb"
-    bool compressed = true;              // UnityWeb: the data as one LZMA stream
-    bool lzmaEndMarker = false;          // write the stream with liblzma's end marker
-    uint32_t levelCount = 1;             // earlier level pairs carry made-up cumulative sizes
+    bool compressed = true;             // UnityWeb: the data as one LZMA stream
+    bool lzmaEndMarker = false;         // write the stream with liblzma's end marker
+    uint32_t levelCount = 1;            // earlier level pairs carry made-up cumulative sizes
     std::string playerVersion = "3.x.x";
     std::string engineVersion = "4.3.4f1";
 };

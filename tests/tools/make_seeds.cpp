@@ -29,20 +29,25 @@ int main(int argc, char** argv) {
     ogg.resize(64, 0);
     const std::vector<InnerFile> files = {{"CAB-a", MinimalAssetsFile("5.6.3p1", 96), 4},
                                           {"archive:/CAB-b/CAB-b.resS", ogg, 0}};
-    const std::pair<const char*, BlockKind> blocks[] = {
-        {"stored", BlockKind::Stored},      {"zero", BlockKind::StoredZero},
-        {"lz4", BlockKind::Lz4},            {"lz4hc", BlockKind::Lz4HC},
-        {"storedbit", BlockKind::Lz4StoredBit}, {"lzma", BlockKind::Lzma}};
+    const std::pair<const char*, BlockKind> blocks[] = {{"stored", BlockKind::Stored},
+                                                        {"zero", BlockKind::StoredZero},
+                                                        {"lz4", BlockKind::Lz4},
+                                                        {"lz4hc", BlockKind::Lz4HC},
+                                                        {"storedbit", BlockKind::Lz4StoredBit},
+                                                        {"lzma", BlockKind::Lzma}};
     const std::pair<const char*, BlockInfoKind> infos[] = {
-        {"infostored", BlockInfoKind::StoredAtStart}, {"infolz4", BlockInfoKind::Lz4AtStart},
-        {"infolz4hc", BlockInfoKind::Lz4HCAtStart}, {"infoend", BlockInfoKind::StoredAtEnd}};
+        {"infostored", BlockInfoKind::StoredAtStart},
+        {"infolz4", BlockInfoKind::Lz4AtStart},
+        {"infolz4hc", BlockInfoKind::Lz4HCAtStart},
+        {"infoend", BlockInfoKind::StoredAtEnd}};
     for (const auto& [blockName, block] : blocks) {
         for (const auto& [infoName, info] : infos) {
             UnityFSOptions o;
             o.blocks = block;
             o.blockInfo = info;
             o.blockSize = 64;
-            Save(dir, std::string("fs-") + blockName + "-" + infoName, BuildUnityFS(files, o).bytes);
+            Save(dir, std::string("fs-") + blockName + "-" + infoName,
+                 BuildUnityFS(files, o).bytes);
         }
     }
     UnityRWOptions web;
