@@ -1,5 +1,6 @@
 #include "container/Error.h"
 #include "core/Operations.h"
+#include "support/AssetsBuilder.h"
 #include "support/BundleBuilder.h"
 #include "support/TempDir.h"
 
@@ -53,6 +54,39 @@ TEST(OpenArchivePaths, NamesFromTheArchiveAndTheInnerFile) {
     OpenArchive(custom, archive.string());
     EXPECT_EQ(custom.OutputBaseDir, "/some/out/");
     EXPECT_EQ(custom.ArchiveDirName, "level0/BuildPlayer-Level1");
+}
+
+TEST(OpenArchivePaths, TheParserReadsTheSelectedInnerFileInTheWorkingCopy) {
+    AssetsSpec first;
+    first.objects.push_back({49, "readme", TextBody("first file text")});
+    AssetsSpec second;
+    second.formatVersion = 9;
+    second.engineVersion = "4.3.4f1";
+    second.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+    second.objects.push_back({49, "notes", TextBody("second file text")});
+    const std::vector<InnerFile> files = {{"CAB-one", BuildAssetsFile(first)},
+                                          {"dir/CAB-two", BuildAssetsFile(second)}};
+    TempDir dir;
+    UnityFSOptions opt;
+    opt.blockSize = 64; // the inner files straddle blocks
+    Write(dir / "pair.unity3d", BuildUnityFS(files, opt).bytes);
+    for (uint32_t i = 0; i < 2; ++i) {
+        KestrelState state;
+        state.SelectedEntry.index = i;
+        OpenArchive(state, (dir / "pair.unity3d").string());
+        const ItemTable& items = state.Items();
+        ASSERT_EQ(items.Count(), i == 0 ? 1u : 2u);
+        const auto& row = items.listRows.back();
+        const auto work = ReadFileBytes(state.WorkFileName);
+        ASSERT_LE(row.offset + row.size, work.size());
+        const std::string text(work.begin() + static_cast<std::ptrdiff_t>(row.offset),
+                               work.begin() + static_cast<std::ptrdiff_t>(row.offset + row.size));
+        EXPECT_EQ(text, i == 0 ? "first file text" : "second file text");
+        if (i == 1) {
+            EXPECT_EQ(items.ExportName[0], "CAB-two_00001.1");
+        }
+        CleanUpWorkingFiles(state);
+    }
 }
 
 TEST(OpenArchivePaths, PlainAssetsFileWithoutDot) {
