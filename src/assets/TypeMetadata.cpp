@@ -24,8 +24,8 @@ void SkipOldTypeRecords(Reader& r, const AssetsFile& file) {
         r.I32("type class ID");
         SkipTypeNode(r, 1);
     }
-    // Formats 7 to 13 store a 32-bit "big path IDs" word after the types; older files do not.
-    if (file.header.formatVersion >= 7) r.Skip(4, "path ID width");
+    // A 32-bit word follows the types, except in files before format 7 that list any type.
+    if (file.typeCount == 0 || file.header.formatVersion >= 7) r.Skip(4, "path ID width");
 }
 
 void SkipFlatTypeRecords(Reader& r, const AssetsFile& file) {
