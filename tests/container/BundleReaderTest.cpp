@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <tuple>
 
 using namespace kestrel;
@@ -16,8 +17,10 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<uint8_t> Bytes(const fs::path& p) {
-    auto v = ReadFileBytes(p);
-    return {v.begin(), v.end()};
+    std::vector<uint8_t> out(fs::file_size(p));
+    std::ifstream in(p, std::ios::binary);
+    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    return out;
 }
 
 void Write(const fs::path& p, const std::vector<uint8_t>& bytes) {
@@ -34,7 +37,7 @@ std::vector<uint8_t> OggResource(size_t size) {
 // Three inner files: an assets file spanning several 128 KiB blocks, a resource, and a second
 // assets file whose name has a directory part.
 std::vector<InnerFile> ThreeFiles() {
-    return {{"CAB-first", MinimalAssetsFile("5.6.3p1", 300000), 4},
+    return {{"CAB-first", MinimalAssetsFile("5.6.3p1", 200000), 4},
             {"CAB-first.resS", OggResource(70000), 0},
             {"archive:/CAB-second/CAB-second", MinimalAssetsFile("2017.4.1f1", 5000), 4}};
 }
@@ -91,10 +94,12 @@ TEST_P(UnityFSVariants, OpensWithTheRightBaseAndAnExactWorkingCopy) {
     TempDir dir;
     const fs::path archive = dir / "level0.unity3d";
     Write(archive, built.bytes);
+    KestrelState state;
     for (uint32_t i = 0; i < files.size(); ++i) {
-        KestrelState state;
+        // The first inner file from the archive, the others from the working file, as the
+        // window selects them.
         state.SelectedEntry.index = i;
-        OpenArchive(state, archive.string());
+        OpenArchive(state, i == 0 ? archive.string() : state.WorkFileName);
         EXPECT_EQ(state.assetsBase, expected.innerOffsets[i]) << i;
         EXPECT_TRUE(state.isBundle);
         EXPECT_FALSE(state.WorkStream) << "WorkStream is reset after the open";
