@@ -78,4 +78,3 @@ BENCHMARK(BM_ParseLargeAssetsFile)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
