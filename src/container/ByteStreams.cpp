@@ -26,7 +26,7 @@ void VectorOutput::Write(const void* data, size_t n) {
 }
 
 uint64_t CopyStream(ByteInput& src, ByteOutput& dst) {
-    constexpr size_t kBufferSize = 256 * 1024;
+    constexpr size_t kBufferSize = size_t{256} * 1024;
     // Left uninitialised: every byte written out was read in first.
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBufferSize]);
     uint64_t total = 0;

@@ -114,7 +114,7 @@ uint64_t Pump(lzma_stream& s, ByteInput& src, ByteOutput& dst, const char* failu
 size_t LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize,
                       std::span<uint8_t> dst) {
     if (compressedSize < 0) throw KestrelError(kLz4BlockError);
-    const uint64_t declared = static_cast<uint64_t>(compressedSize);
+    const auto declared = static_cast<uint64_t>(compressedSize);
     const bool stored = (declared & kStoredBlockBit) != 0 && (declared >> 32) == 0;
     const uint64_t count = stored ? (declared & ~uint64_t{kStoredBlockBit}) : declared;
     if (count > src.size()) throw KestrelError(kLz4SizeError);
@@ -160,7 +160,7 @@ size_t LZ4EncodeBlock(std::span<const uint8_t> src, std::vector<uint8_t>& dst,
                            " bytes");
     }
     const int input = static_cast<int>(src.size());
-    const uint64_t bound = static_cast<uint64_t>(LZ4_compressBound(input));
+    const auto bound = static_cast<uint64_t>(LZ4_compressBound(input));
     const size_t room =
         static_cast<size_t>(std::min<uint64_t>(std::max(reserveSize, bound), INT_MAX));
     const size_t old = dst.size();

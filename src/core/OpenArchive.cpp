@@ -225,7 +225,12 @@ void ExportBundle(KestrelState& state, const std::string& dir) {
         FileOutput sink(out);
         CopyStream(in, sink);
         out.Close();
-        if (state.ConsoleAttached) state.Report().ProgressLine("Export archive: " + shown + name);
+        if (state.ConsoleAttached) {
+            std::string line = "Export archive: ";
+            line += shown;
+            line += name;
+            state.Report().ProgressLine(line);
+        }
     }
 }
 

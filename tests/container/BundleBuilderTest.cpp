@@ -31,7 +31,7 @@ std::vector<uint8_t> BlockInfo(uint8_t compressedSize, uint8_t storage) {
             0, 0, 0, 4, 'a', 0};                                    // node flags, name
 }
 
-std::vector<uint8_t> Join(std::vector<std::vector<uint8_t>> parts) {
+std::vector<uint8_t> Join(const std::vector<std::vector<uint8_t>>& parts) {
     std::vector<uint8_t> out;
     for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;

@@ -118,7 +118,7 @@ TEST(LzmaCodec, RejectsShortStreamsBadPropertiesAndDamage) {
     const std::vector<uint8_t> noSize(stream.begin(), stream.begin() + 9);
     EXPECT_EQ(ErrorOf([&] { DecodeLzma(noSize, std::nullopt); }), kLzmaDataError);
     // The data cut short: fewer bytes than the size field promises.
-    const std::vector<uint8_t> cut(stream.begin(), stream.begin() + stream.size() / 2);
+    const std::vector<uint8_t> cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(stream.size() / 2));
     EXPECT_EQ(ErrorOf([&] { DecodeLzma(cut, std::nullopt); }), kLzmaDataError);
     // A size larger than the stream holds.
     EXPECT_EQ(ErrorOf([&] { DecodeLzma(EncodeLzma(data, 0), data.size() + 1); }), kLzmaDataError);
