@@ -40,7 +40,8 @@ struct WorkStreamScope {
 
 std::string DirectoryOf(const std::string& path) {
     const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // A bare file name lies in the current directory.
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -191,7 +192,8 @@ void OpenArchive(KestrelState& state, const std::string& path) {
         state.Bundle = std::move(bundle);
         state.isBundle = info.isBundle;
         state.innerFileNames.clear();
-        for (const auto& e : entries) state.innerFileNames.push_back(e.name);
+        for (const auto& e : entries)
+            state.innerFileNames.push_back(e.name);
         state.assets = std::move(assets);
         state.resourceKind.clear();
         if (state.assets.header.EngineMajorVersion == 0) BuildResourceItem(state, itemSize);
