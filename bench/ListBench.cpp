@@ -29,10 +29,18 @@ const std::vector<uint8_t>& LargeAssetsFile() {
             std::string name = "Object_" + std::to_string(i % 1000);
             if (i % 3 == 0) name[0] = 'o';
             switch (i % 4) {
-            case 0: spec.objects.push_back({28, name, textureBody}); break;
-            case 1: spec.objects.push_back({49, name, textBody}); break;
-            case 2: spec.objects.push_back({21, name, {0, 0, 0, 0}}); break;
-            default: spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}}); break;
+            case 0:
+                spec.objects.push_back({28, name, textureBody});
+                break;
+            case 1:
+                spec.objects.push_back({49, name, textBody});
+                break;
+            case 2:
+                spec.objects.push_back({21, name, {0, 0, 0, 0}});
+                break;
+            default:
+                spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+                break;
             }
         }
         return BuildAssetsFile(spec);
@@ -54,8 +62,12 @@ void ParseFromMemory(benchmark::State& state, bool listRows) {
     state.SetItemsProcessed(state.iterations() * kObjects);
 }
 
-void BM_ParseLargeAssets(benchmark::State& state) { ParseFromMemory(state, false); }
-void BM_ParseLargeAssetsWithListRows(benchmark::State& state) { ParseFromMemory(state, true); }
+void BM_ParseLargeAssets(benchmark::State& state) {
+    ParseFromMemory(state, false);
+}
+void BM_ParseLargeAssetsWithListRows(benchmark::State& state) {
+    ParseFromMemory(state, true);
+}
 
 // The same file read through the file system, as OpenArchive reads the working file.
 void BM_ParseLargeAssetsFile(benchmark::State& state) {
@@ -77,4 +89,3 @@ BENCHMARK(BM_ParseLargeAssetsWithListRows)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseLargeAssetsFile)->Unit(benchmark::kMillisecond);
 
 } // namespace
-

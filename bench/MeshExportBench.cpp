@@ -47,7 +47,7 @@ struct Fixture {
     }
 };
 
-void BM_ExportMeshOBJ(benchmark::State &st) {
+void BM_ExportMeshOBJ(benchmark::State& st) {
     Fixture f;
     uint64_t bytes = 0;
     for (auto _ : st) {
@@ -60,7 +60,7 @@ void BM_ExportMeshOBJ(benchmark::State &st) {
 BENCHMARK(BM_ExportMeshOBJ)->Unit(benchmark::kMillisecond);
 
 // The floor: writing a file of the same size in one piece.
-void BM_WriteSameSizeFile(benchmark::State &st) {
+void BM_WriteSameSizeFile(benchmark::State& st) {
     Fixture f;
     ExportMeshOBJ(f.Input(), 5);
     const auto path = f.dir / "Unity_Assets_Files/bench/Mesh/Grid.mesh.obj";

@@ -108,7 +108,8 @@ void Generate(BenchBundle& out) {
     h.Bytes(assets.data(), assets.size());
     out.blocksStart = h.Size();
     uint64_t total = h.Size();
-    for (uint32_t c : out.compressedSizes) total += c;
+    for (uint32_t c : out.compressedSizes)
+        total += c;
     h.PutU64BEAt(afterVersions, total);
 
     OutputFile file(out.path);

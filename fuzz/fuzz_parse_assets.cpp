@@ -9,8 +9,8 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    auto source = std::make_shared<kestrel::MemorySource>(
-        "fuzz.assets", std::vector<uint8_t>(data, data + size));
+    auto source = std::make_shared<kestrel::MemorySource>("fuzz.assets",
+                                                          std::vector<uint8_t>(data, data + size));
     kestrel::ParseOptions options;
     options.innerFileName = "fuzz";
     options.fillListRows = true;

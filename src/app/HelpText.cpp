@@ -68,6 +68,7 @@ constexpr auto kUsageRussian = std::to_array<std::string_view>({
     "  Схемы конвертации.",
 });
 
+// clang-format off
 constexpr std::array<std::string_view, 5> kTextureDiagram = {
     "  ┌───┐              ┌──────┐",
     "  │dds│ <═══════════ │      │",
@@ -115,6 +116,7 @@ constexpr std::array<std::string_view, 4> kArchiveDiagram = {
     "  ═> │not compressed│ ═> │compressed│",
     "     └──────────────┘    └──────────┘"
 };
+// clang-format on
 
 template <size_t N>
 void AppendLines(std::string& out, const std::array<std::string_view, N>& lines) {
@@ -124,8 +126,7 @@ void AppendLines(std::string& out, const std::array<std::string_view, N>& lines)
     }
 }
 
-template <size_t N>
-std::string JoinCrLf(const std::array<std::string_view, N>& lines) {
+template <size_t N> std::string JoinCrLf(const std::array<std::string_view, N>& lines) {
     std::string out;
     for (size_t i = 0; i < N; ++i) {
         if (i != 0) out.append("\r\n");

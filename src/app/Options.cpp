@@ -29,47 +29,20 @@ struct TypeNameRow {
 
 // Words of the -t list, looked up in this order; a word that matches no key stays as typed.
 constexpr auto kTypeNames = std::to_array<TypeNameRow>({
-    {"mat", "21", kNone},
-    {"tex", "28", kRawTextures},
-    {"dds", "28", kDDS | kConvert},
-    {"crn", "28", kCRN | kConvert},
-    {"ktx", "28", kKTX | kConvert},
-    {"pvr", "28", kPVR | kConvert},
-    {"mesh", "43", kRawMesh},
-    {"obj", "43", kOBJ | kConvert},
-    {"shader", "48", kNone},
-    {"txt", "49", kNone},
-    {"xml", "49", kNone},
-    {"physmat2d", "62", kNone},
-    {"ani", "74", kNone},
-    {"snd", "83", kRawAudio},
-    {"ogg", "83", kConvert},
-    {"wav", "83", kConvert},
-    {"aif", "83", kConvert},
-    {"fsb", "83", kConvert},
-    {"mp3", "83", kConvert},
-    {"rtex", "84", kNone},
-    {"cbm", "89", kRawTextures},
-    {"avatar", "90", kNone},
-    {"amtc", "91", kNone},
-    {"cgp", "109", kNone},
-    {"114", "114", kNone},
-    {"script", "115", kNone},
-    {"flr", "121", kNone},
-    {"ttf", "128", kNone},
-    {"otf", "128", kNone},
-    {"fnt", "128", kNone},
-    {"physmat", "134", kNone},
-    {"ogm", "152", kNone},
-    {"ter", "156", kNone},
-    {"sbam", "184", kNone},
-    {"pmat", "185", kNone},
-    {"ptex", "186", kRawTextures},
-    {"tes", "194", kNone},
-    {"sprite", "213", kNone},
-    {"amc", "241", kNone},
-    {"amgc", "243", kNone},
-    {"amsc", "245", kNone},
+    {"mat", "21", kNone},           {"tex", "28", kRawTextures},    {"dds", "28", kDDS | kConvert},
+    {"crn", "28", kCRN | kConvert}, {"ktx", "28", kKTX | kConvert}, {"pvr", "28", kPVR | kConvert},
+    {"mesh", "43", kRawMesh},       {"obj", "43", kOBJ | kConvert}, {"shader", "48", kNone},
+    {"txt", "49", kNone},           {"xml", "49", kNone},           {"physmat2d", "62", kNone},
+    {"ani", "74", kNone},           {"snd", "83", kRawAudio},       {"ogg", "83", kConvert},
+    {"wav", "83", kConvert},        {"aif", "83", kConvert},        {"fsb", "83", kConvert},
+    {"mp3", "83", kConvert},        {"rtex", "84", kNone},          {"cbm", "89", kRawTextures},
+    {"avatar", "90", kNone},        {"amtc", "91", kNone},          {"cgp", "109", kNone},
+    {"114", "114", kNone},          {"script", "115", kNone},       {"flr", "121", kNone},
+    {"ttf", "128", kNone},          {"otf", "128", kNone},          {"fnt", "128", kNone},
+    {"physmat", "134", kNone},      {"ogm", "152", kNone},          {"ter", "156", kNone},
+    {"sbam", "184", kNone},         {"pmat", "185", kNone},         {"ptex", "186", kRawTextures},
+    {"tes", "194", kNone},          {"sprite", "213", kNone},       {"amc", "241", kNone},
+    {"amgc", "243", kNone},         {"amsc", "245", kNone},
 });
 
 const TypeNameRow* FindTypeName(std::string_view word) {
@@ -173,8 +146,8 @@ void ApplyTypeNames(KestrelState& state) {
 }
 
 void SetExportAllSwitches(KestrelState& state) {
-    ApplySwitches(state, kConvert | kRawTextures | kDDS | kCRN | kPVR | kRawAudio | kRawMesh | kOBJ);
+    ApplySwitches(state,
+                  kConvert | kRawTextures | kDDS | kCRN | kPVR | kRawAudio | kRawMesh | kOBJ);
 }
-
 
 } // namespace kestrel

@@ -17,7 +17,6 @@ void ApplyTypeNames(KestrelState& state);
 // The switches of an export of everything (no -t).
 void SetExportAllSwitches(KestrelState& state);
 
-
 std::string ToLowerAscii(std::string text);
 
 } // namespace kestrel

@@ -12,7 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string FullPath(const std::string& path) { return fs::absolute(path).lexically_normal(); }
+std::string FullPath(const std::string& path) {
+    return fs::absolute(path).lexically_normal();
+}
 
 int ExportTask(KestrelState& state, const std::string& archive) {
     if (state.TypeFilterActive) {
@@ -51,14 +53,15 @@ int ExportBundleTask(KestrelState& state, const std::string& archive) {
         state.Report().Alert("Not a bundle, no inner files to export: " + archive);
         return 1;
     }
-    ExportBundle(state, state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName +
-                            "/Bundle/");
+    ExportBundle(state,
+                 state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName + "/Bundle/");
     return 0;
 }
 
 int ListTask(KestrelState& state, const std::string& archive) {
     OpenArchive(state, FullPath(archive));
-    for (const auto& row : state.Items().listRows) state.Report().ProgressLine(ListLine(row));
+    for (const auto& row : state.Items().listRows)
+        state.Report().ProgressLine(ListLine(row));
     return 0;
 }
 
@@ -68,7 +71,8 @@ std::string ListLine(const TColumns_ListView& row) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string offset = "0x";
     const int digits = row.offset > 0xFFFFFFFFu ? 16 : 8;
-    for (int i = digits - 1; i >= 0; --i) offset.push_back(kHex[(row.offset >> (4 * i)) & 0xF]);
+    for (int i = digits - 1; i >= 0; --i)
+        offset.push_back(kHex[(row.offset >> (4 * i)) & 0xF]);
     return std::to_string(row.number) + '\t' + row.name + '\t' + std::to_string(row.typeId) +
            row.typeText + '\t' + std::to_string(row.size) + '\t' + offset;
 }

@@ -11,9 +11,9 @@
 namespace kestrel {
 
 struct ParseOptions {
-    std::string innerFileName; // base of the fallback export names
-    bool fontAsObject = false; // every Font exported whole as ".fnt"
-    bool fillListRows = false; // fill ItemTable::listRows (the window, the list task)
+    std::string innerFileName;    // base of the fallback export names
+    bool fontAsObject = false;    // every Font exported whole as ".fnt"
+    bool fillListRows = false;    // fill ItemTable::listRows (the window, the list task)
     Reporter* reporter = nullptr; // progress and the two search messages; may be null
 };
 

@@ -182,7 +182,8 @@ void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) 
     }
     if (options.fillListRows) {
         items.listRows.resize(count);
-        for (size_t i = 0; i < count; ++i) FillListRow(file, i, i);
+        for (size_t i = 0; i < count; ++i)
+            FillListRow(file, i, i);
     }
 }
 

@@ -56,7 +56,8 @@ public:
             first -= entrySize_;
             ++n;
         }
-        for (uint64_t g = *anchor; g + entrySize_ <= b_.size() && Fits(g); g += entrySize_) ++n;
+        for (uint64_t g = *anchor; g + entrySize_ <= b_.size() && Fits(g); g += entrySize_)
+            ++n;
         // The count precedes the first entry, with up to 3 alignment bytes between them.
         for (uint64_t back = 4; back <= 7; ++back) {
             if (first < back) break;

@@ -144,7 +144,8 @@ struct FormatKinds {
 
 constexpr uint8_t Kinds(std::initializer_list<int> list) {
     uint8_t bits = 0;
-    for (int k : list) bits = static_cast<uint8_t>(bits | (1u << k));
+    for (int k : list)
+        bits = static_cast<uint8_t>(bits | (1u << k));
     return bits;
 }
 
@@ -174,7 +175,9 @@ static_assert(IsSorted(kPlatforms) && IsSorted(kClasses) && IsSorted(kExtensions
 
 } // namespace
 
-std::string PlatformName(uint32_t number) { return std::string(Find(kPlatforms, number)); }
+std::string PlatformName(uint32_t number) {
+    return std::string(Find(kPlatforms, number));
+}
 
 std::string ClassName(int32_t typeId) {
     // Objects with type ID 0 or below are script instances.
@@ -204,6 +207,8 @@ bool TextureFormatSupports(int32_t format, uint8_t kind) {
     return false;
 }
 
-std::string ExtensionForClass(int32_t classId) { return std::string(Find(kExtensions, classId)); }
+std::string ExtensionForClass(int32_t classId) {
+    return std::string(Find(kExtensions, classId));
+}
 
 } // namespace kestrel

@@ -119,7 +119,8 @@ void ReduceToOneBlock(std::vector<uint8_t>& image, Unity3D_Structure& b) {
 
 uint64_t TotalUncompressed(const Unity3D_Structure& b) {
     uint64_t total = 0;
-    for (const auto& block : b.FS.Blocks) total += block.uncompressedSize;
+    for (const auto& block : b.FS.Blocks)
+        total += block.uncompressedSize;
     return total;
 }
 
@@ -199,7 +200,8 @@ void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
     fs.TotalSize = length;
     fs.CompressedBlockInfoSize = fs.UncompressedBlockInfoSize;
     fs.BlockCount = 1;
-    for (auto& block : fs.Blocks) block.compressedSize = block.uncompressedSize;
+    for (auto& block : fs.Blocks)
+        block.compressedSize = block.uncompressedSize;
     b.dataStart = image.size();
     info.work = FileSource::Open(info.workFileName);
 }

@@ -46,9 +46,11 @@ void CheckEntriesInside(const Unity3D_Structure& bundle, uint64_t dataEnd,
         }
     };
     if (bundle.IsFormat3()) {
-        for (const auto& e : bundle.RW.Entries) check(e.Name, e.Offset, e.Size);
+        for (const auto& e : bundle.RW.Entries)
+            check(e.Name, e.Offset, e.Size);
     } else {
-        for (const auto& n : bundle.FS.Nodes) check(n.Name, n.Offset, n.Size);
+        for (const auto& n : bundle.FS.Nodes)
+            check(n.Name, n.Offset, n.Size);
     }
 }
 
@@ -62,7 +64,8 @@ std::string ReadSignature(Reader& r) {
     std::array<char, 16> buf{};
     const uint64_t got = r.TryBytes(buf.data(), buf.size());
     uint64_t len = 0;
-    while (len < got && buf[len] != '\0') ++len;
+    while (len < got && buf[len] != '\0')
+        ++len;
     r.Seek(std::min(len + 1, r.End()));
     return std::string(buf.data(), static_cast<size_t>(len));
 }

@@ -12,10 +12,14 @@ constexpr uint64_t SwapBytes64(uint64_t v) {
            SwapBytes32(static_cast<uint32_t>(v >> 32));
 }
 
-constexpr uint16_t SwapBytes16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+constexpr uint16_t SwapBytes16(uint16_t v) {
+    return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
 
 // Rounds a count up to the next multiple of 4 (unchanged when already one).
-constexpr uint64_t AlignUp4(uint64_t n) { return (n % 4 == 0) ? n : n - (n % 4) + 4; }
+constexpr uint64_t AlignUp4(uint64_t n) {
+    return (n % 4 == 0) ? n : n - (n % 4) + 4;
+}
 
 enum class Endian { Little, Big };
 

@@ -28,7 +28,9 @@ std::shared_ptr<FileSource> FileSource::Open(const std::filesystem::path& path) 
 FileSource::FileSource(std::string name, int fd, uint64_t size)
     : ByteSource(std::move(name)), fd_(fd), size_(size) {}
 
-FileSource::~FileSource() { ::close(fd_); }
+FileSource::~FileSource() {
+    ::close(fd_);
+}
 
 size_t FileSource::ReadAt(uint64_t pos, void* dst, size_t n) const {
     if (pos >= size_) return 0;

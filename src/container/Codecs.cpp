@@ -47,7 +47,8 @@ size_t ReadFull(ByteInput& src, uint8_t* dst, size_t n) {
 
 uint64_t LittleEndian64(const uint8_t* b) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | b[i];
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | b[i];
     return v;
 }
 
@@ -222,9 +223,11 @@ uint64_t LZMAEncodeStream(ByteInput& src, ByteOutput& dst, uint64_t size) {
 
     std::vector<uint8_t> header;
     header.push_back(static_cast<uint8_t>((kLzmaPb * 5 + kLzmaLp) * 9 + kLzmaLc));
-    for (int i = 0; i < 4; ++i) header.push_back(static_cast<uint8_t>(kLzmaDictSize >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        header.push_back(static_cast<uint8_t>(kLzmaDictSize >> (8 * i)));
     if (size > 0) {
-        for (int i = 0; i < 8; ++i) header.push_back(static_cast<uint8_t>(size >> (8 * i)));
+        for (int i = 0; i < 8; ++i)
+            header.push_back(static_cast<uint8_t>(size >> (8 * i)));
     }
     dst.Write(header.data(), header.size());
     return header.size() + Pump(stream.s, src, dst, "LZMA compression failed", std::nullopt);

@@ -19,8 +19,7 @@ std::string HexOffset(uint64_t offset) {
 Reader::Reader(std::shared_ptr<const ByteSource> source, Endian order)
     : source_(std::move(source)), end_(source_ ? source_->Size() : 0), order_(order) {}
 
-Reader::Reader(std::shared_ptr<const ByteSource> source, uint64_t begin, uint64_t end,
-               Endian order)
+Reader::Reader(std::shared_ptr<const ByteSource> source, uint64_t begin, uint64_t end, Endian order)
     : source_(std::move(source)), begin_(begin), end_(end), pos_(begin), order_(order) {
     const uint64_t size = source_ ? source_->Size() : 0;
     if (begin_ > end_ || end_ > size) {
@@ -94,8 +93,12 @@ uint64_t Reader::U64LE(const char* field) {
     return lo | (hi << 32);
 }
 
-uint32_t Reader::U32BE(const char* field) { return SwapBytes32(U32LE(field)); }
-uint64_t Reader::U64BE(const char* field) { return SwapBytes64(U64LE(field)); }
+uint32_t Reader::U32BE(const char* field) {
+    return SwapBytes32(U32LE(field));
+}
+uint64_t Reader::U64BE(const char* field) {
+    return SwapBytes64(U64LE(field));
+}
 
 uint32_t Reader::U32(const char* field) {
     return order_ == Endian::Big ? U32BE(field) : U32LE(field);
@@ -112,7 +115,9 @@ float Reader::F32(const char* field) {
     return f;
 }
 
-void Reader::Bytes(void* dst, uint64_t count, const char* field) { Raw(dst, count, field); }
+void Reader::Bytes(void* dst, uint64_t count, const char* field) {
+    Raw(dst, count, field);
+}
 
 std::vector<uint8_t> Reader::Bytes(uint64_t count, const char* field) {
     Require(count, field);
@@ -134,7 +139,8 @@ std::string Reader::CString(uint64_t maxLen, const char* field) {
     const uint64_t want = std::min<uint64_t>(std::min<uint64_t>(maxLen, sizeof buf), Remaining());
     const uint64_t got = want == 0 ? 0 : source_->ReadAt(pos_, buf, want);
     uint64_t len = 0;
-    while (len < got && buf[len] != '\0') ++len;
+    while (len < got && buf[len] != '\0')
+        ++len;
     if (len == got && got < maxLen) {
         // The data ended before the terminator could be found.
         Fail(start, field, "unterminated string at end of data");

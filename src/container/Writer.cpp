@@ -15,10 +15,13 @@ void Writer::U16LE(uint16_t v) {
     bytes_.push_back(static_cast<uint8_t>(v >> 8));
 }
 
-void Writer::U16(uint16_t v) { U16LE(order_ == Endian::Big ? SwapBytes16(v) : v); }
+void Writer::U16(uint16_t v) {
+    U16LE(order_ == Endian::Big ? SwapBytes16(v) : v);
+}
 
 void Writer::U32LE(uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 void Writer::U64LE(uint64_t v) {
@@ -26,10 +29,18 @@ void Writer::U64LE(uint64_t v) {
     U32LE(static_cast<uint32_t>(v >> 32));
 }
 
-void Writer::U32BE(uint32_t v) { U32LE(SwapBytes32(v)); }
-void Writer::U64BE(uint64_t v) { U64LE(SwapBytes64(v)); }
-void Writer::U32(uint32_t v) { order_ == Endian::Big ? U32BE(v) : U32LE(v); }
-void Writer::U64(uint64_t v) { order_ == Endian::Big ? U64BE(v) : U64LE(v); }
+void Writer::U32BE(uint32_t v) {
+    U32LE(SwapBytes32(v));
+}
+void Writer::U64BE(uint64_t v) {
+    U64LE(SwapBytes64(v));
+}
+void Writer::U32(uint32_t v) {
+    order_ == Endian::Big ? U32BE(v) : U32LE(v);
+}
+void Writer::U64(uint64_t v) {
+    order_ == Endian::Big ? U64BE(v) : U64LE(v);
+}
 
 void Writer::F32(float v) {
     uint32_t bits;
@@ -48,16 +59,19 @@ void Writer::CString(std::string_view s) {
 }
 
 void Writer::Align4(size_t base) {
-    while ((bytes_.size() - base) % 4 != 0) U8(0);
+    while ((bytes_.size() - base) % 4 != 0)
+        U8(0);
 }
 
 void Writer::PutU32At(size_t pos, uint32_t v) {
     if (order_ == Endian::Big) v = SwapBytes32(v);
-    for (int i = 0; i < 4; ++i) bytes_.at(pos + i) = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes_.at(pos + i) = static_cast<uint8_t>(v >> (8 * i));
 }
 
 void Writer::PutU32BEAt(size_t pos, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.at(pos + i) = static_cast<uint8_t>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes_.at(pos + i) = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
 
 void Writer::PutU64BEAt(size_t pos, uint64_t v) {

@@ -81,6 +81,8 @@ TLocalization MakeLocalization(bool russian) {
     return l;
 }
 
-TLocalization InitLocalization() { return MakeLocalization(LocaleIsRussian()); }
+TLocalization InitLocalization() {
+    return MakeLocalization(LocaleIsRussian());
+}
 
 } // namespace kestrel

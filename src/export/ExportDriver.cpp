@@ -86,8 +86,8 @@ void ConvertTexture(KestrelState& state, size_t index, const Reader& object,
                               " \xD0\x9ENLY PVR!!!");
     }
     if (!TextureFormatSupports(format, 0)) {
-        state.Report().Notice("Not supported format compression " +
-                              TextureFormatShortName(format) + " " + name);
+        state.Report().Notice("Not supported format compression " + TextureFormatShortName(format) +
+                              " " + name);
     }
 }
 
@@ -98,8 +98,8 @@ void RunConverters(KestrelState& state, size_t index, const Reader& object,
     if (classId == kTexture2D || classId == kCubemap) {
         ConvertTexture(state, index, object, root);
     } else if (classId == kProceduralTexture && state.ExportDDS) {
-        ExportProceduralTextureDDS(ConverterInput{state, object, root + "ProceduralTextures/",
-                                                  name, index});
+        ExportProceduralTextureDDS(
+            ConverterInput{state, object, root + "ProceduralTextures/", name, index});
     } else if (classId == kMesh && state.ExportOBJ) {
         ExportMeshOBJ(ConverterInput{state, object, root + "Mesh/", name, index},
                       state.assets.header.EngineMajorVersion);
@@ -135,8 +135,8 @@ void ExportItemUnchecked(KestrelState& state, size_t index) {
 
     if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
         if (row.PayloadSize != 0) {
-            Reader payload = object.Sub(object.Begin() + row.PayloadOffset, row.PayloadSize,
-                                        "payload");
+            Reader payload =
+                object.Sub(object.Begin() + row.PayloadOffset, row.PayloadSize, "payload");
             CopyToFile(payload, row.PayloadSize, target);
         }
         return;
@@ -167,15 +167,16 @@ bool ExportItemChecked(KestrelState& state, size_t index) {
     }
 }
 
-void ExportItem(KestrelState& state, size_t index) { ExportItemChecked(state, index); }
+void ExportItem(KestrelState& state, size_t index) {
+    ExportItemChecked(state, index);
+}
 
 bool PassesTypeFilter(const KestrelState& state, int32_t classId) {
     if (!state.TypeFilterActive) return true;
     const std::string id = std::to_string(classId);
-    return std::any_of(state.TypeFilter.begin(), state.TypeFilter.end(),
-                       [&](const std::string& entry) {
-                           return entry == id || (classId < 0 && entry == "114");
-                       });
+    return std::any_of(
+        state.TypeFilter.begin(), state.TypeFilter.end(),
+        [&](const std::string& entry) { return entry == id || (classId < 0 && entry == "114"); });
 }
 
 namespace {
@@ -202,7 +203,8 @@ size_t ExportFilteredItems(KestrelState& state) {
     const std::string prefix = state.OutputBaseDir + ExportTreeRelative(state);
     for (size_t i = 0; i < state.Items().Count(); ++i) {
         if (!PassesTypeFilter(state, state.Items().rows[i].ClassID)) continue;
-        if (state.ConsoleAttached) state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
+        if (state.ConsoleAttached)
+            state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
         if (!ExportItemChecked(state, i)) ++failures;
     }
     return failures;

@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <system_error>
 
-extern char **environ;
+extern char** environ;
 
 namespace kestrel {
 namespace {
@@ -16,17 +16,16 @@ class HiddenStreams {
 public:
     HiddenStreams() {
         ok_ = posix_spawn_file_actions_init(&actions_) == 0;
-        if (!ok_)
-            return;
+        if (!ok_) return;
         ok_ = posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) == 0 &&
               posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0) == 0 &&
               posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0) == 0;
     }
     ~HiddenStreams() { posix_spawn_file_actions_destroy(&actions_); }
-    HiddenStreams(const HiddenStreams &) = delete;
-    HiddenStreams &operator=(const HiddenStreams &) = delete;
+    HiddenStreams(const HiddenStreams&) = delete;
+    HiddenStreams& operator=(const HiddenStreams&) = delete;
     [[nodiscard]] bool Ok() const { return ok_; }
-    [[nodiscard]] const posix_spawn_file_actions_t *Get() const { return &actions_; }
+    [[nodiscard]] const posix_spawn_file_actions_t* Get() const { return &actions_; }
 
 private:
     posix_spawn_file_actions_t actions_{};
@@ -35,34 +34,31 @@ private:
 
 } // namespace
 
-std::filesystem::path FindCrunchTool(const std::filesystem::path &executableDir) {
-    if (executableDir.empty())
-        return {};
+std::filesystem::path FindCrunchTool(const std::filesystem::path& executableDir) {
+    if (executableDir.empty()) return {};
     std::error_code ec;
-    for (const char *name : {"crunch", "crunch_x64"}) {
+    for (const char* name : {"crunch", "crunch_x64"}) {
         auto candidate = executableDir / name;
-        if (std::filesystem::is_regular_file(candidate, ec))
-            return candidate;
+        if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
     }
     return {};
 }
 
-bool RunAndWait(const std::filesystem::path &program, const std::vector<std::string> &arguments,
+bool RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                 bool hidden) {
     const std::string programText = program.string();
     std::vector<std::string> texts;
     texts.reserve(arguments.size() + 1);
     texts.push_back(programText);
     texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
+    std::vector<char*> argv;
     argv.reserve(texts.size() + 1);
-    for (auto &text : texts)
+    for (auto& text : texts)
         argv.push_back(text.data());
     argv.push_back(nullptr);
 
     HiddenStreams streams;
-    if (hidden && !streams.Ok())
-        return false;
+    if (hidden && !streams.Ok()) return false;
     pid_t pid = 0;
     if (posix_spawn(&pid, programText.c_str(), hidden ? streams.Get() : nullptr, nullptr,
                     argv.data(), environ) != 0) {

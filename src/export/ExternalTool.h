@@ -7,12 +7,12 @@ namespace kestrel {
 
 // The crunch tool beside the executable: "crunch", else "crunch_x64"; empty when neither is a
 // file there (or executableDir is empty).
-std::filesystem::path FindCrunchTool(const std::filesystem::path &executableDir);
+std::filesystem::path FindCrunchTool(const std::filesystem::path& executableDir);
 
 // Runs `program` with `arguments` (argv[1...]) directly, without a shell, and waits for it to
 // end. Hidden: its standard input, output and error are /dev/null. Returns false when it could
 // not be started; its exit status is not looked at.
-bool RunAndWait(const std::filesystem::path &program, const std::vector<std::string> &arguments,
+bool RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                 bool hidden);
 
 } // namespace kestrel

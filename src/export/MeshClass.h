@@ -61,7 +61,7 @@ public:
     // Reads the object whose bytes after the name field are the window of `r`, starting at the
     // window's start. Returns Compressed, with the rest unread, when an engine-4-or-later mesh
     // stores compressed vertex data. Raises KestrelError on data that does not fit the window.
-    ReadResult Read(Reader &r, int32_t engineMajorVersion);
+    ReadResult Read(Reader& r, int32_t engineMajorVersion);
 
     MeshGeneration generation = MeshGeneration::Engine5;
     std::vector<TSubMesh> SubMeshes;
@@ -117,10 +117,10 @@ public:
     float DataFloat(uint64_t offset) const;
 
 private:
-    void ReadSubMeshes(Reader &r);
-    void ReadBlendShapesAndBones(Reader &r);
-    void ReadVertexData(Reader &r);
-    void ReadCompressedMesh(Reader &r);
+    void ReadSubMeshes(Reader& r);
+    void ReadBlendShapesAndBones(Reader& r);
+    void ReadVertexData(Reader& r);
+    void ReadCompressedMesh(Reader& r);
     void ComputeStrides();
 };
 

@@ -15,7 +15,7 @@ namespace {
 
 // Writes the OBJ text to a side file that replaces the target only when complete, so a failed
 // conversion leaves no partial file (and an earlier export of the same mesh intact).
-void SaveObj(const ConverterInput &in, const TMeshBase &mesh) {
+void SaveObj(const ConverterInput& in, const TMeshBase& mesh) {
     const std::filesystem::path target = in.OutputFile(in.exportName + ".obj");
     std::filesystem::path partial = target;
     partial += ".partial";
@@ -34,10 +34,10 @@ void SaveObj(const ConverterInput &in, const TMeshBase &mesh) {
 
 } // namespace
 
-void ExportMeshOBJ(const ConverterInput &in, int32_t engineMajorVersion) {
-    KestrelState &state = in.state;
-    const TLocalization &text = state.Localization;
-    const auto failure = [&in](const std::string &message) {
+void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
+    KestrelState& state = in.state;
+    const TLocalization& text = state.Localization;
+    const auto failure = [&in](const std::string& message) {
         return KestrelError(message + " " + in.exportName);
     };
 
@@ -53,15 +53,14 @@ void ExportMeshOBJ(const ConverterInput &in, int32_t engineMajorVersion) {
         Reader r = in.object;
         r.SetOrder(Endian::Little);
         result = mesh.Read(r, engineMajorVersion);
-    } catch (const std::exception &) {
+    } catch (const std::exception&) {
         throw failure(text.MsgMeshFormat);
     }
-    if (result == TMeshBase::ReadResult::Compressed)
-        throw failure(text.MsgMeshCompressed);
+    if (result == TMeshBase::ReadResult::Compressed) throw failure(text.MsgMeshCompressed);
 
     try {
         SaveObj(in, mesh);
-    } catch (const std::exception &) {
+    } catch (const std::exception&) {
         throw failure(text.MsgMeshConvert);
     }
     state.Report().ProgressLine(in.exportName + " -> OBJ");

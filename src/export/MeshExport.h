@@ -9,6 +9,6 @@ namespace kestrel {
 // OutputDir() / (exportName + ".obj"). Raises KestrelError with one of the four mesh messages of
 // the interface language, a blank and the export name when the mesh cannot be converted (big-endian
 // file, compressed mesh, unreadable data, failed conversion or write); no file is left then.
-void ExportMeshOBJ(const ConverterInput &in, int32_t engineMajorVersion);
+void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion);
 
 } // namespace kestrel

@@ -20,6 +20,6 @@ using ObjSink = std::function<void(std::string_view)>;
 // named baseName + "_" + k with its vertices (X mirrored) and its faces as relative indices.
 // Lines end with CR LF. Raises KestrelError when a vertex attribute lies outside the vertex
 // data, a face position outside the index buffer, or an index outside its sub-mesh's vertices.
-void WriteObjText(const TMeshBase &mesh, const std::string &baseName, const ObjSink &sink);
+void WriteObjText(const TMeshBase& mesh, const std::string& baseName, const ObjSink& sink);
 
 } // namespace kestrel

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -41,8 +41,8 @@ std::string BeforeFirstSeparator(const std::string& path) {
 // components never climb out of OutputBaseDir are taken.
 void RequireContainedPath(const std::string& relative, const std::string& shown,
                           const std::string& exportName) {
-    bool refused = relative.find('\0') != std::string::npos || (!relative.empty() &&
-                                                                 relative.front() == '/');
+    bool refused =
+        relative.find('\0') != std::string::npos || (!relative.empty() && relative.front() == '/');
     size_t start = 0;
     while (!refused && start <= relative.size()) {
         size_t end = relative.find('/', start);
@@ -132,7 +132,8 @@ SoundClip ReadSoundClip(Reader body, const std::string& exportName) {
     if (clip.bodySize >= kNamedResourceMinBody) {
         body.Seek(body.Begin() + kSoundDataPos);
         bool zeros = true;
-        for (int i = 0; i < 8; ++i) zeros = body.U8("resource marker") == 0 && zeros;
+        for (int i = 0; i < 8; ++i)
+            zeros = body.U8("resource marker") == 0 && zeros;
         if (zeros) return ReadNamedResource(body, clip, exportName);
     }
     return clip;
@@ -149,13 +150,14 @@ SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& c
         resource.subdirectory = "resS_" + resourceName;
     } else if (clip.storedPath.rfind("archive:", 0) == 0) {
         fileName = AfterLastSeparator(clip.storedPath);
-        resource.relativePath = "Unity_Assets_Files/" + BeforeFirstSeparator(archiveDirName) +
-                                "/" + fileName + "/" + fileName;
+        resource.relativePath = "Unity_Assets_Files/" + BeforeFirstSeparator(archiveDirName) + "/" +
+                                fileName + "/" + fileName;
         resource.subdirectory = "res_" + fileName;
     } else {
         // Windows builds of the engine may store "\" separators; they separate directories.
         resource.relativePath = clip.storedPath;
-        for (char& c : resource.relativePath) c = c == '\\' ? '/' : c;
+        for (char& c : resource.relativePath)
+            c = c == '\\' ? '/' : c;
         fileName = AfterLastSeparator(resource.relativePath);
         resource.subdirectory = "res_" + fileName;
     }
@@ -177,10 +179,10 @@ std::string MissingResourceText(const SoundResource& resource) {
 void RequireSoundDataInside(uint64_t offset, uint64_t length, uint64_t fileSize,
                             const std::string& fileName, const std::string& exportName) {
     if (offset > fileSize || length > fileSize - offset) {
-        throw KestrelError(SoundError(
-            exportName, "sound data at offset " + std::to_string(offset) + ", " +
-                            std::to_string(length) + " bytes long, lies outside " + fileName +
-                            " (" + std::to_string(fileSize) + " bytes)"));
+        throw KestrelError(SoundError(exportName, "sound data at offset " + std::to_string(offset) +
+                                                      ", " + std::to_string(length) +
+                                                      " bytes long, lies outside " + fileName +
+                                                      " (" + std::to_string(fileSize) + " bytes)"));
     }
 }
 

@@ -53,10 +53,10 @@ SoundClip ReadSoundClip(Reader body, const std::string& exportName);
 
 // Where a Streamed or NamedResource clip's resource file lies.
 struct SoundResource {
-    std::string relativePath;    // relative to OutputBaseDir, "/"-separated
-    std::filesystem::path file;  // OutputBaseDir + relativePath
-    std::string shownPath;       // the text of the missing-file message
-    std::string subdirectory;    // of Sounds/: "resS_<name>" or "res_<file name>"
+    std::string relativePath;   // relative to OutputBaseDir, "/"-separated
+    std::filesystem::path file; // OutputBaseDir + relativePath
+    std::string shownPath;      // the text of the missing-file message
+    std::string subdirectory;   // of Sounds/: "resS_<name>" or "res_<file name>"
 };
 
 // Resolves the resource file of a clip. A stored path of the form "archive:..." names the

@@ -5,14 +5,13 @@
 
 namespace kestrel {
 
-void ExportTextureCRN(const ConverterInput &in) {
+void ExportTextureCRN(const ConverterInput& in) {
     Reader object = in.object;
     object.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
     const TextureObject tex = ReadTextureHeader(object);
     CheckTextureHeaderSizes(tex.header);
     auto images = OpenTextureImages(in, tex, object);
-    if (!images)
-        return;
+    if (!images) return;
     // Only the first image holds crunched data; a CRN file is that data as stored.
     RequireImages(tex.header, images->source, 1);
     const auto data =
@@ -21,11 +20,9 @@ void ExportTextureCRN(const ConverterInput &in) {
     WriteWholeFile(crnFile, data.data(), data.size());
     in.state.Report().ProgressLine(in.exportName + " -> CRN");
 
-    if (!in.state.ExportDDS)
-        return;
+    if (!in.state.ExportDDS) return;
     const auto tool = FindCrunchTool(in.state.ExecutableDir);
-    if (tool.empty())
-        return;
+    if (tool.empty()) return;
     in.state.Report().ProgressLine(in.exportName + ".crn -> DDS");
     const std::string crnPath = crnFile.string();
     // The tool writes the DDS image beside the CRN file; its result is not read back here.

@@ -13,14 +13,14 @@ constexpr uint64_t kProceduralHeadSize = 64;
 constexpr uint64_t kProceduralTailSize = 24;
 
 // The object bytes in the assets file's byte order.
-Reader ObjectReader(const ConverterInput &in) {
+Reader ObjectReader(const ConverterInput& in) {
     Reader object = in.object;
     object.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
     return object;
 }
 
 // Header followed by the image, flipped unless the switch or the format says otherwise.
-std::vector<uint8_t> DdsFileBytes(const DDSHeader &header, std::span<const uint8_t> image,
+std::vector<uint8_t> DdsFileBytes(const DDSHeader& header, std::span<const uint8_t> image,
                                   int32_t width, int32_t height, int32_t format, bool flip) {
     std::vector<uint8_t> out(header.bytes.begin(), header.bytes.end());
     if (!flip) {
@@ -34,16 +34,15 @@ std::vector<uint8_t> DdsFileBytes(const DDSHeader &header, std::span<const uint8
 
 } // namespace
 
-void ExportTextureDDS(const ConverterInput &in) {
+void ExportTextureDDS(const ConverterInput& in) {
     Reader object = ObjectReader(in);
     const TextureObject tex = ReadTextureHeader(object);
-    const structure_tex_hat &h = tex.header;
+    const structure_tex_hat& h = tex.header;
     CheckTextureHeaderSizes(h);
     const DDSHeader header =
         BuildDDSHeader(h.textureFormat, h.completeImageSize, h.width, h.height, h.MipValue());
     auto images = OpenTextureImages(in, tex, object);
-    if (!images)
-        return;
+    if (!images) return;
     if (h.completeImageSize > 0) {
         RequireImages(h, images->source, static_cast<uint64_t>(h.imageCount));
         const bool flip = !in.state.NoFlipTexture && !IsAtcFormat(h.textureFormat);
@@ -59,17 +58,15 @@ void ExportTextureDDS(const ConverterInput &in) {
     in.state.Report().ProgressLine(in.exportName + " -> DDS");
 }
 
-void ExportProceduralTextureDDS(const ConverterInput &in) {
+void ExportProceduralTextureDDS(const ConverterInput& in) {
     Reader object = ObjectReader(in);
-    if (object.Remaining() <= kProceduralHeadSize + kProceduralTailSize)
-        return;
+    if (object.Remaining() <= kProceduralHeadSize + kProceduralTailSize) return;
     const uint64_t start = object.Pos();
     object.Seek(start + 36, "procedural mip value");
     const uint32_t mipValue = object.U32("procedural mip value");
     object.Seek(start + 60, "procedural image data length");
     const int32_t length = object.I32("procedural image data length");
-    if (length < 0)
-        object.Fail(start + 60, "procedural image data length", "negative length");
+    if (length < 0) object.Fail(start + 60, "procedural image data length", "negative length");
     auto image = object.Bytes(static_cast<uint64_t>(length), "procedural image data");
     const int32_t width = object.I32("procedural width");
     const int32_t height = object.I32("procedural height");

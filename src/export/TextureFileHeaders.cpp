@@ -5,7 +5,7 @@
 namespace kestrel {
 namespace {
 
-template <size_t N> void PutLE32(std::array<uint8_t, N> &bytes, size_t at, uint32_t v) {
+template <size_t N> void PutLE32(std::array<uint8_t, N>& bytes, size_t at, uint32_t v) {
     bytes[at] = static_cast<uint8_t>(v);
     bytes[at + 1] = static_cast<uint8_t>(v >> 8);
     bytes[at + 2] = static_cast<uint8_t>(v >> 16);
@@ -32,7 +32,7 @@ struct LevelWalk {
 };
 
 // Adds the next level: the edges halved, not below minEdge.
-void StepLevel(LevelWalk &walk, uint64_t minEdge, uint32_t bits) {
+void StepLevel(LevelWalk& walk, uint64_t minEdge, uint32_t bits) {
     walk.w = std::max(walk.w / 2, minEdge);
     walk.h = std::max(walk.h / 2, minEdge);
     walk.total = CheckedAdd(walk.total, LevelBits(walk.w, walk.h, bits), "level sizes");
@@ -43,7 +43,7 @@ void StepLevel(LevelWalk &walk, uint64_t minEdge, uint32_t bits) {
 
 DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t width, int32_t height,
                          uint32_t mipValue) {
-    const DdsPixelFormatRow &row = DdsPixelFormatFor(format);
+    const DdsPixelFormatRow& row = DdsPixelFormatFor(format);
     const BytesPerPixel bpp = row.bytesPerPixel;
     uint64_t w = NonNegative(width);
     uint64_t h = NonNegative(height);
@@ -62,7 +62,7 @@ DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t widt
     DDSHeader out;
     out.bytesPerPixel = bpp;
     out.mipMapCount = levels >= 2 ? levels : 0;
-    auto &b = out.bytes;
+    auto& b = out.bytes;
     PutLE32(b, 0, FourCC("DDS "));
     PutLE32(b, 4, 124);
     PutLE32(b, 8, out.mipMapCount != 0 ? kDdsFlagsMips : kDdsFlags);
@@ -85,8 +85,7 @@ DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t widt
 KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height, uint8_t mipValue,
                            int32_t completeImageSize) {
     KtxLevelPlan plan;
-    if (mipValue == 0)
-        return plan;
+    if (mipValue == 0) return plan;
     const uint64_t target = NonNegative(completeImageSize);
     const uint64_t w0 = NonNegative(width);
     const uint64_t h0 = NonNegative(height);
@@ -108,16 +107,15 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
     return plan;
 }
 
-uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat &header) {
+uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header) {
     const uint8_t m = header.MipValue();
-    if (m != 1)
-        return m == 0 ? 1 : m;
+    if (m != 1) return m == 0 ? 1 : m;
     return KtxLevelCount(bitsPerPixel, header.width, header.height, m, header.completeImageSize)
         .count;
 }
 
 std::array<uint8_t, kKTXHeaderSize>
-BuildKTXHeader(const KtxPvrFormatRow &row, const structure_tex_hat &header, uint32_t levels) {
+BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels) {
     std::array<uint8_t, kKTXHeaderSize> b{};
     constexpr uint8_t kIdentifier[12] = {0xAB, 0x4B, 0x54, 0x58, 0x20, 0x31,
                                          0x31, 0xBB, 0x0D, 0x0A, 0x1A, 0x0A};
@@ -134,7 +132,7 @@ BuildKTXHeader(const KtxPvrFormatRow &row, const structure_tex_hat &header, uint
 }
 
 std::array<uint8_t, kPVRHeaderSize>
-BuildPVRHeader(const KtxPvrFormatRow &row, const structure_tex_hat &header, uint32_t levels) {
+BuildPVRHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels) {
     std::array<uint8_t, kPVRHeaderSize> b{};
     PutLE32(b, 0, 0x03525650); // "PVR" and 3
     PutLE32(b, 8, static_cast<uint32_t>(row.pvrPixelFormat));

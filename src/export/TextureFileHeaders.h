@@ -35,11 +35,11 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
                            int32_t completeImageSize);
 
 // The PVR file's mip map count: 0 gives 1, 1 counts levels as for KTX, more is used unchanged.
-uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat &header);
+uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header);
 
 std::array<uint8_t, kKTXHeaderSize>
-BuildKTXHeader(const KtxPvrFormatRow &row, const structure_tex_hat &header, uint32_t levels);
+BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels);
 std::array<uint8_t, kPVRHeaderSize>
-BuildPVRHeader(const KtxPvrFormatRow &row, const structure_tex_hat &header, uint32_t levels);
+BuildPVRHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels);
 
 } // namespace kestrel

@@ -64,18 +64,16 @@ constexpr std::array<KtxPvrFormatRow, 17> kKtxPvrRows{{
 
 } // namespace
 
-const DdsPixelFormatRow &DdsPixelFormatFor(int32_t format) {
-    for (const auto &row : kDdsRows) {
-        if (row.format == format && row.format != 0)
-            return row;
+const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format) {
+    for (const auto& row : kDdsRows) {
+        if (row.format == format && row.format != 0) return row;
     }
     return kDdsRows.back();
 }
 
-const KtxPvrFormatRow *KtxPvrFormatFor(int32_t format) {
-    for (const auto &row : kKtxPvrRows) {
-        if (row.format == format)
-            return &row;
+const KtxPvrFormatRow* KtxPvrFormatFor(int32_t format) {
+    for (const auto& row : kKtxPvrRows) {
+        if (row.format == format) return &row;
     }
     return nullptr;
 }

@@ -28,7 +28,7 @@ constexpr uint32_t FourCC(const char (&code)[5]) {
 
 // The DDS row of a texture format; formats without one get a zero pixel format and 4 bytes per
 // pixel.
-const DdsPixelFormatRow &DdsPixelFormatFor(int32_t format);
+const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format);
 
 // GL and PVR pixel formats of the formats that KTX and PVR files carry.
 struct KtxPvrFormatRow {
@@ -40,7 +40,7 @@ struct KtxPvrFormatRow {
 };
 
 // The KTX/PVR row of a texture format, or nullptr when it has none.
-const KtxPvrFormatRow *KtxPvrFormatFor(int32_t format);
+const KtxPvrFormatRow* KtxPvrFormatFor(int32_t format);
 
 // Engine texture format numbers the converters treat specially.
 namespace texfmt {

@@ -11,13 +11,12 @@ namespace {
 // The 32-bit value at `offset` of the object in its file's byte order, when the object is long
 // enough to hold it.
 std::optional<uint32_t> ValueAt(Reader object, uint64_t offset) {
-    if (object.End() - object.Begin() < offset + 4)
-        return std::nullopt;
+    if (object.End() - object.Begin() < offset + 4) return std::nullopt;
     object.Seek(object.Begin() + offset);
     return object.U32("texture layout probe");
 }
 
-bool ProductMatches(const Reader &object, uint64_t countOffset, uint64_t sizeOffset) {
+bool ProductMatches(const Reader& object, uint64_t countOffset, uint64_t sizeOffset) {
     const auto q = ValueAt(object, 8);
     const auto count = ValueAt(object, countOffset);
     const auto size = ValueAt(object, sizeOffset);
@@ -26,19 +25,18 @@ bool ProductMatches(const Reader &object, uint64_t countOffset, uint64_t sizeOff
 
 // Steps to the next multiple of 4 counted from the object start; an object that ends inside
 // the padding simply ends there.
-void SkipAlignment(Reader &object) {
+void SkipAlignment(Reader& object) {
     const uint64_t offset = object.Pos() - object.Begin();
     const uint64_t pad = (4 - offset % 4) % 4;
     object.Skip(std::min(pad, object.Remaining()), "alignment");
 }
 
-uint64_t NonNegative(int32_t value, const Reader &object, uint64_t at, const char *field) {
-    if (value < 0)
-        object.Fail(at, field, "negative length " + std::to_string(value));
+uint64_t NonNegative(int32_t value, const Reader& object, uint64_t at, const char* field) {
+    if (value < 0) object.Fail(at, field, "negative length " + std::to_string(value));
     return static_cast<uint64_t>(value);
 }
 
-void ReadTrailingWords(Reader &object, structure_tex_hat &header) {
+void ReadTrailingWords(Reader& object, structure_tex_hat& header) {
     while (object.Remaining() > 0) {
         uint8_t bytes[4] = {0, 0, 0, 0};
         object.TryBytes(bytes, 4);
@@ -50,22 +48,19 @@ void ReadTrailingWords(Reader &object, structure_tex_hat &header) {
 
 } // namespace
 
-TextureLayout ProbeTextureLayout(const Reader &object) {
-    if (ProductMatches(object, 20, 52))
-        return TextureLayout::MipFlag;
-    if (ProductMatches(object, 24, 56))
-        return TextureLayout::MipCount;
-    if (ProductMatches(object, 24, 64))
-        return TextureLayout::Streamed;
+TextureLayout ProbeTextureLayout(const Reader& object) {
+    if (ProductMatches(object, 20, 52)) return TextureLayout::MipFlag;
+    if (ProductMatches(object, 24, 56)) return TextureLayout::MipCount;
+    if (ProductMatches(object, 24, 64)) return TextureLayout::Streamed;
     return TextureLayout::MipFlag;
 }
 
-TextureObject ReadTextureHeader(Reader &object) {
+TextureObject ReadTextureHeader(Reader& object) {
     TextureObject tex;
     tex.layout = ProbeTextureLayout(object);
     tex.MipCountLayout = tex.layout != TextureLayout::MipFlag;
     tex.StreamedData = tex.layout == TextureLayout::Streamed;
-    structure_tex_hat &h = tex.header;
+    structure_tex_hat& h = tex.header;
 
     object.Seek(object.Begin(), "texture header");
     h.width = object.I32("texture width");
@@ -82,7 +77,7 @@ TextureObject ReadTextureHeader(Reader &object) {
         h.flagBytes = object.Bytes(3, "texture flags");
     }
     h.imageCount = object.I32("image count");
-    for (auto &field : h.carriedFields)
+    for (auto& field : h.carriedFields)
         field = object.I32("texture settings");
     h.dataSizes.push_back(object.I32("image data size"));
     if (tex.StreamedData) {
@@ -107,7 +102,7 @@ TextureObject ReadTextureHeader(Reader &object) {
     return tex;
 }
 
-void CheckTextureHeaderSizes(const structure_tex_hat &header) {
+void CheckTextureHeaderSizes(const structure_tex_hat& header) {
     if (header.width < 0 || header.height < 0 || header.completeImageSize < 0 ||
         header.imageCount < 0) {
         throw KestrelError("Texture sizes do not fit: width " + std::to_string(header.width) +

@@ -57,15 +57,15 @@ struct TextureObject {
 // The layout of the object bytes in `object` (from its window's start), chosen by which stored
 // data size equals complete image size x image count (32-bit products, wrapping). An object that
 // matches none is read in the MipFlag layout.
-TextureLayout ProbeTextureLayout(const Reader &object);
+TextureLayout ProbeTextureLayout(const Reader& object);
 
 // Reads the texture header of the object bytes in `object`, whose byte order must be the assets
 // file's. Leaves `object` at imageStart. Raises KestrelError (with file, offset and field) when
 // the object ends early or a length is negative.
-TextureObject ReadTextureHeader(Reader &object);
+TextureObject ReadTextureHeader(Reader& object);
 
 // Raises a KestrelError when width, height, complete image size or image count is negative:
 // such a header cannot describe pixels.
-void CheckTextureHeaderSizes(const structure_tex_hat &header);
+void CheckTextureHeaderSizes(const structure_tex_hat& header);
 
 } // namespace kestrel

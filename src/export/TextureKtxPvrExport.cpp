@@ -13,14 +13,14 @@ namespace {
 
 struct PreparedTexture {
     TextureObject tex;
-    const KtxPvrFormatRow *row = nullptr;
+    const KtxPvrFormatRow* row = nullptr;
     std::optional<TextureImages> images;
 };
 
 // Header, format row and image source of a texture for a KTX or PVR file; images stays empty
 // when the resource file is missing. Sizes are checked against the source before any level is
 // counted.
-PreparedTexture Prepare(const ConverterInput &in, const char *container, bool ktx) {
+PreparedTexture Prepare(const ConverterInput& in, const char* container, bool ktx) {
     Reader object = in.object;
     object.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
     PreparedTexture p;
@@ -40,15 +40,15 @@ PreparedTexture Prepare(const ConverterInput &in, const char *container, bool kt
     return p;
 }
 
-void PutLE32(std::vector<uint8_t> &out, uint32_t v) {
+void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
 // KTX levels: each a 32-bit size and that many bytes; the rest of the image follows unchanged.
-std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize> &header,
-                                  std::span<const uint8_t> image, const structure_tex_hat &h,
-                                  uint32_t bits, const KtxLevelPlan &plan) {
+std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize>& header,
+                                  std::span<const uint8_t> image, const structure_tex_hat& h,
+                                  uint32_t bits, const KtxLevelPlan& plan) {
     std::vector<uint8_t> out(header.begin(), header.end());
     out.reserve(out.size() + image.size() + 4 * std::min<size_t>(plan.count, image.size()));
     auto w = static_cast<uint64_t>(h.width);
@@ -76,11 +76,10 @@ std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize> &hea
 
 } // namespace
 
-void ExportTextureKTX(const ConverterInput &in) {
+void ExportTextureKTX(const ConverterInput& in) {
     PreparedTexture p = Prepare(in, "KTX", true);
-    if (!p.images)
-        return;
-    const structure_tex_hat &h = p.tex.header;
+    if (!p.images) return;
+    const structure_tex_hat& h = p.tex.header;
     const KtxLevelPlan plan =
         KtxLevelCount(p.row->bitsPerPixel, h.width, h.height, h.MipValue(), h.completeImageSize);
     const auto header = BuildKTXHeader(*p.row, h, plan.count);
@@ -94,11 +93,10 @@ void ExportTextureKTX(const ConverterInput &in) {
     in.state.Report().ProgressLine(in.exportName + " -> KTX");
 }
 
-void ExportTexturePVR(const ConverterInput &in) {
+void ExportTexturePVR(const ConverterInput& in) {
     PreparedTexture p = Prepare(in, "PVR", false);
-    if (!p.images)
-        return;
-    const structure_tex_hat &h = p.tex.header;
+    if (!p.images) return;
+    const structure_tex_hat& h = p.tex.header;
     const auto header = BuildPVRHeader(*p.row, h, PvrLevelCount(p.row->bitsPerPixel, h));
     for (int32_t k = 1; h.completeImageSize > 0 && k <= h.imageCount; ++k) {
         std::vector<uint8_t> bytes(header.begin(), header.end());

@@ -10,12 +10,12 @@
 namespace kestrel {
 namespace {
 
-uint32_t LoadLE32(const uint8_t *p) {
+uint32_t LoadLE32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-void StoreLE32(uint8_t *p, uint32_t v) {
+void StoreLE32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
@@ -34,12 +34,12 @@ uint32_t Rotate16(uint32_t v) {
 }
 
 struct FlipCursor {
-    std::vector<uint8_t> &out;
+    std::vector<uint8_t>& out;
     std::span<const uint8_t> image;
     uint64_t consumed = 0;
 };
 
-void WriteFlippedBlockLevels(FlipCursor &c, int32_t width, int32_t height, BytesPerPixel bpp,
+void WriteFlippedBlockLevels(FlipCursor& c, int32_t width, int32_t height, BytesPerPixel bpp,
                              uint32_t levels, int32_t format) {
     const uint64_t blockSize = format == texfmt::kDXT1 ? 8 : 16;
     auto w = static_cast<uint64_t>(width);
@@ -53,12 +53,12 @@ void WriteFlippedBlockLevels(FlipCursor &c, int32_t width, int32_t height, Bytes
         if (levelSize > left || CheckedMul(rowBytes, bh, "block level") > left) {
             LevelDoesNotFit(width, height, level, c.image.size());
         }
-        const uint8_t *start = c.image.data() + c.consumed;
+        const uint8_t* start = c.image.data() + c.consumed;
         for (uint64_t r = bh; r-- > 0;) {
             const size_t at = c.out.size();
             c.out.insert(c.out.end(), start + r * rowBytes, start + (r + 1) * rowBytes);
             for (uint64_t b = 0; b < bw; ++b) {
-                uint8_t *block = c.out.data() + at + b * blockSize;
+                uint8_t* block = c.out.data() + at + b * blockSize;
                 if (format == texfmt::kDXT1) {
                     FlipDXT1Block(block);
                 } else if (format == texfmt::kDXT3) {
@@ -76,7 +76,7 @@ void WriteFlippedBlockLevels(FlipCursor &c, int32_t width, int32_t height, Bytes
     }
 }
 
-void WriteFlippedPixelLevels(FlipCursor &c, int32_t width, int32_t height, BytesPerPixel bpp,
+void WriteFlippedPixelLevels(FlipCursor& c, int32_t width, int32_t height, BytesPerPixel bpp,
                              uint32_t levels) {
     auto w = static_cast<uint64_t>(width);
     auto h = static_cast<uint64_t>(height);
@@ -93,7 +93,7 @@ void WriteFlippedPixelLevels(FlipCursor &c, int32_t width, int32_t height, Bytes
         if (CheckedMul(row, h, "pixel rows") > c.consumed) {
             LevelDoesNotFit(width, height, level, c.image.size());
         }
-        const uint8_t *p = c.image.data() + c.consumed;
+        const uint8_t* p = c.image.data() + c.consumed;
         for (uint64_t r = 0; r < h; ++r) {
             p -= row;
             c.out.insert(c.out.end(), p, p + row);
@@ -150,11 +150,11 @@ void ConvertChannelsForDDS(int32_t format, std::span<uint8_t> pixels) {
     }
 }
 
-void FlipDXT1Block(uint8_t *block) {
+void FlipDXT1Block(uint8_t* block) {
     std::reverse(block + 4, block + 8);
 }
 
-void FlipDXT3Block(uint8_t *block) {
+void FlipDXT3Block(uint8_t* block) {
     const uint32_t a = LoadLE32(block);
     const uint32_t b = LoadLE32(block + 4);
     StoreLE32(block, Rotate16(b));
@@ -162,12 +162,12 @@ void FlipDXT3Block(uint8_t *block) {
     std::reverse(block + 12, block + 16);
 }
 
-void FlipDXT5Block(uint8_t *block) {
+void FlipDXT5Block(uint8_t* block) {
     FlipDXT5AlphaRows(block + 2);
     std::reverse(block + 12, block + 16);
 }
 
-void FlipDXT5AlphaRows(uint8_t *bits) {
+void FlipDXT5AlphaRows(uint8_t* bits) {
     const unsigned b0 = bits[0], b1 = bits[1], b2 = bits[2], b3 = bits[3], b4 = bits[4],
                    b5 = bits[5];
     bits[0] = static_cast<uint8_t>((b5 << 4) | (b4 >> 4));
@@ -178,11 +178,10 @@ void FlipDXT5AlphaRows(uint8_t *bits) {
     bits[5] = static_cast<uint8_t>((b1 << 4) | (b0 >> 4));
 }
 
-void WriteFlippedLevels(std::vector<uint8_t> &out, std::span<const uint8_t> image, int32_t width,
+void WriteFlippedLevels(std::vector<uint8_t>& out, std::span<const uint8_t> image, int32_t width,
                         int32_t height, BytesPerPixel bytesPerPixel, uint32_t levels,
                         int32_t format) {
-    if (width < 0 || height < 0)
-        LevelDoesNotFit(width, height, 1, image.size());
+    if (width < 0 || height < 0) LevelDoesNotFit(width, height, 1, image.size());
     FlipCursor cursor{out, image};
     out.reserve(out.size() + image.size());
     if (format == texfmt::kDXT1 || format == texfmt::kDXT3 || format == texfmt::kDXT5) {

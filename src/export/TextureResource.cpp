@@ -10,7 +10,7 @@
 namespace kestrel {
 namespace {
 
-[[noreturn]] void Refuse(const std::string &path, const char *why) {
+[[noreturn]] void Refuse(const std::string& path, const char* why) {
     throw KestrelError("Refused resource path " + path + ": " + why);
 }
 
@@ -19,10 +19,8 @@ bool HasParentComponent(std::string_view path) {
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find_first_of("/\\", start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (path.substr(start, end - start) == "..")
-            return true;
+        if (end == std::string_view::npos) end = path.size();
+        if (path.substr(start, end - start) == "..") return true;
         start = end + 1;
     }
     return false;
@@ -36,24 +34,18 @@ std::string DropTrailingDotsAndBlanks(std::string name) {
 
 } // namespace
 
-std::filesystem::path ResourceFilePath(const std::string &outputBaseDir, const std::string &path) {
-    if (path.find('\0') != std::string::npos)
-        Refuse(path, "it holds a NUL byte");
-    if (!path.empty() && (path[0] == '/' || path[0] == '\\'))
-        Refuse(path, "it is absolute");
-    if (path.size() >= 2 && path[1] == ':')
-        Refuse(path, "it names a drive");
-    if (HasParentComponent(path))
-        Refuse(path, "it leaves the archive directory");
+std::filesystem::path ResourceFilePath(const std::string& outputBaseDir, const std::string& path) {
+    if (path.find('\0') != std::string::npos) Refuse(path, "it holds a NUL byte");
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) Refuse(path, "it is absolute");
+    if (path.size() >= 2 && path[1] == ':') Refuse(path, "it names a drive");
+    if (HasParentComponent(path)) Refuse(path, "it leaves the archive directory");
     std::string relative = path;
-    for (char &c : relative) {
-        if (c == '\\')
-            c = '/';
+    for (char& c : relative) {
+        if (c == '\\') c = '/';
     }
     const std::filesystem::path base(outputBaseDir);
     auto full = base / relative;
-    if (!IsInside(base, full))
-        Refuse(path, "it leaves the archive directory");
+    if (!IsInside(base, full)) Refuse(path, "it leaves the archive directory");
     return full;
 }
 
@@ -66,23 +58,21 @@ std::string ResourceDirFor(std::string_view path) {
     size_t start = 0;
     while (start <= dir.size()) {
         size_t end = dir.find_first_of("/\\", start);
-        if (end == std::string::npos)
-            end = dir.size();
-        if (end > start)
-            out += DropTrailingDotsAndBlanks(dir.substr(start, end - start)) + "/";
+        if (end == std::string::npos) end = dir.size();
+        if (end > start) out += DropTrailingDotsAndBlanks(dir.substr(start, end - start)) + "/";
         start = end + 1;
     }
     return out.empty() ? "_/" : out;
 }
 
-std::optional<TextureImages> OpenTextureImages(const ConverterInput &in, const TextureObject &tex,
-                                               const Reader &object) {
+std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const TextureObject& tex,
+                                               const Reader& object) {
     if (!tex.StreamedData) {
         Reader source = object;
         source.Seek(tex.imageStart, "image data");
         return TextureImages{source, ""};
     }
-    const std::string &path = tex.resource.path;
+    const std::string& path = tex.resource.path;
     const auto file = ResourceFilePath(in.state.OutputBaseDir, path);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
@@ -95,9 +85,8 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput &in, const T
     return TextureImages{source, ResourceDirFor(path)};
 }
 
-void RequireImages(const structure_tex_hat &header, const Reader &source, uint64_t images) {
-    if (header.completeImageSize <= 0 || images == 0)
-        return;
+void RequireImages(const structure_tex_hat& header, const Reader& source, uint64_t images) {
+    if (header.completeImageSize <= 0 || images == 0) return;
     const uint64_t need = CheckedMul(static_cast<uint64_t>(header.completeImageSize), images,
                                      "image size x image count");
     if (need > source.Remaining()) {
@@ -109,11 +98,10 @@ void RequireImages(const structure_tex_hat &header, const Reader &source, uint64
     }
 }
 
-std::filesystem::path TextureOutputFile(const ConverterInput &in, const std::string &resourceDir,
-                                        const std::string &extension, int64_t k) {
+std::filesystem::path TextureOutputFile(const ConverterInput& in, const std::string& resourceDir,
+                                        const std::string& extension, int64_t k) {
     std::string name = in.exportName + extension;
-    if (k >= 2)
-        name += "_" + std::to_string(k);
+    if (k >= 2) name += "_" + std::to_string(k);
     auto file = in.OutputFile(resourceDir + name);
     CreateDirectories(file.parent_path());
     return file;

@@ -7,14 +7,14 @@
 namespace kestrel {
 
 // Texture sizes come from untrusted objects: every product is taken in 64 bits and checked.
-inline uint64_t CheckedMul(uint64_t a, uint64_t b, const char *what) {
+inline uint64_t CheckedMul(uint64_t a, uint64_t b, const char* what) {
     if (a != 0 && b > UINT64_MAX / a) {
         throw KestrelError(std::string("Texture size out of range: ") + what);
     }
     return a * b;
 }
 
-inline uint64_t CheckedAdd(uint64_t a, uint64_t b, const char *what) {
+inline uint64_t CheckedAdd(uint64_t a, uint64_t b, const char* what) {
     if (b > UINT64_MAX - a) {
         throw KestrelError(std::string("Texture size out of range: ") + what);
     }

@@ -91,8 +91,8 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
     const uint64_t resourceSize = target.Size();
     uint64_t offset = resourceSize;
     if (clip.audioLength >= length) {
-        RequireSoundDataInside(clip.audioOffset, clip.audioLength, resourceSize,
-                               resource.shownPath, in.exportName);
+        RequireSoundDataInside(clip.audioOffset, clip.audioLength, resourceSize, resource.shownPath,
+                               in.exportName);
         offset = clip.audioOffset;
     }
     std::vector<uint8_t> newBody = BodyPrefix(body, clip.bodySize);
@@ -147,10 +147,9 @@ void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::p
     }
     const std::shared_ptr<const ByteSource> work =
         state.WorkStream ? state.WorkStream : FileSource::Open(state.WorkFileName);
-    const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize +
-                           row.PayloadOffset;
-    const Endian order =
-        state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+    const uint64_t start =
+        state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize + row.PayloadOffset;
+    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
     SoundImportInput in{
         state,
         Reader(work, order).Sub(start, row.ObjSize - row.NameHeaderSize, "sound object"),

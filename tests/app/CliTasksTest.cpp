@@ -66,8 +66,8 @@ TEST(CliTasks, ListPrintsOneTabSeparatedRowPerObject) {
 TEST(CliTasks, ExportWritesTheTreeAndOneLinePerItem) {
     TempDir dir;
     const auto bundle = WriteBundle(dir);
-    auto r = RunKestrel({"export", bundle.string(), "-e", "1", "-p", (dir / "out").string()},
-                        "C.UTF-8");
+    auto r =
+        RunKestrel({"export", bundle.string(), "-e", "1", "-p", (dir / "out").string()}, "C.UTF-8");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string root = (dir / "out").string() + "/Unity_Assets_Files/level/CAB-main/";
     EXPECT_EQ(r.out, "export\r\n\n" + root + "notes.txt\n" + root + "abc.mat\n" + root +

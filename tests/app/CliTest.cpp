@@ -1,5 +1,5 @@
-#include "app/HelpText.h"
 #include "support/Cli.h"
+#include "app/HelpText.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,8 @@ using kestrel::test::RunKestrel;
 namespace {
 
 std::string Golden(const std::string& name) {
-    return kestrel::test::ReadFileText(std::filesystem::path(KESTREL_SOURCE_DIR) / "tests/app/golden" /
-                                       name);
+    return kestrel::test::ReadFileText(std::filesystem::path(KESTREL_SOURCE_DIR) /
+                                       "tests/app/golden" / name);
 }
 
 TEST(Cli, UnknownTaskPrintsHelpAndExitsTwo) {
@@ -40,7 +40,8 @@ TEST(Cli, HelpLayout) {
     const std::string ru = HelpText(true);
     // The usage block's lines are joined by CR LF and its last line has no CR LF.
     EXPECT_EQ(en.rfind("  Shemes convertation.\n  ┌───┐", 0), std::string::npos);
-    EXPECT_NE(en.find("  Shemes convertation.\n  ┌───┐              ┌──────┐\n"), std::string::npos);
+    EXPECT_NE(en.find("  Shemes convertation.\n  ┌───┐              ┌──────┐\n"),
+              std::string::npos);
     EXPECT_NE(en.find("Uses:\r\n               Kestrel task <archive unity> [options]\r\n"),
               std::string::npos);
     // The notes: English texture and CRN notes end in their own break, the Russian CRN note not.

@@ -14,7 +14,8 @@ namespace {
 
 std::vector<uint8_t> Words(std::initializer_list<uint32_t> words, Endian order) {
     Writer w(order);
-    for (uint32_t v : words) w.U32(v);
+    for (uint32_t v : words)
+        w.U32(v);
     return w.Take();
 }
 
@@ -106,7 +107,8 @@ TEST(AssetsRobustness, HugeObjectCountIsRefusedBeforeAllocation) {
     for (int format : {9, 15}) {
         const BuiltAssets built = BuildAssets(RichSpec(format, false, false));
         std::vector<uint8_t> bytes = built.bytes;
-        for (int i = 0; i < 4; ++i) bytes[built.objectCountPos + i] = 0xFF;
+        for (int i = 0; i < 4; ++i)
+            bytes[built.objectCountPos + i] = 0xFF;
         try {
             Parse(bytes);
             FAIL() << "no error";
@@ -127,7 +129,8 @@ TEST(AssetsRobustness, HugeTypeTreeChildCount) {
     const auto it = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
     ASSERT_NE(it, bytes.end());
     const size_t childCount = static_cast<size_t>(it - bytes.begin()) + 5 + 20;
-    for (int i = 0; i < 4; ++i) bytes[childCount + i] = i == 3 ? 0x7F : 0xFF;
+    for (int i = 0; i < 4; ++i)
+        bytes[childCount + i] = i == 3 ? 0x7F : 0xFF;
     EXPECT_THROW(Parse(bytes), KestrelError);
 }
 

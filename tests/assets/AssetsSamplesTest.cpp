@@ -84,7 +84,8 @@ std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& file) {
 const std::set<std::string>& KnownClassNames() {
     static const std::set<std::string> names = [] {
         std::set<std::string> out;
-        for (int32_t id = 1; id <= 1120; ++id) out.insert(ClassName(id));
+        for (int32_t id = 1; id <= 1120; ++id)
+            out.insert(ClassName(id));
         return out;
     }();
     return names;

@@ -35,7 +35,8 @@ AssetsFile Parse(const AssetsSpec& spec, bool fontAsObject = false) {
 
 std::vector<uint8_t> Words(std::initializer_list<uint32_t> words, Endian order = Endian::Little) {
     Writer w(order);
-    for (uint32_t v : words) w.U32(v);
+    for (uint32_t v : words)
+        w.U32(v);
     return w.Take();
 }
 
@@ -166,7 +167,8 @@ TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
         }
     }
     auto lower = [](std::string s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return s;
     };
     const AssetsFile file = Parse(spec);
@@ -241,7 +243,8 @@ TEST(ItemTable, FontFoundThroughGlyphTable) {
     words[3] = 0x322F534F; // "OS/2" as stored
     words[12] = 2;         // K at +48
     std::vector<uint8_t> body;
-    for (uint32_t w : words) body = Concat(body, Words({w}));
+    for (uint32_t w : words)
+        body = Concat(body, Words({w}));
     body = Concat(body, Words({6}));
     body = Concat(body, {1, 2, 3, 4, 5, 6, 0, 0});
     AssetsSpec spec;
@@ -341,7 +344,8 @@ TEST(ItemTable, HasInnerPayload) {
 
 TEST(ItemTable, ListRowsAndProgressOnlyForTheWindow) {
     AssetsSpec spec;
-    for (int i = 0; i < 300; ++i) spec.objects.push_back({49, "t", TextBody("x")});
+    for (int i = 0; i < 300; ++i)
+        spec.objects.push_back({49, "t", TextBody("x")});
     const std::vector<uint8_t> bytes = BuildAssetsFile(spec);
     RecordingReporter reporter;
     ParseOptions options;

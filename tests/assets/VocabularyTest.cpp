@@ -20,7 +20,8 @@ TEST(Vocabulary, ClassNames) {
 
 TEST(Vocabulary, ClassTableHas235Entries) {
     int named = 0;
-    for (int32_t id = 1; id <= 1120; ++id) named += ClassName(id) != "UNKNOW_TYPE";
+    for (int32_t id = 1; id <= 1120; ++id)
+        named += ClassName(id) != "UNKNOW_TYPE";
     EXPECT_EQ(named, 235);
 }
 
@@ -66,13 +67,16 @@ TEST(Vocabulary, TextureFormatSupportsWholeTable) {
         }
         return out;
     };
-    for (int32_t f : {1, 2, 3, 4, 5, 7, 9, 10, 11, 12, 13, 14, 37}) EXPECT_EQ(kinds(f), "01") << f;
-    for (int32_t f : {28, 29}) EXPECT_EQ(kinds(f), "02") << f;
+    for (int32_t f : {1, 2, 3, 4, 5, 7, 9, 10, 11, 12, 13, 14, 37})
+        EXPECT_EQ(kinds(f), "01") << f;
+    for (int32_t f : {28, 29})
+        EXPECT_EQ(kinds(f), "02") << f;
     EXPECT_EQ(kinds(21), "04");
     for (int32_t f : {30, 31, 32, 33, 34, 41, 42, 43, 44, 45, 46, 47, 60, 61}) {
         EXPECT_EQ(kinds(f), "034") << f;
     }
-    for (int32_t f : {35, 36}) EXPECT_EQ(kinds(f), "013") << f;
+    for (int32_t f : {35, 36})
+        EXPECT_EQ(kinds(f), "013") << f;
     for (int32_t f : {0, 6, 8, 15, 16, 17, 18, 19, 20, 22, 27, 38, 39, 40, 48, 59, 62, -5}) {
         EXPECT_EQ(kinds(f), "") << f;
     }
@@ -86,7 +90,8 @@ TEST(Vocabulary, Extensions) {
     EXPECT_EQ(ExtensionForClass(114), "");
     EXPECT_EQ(ExtensionForClass(-28), "");
     int withExtension = 0;
-    for (int32_t id = 0; id < 300; ++id) withExtension += !ExtensionForClass(id).empty();
+    for (int32_t id = 0; id < 300; ++id)
+        withExtension += !ExtensionForClass(id).empty();
     EXPECT_EQ(withExtension, 27);
 }
 

@@ -234,7 +234,8 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     ReadContainer(archive.string(), intact);
     fs::remove(archive.string() + ".TEMP");
     // The first token announces a literal run longer than the whole block.
-    for (size_t i = 0; i < 4; ++i) damaged[intact.blocksStart + i] = 0xFF;
+    for (size_t i = 0; i < 4; ++i)
+        damaged[intact.blocksStart + i] = 0xFF;
     expectError(damaged, "offset " + HexOffset(intact.blocksStart) + ": LZ4S: Block decode error");
 }
 

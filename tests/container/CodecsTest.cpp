@@ -17,7 +17,8 @@ namespace {
 std::vector<uint8_t> Text(size_t count) {
     std::vector<uint8_t> out;
     const std::string line = "m_Name: Texture2D level0 sharedassets; ";
-    while (out.size() < count) out.push_back(static_cast<uint8_t>(line[out.size() % line.size()]));
+    while (out.size() < count)
+        out.push_back(static_cast<uint8_t>(line[out.size() % line.size()]));
     return out;
 }
 
@@ -118,7 +119,8 @@ TEST(LzmaCodec, RejectsShortStreamsBadPropertiesAndDamage) {
     const std::vector<uint8_t> noSize(stream.begin(), stream.begin() + 9);
     EXPECT_EQ(ErrorOf([&] { DecodeLzma(noSize, std::nullopt); }), kLzmaDataError);
     // The data cut short: fewer bytes than the size field promises.
-    const std::vector<uint8_t> cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(stream.size() / 2));
+    const std::vector<uint8_t> cut(stream.begin(),
+                                   stream.begin() + static_cast<std::ptrdiff_t>(stream.size() / 2));
     EXPECT_EQ(ErrorOf([&] { DecodeLzma(cut, std::nullopt); }), kLzmaDataError);
     // A size larger than the stream holds.
     EXPECT_EQ(ErrorOf([&] { DecodeLzma(EncodeLzma(data, 0), data.size() + 1); }), kLzmaDataError);
@@ -140,7 +142,8 @@ TEST(LzmaCodec, AcceptsAnEndMarkerAndAnEmptyOutput) {
     lzma_end(&s);
     // liblzma writes the unknown size (all ones) and an end marker.
     EXPECT_EQ(DecodeLzma(stream, std::nullopt), data);
-    for (int i = 0; i < 8; ++i) stream[5 + i] = static_cast<uint8_t>(data.size() >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        stream[5 + i] = static_cast<uint8_t>(data.size() >> (8 * i));
     EXPECT_EQ(DecodeLzma(stream, std::nullopt), data);
 
     EXPECT_TRUE(DecodeLzma(EncodeLzma({}, 0), 0).empty());

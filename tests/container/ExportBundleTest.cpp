@@ -57,7 +57,8 @@ TEST(ExportBundle, WritesEveryInnerFileUnchanged) {
             state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName + "/Bundle/";
         ExportBundle(state, out);
         EXPECT_FALSE(state.WorkStream);
-        for (const auto& f : files) EXPECT_EQ(Bytes(out + f.name), f.bytes) << f.name;
+        for (const auto& f : files)
+            EXPECT_EQ(Bytes(out + f.name), f.bytes) << f.name;
         EXPECT_EQ(recorder.lines,
                   (std::vector<std::string>{"Export archive: " + out + "CAB-one",
                                             "Export archive: " + out + "CAB-one.resS",

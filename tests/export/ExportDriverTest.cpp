@@ -1,7 +1,7 @@
+#include "export/ExportDriver.h"
 #include "assets/AssetsParser.h"
 #include "container/Writer.h"
 #include "core/Operations.h"
-#include "export/ExportDriver.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -67,7 +67,9 @@ struct Fixture {
     fs::path Out(const std::string& name) const { return dir / ("Unity_Assets_Files/arc/" + name); }
 };
 
-std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 TEST(ExportDriver, RawFilesHoldTheBytesAfterTheNameField) {
     Fixture f;
@@ -91,8 +93,8 @@ TEST(ExportDriver, PayloadObjectsWriteTheirPayloadOnly) {
     text.U32(5);
     text.Bytes("hello");
     f.Add(49, "readme.txt", text.Data(), 8, 4, 5);
-    f.Add(49, "blank.txt", {0, 0, 0, 0}, 8, 4, 0);       // empty payload: no file at all
-    f.Add(128, "font.font_raw", Bytes("fontdata"), 8);  // font without payload: raw file
+    f.Add(49, "blank.txt", {0, 0, 0, 0}, 8, 4, 0);     // empty payload: no file at all
+    f.Add(128, "font.font_raw", Bytes("fontdata"), 8); // font without payload: raw file
     EXPECT_EQ(f.Export(), 0u);
     EXPECT_EQ(kestrel::test::ReadFileText(f.Out("readme.txt")), "hello");
     EXPECT_FALSE(fs::exists(f.Out("blank.txt")));
@@ -158,7 +160,7 @@ TEST(ExportDriver, NamesFromTheArchiveStayInsideTheTree) {
     f.state.ArchiveDirName = "arc/..";
     f.Add(1, "..", Bytes("x"));
     f.Export();
-    EXPECT_FALSE(fs::exists(f.dir / "Unity_Assets_Files" / ".."  / "x"));
+    EXPECT_FALSE(fs::exists(f.dir / "Unity_Assets_Files" / ".." / "x"));
     for (const auto& entry : fs::recursive_directory_iterator(f.dir.Path())) {
         EXPECT_TRUE(entry.path().string().starts_with(f.dir.Path().string()));
     }

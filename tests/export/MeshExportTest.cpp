@@ -26,8 +26,8 @@ public:
 
     // Puts the object (name field + body) into a working file at `objectStart` and describes it
     // by one item row, as the parser would.
-    ConverterInput Input(const std::vector<uint8_t> &body,
-                         const std::string &exportName = "Cube.mesh", uint64_t objectStart = 16) {
+    ConverterInput Input(const std::vector<uint8_t>& body,
+                         const std::string& exportName = "Cube.mesh", uint64_t objectStart = 16) {
         std::vector<uint8_t> file(objectStart, 0xEE);
         Writer name;
         name.U32(4);
@@ -52,31 +52,30 @@ public:
     }
 
     [[nodiscard]] fs::path MeshDir() const { return dir / "Unity_Assets_Files/level0/Mesh"; }
-    [[nodiscard]] fs::path Obj(const std::string &name = "Cube.mesh") const {
+    [[nodiscard]] fs::path Obj(const std::string& name = "Cube.mesh") const {
         return MeshDir() / (name + ".obj");
     }
 
-    std::vector<std::string> Lines(const SimpleMesh &mesh, int engine) {
+    std::vector<std::string> Lines(const SimpleMesh& mesh, int engine) {
         ExportMeshOBJ(Input(MakeMeshBody(engine, Endian::Little, mesh)), engine);
         return ObjLines(Obj());
     }
 
     // The face lines of an engine-3 mesh.
-    std::vector<std::string> Faces(const SimpleMesh &mesh) {
+    std::vector<std::string> Faces(const SimpleMesh& mesh) {
         std::vector<std::string> faces;
-        for (const std::string &line : Lines(mesh, 3)) {
-            if (line.rfind("f ", 0) == 0)
-                faces.push_back(line);
+        for (const std::string& line : Lines(mesh, 3)) {
+            if (line.rfind("f ", 0) == 0) faces.push_back(line);
         }
         return faces;
     }
 
     // The conversion must fail with exactly `message` + " " + the export name, and leave no file.
-    void ExpectFailure(const std::vector<uint8_t> &body, int engine, const std::string &message) {
+    void ExpectFailure(const std::vector<uint8_t>& body, int engine, const std::string& message) {
         try {
             ExportMeshOBJ(Input(body), engine);
             ADD_FAILURE() << "no failure; expected " << message;
-        } catch (const KestrelError &e) {
+        } catch (const KestrelError& e) {
             EXPECT_EQ(std::string(e.what()), message + " Cube.mesh");
         }
         EXPECT_TRUE(!fs::exists(MeshDir()) || fs::is_empty(MeshDir()));
@@ -89,13 +88,13 @@ public:
 
 class MeshExport : public ::testing::TestWithParam<int>, protected MeshRun {
 protected:
-    std::vector<std::string> Convert(const SimpleMesh &mesh, int engine) {
+    std::vector<std::string> Convert(const SimpleMesh& mesh, int engine) {
         return Lines(mesh, engine);
     }
 };
 
 INSTANTIATE_TEST_SUITE_P(Generations, MeshExport, ::testing::Values(3, 4, 5),
-                         [](const auto &info) { return "Engine" + std::to_string(info.param); });
+                         [](const auto& info) { return "Engine" + std::to_string(info.param); });
 
 TEST_P(MeshExport, CubeSummaryFirstFaceAndVertexLines) {
     const auto lines = Convert(MakeCubeMesh(), GetParam());
@@ -117,8 +116,7 @@ TEST_P(MeshExport, CubeSummaryFirstFaceAndVertexLines) {
     EXPECT_EQ(messages.progressLines, std::vector<std::string>{"Cube.mesh -> OBJ"});
 
     const AssimpCounts counts = ReadWithAssimp(Obj());
-    if (!counts.available)
-        GTEST_SKIP() << "assimp is not installed";
+    if (!counts.available) GTEST_SKIP() << "assimp is not installed";
     EXPECT_EQ(counts.meshes, 1u);
     EXPECT_EQ(counts.faces, 12u);
     EXPECT_EQ(counts.vertices, 24u);
@@ -153,8 +151,7 @@ TEST_P(MeshExport, SubMeshesUseRelativeIndicesToTheirOwnBlock) {
     EXPECT_EQ(lines.size(), head3 + 4);
 
     const AssimpCounts counts = ReadWithAssimp(Obj());
-    if (!counts.available)
-        GTEST_SKIP() << "assimp is not installed";
+    if (!counts.available) GTEST_SKIP() << "assimp is not installed";
     EXPECT_EQ(counts.meshes, 2u); // the empty group holds no faces
     EXPECT_EQ(counts.faces, 12u);
 }
@@ -213,7 +210,7 @@ TEST_P(MeshExport, EveryTruncationFailsWithTheFormatMessage) {
 }
 
 // Counts that only describe what is written fail at conversion; all others fail while reading.
-bool FailsAtConversion(const std::string &field) {
+bool FailsAtConversion(const std::string& field) {
     return field == "vertex count" || field == "sub-mesh vertex count" ||
            field == "sub-mesh index count" || field == "sub-mesh triangle count";
 }
@@ -225,7 +222,7 @@ TEST_P(MeshExport, AbsurdCountsFailWithoutHugeAllocations) {
     MeshBodyFields fields;
     const auto body = MakeMeshBody(GetParam(), Endian::Little, m, &fields);
     ASSERT_GE(fields.counts.size(), 15u);
-    for (const auto &[field, offset] : fields.counts) {
+    for (const auto& [field, offset] : fields.counts) {
         for (uint32_t absurd : {0xFFFFFFFFu, 0x7FFFFFF0u, 0x00100000u}) {
             SCOPED_TRACE(field + " = " + std::to_string(absurd));
             auto bad = body;

@@ -21,7 +21,7 @@ constexpr int32_t kMeshClass = 43;
 
 // Samples whose serialized files are of formats 9 to 15 and hold meshes, from the manifest's
 // table: local path (column 1), format version (column 6), contents (column 10).
-std::vector<std::string> MeshSamples(const fs::path &samples) {
+std::vector<std::string> MeshSamples(const fs::path& samples) {
     std::vector<std::string> found;
     std::ifstream manifest(samples / "MANIFEST.md");
     for (std::string line; std::getline(manifest, line);) {
@@ -32,8 +32,7 @@ std::vector<std::string> MeshSamples(const fs::path &samples) {
             const auto e = col.find_last_not_of(' ');
             cols.push_back(b == std::string::npos ? "" : col.substr(b, e - b + 1));
         }
-        if (cols.size() < 11)
-            continue;
+        if (cols.size() < 11) continue;
         const int format = std::atoi(cols[6].c_str());
         if (format >= 9 && format <= 15 && cols[10].find("Mesh ") != std::string::npos) {
             found.push_back(cols[1]);
@@ -49,33 +48,31 @@ struct Tally {
     std::vector<std::string> problems;      // anything the conversion must never do
 };
 
-const std::string &MessageOf(const std::string &text, const TLocalization &l) {
+const std::string& MessageOf(const std::string& text, const TLocalization& l) {
     static const std::string kOther;
-    for (const std::string *m :
+    for (const std::string* m :
          {&l.MsgMeshBigEndian, &l.MsgMeshCompressed, &l.MsgMeshFormat, &l.MsgMeshConvert}) {
-        if (text.rfind(*m + " ", 0) == 0)
-            return *m;
+        if (text.rfind(*m + " ", 0) == 0) return *m;
     }
     return kOther;
 }
 
-std::string Problem(const std::string &label, const std::string &name, const std::string &what) {
+std::string Problem(const std::string& label, const std::string& name, const std::string& what) {
     std::string text = label;
     text.append(" ").append(name).append(": ").append(what);
     return text;
 }
 
 // Converts every mesh of the inner file opened last, as the export driver calls the converter.
-void ConvertMeshes(KestrelState &state, const std::string &label, Tally &tally) {
+void ConvertMeshes(KestrelState& state, const std::string& label, Tally& tally) {
     state.WorkStream = FileSource::Open(state.WorkFileName);
     const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
-    ItemTable &items = state.Items();
+    ItemTable& items = state.Items();
     for (size_t i = 0; i < items.Count(); ++i) {
-        const ObjectRow &row = items.rows[i];
-        if (row.ClassID != kMeshClass || row.ObjSize <= row.NameHeaderSize)
-            continue;
+        const ObjectRow& row = items.rows[i];
+        if (row.ClassID != kMeshClass || row.ObjSize <= row.NameHeaderSize) continue;
         ++tally.meshes;
-        const std::string &name = items.ExportName[i];
+        const std::string& name = items.ExportName[i];
         const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
         ConverterInput in{state,
                           Reader(state.WorkStream, order)
@@ -83,17 +80,16 @@ void ConvertMeshes(KestrelState &state, const std::string &label, Tally &tally) 
                           "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/", name, i};
         try {
             ExportMeshOBJ(in, state.assets.header.EngineMajorVersion);
-        } catch (const KestrelError &e) {
-            const std::string &message = MessageOf(e.what(), state.Localization);
-            if (message.empty())
-                tally.problems.push_back(Problem(label, name, e.what()));
+        } catch (const KestrelError& e) {
+            const std::string& message = MessageOf(e.what(), state.Localization);
+            if (message.empty()) tally.problems.push_back(Problem(label, name, e.what()));
             ++tally.failures[message];
             continue;
         }
         ++tally.converted;
         const fs::path obj = in.OutputDir() / (name + ".obj");
         size_t faceLines = 0;
-        for (const std::string &line : ObjLines(obj))
+        for (const std::string& line : ObjLines(obj))
             faceLines += line.rfind("f ", 0) == 0;
         const AssimpCounts counts = ReadWithAssimp(obj);
         if (counts.available && (!counts.imported || counts.faces != faceLines)) {
@@ -107,13 +103,12 @@ void ConvertMeshes(KestrelState &state, const std::string &label, Tally &tally) 
 
 TEST(MeshSamples, EveryMeshOfFormats9To15ConvertsOrFailsWithAMeshMessage) {
     const fs::path samples = SamplesDir();
-    if (samples.empty())
-        GTEST_SKIP() << "sample archives are not present";
+    if (samples.empty()) GTEST_SKIP() << "sample archives are not present";
     const auto list = MeshSamples(samples);
     ASSERT_FALSE(list.empty()) << "no mesh samples in MANIFEST.md";
 
     Tally tally;
-    for (const std::string &local : list) {
+    for (const std::string& local : list) {
         SCOPED_TRACE(local);
         TempDir dir;
         const fs::path copy = dir / fs::path(local).filename().string();
@@ -134,10 +129,10 @@ TEST(MeshSamples, EveryMeshOfFormats9To15ConvertsOrFailsWithAMeshMessage) {
 
     std::cout << "[ meshes   ] " << list.size() << " samples, " << tally.meshes << " meshes, "
               << tally.converted << " converted\n";
-    for (const auto &[message, n] : tally.failures) {
+    for (const auto& [message, n] : tally.failures) {
         std::cout << "[ meshes   ] " << n << " failed: " << message << "\n";
     }
-    for (const std::string &p : tally.problems)
+    for (const std::string& p : tally.problems)
         ADD_FAILURE() << p;
     EXPECT_GT(tally.meshes, 0u);
     EXPECT_EQ(tally.failures[""], 0u);

@@ -1,7 +1,7 @@
+#include "export/SoundExport.h"
 #include "container/Error.h"
 #include "container/Writer.h"
 #include "export/SoundClip.h"
-#include "export/SoundExport.h"
 #include "support/AudioObjects.h"
 #include "support/TempDir.h"
 
@@ -26,8 +26,7 @@ protected:
     ConverterInput Input() {
         const ObjectRow& row = state.Items().rows[0];
         const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
-        const Endian order =
-            state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+        const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
         return ConverterInput{
             state,
             Reader(state.WorkStream, order).Sub(start, row.ObjSize - row.NameHeaderSize, "clip"),
@@ -94,9 +93,8 @@ TEST_F(SoundExport, EmbeddedWavInBothByteOrders) {
         ExpectFormat(out, "wav");
         fs::remove_all(dir / "Unity_Assets_Files");
     }
-    EXPECT_EQ(messages.progressLines,
-              (std::vector<std::string>{"clip.snd -> Audio File - .wav",
-                                        "clip.snd -> Audio File - .wav"}));
+    EXPECT_EQ(messages.progressLines, (std::vector<std::string>{"clip.snd -> Audio File - .wav",
+                                                                "clip.snd -> Audio File - .wav"}));
 }
 
 TEST_F(SoundExport, EmbeddedOggReadByProber) {
@@ -154,8 +152,7 @@ TEST_F(SoundExport, MissingResourceFileIsAlertedAndNothingWritten) {
     messages.alerts.clear();
     Install(MakeNamedResourceAudioBody(Endian::Little, "sharedassets1.resource", 0, 10));
     Export();
-    EXPECT_EQ(messages.alerts, std::vector<std::string>{"Отсутствует файл: " +
-                                                        state.OutputBaseDir +
+    EXPECT_EQ(messages.alerts, std::vector<std::string>{"Отсутствует файл: " + state.OutputBaseDir +
                                                         "sharedassets1.resource"});
     ExpectNoSoundsWritten();
 }
@@ -218,8 +215,8 @@ TEST_F(SoundExport, ResourceRangesOutsideTheFileAreErrors) {
     const std::vector<std::pair<uint64_t, uint64_t>> ranges = {
         {4, wav.size() + 1}, {size + 1, 0}, {~0ull - 2, 8}, {8, ~0ull}};
     for (const auto& [offset, length] : ranges) {
-        Install(MakeNamedResourceAudioBody(Endian::Little, "sharedassets1.resource", offset,
-                                           length));
+        Install(
+            MakeNamedResourceAudioBody(Endian::Little, "sharedassets1.resource", offset, length));
         EXPECT_THROW(Export(), KestrelError) << offset << " " << length;
         ExpectNoSoundsWritten();
     }

@@ -70,7 +70,8 @@ std::vector<fs::path> ExportAllSounds(KestrelState& state) {
 
 size_t CountClips(const KestrelState& state) {
     size_t n = 0;
-    for (const auto& row : state.assets.items.rows) n += row.ClassID == kAudioClip ? 1 : 0;
+    for (const auto& row : state.assets.items.rows)
+        n += row.ClassID == kAudioClip ? 1 : 0;
     return n;
 }
 

@@ -16,7 +16,7 @@ using test::TextureObjectSpec;
 // A picture whose top half is red and bottom half blue, in the engine's storage (bottom row
 // first), must come out of the DDS file with red on top.
 struct DecodeCase {
-    const char *name;
+    const char* name;
     int32_t format;
     std::vector<uint8_t> pixels;
 };
@@ -31,19 +31,18 @@ std::vector<DecodeCase> Cases(int w, int h) {
     };
 }
 
-bool IsRed(const test::DecodedPixel &p) {
+bool IsRed(const test::DecodedPixel& p) {
     return p.r > 200 && p.g < 50 && p.b < 50;
 }
-bool IsBlue(const test::DecodedPixel &p) {
+bool IsBlue(const test::DecodedPixel& p) {
     return p.b > 200 && p.g < 50 && p.r < 50;
 }
 
 TEST(TextureDdsDecode, PicturesDecodeUprightWithTheirSize) {
-    if (!test::HaveImageMagick())
-        GTEST_SKIP() << "ImageMagick convert is not installed";
+    if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick convert is not installed";
     constexpr int kW = 16;
     constexpr int kH = 8;
-    for (const auto &c : Cases(kW, kH)) {
+    for (const auto& c : Cases(kW, kH)) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.format, "pic.tex", Endian::Little);
@@ -72,12 +71,10 @@ TEST(TextureDdsDecode, PicturesDecodeUprightWithTheirSize) {
 }
 
 TEST(TextureDdsDecode, RowsInsideOneBlockAreFlipped) {
-    if (!test::HaveImageMagick())
-        GTEST_SKIP() << "ImageMagick convert is not installed";
+    if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick convert is not installed";
     // 4 x 4: one block whose upper two texel rows are red and lower two blue.
-    for (const auto &c : Cases(4, 4)) {
-        if (c.format != 10 && c.format != 12)
-            continue;
+    for (const auto& c : Cases(4, 4)) {
+        if (c.format != 10 && c.format != 12) continue;
         SCOPED_TRACE(c.name);
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.format, "b.tex", Endian::Little);

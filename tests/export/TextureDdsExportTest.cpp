@@ -27,7 +27,7 @@ struct PixelFormatFields {
 
 // The DDS header as the published layout defines it, built field by field.
 Bytes ExpectedDdsHeader(uint32_t width, uint32_t height, uint32_t linearSize, uint32_t mips,
-                        const PixelFormatFields &pf) {
+                        const PixelFormatFields& pf) {
     Writer w(Endian::Little);
     w.Bytes("DDS ", 4);
     w.U32(124);
@@ -46,7 +46,7 @@ Bytes ExpectedDdsHeader(uint32_t width, uint32_t height, uint32_t linearSize, ui
     return w.Take();
 }
 
-uint32_t Code(const char *s) {
+uint32_t Code(const char* s) {
     return static_cast<uint32_t>(s[0]) | (static_cast<uint32_t>(s[1]) << 8) |
            (static_cast<uint32_t>(s[2]) << 16) | (static_cast<uint32_t>(s[3]) << 24);
 }
@@ -59,13 +59,13 @@ Bytes Sequence(size_t n) {
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
-    for (const auto &p : parts)
+    for (const auto& p : parts)
         out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
 // Exports one Texture2D and returns the bytes of ExportName + ".dds".
-Bytes ExportDds(const TextureObjectSpec &spec, Endian order = Endian::Little, bool noFlip = false) {
+Bytes ExportDds(const TextureObjectSpec& spec, Endian order = Endian::Little, bool noFlip = false) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, spec.format, "tex.tex", order);
     tc.state.NoFlipTexture = noFlip;
@@ -98,7 +98,7 @@ TEST(TextureDdsExport, EveryPixelFormatRowGivesItsHeader) {
         {36, {0x5, Code("ATCA"), 0, 0, 0, 0, 0}, 2},
         {37, {0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}, 8},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         const uint32_t size = 8 * 8 * c.halves / 2;
         TextureObjectSpec spec;
@@ -145,7 +145,7 @@ TEST(TextureDdsExport, UncompressedRowsAreFlippedAndChannelsConverted) {
          {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A, 0xF0, 0xDE},
          {0xAB, 0xC9, 0xEF, 0x0D, 0x23, 0x41, 0x67, 0x85}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         TextureObjectSpec spec;
         spec.width = 2;
@@ -360,14 +360,13 @@ TEST(TextureDdsExport, CubemapFacesGoToNumberedFiles) {
     const std::string rel = "Unity_Assets_Files/level0/Cubemap/";
     ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little), rel));
     const auto out = tc.OutputDir(rel);
-    const char *names[] = {"sky.cbm.dds",   "sky.cbm.dds_2", "sky.cbm.dds_3",
+    const char* names[] = {"sky.cbm.dds",   "sky.cbm.dds_2", "sky.cbm.dds_3",
                            "sky.cbm.dds_4", "sky.cbm.dds_5", "sky.cbm.dds_6"};
     Bytes firstHeader;
     for (int k = 0; k < 6; ++k) {
         const Bytes file = ReadFileBytes(out / names[k]);
         ASSERT_EQ(file.size(), 132u) << names[k];
-        if (k == 0)
-            firstHeader.assign(file.begin(), file.begin() + 128);
+        if (k == 0) firstHeader.assign(file.begin(), file.begin() + 128);
         EXPECT_EQ(Bytes(file.begin(), file.begin() + 128), firstHeader);
         const auto base = static_cast<uint8_t>(1 + 4 * k);
         EXPECT_EQ(Bytes(file.begin() + 128, file.end()),

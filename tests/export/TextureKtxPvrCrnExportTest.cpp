@@ -42,13 +42,13 @@ Bytes ExpectedKtxHeader(uint32_t glInternal, uint32_t glBase, uint32_t w, uint32
     return out.Take();
 }
 
-uint32_t LE32(const Bytes &b, size_t at) {
+uint32_t LE32(const Bytes& b, size_t at) {
     return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
            (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
 // The level sizes of a KTX file, checking that the level bytes are the image bytes in order.
-std::vector<uint32_t> KtxLevelSizes(const Bytes &file, const Bytes &image) {
+std::vector<uint32_t> KtxLevelSizes(const Bytes& file, const Bytes& image) {
     std::vector<uint32_t> sizes;
     size_t at = 64;
     size_t used = 0;
@@ -168,7 +168,7 @@ TEST(TexturePvrExport, HeadersAndData) {
         {44, 28, TextureLayout::MipCount, 1, 1, 4, 4, 16},  // EAC_RG_SIGNED
         {61, 23, TextureLayout::MipCount, 1, 1, 4, 4, 16},  // ETC_RGBA8_3DS
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.format, "v.tex", Endian::Big);
@@ -200,7 +200,7 @@ TEST(TexturePvrExport, AtcHasNoPvrRow) {
 
 // A stand-in for the crunch tool: records its arguments one per line, makes noise on both
 // output streams, waits a little and then writes the file named after -out.
-void InstallStandInCrunch(const fs::path &dir, const std::string &name) {
+void InstallStandInCrunch(const fs::path& dir, const std::string& name) {
     const fs::path script = dir / name;
     std::ofstream out(script);
     out << "#!/bin/sh\n"
@@ -228,7 +228,7 @@ struct CrnRun {
     std::unique_ptr<TextureCase> tc;
     Bytes crunched = Sequence(40);
 
-    explicit CrnRun(const std::string &exportName, bool exportDds) {
+    explicit CrnRun(const std::string& exportName, bool exportDds) {
         tc = std::make_unique<TextureCase>(dir.Path(), 28, 28, exportName, Endian::Little);
         tc->state.ExportDDS = exportDds;
         tc->state.ExecutableDir = toolDir.Path();

@@ -20,7 +20,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace fs = std::filesystem;
 
-TextureObjectSpec StreamedSpec(const std::string &path, uint32_t offset, uint32_t size) {
+TextureObjectSpec StreamedSpec(const std::string& path, uint32_t offset, uint32_t size) {
     TextureObjectSpec spec;
     spec.layout = TextureLayout::Streamed;
     spec.width = 2;
@@ -33,18 +33,17 @@ TextureObjectSpec StreamedSpec(const std::string &path, uint32_t offset, uint32_
     return spec;
 }
 
-Bytes ResourceFile(size_t prefix, const Bytes &pixels) {
+Bytes ResourceFile(size_t prefix, const Bytes& pixels) {
     Bytes out(prefix, 0xEE);
     out.insert(out.end(), pixels.begin(), pixels.end());
     out.insert(out.end(), 7, 0xDD);
     return out;
 }
 
-size_t CountFiles(const fs::path &dir) {
-    if (!fs::exists(dir))
-        return 0;
+size_t CountFiles(const fs::path& dir) {
+    if (!fs::exists(dir)) return 0;
     size_t n = 0;
-    for (const auto &e : fs::recursive_directory_iterator(dir))
+    for (const auto& e : fs::recursive_directory_iterator(dir))
         n += e.is_regular_file() ? 1 : 0;
     return n;
 }
@@ -114,7 +113,7 @@ TEST(TextureResource, PathsLeavingTheArchiveDirectoryAreRefused) {
     fs::create_directories(base);
     // A file that a refused path would reach.
     test::WriteFileBytes(outer / "x.resS", Bytes(64, 1));
-    for (const std::string &path : std::vector<std::string>{
+    for (const std::string& path : std::vector<std::string>{
              "../x.resS", "sub/../../x.resS", "..\\x.resS", (outer / "x.resS").string(), "/x.resS",
              "\\x.resS", "C:x.resS", std::string("a\0b", 3)}) {
         SCOPED_TRACE(path);
@@ -123,7 +122,7 @@ TEST(TextureResource, PathsLeavingTheArchiveDirectoryAreRefused) {
         try {
             ExportTextureDDS(tc.Input(body));
             ADD_FAILURE() << "not refused";
-        } catch (const KestrelError &e) {
+        } catch (const KestrelError& e) {
             EXPECT_NE(std::string(e.what()).find("Refused resource path"), std::string::npos);
         }
         EXPECT_THROW(ExportTextureCRN(tc.Input(body)), KestrelError);
@@ -134,7 +133,7 @@ TEST(TextureResource, PathsLeavingTheArchiveDirectoryAreRefused) {
 
 TEST(TextureResource, SizesThatDoNotFitAreErrors) {
     struct Case {
-        const char *what;
+        const char* what;
         TextureObjectSpec spec;
     };
     std::vector<Case> cases;
@@ -181,7 +180,7 @@ TEST(TextureResource, SizesThatDoNotFitAreErrors) {
         s.height = 4;
         cases.push_back({"DXT5 levels", s});
     }
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.spec.format, "big.tex", Endian::Little);
@@ -268,7 +267,7 @@ TEST(TextureResource, EveryPrefixOfAnObjectIsReadSafelyByEveryConverter) {
                                      ExportTextureCRN, ExportProceduralTextureDDS}) {
                     try {
                         convert(tc.Input(part));
-                    } catch (const KestrelError &) {
+                    } catch (const KestrelError&) {
                     }
                 }
             }
@@ -281,7 +280,7 @@ TEST(TextureResource, EveryPrefixOfAnObjectIsReadSafelyByEveryConverter) {
         try {
             ExportProceduralTextureDDS(
                 tc.Input(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n))));
-        } catch (const KestrelError &) {
+        } catch (const KestrelError&) {
         }
         EXPECT_EQ(std::filesystem::exists(tc.OutputDir() / "p.ptex.dds"), n == full.size()) << n;
     }

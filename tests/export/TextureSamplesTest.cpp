@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 // Samples whose serialized files are of formats 9 to 15 and hold textures, from the manifest's
 // table: local path (column 1), format version (column 6), contents (column 10).
-std::vector<std::string> TextureSamples(const fs::path &samples) {
+std::vector<std::string> TextureSamples(const fs::path& samples) {
     std::vector<std::string> found;
     std::ifstream manifest(samples / "MANIFEST.md");
     for (std::string line; std::getline(manifest, line);) {
@@ -34,23 +34,21 @@ std::vector<std::string> TextureSamples(const fs::path &samples) {
             const auto e = col.find_last_not_of(' ');
             cols.push_back(b == std::string::npos ? "" : col.substr(b, e - b + 1));
         }
-        if (cols.size() < 11)
-            continue;
+        if (cols.size() < 11) continue;
         const int format = std::atoi(cols[6].c_str());
         const bool textures = cols[10].find("Texture2D") != std::string::npos ||
                               cols[10].find("Cubemap") != std::string::npos;
-        if (format >= 9 && format <= 15 && textures)
-            found.push_back(cols[1]);
+        if (format >= 9 && format <= 15 && textures) found.push_back(cols[1]);
     }
     return found;
 }
 
 // Copies the sample with its companions (split pieces, .resS and .resource files: the files of
 // its directory whose names share its stem) into dir; returns the copy of the sample.
-fs::path CopyWithCompanions(const fs::path &sample, const fs::path &dir) {
+fs::path CopyWithCompanions(const fs::path& sample, const fs::path& dir) {
     const std::string name = sample.filename().string();
     const std::string stem = name.substr(0, name.find('.'));
-    for (const auto &entry : fs::directory_iterator(sample.parent_path())) {
+    for (const auto& entry : fs::directory_iterator(sample.parent_path())) {
         const std::string other = entry.path().filename().string();
         if (entry.is_regular_file() && other.substr(0, other.find('.')) == stem) {
             fs::copy_file(entry.path(), dir / other);
@@ -86,8 +84,8 @@ struct Tally {
     std::vector<std::string> problems;
 };
 
-void CheckDds(const fs::path &file, const structure_tex_hat &h, const std::string &label,
-              Tally &tally) {
+void CheckDds(const fs::path& file, const structure_tex_hat& h, const std::string& label,
+              Tally& tally) {
     ++tally.written;
     const uint64_t expectedSize = 128 + static_cast<uint64_t>(h.completeImageSize);
     if (!fs::exists(file) || fs::file_size(file) != expectedSize) {
@@ -95,8 +93,7 @@ void CheckDds(const fs::path &file, const structure_tex_hat &h, const std::strin
                                  std::to_string(expectedSize) + " bytes");
         return;
     }
-    if (!IsDecodableDds(h.textureFormat) || !HaveImageMagick())
-        return;
+    if (!IsDecodableDds(h.textureFormat) || !HaveImageMagick()) return;
     const auto decoded = DecodePixel(file, 0, 0);
     if (!decoded) {
         tally.problems.push_back(label + ": ImageMagick cannot read " + file.string() + " (" +
@@ -114,9 +111,9 @@ void CheckDds(const fs::path &file, const structure_tex_hat &h, const std::strin
 }
 
 // Exports one texture as the export driver would, with every converter its format accepts.
-void ExportOne(KestrelState &state, size_t i, Tally &tally, const std::string &label) {
-    const ObjectRow &row = state.Items().rows[i];
-    const std::string &name = state.Items().ExportName[i];
+void ExportOne(KestrelState& state, size_t i, Tally& tally, const std::string& label) {
+    const ObjectRow& row = state.Items().rows[i];
+    const std::string& name = state.Items().ExportName[i];
     const int32_t format = state.Items().types[i].TextureFormat;
     const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
     const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
@@ -135,8 +132,7 @@ void ExportOne(KestrelState &state, size_t i, Tally &tally, const std::string &l
         ExportTextureDDS(in);
         for (int32_t k = 1; tex.header.completeImageSize > 0 && k <= tex.header.imageCount; ++k) {
             std::string file = name + ".dds";
-            if (k > 1)
-                file += "_" + std::to_string(k);
+            if (k > 1) file += "_" + std::to_string(k);
             CheckDds(in.OutputDir() / dir / file, tex.header, label, tally);
         }
     }
@@ -150,17 +146,17 @@ void ExportOne(KestrelState &state, size_t i, Tally &tally, const std::string &l
     }
 }
 
-void ExportTextures(KestrelState &state, const std::string &label, Tally &tally) {
+void ExportTextures(KestrelState& state, const std::string& label, Tally& tally) {
     state.WorkStream = FileSource::Open(state.WorkFileName);
     for (size_t i = 0; i < state.Items().Count(); ++i) {
-        const ObjectRow &row = state.Items().rows[i];
+        const ObjectRow& row = state.Items().rows[i];
         if ((row.ClassID != 28 && row.ClassID != 89) || row.ObjSize <= row.NameHeaderSize) {
             continue;
         }
         ++tally.textures;
         try {
             ExportOne(state, i, tally, label + " " + state.Items().ExportName[i]);
-        } catch (const KestrelError &e) {
+        } catch (const KestrelError& e) {
             tally.problems.push_back(label + " " + state.Items().ExportName[i] + ": " + e.what());
         }
     }
@@ -169,13 +165,12 @@ void ExportTextures(KestrelState &state, const std::string &label, Tally &tally)
 
 TEST(TextureSamples, EveryTextureOfFormats9To15ExportsAndItsDdsDecodes) {
     const fs::path samples = SamplesDir();
-    if (samples.empty())
-        GTEST_SKIP() << "sample archives are not present";
+    if (samples.empty()) GTEST_SKIP() << "sample archives are not present";
     const auto list = TextureSamples(samples);
     ASSERT_FALSE(list.empty()) << "no texture samples in MANIFEST.md";
 
     Tally tally;
-    for (const std::string &local : list) {
+    for (const std::string& local : list) {
         SCOPED_TRACE(local);
         TempDir dir;
         const fs::path copy = CopyWithCompanions(samples / local, dir.Path());
@@ -192,7 +187,7 @@ TEST(TextureSamples, EveryTextureOfFormats9To15ExportsAndItsDdsDecodes) {
             }
             ExportTextures(state, local, tally);
         }
-        for (const auto &alert : messages.alerts)
+        for (const auto& alert : messages.alerts)
             tally.problems.push_back(local + ": " += alert);
         CleanUpWorkingFiles(state);
     }
@@ -201,10 +196,10 @@ TEST(TextureSamples, EveryTextureOfFormats9To15ExportsAndItsDdsDecodes) {
               << tally.written << " DDS files written, " << tally.decoded
               << " decoded by ImageMagick, " << tally.ktx << " KTX, " << tally.pvr << " PVR, "
               << tally.streamed << " streamed from .resS\n[ textures ]";
-    for (const auto &[format, n] : tally.byFormat)
+    for (const auto& [format, n] : tally.byFormat)
         std::cout << " " << format << " " << n;
     std::cout << "\n";
-    for (const std::string &p : tally.problems)
+    for (const std::string& p : tally.problems)
         ADD_FAILURE() << p;
     EXPECT_GT(tally.written, 0u);
 }
@@ -213,8 +208,7 @@ TEST(TextureSamples, StreamedTexturesComeOutOfTheirResourceFile) {
     const fs::path samples = SamplesDir();
     const fs::path sample =
         samples / "Amatsugu__Dodge-Blocks/Build/Build_Data/sharedassets0.assets";
-    if (samples.empty() || !fs::exists(sample))
-        GTEST_SKIP() << "sample is not present";
+    if (samples.empty() || !fs::exists(sample)) GTEST_SKIP() << "sample is not present";
     TempDir dir;
     const fs::path copy = CopyWithCompanions(sample, dir.Path());
     ASSERT_TRUE(fs::exists(dir / "sharedassets0.assets.resS"));
@@ -226,17 +220,16 @@ TEST(TextureSamples, StreamedTexturesComeOutOfTheirResourceFile) {
     Tally tally;
     ExportTextures(state, "Dodge-Blocks", tally);
     CleanUpWorkingFiles(state);
-    for (const std::string &p : tally.problems)
+    for (const std::string& p : tally.problems)
         ADD_FAILURE() << p;
     EXPECT_TRUE(messages.alerts.empty());
     EXPECT_GT(tally.streamed, 0u);
     size_t fromResource = 0;
-    for (const char *kind : {"Textures", "Cubemap"}) {
+    for (const char* kind : {"Textures", "Cubemap"}) {
         const fs::path resDir =
             dir / "Unity_Assets_Files" / state.ArchiveDirName / kind / "res_sharedassets0";
-        if (!fs::exists(resDir))
-            continue;
-        for (const auto &e : fs::directory_iterator(resDir)) {
+        if (!fs::exists(resDir)) continue;
+        for (const auto& e : fs::directory_iterator(resDir)) {
             fromResource += e.is_regular_file() && e.path().extension() == ".dds";
         }
     }

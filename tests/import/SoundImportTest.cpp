@@ -1,8 +1,8 @@
+#include "import/SoundImport.h"
 #include "container/Error.h"
 #include "container/Reader.h"
 #include "container/Writer.h"
 #include "export/SoundExport.h"
-#include "import/SoundImport.h"
 #include "support/AudioObjects.h"
 #include "support/TempDir.h"
 

@@ -176,7 +176,8 @@ BuiltAssets BuildAssets(const AssetsSpec& spec) {
     if (spec.formatVersion != 9) w.I32(0);
     w.U8(0); // user information text
     const auto metadataSize = static_cast<uint32_t>(w.Size() - kHeaderSize);
-    while (w.Size() % 16 != 0) w.U8(0);
+    while (w.Size() % 16 != 0)
+        w.U8(0);
     out.dataOffset = static_cast<uint32_t>(w.Size());
     for (size_t i = 0; i < objects.size(); ++i) {
         w.Zeros(out.dataOffset + out.objectOffsets[i] - w.Size());
@@ -190,7 +191,9 @@ BuiltAssets BuildAssets(const AssetsSpec& spec) {
     return out;
 }
 
-std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& spec) { return BuildAssets(spec).bytes; }
+std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& spec) {
+    return BuildAssets(spec).bytes;
+}
 
 std::vector<uint8_t> TextBody(std::string_view text, Endian order) {
     Writer w(order);
@@ -202,12 +205,14 @@ std::vector<uint8_t> TextBody(std::string_view text, Endian order) {
 
 std::vector<uint8_t> FontBody(const std::vector<uint8_t>& fontData, Endian order) {
     Writer w(order);
-    for (int i = 0; i < 8; ++i) w.U32(0);
+    for (int i = 0; i < 8; ++i)
+        w.U32(0);
     w.F32(0.1f);
     w.U32(static_cast<uint32_t>(fontData.size()));
     w.Bytes(fontData.data(), fontData.size());
     w.Align4();
-    for (int i = 0; i < 4; ++i) w.U32(0);
+    for (int i = 0; i < 4; ++i)
+        w.U32(0);
     return w.Take();
 }
 
@@ -223,13 +228,15 @@ std::vector<uint8_t> TextureBody(const TextureSpec& t, Endian order) {
     w.I32(t.format);
     if (t.layout == 1) {
         w.U8(t.mipCount > 1 ? 1 : 0);
-        for (int i = 0; i < 3; ++i) w.U8(static_cast<uint8_t>(t.flagBytes >> (8 * i)));
+        for (int i = 0; i < 3; ++i)
+            w.U8(static_cast<uint8_t>(t.flagBytes >> (8 * i)));
     } else {
         w.U32(t.mipCount);
         w.U32LE(t.flagBytes); // flag bytes are single bytes, stored as they are
     }
     w.I32(t.imageCount);
-    for (int32_t field : t.carriedFields) w.I32(field);
+    for (int32_t field : t.carriedFields)
+        w.I32(field);
     if (t.layout == 3) {
         w.U32(0);
         w.U32(t.streamOffset);

@@ -44,7 +44,8 @@ RunResult Run(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -53,7 +54,8 @@ RunResult Run(const std::vector<std::string>& args) {
     if (rc == 0) {
         char buf[4096];
         ssize_t n;
-        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) result.output.append(buf, n);
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+            result.output.append(buf, n);
         int status = 0;
         if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
             result.exitCode = WEXITSTATUS(status);
@@ -100,17 +102,17 @@ std::vector<uint8_t> MakeStreamedAudioBody(Endian order, uint32_t audioLength,
 std::vector<uint8_t> MakeNamedResourceAudioBody(Endian order, const std::string& resourcePath,
                                                 uint64_t audioOffset, uint64_t audioLength) {
     Writer w(order);
-    w.U32(0);           // m_LoadType
-    w.U32(1);           // m_Channels
-    w.U32(8000);        // m_Frequency
-    w.U32(16);          // m_BitsPerSample
-    w.F32(0.1f);        // m_Length
-    w.U8(0);            // m_IsTrackerFormat
+    w.U32(0);    // m_LoadType
+    w.U32(1);    // m_Channels
+    w.U32(8000); // m_Frequency
+    w.U32(16);   // m_BitsPerSample
+    w.F32(0.1f); // m_Length
+    w.U8(0);     // m_IsTrackerFormat
     w.Zeros(3);
-    w.U32(0);           // m_SubsoundIndex
-    w.U8(1);            // m_PreloadAudioData
-    w.U8(0);            // m_LoadInBackground
-    w.U8(1);            // m_Legacy3D
+    w.U32(0); // m_SubsoundIndex
+    w.U8(1);  // m_PreloadAudioData
+    w.U8(0);  // m_LoadInBackground
+    w.U8(1);  // m_Legacy3D
     w.Zeros(1);
     w.U32(static_cast<uint32_t>(resourcePath.size()));
     w.Bytes(resourcePath);
@@ -147,7 +149,8 @@ std::vector<uint8_t> MakeTinyWav(uint32_t samples) {
     w.U16(8);     // bits per sample
     w.Bytes("data");
     w.U32(samples);
-    for (uint32_t i = 0; i < samples; ++i) w.U8(static_cast<uint8_t>(128 + (i % 32) * 2));
+    for (uint32_t i = 0; i < samples; ++i)
+        w.U8(static_cast<uint8_t>(128 + (i % 32) * 2));
     if (samples & 1) w.U8(0); // chunks are padded to an even size
     return w.Take();
 }
@@ -163,11 +166,12 @@ std::vector<uint8_t> MakeTinyOgg(const std::filesystem::path& dir) {
 }
 
 std::string ProbeFormatName(const std::filesystem::path& file) {
-    const RunResult r = Run({"ffprobe", "-v", "error", "-show_entries", "format=format_name",
-                             "-of", "default=noprint_wrappers=1:nokey=1", file.string()});
+    const RunResult r = Run({"ffprobe", "-v", "error", "-show_entries", "format=format_name", "-of",
+                             "default=noprint_wrappers=1:nokey=1", file.string()});
     if (r.exitCode != 0) return "";
     std::string name = r.output;
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+        name.pop_back();
     return name;
 }
 
@@ -203,6 +207,8 @@ void InstallOneClip(KestrelState& state, const std::filesystem::path& dir,
     state.WorkStream = FileSource::Open(workFile);
 }
 
-bool HaveFfprobe() { return Run({"ffprobe", "-version"}).exitCode == 0; }
+bool HaveFfprobe() {
+    return Run({"ffprobe", "-version"}).exitCode == 0;
+}
 
 } // namespace kestrel::test

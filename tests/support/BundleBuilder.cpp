@@ -59,7 +59,8 @@ std::vector<uint8_t> LzmaAloneWithEndMarker(std::span<const uint8_t> src) {
     out.resize(out.size() - s.avail_out);
     lzma_end(&s);
     if (ret != LZMA_STREAM_END) throw std::runtime_error("LZMA compression failed in the builder");
-    for (int i = 0; i < 8; ++i) out[5 + i] = static_cast<uint8_t>(uint64_t{src.size()} >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        out[5 + i] = static_cast<uint8_t>(uint64_t{src.size()} >> (8 * i));
     return out;
 }
 
@@ -163,12 +164,14 @@ BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptio
     const bool atEnd = o.blockInfo == BlockInfoKind::StoredAtEnd;
     if (!atEnd) w.Bytes(storedInfo.data(), storedInfo.size());
     const uint64_t blocksStart = w.Size();
-    for (const auto& b : blocks) w.Bytes(b.bytes.data(), b.bytes.size());
+    for (const auto& b : blocks)
+        w.Bytes(b.bytes.data(), b.bytes.size());
     if (atEnd) w.Bytes(storedInfo.data(), storedInfo.size());
     w.PutU64BEAt(afterVersions, w.Size());
 
     BuiltBundle out;
-    for (uint64_t off : nodeOffsets) out.innerOffsets.push_back(blocksStart + off);
+    for (uint64_t off : nodeOffsets)
+        out.innerOffsets.push_back(blocksStart + off);
     out.bytes = w.Take();
     return out;
 }
@@ -184,7 +187,8 @@ BuiltBundle ExpectedWorkCopyFS(const std::vector<InnerFile>& files, const UnityF
 BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptions& o) {
     Writer dir(Endian::Big);
     size_t dirSize = 4;
-    for (const auto& f : files) dirSize += f.name.size() + 1 + 8;
+    for (const auto& f : files)
+        dirSize += f.name.size() + 1 + 8;
     dir.U32BE(static_cast<uint32_t>(files.size()));
     std::vector<uint64_t> offsets;
     uint64_t next = dirSize;
@@ -195,7 +199,8 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
         offsets.push_back(next);
         next += f.bytes.size();
     }
-    for (const auto& f : files) dir.Bytes(f.bytes.data(), f.bytes.size());
+    for (const auto& f : files)
+        dir.Bytes(f.bytes.data(), f.bytes.size());
     const std::vector<uint8_t>& data = dir.Data();
     const std::vector<uint8_t> stored =
         !o.compressed
@@ -230,7 +235,8 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
     w.PutU32BEAt(completeSize, total);
 
     BuiltBundle out;
-    for (uint64_t off : offsets) out.innerOffsets.push_back(headerSize + off);
+    for (uint64_t off : offsets)
+        out.innerOffsets.push_back(headerSize + off);
     out.bytes = w.Take();
     return out;
 }

@@ -33,10 +33,12 @@ CliResult RunKestrel(const std::vector<std::string>& args, const std::string& la
     std::vector<std::string> argv = {KESTREL_BINARY_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvPtrs;
-    for (auto& a : argv) argvPtrs.push_back(a.data());
+    for (auto& a : argv)
+        argvPtrs.push_back(a.data());
     argvPtrs.push_back(nullptr);
     std::vector<char*> envPtrs;
-    for (auto& e : env) envPtrs.push_back(e.data());
+    for (auto& e : env)
+        envPtrs.push_back(e.data());
     envPtrs.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;

@@ -44,12 +44,12 @@ struct MeshBodyFields {
 
 // The bytes of a Mesh object after its name field, in the layout of the engine generation of
 // `engineMajor` (3 and below, 4, 5 and above), every value in `order`.
-std::vector<uint8_t> MakeMeshBody(int engineMajor, Endian order, const SimpleMesh &mesh,
-                                  MeshBodyFields *fields = nullptr);
+std::vector<uint8_t> MakeMeshBody(int engineMajor, Endian order, const SimpleMesh& mesh,
+                                  MeshBodyFields* fields = nullptr);
 
 // The whole object: its name field (length, text, padding to 4) followed by the body.
-std::vector<uint8_t> MakeMeshObject(int engineMajor, Endian order, const std::string &name,
-                                    const SimpleMesh &mesh);
+std::vector<uint8_t> MakeMeshObject(int engineMajor, Endian order, const std::string& name,
+                                    const SimpleMesh& mesh);
 
 // A unit cube of 24 vertices (four per side, with normals and texture coordinates) and
 // 36 indices in one sub-mesh.

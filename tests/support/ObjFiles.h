@@ -6,10 +6,10 @@
 namespace kestrel::test {
 
 // The lines of a text file, without their CR LF or LF endings.
-std::vector<std::string> ObjLines(const std::filesystem::path &file);
+std::vector<std::string> ObjLines(const std::filesystem::path& file);
 
 // True when the file is non-empty and every line of it ends with CR LF.
-bool ObjHasCrLfLines(const std::filesystem::path &file);
+bool ObjHasCrLfLines(const std::filesystem::path& file);
 
 // What the Open Asset Import Library's command-line tool reads from a model file.
 struct AssimpCounts {
@@ -21,6 +21,6 @@ struct AssimpCounts {
 };
 
 // Runs `assimp info <file>` and reads its Meshes, Vertices and Faces lines.
-AssimpCounts ReadWithAssimp(const std::filesystem::path &file);
+AssimpCounts ReadWithAssimp(const std::filesystem::path& file);
 
 } // namespace kestrel::test

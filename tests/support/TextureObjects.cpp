@@ -15,7 +15,7 @@ namespace {
 // format, colour space), so no probe value matches by accident.
 constexpr std::array<int32_t, 7> kCarried = {2, 1, 1, 0, 1, 0, 1};
 
-void WriteTextureFields(Writer &w, const TextureObjectSpec &spec, int32_t completeSize) {
+void WriteTextureFields(Writer& w, const TextureObjectSpec& spec, int32_t completeSize) {
     w.I32(spec.width);
     w.I32(spec.height);
     w.I32(completeSize);
@@ -32,7 +32,7 @@ void WriteTextureFields(Writer &w, const TextureObjectSpec &spec, int32_t comple
         w.I32(field);
 }
 
-std::string Quote(const std::filesystem::path &path) {
+std::string Quote(const std::filesystem::path& path) {
     std::string out = "'";
     for (char c : path.string()) {
         if (c == '\'') {
@@ -44,10 +44,9 @@ std::string Quote(const std::filesystem::path &path) {
     return out + "'";
 }
 
-std::string RunCapture(const std::string &command) {
-    std::unique_ptr<FILE, int (*)(FILE *)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe)
-        return {};
+std::string RunCapture(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) return {};
     std::string out;
     char buf[4096];
     size_t got = 0;
@@ -58,7 +57,7 @@ std::string RunCapture(const std::string &command) {
 
 // A 4 x 4 colour block: colour0 red, colour1 blue (red > blue as RGB565: four-colour mode);
 // each texel row all red (index 0) or all blue (index 1).
-void PutColourBlock(std::vector<uint8_t> &out, const std::array<bool, 4> &rowIsRed) {
+void PutColourBlock(std::vector<uint8_t>& out, const std::array<bool, 4>& rowIsRed) {
     out.insert(out.end(), {0x00, 0xF8, 0x1F, 0x00});
     for (bool red : rowIsRed)
         out.push_back(red ? 0x00 : 0x55);
@@ -71,8 +70,7 @@ std::vector<uint8_t> TwoBandBlocks(int w, int h, bool withAlpha) {
         for (int t = 0; t < 4; ++t)
             rows[static_cast<size_t>(t)] = by * 4 + t >= h / 2;
         for (int bx = 0; bx < w / 4; ++bx) {
-            if (withAlpha)
-                out.insert(out.end(), {0xFF, 0xFF, 0, 0, 0, 0, 0, 0});
+            if (withAlpha) out.insert(out.end(), {0xFF, 0xFF, 0, 0, 0, 0, 0, 0});
             PutColourBlock(out, rows);
         }
     }
@@ -81,7 +79,7 @@ std::vector<uint8_t> TwoBandBlocks(int w, int h, bool withAlpha) {
 
 } // namespace
 
-std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec &spec, Endian order) {
+std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& spec, Endian order) {
     Writer w(order);
     const bool streamed = spec.layout == TextureLayout::Streamed;
     const uint64_t stored = streamed ? spec.streamSize : spec.pixels.size();
@@ -103,7 +101,7 @@ std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec &spec, Endian ord
     return w.Take();
 }
 
-std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec &spec, Endian order) {
+std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& spec, Endian order) {
     Writer w(order);
     w.U32(7);
     w.U32(0);
@@ -126,8 +124,8 @@ std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec &sp
     return w.Take();
 }
 
-TextureCase::TextureCase(const std::filesystem::path &dir, int32_t classId, int32_t format,
-                         const std::string &exportName, Endian order)
+TextureCase::TextureCase(const std::filesystem::path& dir, int32_t classId, int32_t format,
+                         const std::string& exportName, Endian order)
     : order(order) {
     state.OutputBaseDir = dir.string() + "/";
     state.WorkFileName = (dir / "level0").string();
@@ -141,22 +139,22 @@ TextureCase::TextureCase(const std::filesystem::path &dir, int32_t classId, int3
     state.reporter = &messages;
 }
 
-ConverterInput TextureCase::Input(const std::vector<uint8_t> &body,
-                                  const std::string &relativeDir) {
+ConverterInput TextureCase::Input(const std::vector<uint8_t>& body,
+                                  const std::string& relativeDir) {
     auto source = std::make_shared<MemorySource>("level0", body);
     return ConverterInput{state, Reader(source, order), relativeDir,
                           state.assets.items.ExportName[0], 0};
 }
 
-std::filesystem::path TextureCase::OutputDir(const std::string &relativeDir) const {
+std::filesystem::path TextureCase::OutputDir(const std::string& relativeDir) const {
     return std::filesystem::path(state.OutputBaseDir) / relativeDir;
 }
 
-std::vector<uint8_t> TwoBandImage(int w, int h, const std::vector<uint8_t> &top,
-                                  const std::vector<uint8_t> &bottom) {
+std::vector<uint8_t> TwoBandImage(int w, int h, const std::vector<uint8_t>& top,
+                                  const std::vector<uint8_t>& bottom) {
     std::vector<uint8_t> out;
     for (int stored = 0; stored < h; ++stored) {
-        const auto &pixel = stored >= h / 2 ? top : bottom;
+        const auto& pixel = stored >= h / 2 ? top : bottom;
         for (int x = 0; x < w; ++x)
             out.insert(out.end(), pixel.begin(), pixel.end());
     }
@@ -174,17 +172,15 @@ bool HaveImageMagick() {
     return RunCapture("convert -version 2>/dev/null").find("ImageMagick") != std::string::npos;
 }
 
-std::optional<DecodedPixel> DecodePixel(const std::filesystem::path &file, int x, int y) {
+std::optional<DecodedPixel> DecodePixel(const std::filesystem::path& file, int x, int y) {
     // "[0]": the first picture of the file (the DDS readers list mip levels as more pictures).
     const std::string first = Quote(file.string() + "[0]");
     std::istringstream size(RunCapture("identify -format '%w %h\\n' " + first + " 2>/dev/null"));
     DecodedPixel out;
-    if (!(size >> out.width >> out.height))
-        return std::nullopt;
+    if (!(size >> out.width >> out.height)) return std::nullopt;
     const std::string rgb = RunCapture("convert " + first + " -crop 1x1+" + std::to_string(x) +
                                        "+" + std::to_string(y) + " -depth 8 rgb:- 2>/dev/null");
-    if (rgb.size() != 3)
-        return std::nullopt;
+    if (rgb.size() != 3) return std::nullopt;
     out.r = static_cast<uint8_t>(rgb[0]);
     out.g = static_cast<uint8_t>(rgb[1]);
     out.b = static_cast<uint8_t>(rgb[2]);

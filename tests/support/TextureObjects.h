@@ -37,7 +37,7 @@ struct TextureObjectSpec {
     std::vector<uint8_t> trailing; // bytes after the image data or the path's alignment
 };
 
-std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec &spec, Endian order);
+std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& spec, Endian order);
 
 // A ProceduralTexture body: a 64-byte head (mip value at 36, data length at 60), the image data
 // and a 24-byte tail (width, height, format at 12).
@@ -50,18 +50,18 @@ struct ProceduralTextureSpec {
     std::optional<int32_t> dataLength; // stored length; unset: pixels.size()
 };
 
-std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec &spec, Endian order);
+std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& spec, Endian order);
 
 // A state with one item (class, format, export name) whose output goes below `dir`, and the
 // converter input over an object body in the state's byte order.
 class TextureCase {
 public:
-    TextureCase(const std::filesystem::path &dir, int32_t classId, int32_t format,
-                const std::string &exportName, Endian order);
-    ConverterInput Input(const std::vector<uint8_t> &body,
-                         const std::string &relativeDir = "Unity_Assets_Files/level0/Textures/");
+    TextureCase(const std::filesystem::path& dir, int32_t classId, int32_t format,
+                const std::string& exportName, Endian order);
+    ConverterInput Input(const std::vector<uint8_t>& body,
+                         const std::string& relativeDir = "Unity_Assets_Files/level0/Textures/");
     std::filesystem::path
-    OutputDir(const std::string &relativeDir = "Unity_Assets_Files/level0/Textures/") const;
+    OutputDir(const std::string& relativeDir = "Unity_Assets_Files/level0/Textures/") const;
 
     KestrelState state;
     RecordedMessages messages;
@@ -70,8 +70,8 @@ public:
 
 // Pixels of an uncompressed image of w x h with bpp bytes per pixel: the top half (the rows
 // stored last, since the engine stores the bottom row first) is `top`, the rest `bottom`.
-std::vector<uint8_t> TwoBandImage(int w, int h, const std::vector<uint8_t> &top,
-                                  const std::vector<uint8_t> &bottom);
+std::vector<uint8_t> TwoBandImage(int w, int h, const std::vector<uint8_t>& top,
+                                  const std::vector<uint8_t>& bottom);
 
 // DXT1 blocks of a w x h texture, solid red in the upper half of the picture (stored last) and
 // solid blue in the lower half; w and h multiples of 8.
@@ -86,7 +86,7 @@ struct DecodedPixel {
     int height = 0;
     int r = 0, g = 0, b = 0;
 };
-std::optional<DecodedPixel> DecodePixel(const std::filesystem::path &file, int x, int y);
+std::optional<DecodedPixel> DecodePixel(const std::filesystem::path& file, int x, int y);
 
 // True when ImageMagick's convert runs here.
 bool HaveImageMagick();
