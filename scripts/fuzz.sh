@@ -32,8 +32,14 @@ for target in "$fuzz_dir"/fuzz_*; do
   mkdir -p "$work/$name"
   cp "$work/seeds/"* "$work/$name/"
   echo "== $name: ${seconds}s"
-  "$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-    -artifact_prefix="$fuzz_dir/$name-" "$work/$name"
+  # libFuzzer reports every new input; keep its log and show it only when the target fails.
+  if ! "$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+      -artifact_prefix="$fuzz_dir/$name-" "$work/$name" > "$work/$name.log" 2>&1; then
+    cat "$work/$name.log"
+    echo "$name failed" >&2
+    exit 1
+  fi
+  grep -E '^Done [0-9]+ runs' "$work/$name.log" || tail -n 1 "$work/$name.log"
 done
 if [ "$found" = 0 ]; then
   echo "no fuzz targets in $fuzz_dir (configure with -DKESTREL_FUZZ=ON)" >&2
