@@ -101,7 +101,10 @@ void RequireImages(const structure_tex_hat& header, const Reader& source, uint64
 std::filesystem::path TextureOutputFile(const ConverterInput& in, const std::string& resourceDir,
                                         const std::string& extension, int64_t k) {
     std::string name = in.exportName + extension;
-    if (k >= 2) name += "_" + std::to_string(k);
+    if (k >= 2) {
+        name.push_back('_');
+        name += std::to_string(k);
+    }
     auto file = in.OutputFile(resourceDir + name);
     CreateDirectories(file.parent_path());
     return file;
