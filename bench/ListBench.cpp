@@ -18,32 +18,32 @@ constexpr int kObjects = 200000;
 // in mixed case, so most objects are numbered duplicates), with unnamed GameObjects between.
 const std::vector<uint8_t>& LargeAssetsFile() {
     static const std::vector<uint8_t> bytes = [] {
-        AssetsSpec spec;
+        AssetsSpec plan;
         TextureSpec texture;
         texture.format = 12;
         texture.imageData.assign(16, 0);
         const std::vector<uint8_t> textureBody = TextureBody(texture);
         const std::vector<uint8_t> textBody = TextBody("some text of a text asset");
-        spec.objects.reserve(kObjects);
+        plan.objects.reserve(kObjects);
         for (int i = 0; i < kObjects; ++i) {
             std::string name = "Object_" + std::to_string(i % 1000);
             if (i % 3 == 0) name[0] = 'o';
             switch (i % 4) {
             case 0:
-                spec.objects.push_back({28, name, textureBody});
+                plan.objects.push_back({28, name, textureBody});
                 break;
             case 1:
-                spec.objects.push_back({49, name, textBody});
+                plan.objects.push_back({49, name, textBody});
                 break;
             case 2:
-                spec.objects.push_back({21, name, {0, 0, 0, 0}});
+                plan.objects.push_back({21, name, {0, 0, 0, 0}});
                 break;
             default:
-                spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+                plan.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
                 break;
             }
         }
-        return BuildAssetsFile(spec);
+        return BuildAssetsFile(plan);
     }();
     return bytes;
 }

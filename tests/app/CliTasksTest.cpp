@@ -14,11 +14,11 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<uint8_t> SmallAssets() {
-    AssetsSpec spec;
-    spec.objects.push_back({49, "notes", TextBody("remember the bridge")});
-    spec.objects.push_back({21, "a:b*c", {1, 2, 3, 4}});
-    spec.objects.push_back({1, std::nullopt, {9, 9, 9, 9}});
-    return BuildAssetsFile(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({49, "notes", TextBody("remember the bridge")});
+    plan.objects.push_back({21, "a:b*c", {1, 2, 3, 4}});
+    plan.objects.push_back({1, std::nullopt, {9, 9, 9, 9}});
+    return BuildAssetsFile(plan);
 }
 
 // A UnityFS bundle of LZ4 blocks holding a resource entry first and the assets file second.

@@ -61,12 +61,12 @@ TEST(RowLayout, WordPositionsPerFormat) {
 
 TEST(AssetsHeader, ReadsFieldsInBothByteOrders) {
     for (bool big : {false, true}) {
-        AssetsSpec spec;
-        spec.bigEndian = big;
-        spec.engineVersion = "5.6.3p1";
-        spec.targetPlatform = 13;
-        spec.objects.push_back({49, "t", TextBody("x", spec.Order())});
-        const BuiltAssets built = BuildAssets(spec);
+        AssetsSpec plan;
+        plan.bigEndian = big;
+        plan.engineVersion = "5.6.3p1";
+        plan.targetPlatform = 13;
+        plan.objects.push_back({49, "t", TextBody("x", plan.Order())});
+        const BuiltAssets built = BuildAssets(plan);
         AssetsFile file;
         ReadAssetsHeader(Mem(built.bytes), 0, file);
         EXPECT_EQ(file.header.formatVersion, 15);
@@ -81,15 +81,15 @@ TEST(AssetsHeader, ReadsFieldsInBothByteOrders) {
 }
 
 TEST(AssetsHeader, AssetsFileInsideALargerFile) {
-    AssetsSpec spec;
-    spec.objects.push_back({49, "note", TextBody("text")});
+    AssetsSpec plan;
+    plan.objects.push_back({49, "note", TextBody("text")});
     std::vector<uint8_t> bytes(100, 0xEE);
-    const std::vector<uint8_t> assets = BuildAssetsFile(spec);
+    const std::vector<uint8_t> assets = BuildAssetsFile(plan);
     bytes.insert(bytes.end(), assets.begin(), assets.end());
     const AssetsFile file = ParseAssets(Mem(bytes), 100, Options());
     ASSERT_EQ(file.items.Count(), 1u);
     EXPECT_EQ(file.items.ExportName[0], "note.txt");
-    EXPECT_EQ(file.DataOffset, 100u + BuildAssets(spec).dataOffset);
+    EXPECT_EQ(file.DataOffset, 100u + BuildAssets(plan).dataOffset);
     EXPECT_EQ(file.items.rows[0].PayloadSize, 4u);
 }
 
@@ -117,10 +117,10 @@ TEST(AssetsHeader, UnknownFormatWithoutVersionTextIsNoAssetsFile) {
 // table the program reads: the item table stays empty and nothing is reported.
 TEST(AssetsHeader, UnparsedFormatsGiveAnEmptyTable) {
     for (uint32_t format : {10u, 13u, 16u, 17u, 21u}) {
-        AssetsSpec spec;
-        spec.engineVersion = "2019.3.13f1";
-        spec.objects.push_back({49, "t", TextBody("x")});
-        std::vector<uint8_t> bytes = BuildAssetsFile(spec);
+        AssetsSpec plan;
+        plan.engineVersion = "2019.3.13f1";
+        plan.objects.push_back({49, "t", TextBody("x")});
+        std::vector<uint8_t> bytes = BuildAssetsFile(plan);
         bytes[11] = static_cast<uint8_t>(format);
         const AssetsFile file = ParseAssets(Mem(bytes), 0, Options());
         EXPECT_EQ(file.header.formatVersion, static_cast<int32_t>(format));

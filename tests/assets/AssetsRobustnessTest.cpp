@@ -20,22 +20,22 @@ std::vector<uint8_t> Words(std::initializer_list<uint32_t> words, Endian order) 
 }
 
 AssetsSpec RichSpec(int format, bool big, bool typeTrees) {
-    AssetsSpec spec;
-    spec.formatVersion = format;
-    spec.bigEndian = big;
-    spec.typeTrees = typeTrees;
-    const Endian order = spec.Order();
+    AssetsSpec plan;
+    plan.formatVersion = format;
+    plan.bigEndian = big;
+    plan.typeTrees = typeTrees;
+    const Endian order = plan.Order();
     TextureSpec texture;
     texture.format = 10;
     texture.imageData.assign(8, 0x11);
-    spec.objects.push_back({28, "tex", TextureBody(texture, order)});
-    spec.objects.push_back({49, "doc", TextBody("<?xml?>", order)});
-    spec.objects.push_back({128, "font", FontBody({1, 2, 3, 4, 5}, order)});
-    spec.objects.push_back({152, "movie", Words({0, 0, 0, 4, 0x5367674F, 0}, order)});
-    spec.objects.push_back({186, "proc", Words({0, 0, 0, 0, 5, 0, 0}, order)});
-    spec.objects.push_back({1, std::nullopt, {1, 2, 3, 4}});
-    spec.objects.push_back({-7, std::nullopt, {}});
-    return spec;
+    plan.objects.push_back({28, "tex", TextureBody(texture, order)});
+    plan.objects.push_back({49, "doc", TextBody("<?xml?>", order)});
+    plan.objects.push_back({128, "font", FontBody({1, 2, 3, 4, 5}, order)});
+    plan.objects.push_back({152, "movie", Words({0, 0, 0, 4, 0x5367674F, 0}, order)});
+    plan.objects.push_back({186, "proc", Words({0, 0, 0, 0, 5, 0, 0}, order)});
+    plan.objects.push_back({1, std::nullopt, {1, 2, 3, 4}});
+    plan.objects.push_back({-7, std::nullopt, {}});
+    return plan;
 }
 
 AssetsFile Parse(std::vector<uint8_t> bytes) {
@@ -121,8 +121,8 @@ TEST(AssetsRobustness, HugeObjectCountIsRefusedBeforeAllocation) {
 // Child counts of old-style type trees are not trusted: a huge count runs out of data (an
 // error), it neither recurses without bound nor allocates.
 TEST(AssetsRobustness, HugeTypeTreeChildCount) {
-    AssetsSpec spec = RichSpec(9, false, true);
-    std::vector<uint8_t> bytes = BuildAssetsFile(spec);
+    AssetsSpec plan = RichSpec(9, false, true);
+    std::vector<uint8_t> bytes = BuildAssetsFile(plan);
     // The root node of the first type record: its child count follows "NamedObject", "Base" and
     // 20 bytes of node fields.
     const std::string marker("Base", 5);

@@ -29,8 +29,8 @@ AssetsFile Parse(const std::vector<uint8_t>& bytes, bool fontAsObject = false) {
     return ParseAssets(std::make_shared<MemorySource>("level0", bytes), 0, options);
 }
 
-AssetsFile Parse(const AssetsSpec& spec, bool fontAsObject = false) {
-    return Parse(BuildAssetsFile(spec), fontAsObject);
+AssetsFile Parse(const AssetsSpec& plan, bool fontAsObject = false) {
+    return Parse(BuildAssetsFile(plan), fontAsObject);
 }
 
 std::vector<uint8_t> Words(std::initializer_list<uint32_t> words, Endian order = Endian::Little) {
@@ -53,13 +53,13 @@ std::vector<uint8_t> Texture(int32_t format, Endian order = Endian::Little) {
 }
 
 TEST(ItemTable, ExportNamesAreCleanedAndDuplicatesNumbered) {
-    AssetsSpec spec;
-    spec.objects.push_back({28, "a:b*c", Texture(12)});
-    spec.objects.push_back({28, "ABC", Texture(12)});
-    spec.objects.push_back({21, "abc", {0, 0, 0, 0}}); // another extension: no clash
-    spec.objects.push_back({28, "abc", Texture(12)});
-    spec.objects.push_back({28, std::string("x\x01y\0z\x1F\\/:*?\"<>|w", 16), Texture(12)});
-    const AssetsFile file = Parse(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({28, "a:b*c", Texture(12)});
+    plan.objects.push_back({28, "ABC", Texture(12)});
+    plan.objects.push_back({21, "abc", {0, 0, 0, 0}}); // another extension: no clash
+    plan.objects.push_back({28, "abc", Texture(12)});
+    plan.objects.push_back({28, std::string("x\x01y\0z\x1F\\/:*?\"<>|w", 16), Texture(12)});
+    const AssetsFile file = Parse(plan);
     ASSERT_EQ(file.items.Count(), 5u);
     EXPECT_EQ(file.items.ExportName[0], "abc.tex");
     EXPECT_EQ(file.items.ExportName[1], "ABC_00001.tex");
@@ -72,15 +72,15 @@ TEST(ItemTable, ExportNamesAreCleanedAndDuplicatesNumbered) {
 }
 
 TEST(ItemTable, FallbackNamesForClassesWithoutExtension) {
-    AssetsSpec spec;
-    spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
-    spec.objects.push_back({4, std::nullopt, {0, 0, 0, 0}});
-    spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
-    spec.objects.push_back({-3, std::nullopt, {0, 0, 0, 0}});
-    spec.objects.push_back({-3, std::nullopt, {0, 0, 0, 0}});
+    AssetsSpec plan;
+    plan.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+    plan.objects.push_back({4, std::nullopt, {0, 0, 0, 0}});
+    plan.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+    plan.objects.push_back({-3, std::nullopt, {0, 0, 0, 0}});
+    plan.objects.push_back({-3, std::nullopt, {0, 0, 0, 0}});
     for (int format : {9, 14, 15}) {
-        spec.formatVersion = format;
-        const AssetsFile file = Parse(spec);
+        plan.formatVersion = format;
+        const AssetsFile file = Parse(plan);
         ASSERT_EQ(file.items.Count(), 5u);
         EXPECT_EQ(file.items.ExportName[0], "level0_00001.1");
         EXPECT_EQ(file.items.ExportName[1], "level0_00001.4");
@@ -95,19 +95,19 @@ TEST(ItemTable, FallbackNamesForClassesWithoutExtension) {
 }
 
 TEST(ItemTable, OccurrenceBeyondFiveDigitsKeepsAllDigits) {
-    AssetsSpec spec;
-    spec.objects.assign(100001, {1, std::nullopt, {}});
-    const AssetsFile file = Parse(spec);
+    AssetsSpec plan;
+    plan.objects.assign(100001, {1, std::nullopt, {}});
+    const AssetsFile file = Parse(plan);
     EXPECT_EQ(file.items.ExportName[99998], "level0_99999.1");
     EXPECT_EQ(file.items.ExportName[100000], "level0_100001.1");
 }
 
 TEST(ItemTable, NameLengthZeroAndAbove256) {
-    AssetsSpec spec;
-    spec.objects.push_back({28, "", Texture(10)});
-    spec.objects.push_back({28, std::nullopt, Concat(Words({257}), Texture(10))});
-    spec.objects.push_back({28, std::string(256, 'n'), Texture(10)});
-    const BuiltAssets built = BuildAssets(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({28, "", Texture(10)});
+    plan.objects.push_back({28, std::nullopt, Concat(Words({257}), Texture(10))});
+    plan.objects.push_back({28, std::string(256, 'n'), Texture(10)});
+    const BuiltAssets built = BuildAssets(plan);
     const AssetsFile file = Parse(built.bytes);
     ASSERT_EQ(file.items.Count(), 3u);
 
@@ -129,12 +129,12 @@ TEST(ItemTable, NameLengthZeroAndAbove256) {
 // Only objects with a name field count as earlier names: a fallback name of an object with name
 // length 0 takes part, one of an object whose name length was too long does not.
 TEST(ItemTable, DuplicatesCountOnlyObjectsWithANameField) {
-    AssetsSpec spec;
-    spec.objects.push_back({28, "", Texture(10)});
-    spec.objects.push_back({28, "LEVEL0_00001", Texture(10)});
-    spec.objects.push_back({28, std::nullopt, Words({300, 0, 0, 0})});
-    spec.objects.push_back({28, "level0_00003", Texture(10)});
-    const AssetsFile file = Parse(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({28, "", Texture(10)});
+    plan.objects.push_back({28, "LEVEL0_00001", Texture(10)});
+    plan.objects.push_back({28, std::nullopt, Words({300, 0, 0, 0})});
+    plan.objects.push_back({28, "level0_00003", Texture(10)});
+    const AssetsFile file = Parse(plan);
     EXPECT_EQ(file.items.ExportName[0], "level0_00001.tex");
     EXPECT_EQ(file.items.ExportName[1], "LEVEL0_00001_00001.tex");
     EXPECT_EQ(file.items.ExportName[2], "level0_00003.tex");
@@ -146,7 +146,7 @@ TEST(ItemTable, DuplicatesCountOnlyObjectsWithANameField) {
 TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
     const char* pool[] = {"Rock", "rock",         "ROCK",         "tree",
                           "Tree", "level0_00003", "LEVEL0_00024", "Level0_00001"};
-    AssetsSpec spec;
+    AssetsSpec plan;
     std::vector<std::string> base; // export name before numbering, as the rules give it
     uint32_t occurrence = 0;
     for (uint32_t i = 0; i < 400; ++i) {
@@ -156,13 +156,13 @@ TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
                                      std::string(5 - std::to_string(occurrence).size(), '0') +
                                      std::to_string(occurrence) + ".tex";
         if (pick == 0) {
-            spec.objects.push_back({28, "", Texture(1)});
+            plan.objects.push_back({28, "", Texture(1)});
             base.push_back(fallback);
         } else if (pick == 1) {
-            spec.objects.push_back({28, std::nullopt, Words({999, 0, 0, 0})});
+            plan.objects.push_back({28, std::nullopt, Words({999, 0, 0, 0})});
             base.push_back("");
         } else {
-            spec.objects.push_back({28, pool[pick % 8], Texture(1)});
+            plan.objects.push_back({28, pool[pick % 8], Texture(1)});
             base.emplace_back(std::string(pool[pick % 8]) + ".tex");
         }
     }
@@ -171,9 +171,9 @@ TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return s;
     };
-    const AssetsFile file = Parse(spec);
+    const AssetsFile file = Parse(plan);
     for (size_t i = 0; i < base.size(); ++i) {
-        const bool named = spec.objects[i].name && !spec.objects[i].name->empty();
+        const bool named = plan.objects[i].name && !plan.objects[i].name->empty();
         uint32_t expected = 0;
         for (size_t j = 0; named && j < i; ++j) {
             expected += !base[j].empty() && lower(base[j]) == lower(base[i]);
@@ -183,12 +183,12 @@ TEST(ItemTable, DuplicateNumbersMatchALinearScan) {
 }
 
 TEST(ItemTable, TextAssetsAndShaders) {
-    AssetsSpec spec;
-    spec.objects.push_back({49, "doc", TextBody("<?xml version=\"1.0\"?><a/>")});
-    spec.objects.push_back({49, "doc2", TextBody("<?XML version=\"1.0\"?>")});
-    spec.objects.push_back({48, "shader", TextBody("<?xml")});
-    spec.objects.push_back({48, "plain", TextBody("Shader \"x\" {}")});
-    const BuiltAssets built = BuildAssets(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({49, "doc", TextBody("<?xml version=\"1.0\"?><a/>")});
+    plan.objects.push_back({49, "doc2", TextBody("<?XML version=\"1.0\"?>")});
+    plan.objects.push_back({48, "shader", TextBody("<?xml")});
+    plan.objects.push_back({48, "plain", TextBody("Shader \"x\" {}")});
+    const BuiltAssets built = BuildAssets(plan);
     const AssetsFile file = Parse(built.bytes);
     EXPECT_EQ(file.items.ExportName[0], "doc.xml");
     EXPECT_EQ(file.items.ExportName[1], "doc2.txt");
@@ -204,19 +204,19 @@ TEST(ItemTable, TextAssetsAndShaders) {
 }
 
 TEST(ItemTable, TextLengthPastTheObjectLeavesNoText) {
-    AssetsSpec spec;
-    spec.objects.push_back({49, "cut", Words({1000, 0x6C6D783F})});
-    const AssetsFile file = Parse(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({49, "cut", Words({1000, 0x6C6D783F})});
+    const AssetsFile file = Parse(plan);
     EXPECT_EQ(file.items.rows[0].PayloadSize, 0u);
     EXPECT_EQ(file.items.listRows[0].size, 0u);
 }
 
 TEST(ItemTable, FontsWithAndWithoutData) {
     const std::vector<uint8_t> ttf = {0, 1, 0, 0, 'O', 'S', '/', '2', 9, 9};
-    AssetsSpec spec;
-    spec.objects.push_back({128, "sans", FontBody(ttf)});
-    spec.objects.push_back({128, "bitmap", Words({1, 2, 3, 4, 5})});
-    const BuiltAssets built = BuildAssets(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({128, "sans", FontBody(ttf)});
+    plan.objects.push_back({128, "bitmap", Words({1, 2, 3, 4, 5})});
+    const BuiltAssets built = BuildAssets(plan);
     const AssetsFile file = Parse(built.bytes);
     EXPECT_EQ(file.items.ExportName[0], "sans.ttf");
     EXPECT_EQ(file.items.rows[0].PayloadOffset, 8 * 4 + 4 + 4u);
@@ -247,12 +247,12 @@ TEST(ItemTable, FontFoundThroughGlyphTable) {
         body = Concat(body, Words({w}));
     body = Concat(body, Words({6}));
     body = Concat(body, {1, 2, 3, 4, 5, 6, 0, 0});
-    AssetsSpec spec;
-    spec.objects.push_back({128, "glyphs", body});
-    spec.objects.push_back(
+    AssetsSpec plan;
+    plan.objects.push_back({128, "glyphs", body});
+    plan.objects.push_back(
         {128, "toolong",
          Concat(Words({0, 0, 0, 0x322F534F, 0, 0, 0, 0, 0, 0, 0, 0, 50}), Words({0, 0, 0}))});
-    const AssetsFile file = Parse(spec);
+    const AssetsFile file = Parse(plan);
     EXPECT_EQ(file.items.ExportName[0], "glyphs.ttf");
     EXPECT_EQ(file.items.rows[0].PayloadOffset, 56 + 16 + 4u);
     EXPECT_EQ(file.items.rows[0].PayloadSize, 6u);
@@ -268,11 +268,11 @@ TEST(ItemTable, MovieTextures) {
         body = Concat(body, {'O', 'g', 'g', 'S'});
         return body;
     };
-    AssetsSpec spec;
-    spec.objects.push_back({152, "m16", movie(16)});
-    spec.objects.push_back({152, "m20", movie(20)});
-    spec.objects.push_back({152, "none", Words({0, 0, 0, 0, 0, 0, 0})});
-    const AssetsFile file = Parse(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({152, "m16", movie(16)});
+    plan.objects.push_back({152, "m20", movie(20)});
+    plan.objects.push_back({152, "none", Words({0, 0, 0, 0, 0, 0, 0})});
+    const AssetsFile file = Parse(plan);
     EXPECT_EQ(file.items.ExportName[0], "m16.ogm");
     EXPECT_EQ(file.items.rows[0].PayloadOffset, 16u);
     EXPECT_EQ(file.items.rows[0].PayloadSize, 4u);
@@ -283,12 +283,12 @@ TEST(ItemTable, MovieTextures) {
 }
 
 TEST(ItemTable, TextureFormats) {
-    AssetsSpec spec;
-    spec.objects.push_back({28, "t", Texture(12)});
-    spec.objects.push_back({89, "sky", Texture(34)});
-    spec.objects.push_back({186, "proc", Concat(Words({0, 0, 0, 0}), Words({47, 0, 0}))});
-    spec.objects.push_back({28, "short", Words({1, 1})});
-    const AssetsFile file = Parse(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({28, "t", Texture(12)});
+    plan.objects.push_back({89, "sky", Texture(34)});
+    plan.objects.push_back({186, "proc", Concat(Words({0, 0, 0, 0}), Words({47, 0, 0}))});
+    plan.objects.push_back({28, "short", Words({1, 1})});
+    const AssetsFile file = Parse(plan);
     EXPECT_EQ(file.items.types[0].name, "Texture2D id: 12 - DXT5");
     EXPECT_EQ(file.items.types[0].TextureFormat, 12);
     EXPECT_EQ(file.items.types[1].name, "Cubemap id: 34 - ETC_RGB4");
@@ -301,12 +301,12 @@ TEST(ItemTable, TextureFormats) {
 }
 
 TEST(ItemTable, NameRunningPastTheObjectIsNoName) {
-    AssetsSpec spec;
+    AssetsSpec plan;
     // Length 9 fits the object (4 + 9 bytes) but its padding to 12 does not.
-    spec.objects.push_back(
+    plan.objects.push_back(
         {49, std::nullopt, Concat(Words({9}), {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i'})});
-    spec.objects.push_back({28, std::nullopt, Words({200, 0})});
-    const AssetsFile file = Parse(spec);
+    plan.objects.push_back({28, std::nullopt, Words({200, 0})});
+    const AssetsFile file = Parse(plan);
     EXPECT_EQ(file.items.ExportName[0], "level0_00001.txt");
     EXPECT_EQ(file.items.rows[0].NameHeaderSize, 0u);
     EXPECT_EQ(file.items.ExportName[1], "level0_00001.tex");
@@ -314,10 +314,10 @@ TEST(ItemTable, NameRunningPastTheObjectIsNoName) {
 }
 
 TEST(ItemTable, ListRowsFollowAPermutation) {
-    AssetsSpec spec;
-    spec.objects.push_back({49, "first", TextBody("1")});
-    spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0, 0, 0, 0, 0}});
-    AssetsFile file = Parse(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({49, "first", TextBody("1")});
+    plan.objects.push_back({1, std::nullopt, {0, 0, 0, 0, 0, 0, 0, 0}});
+    AssetsFile file = Parse(plan);
     ASSERT_EQ(file.items.listRows.size(), 2u);
     EXPECT_EQ(file.items.listRows[1].number, 2u);
     EXPECT_EQ(file.items.listRows[1].size, 8u);
@@ -343,10 +343,10 @@ TEST(ItemTable, HasInnerPayload) {
 }
 
 TEST(ItemTable, ListRowsAndProgressOnlyForTheWindow) {
-    AssetsSpec spec;
+    AssetsSpec plan;
     for (int i = 0; i < 300; ++i)
-        spec.objects.push_back({49, "t", TextBody("x")});
-    const std::vector<uint8_t> bytes = BuildAssetsFile(spec);
+        plan.objects.push_back({49, "t", TextBody("x")});
+    const std::vector<uint8_t> bytes = BuildAssetsFile(plan);
     RecordingReporter reporter;
     ParseOptions options;
     options.innerFileName = "level0";
@@ -375,20 +375,20 @@ TEST(ItemTable, BigEndianMatchesLittleEndian) {
             SCOPED_TRACE(std::to_string(format) + (typeTrees ? " with type trees" : ""));
             AssetsFile files[2];
             for (bool big : {false, true}) {
-                AssetsSpec spec;
-                spec.formatVersion = format;
-                spec.typeTrees = typeTrees;
-                spec.bigEndian = big;
-                const Endian order = spec.Order();
-                spec.objects.push_back({28, "tex", Texture(12, order)});
-                spec.objects.push_back({49, "doc", TextBody("<?xml?>", order)});
-                spec.objects.push_back({128, "font", FontBody({1, 2, 3}, order)});
-                spec.objects.push_back({1, std::nullopt, {1, 2, 3, 4}});
-                spec.objects.push_back({-2, std::nullopt, {1, 2, 3, 4}});
-                spec.objects.push_back(
+                AssetsSpec plan;
+                plan.formatVersion = format;
+                plan.typeTrees = typeTrees;
+                plan.bigEndian = big;
+                const Endian order = plan.Order();
+                plan.objects.push_back({28, "tex", Texture(12, order)});
+                plan.objects.push_back({49, "doc", TextBody("<?xml?>", order)});
+                plan.objects.push_back({128, "font", FontBody({1, 2, 3}, order)});
+                plan.objects.push_back({1, std::nullopt, {1, 2, 3, 4}});
+                plan.objects.push_back({-2, std::nullopt, {1, 2, 3, 4}});
+                plan.objects.push_back(
                     {186, "p", Concat(Words({0}, order), Words({3, 0, 0}, order))});
-                spec.objects.push_back({28, "TEX", Texture(10, order)});
-                files[big] = Parse(spec);
+                plan.objects.push_back({28, "TEX", Texture(10, order)});
+                files[big] = Parse(plan);
             }
             const ItemTable& le = files[0].items;
             const ItemTable& be = files[1].items;

@@ -15,17 +15,17 @@ public:
 };
 
 AssetsSpec TreeSpec(int format, bool big, const std::string& engineVersion = "5.0.0f4") {
-    AssetsSpec spec;
-    spec.formatVersion = format;
-    spec.bigEndian = big;
-    spec.typeTrees = true;
-    spec.engineVersion = engineVersion;
-    spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
-    spec.objects.push_back({-1, std::nullopt, {0, 0, 0, 0}});
-    spec.objects.push_back({49, "readme", TextBody("hello", spec.Order())});
-    spec.objects.push_back({4, std::nullopt, {0, 0, 0, 0}});
-    spec.objects.push_back({-5, std::nullopt, {0, 0, 0, 0}});
-    return spec;
+    AssetsSpec plan;
+    plan.formatVersion = format;
+    plan.bigEndian = big;
+    plan.typeTrees = true;
+    plan.engineVersion = engineVersion;
+    plan.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+    plan.objects.push_back({-1, std::nullopt, {0, 0, 0, 0}});
+    plan.objects.push_back({49, "readme", TextBody("hello", plan.Order())});
+    plan.objects.push_back({4, std::nullopt, {0, 0, 0, 0}});
+    plan.objects.push_back({-5, std::nullopt, {0, 0, 0, 0}});
+    return plan;
 }
 
 AssetsFile Parse(const std::vector<uint8_t>& bytes, AlertRecorder& reporter) {
@@ -42,8 +42,8 @@ TEST(ObjectTableSearch, FindsTheTableBehindTypeTrees) {
         for (bool big : {false, true}) {
             for (const char* version : {"5.0.0f4", "5.0.0f", "5.0.0", "5.0.10f1"}) {
                 SCOPED_TRACE(std::to_string(format) + (big ? " big " : " little ") + version);
-                AssetsSpec spec = TreeSpec(format, big, version);
-                const BuiltAssets built = BuildAssets(spec);
+                AssetsSpec plan = TreeSpec(format, big, version);
+                const BuiltAssets built = BuildAssets(plan);
                 AlertRecorder reporter;
                 const AssetsFile file = Parse(built.bytes, reporter);
                 EXPECT_TRUE(reporter.alerts.empty());
@@ -56,8 +56,8 @@ TEST(ObjectTableSearch, FindsTheTableBehindTypeTrees) {
                 EXPECT_EQ(file.items.ExportName[4], "mainData_00001.-5");
                 EXPECT_EQ(file.items.rows[3].ObjOffset, built.objectOffsets[3]);
 
-                spec.typeTrees = false;
-                const AssetsFile flat = Parse(BuildAssetsFile(spec), reporter);
+                plan.typeTrees = false;
+                const AssetsFile flat = Parse(BuildAssetsFile(plan), reporter);
                 ASSERT_EQ(flat.items.Count(), 5u);
                 for (size_t i = 0; i < 5; ++i) {
                     EXPECT_EQ(flat.items.ExportName[i], file.items.ExportName[i]);

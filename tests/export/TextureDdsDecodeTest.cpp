@@ -46,12 +46,12 @@ TEST(TextureDdsDecode, PicturesDecodeUprightWithTheirSize) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.format, "pic.tex", Endian::Little);
-        TextureObjectSpec spec;
-        spec.width = kW;
-        spec.height = kH;
-        spec.format = c.format;
-        spec.pixels = c.pixels;
-        ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little)));
+        TextureObjectSpec plan;
+        plan.width = kW;
+        plan.height = kH;
+        plan.format = c.format;
+        plan.pixels = c.pixels;
+        ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
         const auto file = tc.OutputDir() / "pic.tex.dds";
         const auto top = DecodePixel(file, 3, 0);
         const auto bottom = DecodePixel(file, 3, kH - 1);
@@ -63,7 +63,7 @@ TEST(TextureDdsDecode, PicturesDecodeUprightWithTheirSize) {
 
         // Without the flip the picture keeps the engine's order: upside down.
         tc.state.NoFlipTexture = true;
-        ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little)));
+        ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
         const auto unflipped = DecodePixel(file, 3, 0);
         ASSERT_TRUE(unflipped);
         EXPECT_TRUE(IsBlue(*unflipped));
@@ -78,12 +78,12 @@ TEST(TextureDdsDecode, RowsInsideOneBlockAreFlipped) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.format, "b.tex", Endian::Little);
-        TextureObjectSpec spec;
-        spec.width = 4;
-        spec.height = 4;
-        spec.format = c.format;
-        spec.pixels = c.pixels;
-        ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little)));
+        TextureObjectSpec plan;
+        plan.width = 4;
+        plan.height = 4;
+        plan.format = c.format;
+        plan.pixels = c.pixels;
+        ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
         const auto top = DecodePixel(tc.OutputDir() / "b.tex.dds", 0, 1);
         const auto bottom = DecodePixel(tc.OutputDir() / "b.tex.dds", 0, 2);
         ASSERT_TRUE(top && bottom);

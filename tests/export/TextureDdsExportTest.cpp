@@ -65,11 +65,11 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 }
 
 // Exports one Texture2D and returns the bytes of ExportName + ".dds".
-Bytes ExportDds(const TextureObjectSpec& spec, Endian order = Endian::Little, bool noFlip = false) {
+Bytes ExportDds(const TextureObjectSpec& plan, Endian order = Endian::Little, bool noFlip = false) {
     TempDir dir;
-    TextureCase tc(dir.Path(), 28, spec.format, "tex.tex", order);
+    TextureCase tc(dir.Path(), 28, plan.format, "tex.tex", order);
     tc.state.NoFlipTexture = noFlip;
-    ExportTextureDDS(tc.Input(MakeTextureObject(spec, order)));
+    ExportTextureDDS(tc.Input(MakeTextureObject(plan, order)));
     EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"tex.tex -> DDS"});
     return ReadFileBytes(tc.OutputDir() / "tex.tex.dds");
 }
@@ -101,13 +101,13 @@ TEST(TextureDdsExport, EveryPixelFormatRowGivesItsHeader) {
     for (const auto& c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         const uint32_t size = 8 * 8 * c.halves / 2;
-        TextureObjectSpec spec;
-        spec.width = 8;
-        spec.height = 8;
-        spec.format = c.format;
-        spec.mip = 1; // a count of one level
-        spec.pixels = Sequence(size);
-        const Bytes file = ExportDds(spec);
+        TextureObjectSpec plan;
+        plan.width = 8;
+        plan.height = 8;
+        plan.format = c.format;
+        plan.mip = 1; // a count of one level
+        plan.pixels = Sequence(size);
+        const Bytes file = ExportDds(plan);
         ASSERT_EQ(file.size(), 128 + size);
         EXPECT_EQ(Bytes(file.begin(), file.begin() + 128), ExpectedDdsHeader(8, 8, size, 0, c.pf));
     }
@@ -147,24 +147,24 @@ TEST(TextureDdsExport, UncompressedRowsAreFlippedAndChannelsConverted) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
-        TextureObjectSpec spec;
-        spec.width = 2;
-        spec.height = 2;
-        spec.format = c.format;
-        spec.pixels = c.stored;
-        const Bytes file = ExportDds(spec);
+        TextureObjectSpec plan;
+        plan.width = 2;
+        plan.height = 2;
+        plan.format = c.format;
+        plan.pixels = c.stored;
+        const Bytes file = ExportDds(plan);
         ASSERT_EQ(file.size(), 128 + c.expected.size());
         EXPECT_EQ(Bytes(file.begin() + 128, file.end()), c.expected);
     }
 }
 
 TEST(TextureDdsExport, NoFlipKeepsRowOrderButConvertsChannels) {
-    TextureObjectSpec spec;
-    spec.width = 1;
-    spec.height = 2;
-    spec.format = 4;
-    spec.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
-    const Bytes file = ExportDds(spec, Endian::Little, true);
+    TextureObjectSpec plan;
+    plan.width = 1;
+    plan.height = 2;
+    plan.format = 4;
+    plan.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Bytes file = ExportDds(plan, Endian::Little, true);
     EXPECT_EQ(Bytes(file.begin() + 128, file.end()), (Bytes{3, 2, 1, 4, 7, 6, 5, 8}));
 }
 
@@ -174,18 +174,18 @@ TEST(TextureDdsExport, DXT1BlockRowsReversedAndIndexRowsFlipped) {
     const Bytes b01 = {5, 6, 7, 8, 0x20, 0x21, 0x22, 0x23};
     const Bytes b10 = {9, 10, 11, 12, 0x30, 0x31, 0x32, 0x33};
     const Bytes b11 = {13, 14, 15, 16, 0x40, 0x41, 0x42, 0x43};
-    TextureObjectSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.format = 10;
-    spec.pixels = Concat({b00, b01, b10, b11});
-    const Bytes file = ExportDds(spec);
+    TextureObjectSpec plan;
+    plan.width = 8;
+    plan.height = 8;
+    plan.format = 10;
+    plan.pixels = Concat({b00, b01, b10, b11});
+    const Bytes file = ExportDds(plan);
     const Bytes expected = {9,    10,   11,   12,   0x33, 0x32, 0x31, 0x30, 13,   14,   15,
                             16,   0x43, 0x42, 0x41, 0x40, 1,    2,    3,    4,    0x13, 0x12,
                             0x11, 0x10, 5,    6,    7,    8,    0x23, 0x22, 0x21, 0x20};
     EXPECT_EQ(Bytes(file.begin() + 128, file.end()), expected);
-    EXPECT_EQ(ExportDds(spec, Endian::Little, true),
-              Concat({Bytes(file.begin(), file.begin() + 128), spec.pixels}));
+    EXPECT_EQ(ExportDds(plan, Endian::Little, true),
+              Concat({Bytes(file.begin(), file.begin() + 128), plan.pixels}));
 }
 
 TEST(TextureDdsExport, DXT3AndDXT5BlockFlipsReverseAlphaAndIndexRows) {
@@ -228,44 +228,45 @@ TEST(TextureDdsExport, FlipTwiceRestoresEveryLevel) {
 
 TEST(TextureDdsExport, MipFlagCountsLevelsUpToTheImageSize) {
     // Layout with the has-mipmaps flag: 4x4 + 2x2 + 1x1 RGBA32 levels = 84 bytes.
-    TextureObjectSpec spec;
-    spec.layout = TextureLayout::MipFlag;
-    spec.width = 4;
-    spec.height = 4;
-    spec.format = 37;
-    spec.mip = 1;
-    spec.pixels = Sequence(84);
-    const Bytes file = ExportDds(spec);
+    TextureObjectSpec plan;
+    plan.layout = TextureLayout::MipFlag;
+    plan.width = 4;
+    plan.height = 4;
+    plan.format = 37;
+    plan.mip = 1;
+    plan.pixels = Sequence(84);
+    const Bytes file = ExportDds(plan);
     const PixelFormatFields bgra{0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000};
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 128), ExpectedDdsHeader(4, 4, 64, 3, bgra));
     // Level 0 rows reversed (16-byte rows), level 1 rows reversed (8-byte rows), level 2 as is.
     Bytes expected;
     const auto append = [&](std::ptrdiff_t from, std::ptrdiff_t count) {
-        for (std::ptrdiff_t i = 0; i < count; ++i) expected.push_back(spec.pixels[from + i]);
+        for (std::ptrdiff_t i = 0; i < count; ++i)
+            expected.push_back(plan.pixels[from + i]);
     };
     for (std::ptrdiff_t r = 3; r >= 0; --r)
         append(r * 16, 16);
     for (std::ptrdiff_t r = 1; r >= 0; --r)
         append(64 + r * 8, 8);
-    expected.insert(expected.end(), spec.pixels.begin() + 80, spec.pixels.end());
+    expected.insert(expected.end(), plan.pixels.begin() + 80, plan.pixels.end());
     EXPECT_EQ(Bytes(file.begin() + 128, file.end()), expected);
 
-    spec.mip = 0;
-    spec.pixels = Sequence(64);
-    const Bytes single = ExportDds(spec);
+    plan.mip = 0;
+    plan.pixels = Sequence(64);
+    const Bytes single = ExportDds(plan);
     EXPECT_EQ(Bytes(single.begin(), single.begin() + 128), ExpectedDdsHeader(4, 4, 64, 0, bgra));
 }
 
 TEST(TextureDdsExport, DXT1FullChainWithMipFlag) {
     // 8x8 DXT1 with levels 8x8, 4x4, 2x2, 1x1: 32 + 8 + 8 + 8 bytes.
-    TextureObjectSpec spec;
-    spec.layout = TextureLayout::MipFlag;
-    spec.width = 8;
-    spec.height = 8;
-    spec.format = 10;
-    spec.mip = 1;
-    spec.pixels = Sequence(56);
-    const Bytes file = ExportDds(spec);
+    TextureObjectSpec plan;
+    plan.layout = TextureLayout::MipFlag;
+    plan.width = 8;
+    plan.height = 8;
+    plan.format = 10;
+    plan.mip = 1;
+    plan.pixels = Sequence(56);
+    const Bytes file = ExportDds(plan);
     const PixelFormatFields dxt1{0x4, Code("DXT1"), 0, 0, 0, 0, 0};
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 128), ExpectedDdsHeader(8, 8, 32, 4, dxt1));
     ASSERT_EQ(file.size(), 128u + 56u);
@@ -275,25 +276,25 @@ TEST(TextureDdsExport, DXT1FullChainWithMipFlag) {
 }
 
 TEST(TextureDdsExport, AtcDataIsNeverFlipped) {
-    TextureObjectSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.format = 35;
-    spec.pixels = Sequence(32);
-    const Bytes file = ExportDds(spec);
-    EXPECT_EQ(Bytes(file.begin() + 128, file.end()), spec.pixels);
+    TextureObjectSpec plan;
+    plan.width = 8;
+    plan.height = 8;
+    plan.format = 35;
+    plan.pixels = Sequence(32);
+    const Bytes file = ExportDds(plan);
+    EXPECT_EQ(Bytes(file.begin() + 128, file.end()), plan.pixels);
 }
 
 TEST(TextureDdsExport, LayoutsAreProbedBySizes) {
-    TextureObjectSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.format = 4;
-    spec.pixels = Sequence(16);
+    TextureObjectSpec plan;
+    plan.width = 2;
+    plan.height = 2;
+    plan.format = 4;
+    plan.pixels = Sequence(16);
     for (auto layout : {TextureLayout::MipFlag, TextureLayout::MipCount}) {
-        spec.layout = layout;
+        plan.layout = layout;
         for (Endian order : {Endian::Little, Endian::Big}) {
-            const auto body = MakeTextureObject(spec, order);
+            const auto body = MakeTextureObject(plan, order);
             Reader object(std::make_shared<MemorySource>("t", body), order);
             EXPECT_EQ(ProbeTextureLayout(object), layout);
         }
@@ -305,25 +306,25 @@ TEST(TextureDdsExport, LayoutsAreProbedBySizes) {
     Reader s(std::make_shared<MemorySource>("t", MakeTextureObject(streamed, Endian::Little)));
     EXPECT_EQ(ProbeTextureLayout(s), TextureLayout::Streamed);
     // Matching none: read with the flag layout.
-    spec.layout = TextureLayout::MipCount;
-    spec.completeImageSize = 16;
-    spec.imageDataSize = 15;
-    spec.pixels = Sequence(15);
-    Reader none(std::make_shared<MemorySource>("t", MakeTextureObject(spec, Endian::Little)));
+    plan.layout = TextureLayout::MipCount;
+    plan.completeImageSize = 16;
+    plan.imageDataSize = 15;
+    plan.pixels = Sequence(15);
+    Reader none(std::make_shared<MemorySource>("t", MakeTextureObject(plan, Endian::Little)));
     EXPECT_EQ(ProbeTextureLayout(none), TextureLayout::MipFlag);
 }
 
 TEST(TextureDdsExport, HeaderReaderKeepsCarriedFieldsAndTrailingWords) {
-    TextureObjectSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.format = 4;
-    spec.mip = 0x0102;
-    spec.pixels = Sequence(14); // 14 bytes: two bytes of padding follow
-    spec.completeImageSize = 14;
-    spec.trailing = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
+    TextureObjectSpec plan;
+    plan.width = 2;
+    plan.height = 2;
+    plan.format = 4;
+    plan.mip = 0x0102;
+    plan.pixels = Sequence(14); // 14 bytes: two bytes of padding follow
+    plan.completeImageSize = 14;
+    plan.trailing = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
     for (Endian order : {Endian::Little, Endian::Big}) {
-        Reader object(std::make_shared<MemorySource>("t", MakeTextureObject(spec, order)), order);
+        Reader object(std::make_shared<MemorySource>("t", MakeTextureObject(plan, order)), order);
         const TextureObject tex = ReadTextureHeader(object);
         EXPECT_EQ(tex.layout, TextureLayout::MipCount);
         EXPECT_EQ(tex.header.mipField, (Bytes{0x02, 0x01, 0, 0}));
@@ -337,27 +338,27 @@ TEST(TextureDdsExport, HeaderReaderKeepsCarriedFieldsAndTrailingWords) {
 }
 
 TEST(TextureDdsExport, BigEndianObjectGivesTheSameFile) {
-    TextureObjectSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.format = 10;
-    spec.pixels = test::TwoBandDXT1(8, 8);
-    EXPECT_EQ(ExportDds(spec, Endian::Big), ExportDds(spec, Endian::Little));
-    spec.layout = TextureLayout::MipFlag;
-    EXPECT_EQ(ExportDds(spec, Endian::Big), ExportDds(spec, Endian::Little));
+    TextureObjectSpec plan;
+    plan.width = 8;
+    plan.height = 8;
+    plan.format = 10;
+    plan.pixels = test::TwoBandDXT1(8, 8);
+    EXPECT_EQ(ExportDds(plan, Endian::Big), ExportDds(plan, Endian::Little));
+    plan.layout = TextureLayout::MipFlag;
+    EXPECT_EQ(ExportDds(plan, Endian::Big), ExportDds(plan, Endian::Little));
 }
 
 TEST(TextureDdsExport, CubemapFacesGoToNumberedFiles) {
     TempDir dir;
     TextureCase tc(dir.Path(), 89, 4, "sky.cbm", Endian::Little);
-    TextureObjectSpec spec;
-    spec.width = 1;
-    spec.height = 1;
-    spec.format = 4;
-    spec.imageCount = 6;
-    spec.pixels = Sequence(24);
+    TextureObjectSpec plan;
+    plan.width = 1;
+    plan.height = 1;
+    plan.format = 4;
+    plan.imageCount = 6;
+    plan.pixels = Sequence(24);
     const std::string rel = "Unity_Assets_Files/level0/Cubemap/";
-    ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little), rel));
+    ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little), rel));
     const auto out = tc.OutputDir(rel);
     const char* names[] = {"sky.cbm.dds",   "sky.cbm.dds_2", "sky.cbm.dds_3",
                            "sky.cbm.dds_4", "sky.cbm.dds_5", "sky.cbm.dds_6"};
@@ -380,9 +381,9 @@ TEST(TextureDdsExport, CubemapFacesGoToNumberedFiles) {
 TEST(TextureDdsExport, EmptyImageWritesNoFile) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, 4, "e.tex", Endian::Little);
-    TextureObjectSpec spec;
-    spec.format = 4;
-    ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little)));
+    TextureObjectSpec plan;
+    plan.format = 4;
+    ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
     EXPECT_FALSE(std::filesystem::exists(tc.OutputDir() / "e.tex.dds"));
     EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"e.tex -> DDS"});
 }
@@ -391,13 +392,13 @@ TEST(TextureDdsExport, ProceduralTexture) {
     for (Endian order : {Endian::Little, Endian::Big}) {
         TempDir dir;
         TextureCase tc(dir.Path(), 186, 5, "p.ptex", order);
-        test::ProceduralTextureSpec spec;
-        spec.width = 1;
-        spec.height = 2;
-        spec.format = 5;
-        spec.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+        test::ProceduralTextureSpec plan;
+        plan.width = 1;
+        plan.height = 2;
+        plan.format = 5;
+        plan.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
         const std::string rel = "Unity_Assets_Files/level0/ProceduralTextures/";
-        ExportProceduralTextureDDS(tc.Input(test::MakeProceduralTextureObject(spec, order), rel));
+        ExportProceduralTextureDDS(tc.Input(test::MakeProceduralTextureObject(plan, order), rel));
         const Bytes file = ReadFileBytes(tc.OutputDir(rel) / "p.ptex.dds");
         const PixelFormatFields argb{0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000};
         EXPECT_EQ(file, Concat({ExpectedDdsHeader(1, 2, 8, 0, argb), {8, 7, 6, 5, 4, 3, 2, 1}}));
@@ -419,11 +420,11 @@ TEST(TextureDdsExport, ProceduralTextureOf88BytesIsSkipped) {
 TEST(TextureDdsExport, ProceduralLengthBeyondObjectIsAnError) {
     TempDir dir;
     TextureCase tc(dir.Path(), 186, 5, "p.ptex", Endian::Little);
-    test::ProceduralTextureSpec spec;
-    spec.pixels = Sequence(8);
-    spec.dataLength = 0x7FFFFFF0;
+    test::ProceduralTextureSpec plan;
+    plan.pixels = Sequence(8);
+    plan.dataLength = 0x7FFFFFF0;
     EXPECT_THROW(ExportProceduralTextureDDS(
-                     tc.Input(test::MakeProceduralTextureObject(spec, Endian::Little))),
+                     tc.Input(test::MakeProceduralTextureObject(plan, Endian::Little))),
                  KestrelError);
 }
 

@@ -69,35 +69,35 @@ std::vector<uint32_t> KtxLevelSizes(const Bytes& file, const Bytes& image) {
 TEST(TextureKtxExport, PvrtcLevelsStopAtEightByEight) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, 32, "p.tex", Endian::Little);
-    TextureObjectSpec spec;
-    spec.width = 32;
-    spec.height = 32;
-    spec.format = 32;
-    spec.mip = 6;
-    spec.pixels = Sequence(768);
-    ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Little)));
+    TextureObjectSpec plan;
+    plan.width = 32;
+    plan.height = 32;
+    plan.format = 32;
+    plan.mip = 6;
+    plan.pixels = Sequence(768);
+    ExportTextureKTX(tc.Input(MakeTextureObject(plan, Endian::Little)));
     const Bytes file = ReadFileBytes(tc.OutputDir() / "p.tex.ktx");
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 64),
               ExpectedKtxHeader(0x8C00, 0x1907, 32, 32, 1, 6));
-    EXPECT_EQ(KtxLevelSizes(file, spec.pixels), (std::vector<uint32_t>{512, 128, 32, 32, 32, 32}));
+    EXPECT_EQ(KtxLevelSizes(file, plan.pixels), (std::vector<uint32_t>{512, 128, 32, 32, 32, 32}));
     EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"p.tex -> KTX"});
 }
 
 TEST(TextureKtxExport, EtcLevelsGoDownToFourByFour) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, 34, "e.tex", Endian::Little);
-    TextureObjectSpec spec;
-    spec.layout = TextureLayout::MipFlag;
-    spec.width = 32;
-    spec.height = 32;
-    spec.format = 34;
-    spec.mip = 1;
-    spec.pixels = Sequence(696);
-    ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Little)));
+    TextureObjectSpec plan;
+    plan.layout = TextureLayout::MipFlag;
+    plan.width = 32;
+    plan.height = 32;
+    plan.format = 34;
+    plan.mip = 1;
+    plan.pixels = Sequence(696);
+    ExportTextureKTX(tc.Input(MakeTextureObject(plan, Endian::Little)));
     const Bytes file = ReadFileBytes(tc.OutputDir() / "e.tex.ktx");
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 64),
               ExpectedKtxHeader(0x8D64, 0x1907, 32, 32, 1, 6));
-    EXPECT_EQ(KtxLevelSizes(file, spec.pixels), (std::vector<uint32_t>{512, 128, 32, 8, 8, 8}));
+    EXPECT_EQ(KtxLevelSizes(file, plan.pixels), (std::vector<uint32_t>{512, 128, 32, 8, 8, 8}));
 }
 
 TEST(TextureKtxExport, LevelCountRule) {
@@ -112,31 +112,31 @@ TEST(TextureKtxExport, LevelCountRule) {
 TEST(TextureKtxExport, CubemapFacesEachGetAFileWithSixFaces) {
     TempDir dir;
     TextureCase tc(dir.Path(), 89, 34, "sky.cbm", Endian::Big);
-    TextureObjectSpec spec;
-    spec.width = 4;
-    spec.height = 4;
-    spec.format = 34;
-    spec.imageCount = 6;
-    spec.pixels = Sequence(48);
+    TextureObjectSpec plan;
+    plan.width = 4;
+    plan.height = 4;
+    plan.format = 34;
+    plan.imageCount = 6;
+    plan.pixels = Sequence(48);
     const std::string rel = "Unity_Assets_Files/level0/Cubemap/";
-    ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Big), rel));
+    ExportTextureKTX(tc.Input(MakeTextureObject(plan, Endian::Big), rel));
     for (std::ptrdiff_t k = 1; k <= 6; ++k) {
         const std::string name = k == 1 ? "sky.cbm.ktx" : "sky.cbm.ktx_" + std::to_string(k);
         const Bytes file = ReadFileBytes(tc.OutputDir(rel) / name);
         ASSERT_EQ(file.size(), 64u + 4u + 8u) << name;
         EXPECT_EQ(LE32(file, 52), 6u);
         EXPECT_EQ(Bytes(file.begin() + 68, file.end()),
-                  Bytes(spec.pixels.begin() + (k - 1) * 8, spec.pixels.begin() + k * 8));
+                  Bytes(plan.pixels.begin() + (k - 1) * 8, plan.pixels.begin() + k * 8));
     }
 }
 
 TEST(TextureKtxExport, FormatsWithoutKtxRowAreRefused) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, 21, "y.tex", Endian::Little);
-    TextureObjectSpec spec;
-    spec.format = 21;
-    spec.pixels = Sequence(32);
-    EXPECT_THROW(ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Little))), KestrelError);
+    TextureObjectSpec plan;
+    plan.format = 21;
+    plan.pixels = Sequence(32);
+    EXPECT_THROW(ExportTextureKTX(tc.Input(MakeTextureObject(plan, Endian::Little))), KestrelError);
     EXPECT_FALSE(fs::exists(tc.OutputDir() / "y.tex.ktx"));
 }
 
@@ -172,18 +172,18 @@ TEST(TexturePvrExport, HeadersAndData) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         TempDir dir;
         TextureCase tc(dir.Path(), 28, c.format, "v.tex", Endian::Big);
-        TextureObjectSpec spec;
-        spec.layout = c.layout;
-        spec.width = c.w;
-        spec.height = c.h;
-        spec.format = c.format;
-        spec.mip = c.mip;
-        spec.pixels = Sequence(c.size);
-        ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Big)));
+        TextureObjectSpec plan;
+        plan.layout = c.layout;
+        plan.width = c.w;
+        plan.height = c.h;
+        plan.format = c.format;
+        plan.mip = c.mip;
+        plan.pixels = Sequence(c.size);
+        ExportTexturePVR(tc.Input(MakeTextureObject(plan, Endian::Big)));
         const Bytes file = ReadFileBytes(tc.OutputDir() / "v.tex.pvr");
         Bytes expected = ExpectedPvrHeader(c.pvrFormat, static_cast<uint32_t>(c.w),
                                            static_cast<uint32_t>(c.h), 1, c.expectedMips);
-        expected.insert(expected.end(), spec.pixels.begin(), spec.pixels.end());
+        expected.insert(expected.end(), plan.pixels.begin(), plan.pixels.end());
         EXPECT_EQ(file, expected);
         EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"v.tex -> PVR"});
     }
@@ -192,10 +192,10 @@ TEST(TexturePvrExport, HeadersAndData) {
 TEST(TexturePvrExport, AtcHasNoPvrRow) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, 35, "a.tex", Endian::Little);
-    TextureObjectSpec spec;
-    spec.format = 35;
-    spec.pixels = Sequence(8);
-    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little))), KestrelError);
+    TextureObjectSpec plan;
+    plan.format = 35;
+    plan.pixels = Sequence(8);
+    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(plan, Endian::Little))), KestrelError);
 }
 
 // A stand-in for the crunch tool: records its arguments one per line, makes noise on both
@@ -234,14 +234,14 @@ struct CrnRun {
         tc->state.ExecutableDir = toolDir.Path();
     }
     void Run() {
-        TextureObjectSpec spec;
-        spec.width = 64;
-        spec.height = 64;
-        spec.format = 28;
-        spec.imageCount = 2; // only the first image is crunched data
-        spec.pixels = crunched;
-        spec.pixels.insert(spec.pixels.end(), 40, 0xEE);
-        ExportTextureCRN(tc->Input(MakeTextureObject(spec, Endian::Little)));
+        TextureObjectSpec plan;
+        plan.width = 64;
+        plan.height = 64;
+        plan.format = 28;
+        plan.imageCount = 2; // only the first image is crunched data
+        plan.pixels = crunched;
+        plan.pixels.insert(plan.pixels.end(), 40, 0xEE);
+        ExportTextureCRN(tc->Input(MakeTextureObject(plan, Endian::Little)));
     }
     [[nodiscard]] std::vector<std::string> RecordedArgs() const {
         std::ifstream in(toolDir / "args.txt");

@@ -21,16 +21,16 @@ using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
 TextureObjectSpec StreamedSpec(const std::string& path, uint32_t offset, uint32_t size) {
-    TextureObjectSpec spec;
-    spec.layout = TextureLayout::Streamed;
-    spec.width = 2;
-    spec.height = 2;
-    spec.format = 37;
-    spec.streamOffset = offset;
-    spec.streamSize = size;
-    spec.path = path;
-    spec.trailing = {1, 0, 0, 0};
-    return spec;
+    TextureObjectSpec plan;
+    plan.layout = TextureLayout::Streamed;
+    plan.width = 2;
+    plan.height = 2;
+    plan.format = 37;
+    plan.streamOffset = offset;
+    plan.streamSize = size;
+    plan.path = path;
+    plan.trailing = {1, 0, 0, 0};
+    return plan;
 }
 
 Bytes ResourceFile(size_t prefix, const Bytes& pixels) {
@@ -69,15 +69,15 @@ TEST(TextureResource, StreamedKtxPvrAndCrnUseTheSameDirectory) {
     TempDir dir;
     test::WriteFileBytes(dir / "data.resS", ResourceFile(8, Bytes(8, 0x42)));
     TextureCase tc(dir.Path(), 28, 34, "e.tex", Endian::Little);
-    auto spec = StreamedSpec("data.resS", 8, 8);
-    spec.width = 4; // one ETC block
-    spec.height = 4;
-    spec.format = 34;
-    spec.mip = 1;
-    ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Little)));
-    ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little)));
-    spec.format = 28;
-    ExportTextureCRN(tc.Input(MakeTextureObject(spec, Endian::Little)));
+    auto plan = StreamedSpec("data.resS", 8, 8);
+    plan.width = 4; // one ETC block
+    plan.height = 4;
+    plan.format = 34;
+    plan.mip = 1;
+    ExportTextureKTX(tc.Input(MakeTextureObject(plan, Endian::Little)));
+    ExportTexturePVR(tc.Input(MakeTextureObject(plan, Endian::Little)));
+    plan.format = 28;
+    ExportTextureCRN(tc.Input(MakeTextureObject(plan, Endian::Little)));
     const auto out = tc.OutputDir() / "res_data";
     EXPECT_EQ(ReadFileBytes(out / "e.tex.ktx").size(), 64u + 4u + 8u);
     EXPECT_EQ(ReadFileBytes(out / "e.tex.pvr").size(), 52u + 8u);
@@ -94,13 +94,13 @@ TEST(TextureResource, ResourceDirectoryNames) {
 TEST(TextureResource, MissingResourceFileIsAnAlertAndWritesNothing) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, 37, "m.tex", Endian::Little);
-    auto spec = StreamedSpec("gone.resS", 0, 16);
-    ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little)));
-    spec.format = 34;
-    ExportTextureKTX(tc.Input(MakeTextureObject(spec, Endian::Little)));
-    ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little)));
-    spec.format = 28;
-    ExportTextureCRN(tc.Input(MakeTextureObject(spec, Endian::Little)));
+    auto plan = StreamedSpec("gone.resS", 0, 16);
+    ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
+    plan.format = 34;
+    ExportTextureKTX(tc.Input(MakeTextureObject(plan, Endian::Little)));
+    ExportTexturePVR(tc.Input(MakeTextureObject(plan, Endian::Little)));
+    plan.format = 28;
+    ExportTextureCRN(tc.Input(MakeTextureObject(plan, Endian::Little)));
     const std::string expected = "Отсутствует файл: " + tc.state.OutputBaseDir + "gone.resS";
     EXPECT_EQ(tc.messages.alerts, std::vector<std::string>(4, expected));
     EXPECT_TRUE(tc.messages.progressLines.empty());
@@ -134,7 +134,7 @@ TEST(TextureResource, PathsLeavingTheArchiveDirectoryAreRefused) {
 TEST(TextureResource, SizesThatDoNotFitAreErrors) {
     struct Case {
         const char* what;
-        TextureObjectSpec spec;
+        TextureObjectSpec plan;
     };
     std::vector<Case> cases;
     TextureObjectSpec base;
@@ -183,8 +183,8 @@ TEST(TextureResource, SizesThatDoNotFitAreErrors) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
-        TextureCase tc(dir.Path(), 28, c.spec.format, "big.tex", Endian::Little);
-        EXPECT_THROW(ExportTextureDDS(tc.Input(MakeTextureObject(c.spec, Endian::Little))),
+        TextureCase tc(dir.Path(), 28, c.plan.format, "big.tex", Endian::Little);
+        EXPECT_THROW(ExportTextureDDS(tc.Input(MakeTextureObject(c.plan, Endian::Little))),
                      KestrelError);
         EXPECT_EQ(CountFiles(dir.Path()), 0u);
     }
@@ -208,15 +208,15 @@ TEST(TextureResource, StreamedSizesBeyondTheResourceFileAreErrors) {
     many.imageCount = 0x7FFFFFFF;
     EXPECT_THROW(ExportTextureDDS(tc.Input(MakeTextureObject(many, Endian::Little))), KestrelError);
     // Cubemap faces that the file does not hold.
-    auto spec = StreamedSpec("d.resS", 0, 16 * 6);
-    spec.imageCount = 6;
-    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(spec, Endian::Little))), KestrelError);
+    auto plan = StreamedSpec("d.resS", 0, 16 * 6);
+    plan.imageCount = 6;
+    EXPECT_THROW(ExportTexturePVR(tc.Input(MakeTextureObject(plan, Endian::Little))), KestrelError);
     EXPECT_EQ(CountFiles(tc.OutputDir()), 0u);
 }
 
 TEST(TextureResource, TruncatedObjectsRaiseErrorsAtEveryLength) {
-    TextureObjectSpec spec = StreamedSpec("x.resS", 0, 16);
-    const Bytes full = MakeTextureObject(spec, Endian::Little);
+    TextureObjectSpec plan = StreamedSpec("x.resS", 0, 16);
+    const Bytes full = MakeTextureObject(plan, Endian::Little);
     TempDir dir;
     test::WriteFileBytes(dir / "x.resS", Bytes(16, 1));
     for (size_t n = 0; n < 78; ++n) {
@@ -233,32 +233,32 @@ TEST(TextureResource, ExportNamesCannotLeaveTheOutputDirectory) {
     const fs::path base = dir / "archive";
     fs::create_directories(base);
     TextureCase tc(base, 28, 37, "../../escape.tex", Endian::Little);
-    TextureObjectSpec spec;
-    spec.width = 1;
-    spec.height = 1;
-    spec.format = 37;
-    spec.pixels = {1, 2, 3, 4};
-    ExportTextureDDS(tc.Input(MakeTextureObject(spec, Endian::Little)));
+    TextureObjectSpec plan;
+    plan.width = 1;
+    plan.height = 1;
+    plan.format = 37;
+    plan.pixels = {1, 2, 3, 4};
+    ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
     EXPECT_EQ(CountFiles(dir.Path()), CountFiles(tc.OutputDir()));
     EXPECT_EQ(CountFiles(tc.OutputDir()), 1u);
 }
 
 TEST(TextureResource, EveryPrefixOfAnObjectIsReadSafelyByEveryConverter) {
     // Nothing may read outside the object: each prefix converts or raises a KestrelError.
-    TextureObjectSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.mip = 1;
-    spec.pixels = Bytes(32, 0x5A);
-    spec.trailing = {1, 2, 3, 4, 5, 6};
+    TextureObjectSpec plan;
+    plan.width = 8;
+    plan.height = 8;
+    plan.mip = 1;
+    plan.pixels = Bytes(32, 0x5A);
+    plan.trailing = {1, 2, 3, 4, 5, 6};
     test::ProceduralTextureSpec procedural;
     procedural.format = 12;
     procedural.pixels = Bytes(16, 0x5A);
     for (TextureLayout layout : {TextureLayout::MipFlag, TextureLayout::MipCount}) {
-        spec.layout = layout;
+        plan.layout = layout;
         for (int32_t format : {10, 34, 28}) {
-            spec.format = format;
-            const Bytes full = MakeTextureObject(spec, Endian::Big);
+            plan.format = format;
+            const Bytes full = MakeTextureObject(plan, Endian::Big);
             for (size_t n = 0; n <= full.size(); ++n) {
                 TempDir dir;
                 TextureCase tc(dir.Path(), 28, format, "t.tex", Endian::Big);

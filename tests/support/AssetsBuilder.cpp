@@ -12,9 +12,9 @@ namespace {
 constexpr size_t kHeaderSize = 20;
 constexpr int16_t kScriptClass = 114;
 
-std::vector<int32_t> DistinctClasses(const AssetsSpec& spec) {
+std::vector<int32_t> DistinctClasses(const AssetsSpec& plan) {
     std::vector<int32_t> classes;
-    for (const AssetsObject& object : spec.objects) {
+    for (const AssetsObject& object : plan.objects) {
         if (std::find(classes.begin(), classes.end(), object.classId) == classes.end()) {
             classes.push_back(object.classId);
         }
@@ -89,11 +89,11 @@ void TypeHash(Writer& w) {
     w.Bytes(hash, sizeof hash);
 }
 
-void TypeMetadata(Writer& w, const AssetsSpec& spec) {
-    const std::vector<int32_t> classes = DistinctClasses(spec);
-    if (spec.formatVersion == 9) {
-        w.I32(spec.typeTrees ? static_cast<int32_t>(classes.size()) : 0);
-        if (spec.typeTrees) {
+void TypeMetadata(Writer& w, const AssetsSpec& plan) {
+    const std::vector<int32_t> classes = DistinctClasses(plan);
+    if (plan.formatVersion == 9) {
+        w.I32(plan.typeTrees ? static_cast<int32_t>(classes.size()) : 0);
+        if (plan.typeTrees) {
             for (int32_t classId : classes) {
                 w.I32(classId);
                 OldTypeTree(w, classId);
@@ -102,21 +102,21 @@ void TypeMetadata(Writer& w, const AssetsSpec& spec) {
         w.I32(0); // path ID width word
         return;
     }
-    w.U8(spec.typeTrees ? 1 : 0);
+    w.U8(plan.typeTrees ? 1 : 0);
     w.I32(static_cast<int32_t>(classes.size()));
     for (int32_t classId : classes) {
         w.I32(classId);
         if (classId < 0) TypeHash(w); // script hash
         TypeHash(w);
-        if (spec.typeTrees) NewTypeTree(w);
+        if (plan.typeTrees) NewTypeTree(w);
     }
 }
 
-void TableEntry(Writer& w, const AssetsSpec& spec, size_t index, uint32_t offset, uint32_t size) {
-    const int32_t classId = spec.objects[index].classId;
+void TableEntry(Writer& w, const AssetsSpec& plan, size_t index, uint32_t offset, uint32_t size) {
+    const int32_t classId = plan.objects[index].classId;
     const bool script = classId < 0;
     const auto classWord = static_cast<uint16_t>(script ? kScriptClass : classId);
-    if (spec.formatVersion == 9) {
+    if (plan.formatVersion == 9) {
         w.U32(static_cast<uint32_t>(index + 1));
     } else {
         w.U64(index + 1);
@@ -126,8 +126,8 @@ void TableEntry(Writer& w, const AssetsSpec& spec, size_t index, uint32_t offset
     w.I32(classId);
     w.U16(classWord);
     // Format 9: the destroyed flag; later formats: the script index (-1 for engine classes).
-    w.U16(spec.formatVersion == 9 ? 0 : static_cast<uint16_t>(script ? 0 : 0xFFFF));
-    if (spec.formatVersion == 15) w.U32(0); // stripped flag and filler
+    w.U16(plan.formatVersion == 9 ? 0 : static_cast<uint16_t>(script ? 0 : 0xFFFF));
+    if (plan.formatVersion == 15) w.U32(0); // stripped flag and filler
 }
 
 std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order) {
@@ -143,37 +143,37 @@ std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order) {
 
 } // namespace
 
-BuiltAssets BuildAssets(const AssetsSpec& spec) {
-    if (spec.formatVersion != 9 && spec.formatVersion != 14 && spec.formatVersion != 15) {
+BuiltAssets BuildAssets(const AssetsSpec& plan) {
+    if (plan.formatVersion != 9 && plan.formatVersion != 14 && plan.formatVersion != 15) {
         throw std::invalid_argument("AssetsBuilder writes formats 9, 14 and 15 only");
     }
     BuiltAssets out;
     std::vector<std::vector<uint8_t>> objects;
     uint32_t dataSize = 0;
-    for (const AssetsObject& object : spec.objects) {
-        objects.push_back(ObjectBytes(object, spec.Order()));
+    for (const AssetsObject& object : plan.objects) {
+        objects.push_back(ObjectBytes(object, plan.Order()));
         dataSize = (dataSize + 7) / 8 * 8;
         out.objectOffsets.push_back(dataSize);
         out.objectSizes.push_back(static_cast<uint32_t>(objects.back().size()));
         dataSize += out.objectSizes.back();
     }
 
-    Writer w(spec.Order());
+    Writer w(plan.Order());
     w.Zeros(16); // sizes, format and data offset: filled in below
-    w.U8(spec.bigEndian ? 1 : 0);
+    w.U8(plan.bigEndian ? 1 : 0);
     w.Zeros(3);
-    w.CString(spec.engineVersion);
-    w.U32(spec.targetPlatform);
-    TypeMetadata(w, spec);
+    w.CString(plan.engineVersion);
+    w.U32(plan.targetPlatform);
+    TypeMetadata(w, plan);
     out.objectCountPos = w.Size();
-    w.U32(static_cast<uint32_t>(spec.objects.size()));
-    if (spec.formatVersion != 9) w.Align4();
+    w.U32(static_cast<uint32_t>(plan.objects.size()));
+    if (plan.formatVersion != 9) w.Align4();
     out.tableStart = w.Size();
-    for (size_t i = 0; i < spec.objects.size(); ++i) {
-        TableEntry(w, spec, i, out.objectOffsets[i], out.objectSizes[i]);
+    for (size_t i = 0; i < plan.objects.size(); ++i) {
+        TableEntry(w, plan, i, out.objectOffsets[i], out.objectSizes[i]);
     }
     w.I32(0); // externals (format 14, 15: script types first)
-    if (spec.formatVersion != 9) w.I32(0);
+    if (plan.formatVersion != 9) w.I32(0);
     w.U8(0); // user information text
     const auto metadataSize = static_cast<uint32_t>(w.Size() - kHeaderSize);
     while (w.Size() % 16 != 0)
@@ -185,14 +185,14 @@ BuiltAssets BuildAssets(const AssetsSpec& spec) {
     }
     w.PutU32BEAt(0, metadataSize);
     w.PutU32BEAt(4, static_cast<uint32_t>(w.Size()));
-    w.PutU32BEAt(8, static_cast<uint32_t>(spec.formatVersion));
+    w.PutU32BEAt(8, static_cast<uint32_t>(plan.formatVersion));
     w.PutU32BEAt(12, out.dataOffset);
     out.bytes = w.Take();
     return out;
 }
 
-std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& spec) {
-    return BuildAssets(spec).bytes;
+std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& plan) {
+    return BuildAssets(plan).bytes;
 }
 
 std::vector<uint8_t> TextBody(std::string_view text, Endian order) {

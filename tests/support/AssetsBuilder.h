@@ -9,10 +9,10 @@
 
 // Writes plain serialized assets files (formats 9, 14 and 15, either byte order) for tests.
 //
-//   AssetsSpec spec;                       // format 15, little-endian, no type trees
-//   spec.objects.push_back({28, "hero", TextureBody({.width = 4, .height = 4, .format = 12})});
-//   spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});    // a GameObject: no name field
-//   std::vector<uint8_t> file = BuildAssetsFile(spec);
+//   AssetsSpec plan;                       // format 15, little-endian, no type trees
+//   plan.objects.push_back({28, "hero", TextureBody({.width = 4, .height = 4, .format = 12})});
+//   plan.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});    // a GameObject: no name field
+//   std::vector<uint8_t> file = BuildAssetsFile(plan);
 //
 // Layout written: the 20-byte header (sizes, format and data offset big-endian; the endianness
 // byte), engine version, platform, the type metadata (one record per distinct class, in order of
@@ -51,8 +51,8 @@ struct BuiltAssets {
     std::vector<uint32_t> objectSizes;   // per object: name field + body
 };
 
-BuiltAssets BuildAssets(const AssetsSpec& spec);
-std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& spec);
+BuiltAssets BuildAssets(const AssetsSpec& plan);
+std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& plan);
 
 // Body of a TextAsset or Shader: the text length, the text, zero bytes up to a multiple of 4.
 std::vector<uint8_t> TextBody(std::string_view text, Endian order = Endian::Little);

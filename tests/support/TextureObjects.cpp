@@ -15,19 +15,19 @@ namespace {
 // format, colour space), so no probe value matches by accident.
 constexpr std::array<int32_t, 7> kCarried = {2, 1, 1, 0, 1, 0, 1};
 
-void WriteTextureFields(Writer& w, const TextureObjectSpec& spec, int32_t completeSize) {
-    w.I32(spec.width);
-    w.I32(spec.height);
+void WriteTextureFields(Writer& w, const TextureObjectSpec& plan, int32_t completeSize) {
+    w.I32(plan.width);
+    w.I32(plan.height);
     w.I32(completeSize);
-    w.I32(spec.format);
-    if (spec.layout == TextureLayout::MipFlag) {
-        w.U8(static_cast<uint8_t>(spec.mip));
+    w.I32(plan.format);
+    if (plan.layout == TextureLayout::MipFlag) {
+        w.U8(static_cast<uint8_t>(plan.mip));
         w.Bytes("\x01\x00\x00", 3); // readable, read allowed, padding
     } else {
-        w.U32(spec.mip);
+        w.U32(plan.mip);
         w.Bytes("\x00\x01\x00\x00", 4);
     }
-    w.I32(spec.imageCount);
+    w.I32(plan.imageCount);
     for (int32_t field : kCarried)
         w.I32(field);
 }
@@ -79,29 +79,29 @@ std::vector<uint8_t> TwoBandBlocks(int w, int h, bool withAlpha) {
 
 } // namespace
 
-std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& spec, Endian order) {
+std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& plan, Endian order) {
     Writer w(order);
-    const bool streamed = spec.layout == TextureLayout::Streamed;
-    const uint64_t stored = streamed ? spec.streamSize : spec.pixels.size();
-    const int32_t images = spec.imageCount > 0 ? spec.imageCount : 1;
-    const int32_t completeSize = spec.completeImageSize.value_or(
+    const bool streamed = plan.layout == TextureLayout::Streamed;
+    const uint64_t stored = streamed ? plan.streamSize : plan.pixels.size();
+    const int32_t images = plan.imageCount > 0 ? plan.imageCount : 1;
+    const int32_t completeSize = plan.completeImageSize.value_or(
         static_cast<int32_t>(stored / static_cast<uint64_t>(images)));
-    WriteTextureFields(w, spec, completeSize);
-    w.I32(spec.imageDataSize.value_or(streamed ? 0 : static_cast<int32_t>(spec.pixels.size())));
+    WriteTextureFields(w, plan, completeSize);
+    w.I32(plan.imageDataSize.value_or(streamed ? 0 : static_cast<int32_t>(plan.pixels.size())));
     if (streamed) {
-        w.U32(spec.streamOffset);
-        w.U32(spec.streamSize);
-        w.U32(static_cast<uint32_t>(spec.path.size()));
-        w.Bytes(spec.path);
+        w.U32(plan.streamOffset);
+        w.U32(plan.streamSize);
+        w.U32(static_cast<uint32_t>(plan.path.size()));
+        w.Bytes(plan.path);
     } else {
-        w.Bytes(spec.pixels.data(), spec.pixels.size());
+        w.Bytes(plan.pixels.data(), plan.pixels.size());
     }
     w.Align4();
-    w.Bytes(spec.trailing.data(), spec.trailing.size());
+    w.Bytes(plan.trailing.data(), plan.trailing.size());
     return w.Take();
 }
 
-std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& spec, Endian order) {
+std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& plan, Endian order) {
     Writer w(order);
     w.U32(7);
     w.U32(0);
@@ -110,15 +110,15 @@ std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& sp
     w.U32(0);
     w.U64(0x0102030405060708ULL);
     w.U32(0);
-    w.U32(spec.mipValue); // at 36
+    w.U32(plan.mipValue); // at 36
     for (int i = 0; i < 5; ++i)
         w.U32(0);
-    w.I32(spec.dataLength.value_or(static_cast<int32_t>(spec.pixels.size()))); // at 60
-    w.Bytes(spec.pixels.data(), spec.pixels.size());
-    w.I32(spec.width);
-    w.I32(spec.height);
+    w.I32(plan.dataLength.value_or(static_cast<int32_t>(plan.pixels.size()))); // at 60
+    w.Bytes(plan.pixels.data(), plan.pixels.size());
+    w.I32(plan.width);
+    w.I32(plan.height);
     w.U32(0);
-    w.I32(spec.format);
+    w.I32(plan.format);
     w.U32(1);
     w.U32(0);
     return w.Take();

@@ -37,7 +37,7 @@ struct TextureObjectSpec {
     std::vector<uint8_t> trailing; // bytes after the image data or the path's alignment
 };
 
-std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& spec, Endian order);
+std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& plan, Endian order);
 
 // A ProceduralTexture body: a 64-byte head (mip value at 36, data length at 60), the image data
 // and a 24-byte tail (width, height, format at 12).
@@ -50,7 +50,7 @@ struct ProceduralTextureSpec {
     std::optional<int32_t> dataLength; // stored length; unset: pixels.size()
 };
 
-std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& spec, Endian order);
+std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& plan, Endian order);
 
 // A state with one item (class, format, export name) whose output goes below `dir`, and the
 // converter input over an object body in the state's byte order.

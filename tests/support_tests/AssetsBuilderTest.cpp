@@ -24,9 +24,9 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
 }
 
 TEST(AssetsBuilder, Format15LittleEndianBytes) {
-    AssetsSpec spec;
-    spec.objects.push_back({49, "a", TextBody("hi")});
-    const BuiltAssets built = BuildAssets(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({49, "a", TextBody("hi")});
+    const BuiltAssets built = BuildAssets(plan);
     const std::vector<uint8_t> expected = FromHex(
         // metadata size, file size, format, data offset, endianness
         "00000051 00000080 0000000F 00000070 00000000"
@@ -49,11 +49,11 @@ TEST(AssetsBuilder, Format15LittleEndianBytes) {
 }
 
 TEST(AssetsBuilder, Format9BigEndianBytes) {
-    AssetsSpec spec;
-    spec.formatVersion = 9;
-    spec.bigEndian = true;
-    spec.engineVersion = "4.3.4f1";
-    spec.objects.push_back({1, std::nullopt, {0xAA, 0xBB, 0xCC, 0xDD}});
+    AssetsSpec plan;
+    plan.formatVersion = 9;
+    plan.bigEndian = true;
+    plan.engineVersion = "4.3.4f1";
+    plan.objects.push_back({1, std::nullopt, {0xAA, 0xBB, 0xCC, 0xDD}});
     const std::vector<uint8_t> expected =
         FromHex("00000031 00000054 00000009 00000050 01000000"
                 // engine version, platform, type count, path ID width word, object count
@@ -63,15 +63,15 @@ TEST(AssetsBuilder, Format9BigEndianBytes) {
                 // externals, user information, padding
                 "00000000 00 0000000000000000000000"
                 "AABBCCDD");
-    EXPECT_EQ(BuildAssetsFile(spec), expected);
+    EXPECT_EQ(BuildAssetsFile(plan), expected);
 }
 
 TEST(AssetsBuilder, ObjectsStartOnMultiplesOfEight) {
-    AssetsSpec spec;
-    spec.objects.push_back({49, "abc", TextBody("x")});
-    spec.objects.push_back({1, std::nullopt, {1, 2, 3, 4}});
-    spec.objects.push_back({49, "b", TextBody("yz")});
-    const BuiltAssets built = BuildAssets(spec);
+    AssetsSpec plan;
+    plan.objects.push_back({49, "abc", TextBody("x")});
+    plan.objects.push_back({1, std::nullopt, {1, 2, 3, 4}});
+    plan.objects.push_back({49, "b", TextBody("yz")});
+    const BuiltAssets built = BuildAssets(plan);
     ASSERT_EQ(built.objectOffsets.size(), 3u);
     EXPECT_EQ(built.objectOffsets[0], 0u);
     EXPECT_EQ(built.objectSizes[0], 16u);

@@ -19,10 +19,10 @@ constexpr Endian kOrder = Endian::Little;
 constexpr int kEngine = 4; // the serialized layouts of engine 4 (format 9)
 
 std::vector<uint8_t> DemoAssets() {
-    AssetsSpec spec;
-    spec.formatVersion = 9;
-    spec.engineVersion = "4.6.0f3";
-    spec.targetPlatform = 5;
+    AssetsSpec plan;
+    plan.formatVersion = 9;
+    plan.engineVersion = "4.6.0f3";
+    plan.targetPlatform = 5;
 
     TextureObjectSpec dxt5;
     dxt5.layout = TextureLayout::MipFlag;
@@ -30,7 +30,7 @@ std::vector<uint8_t> DemoAssets() {
     dxt5.format = 12;
     dxt5.mip = 0;
     dxt5.pixels = TwoBandDXT5(64, 64);
-    spec.objects.push_back({28, "sky_dxt5", MakeTextureObject(dxt5, kOrder)});
+    plan.objects.push_back({28, "sky_dxt5", MakeTextureObject(dxt5, kOrder)});
 
     TextureObjectSpec rgba;
     rgba.layout = TextureLayout::MipFlag;
@@ -38,14 +38,14 @@ std::vector<uint8_t> DemoAssets() {
     rgba.format = 4;
     rgba.mip = 0;
     rgba.pixels = TwoBandImage(32, 32, {255, 0, 0, 255}, {0, 0, 255, 255});
-    spec.objects.push_back({28, "flag_rgba32", MakeTextureObject(rgba, kOrder)});
+    plan.objects.push_back({28, "flag_rgba32", MakeTextureObject(rgba, kOrder)});
 
-    spec.objects.push_back(
+    plan.objects.push_back(
         {49, "dialogue", TextBody("Hello, traveller.\nThe bridge is closed tonight.\n", kOrder)});
-    spec.objects.push_back({43, "crate", MakeMeshBody(kEngine, kOrder, MakeCubeMesh())});
-    spec.objects.push_back({83, "chime", MakeEmbeddedAudioBody(kEngine, kOrder, MakeTinyWav(800))});
-    spec.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
-    return BuildAssetsFile(spec);
+    plan.objects.push_back({43, "crate", MakeMeshBody(kEngine, kOrder, MakeCubeMesh())});
+    plan.objects.push_back({83, "chime", MakeEmbeddedAudioBody(kEngine, kOrder, MakeTinyWav(800))});
+    plan.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+    return BuildAssetsFile(plan);
 }
 
 } // namespace
