@@ -1,6 +1,7 @@
 #include "container/Error.h"
 #include "core/Operations.h"
 #include "export/MeshExport.h"
+#include "support/Manifest.h"
 #include "support/ObjFiles.h"
 #include "support/TempDir.h"
 
@@ -19,26 +20,8 @@ namespace {
 
 constexpr int32_t kMeshClass = 43;
 
-// Samples whose serialized files are of formats 9 to 15 and hold meshes, from the manifest's
-// table: local path (column 1), format version (column 6), contents (column 10).
 std::vector<std::string> MeshSamples(const fs::path& samples) {
-    std::vector<std::string> found;
-    std::ifstream manifest(samples / "MANIFEST.md");
-    for (std::string line; std::getline(manifest, line);) {
-        std::vector<std::string> cols;
-        std::istringstream row(line);
-        for (std::string col; std::getline(row, col, '|');) {
-            const auto b = col.find_first_not_of(' ');
-            const auto e = col.find_last_not_of(' ');
-            cols.push_back(b == std::string::npos ? "" : col.substr(b, e - b + 1));
-        }
-        if (cols.size() < 11) continue;
-        const int format = std::atoi(cols[6].c_str());
-        if (format >= 9 && format <= 15 && cols[10].find("Mesh ") != std::string::npos) {
-            found.push_back(cols[1]);
-        }
-    }
-    return found;
+    return SamplesHolding(samples, 9, 15, {"Mesh "});
 }
 
 struct Tally {

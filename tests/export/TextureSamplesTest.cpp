@@ -5,6 +5,7 @@
 #include "export/TextureExport.h"
 #include "export/TextureHeader.h"
 #include "export/TextureResource.h"
+#include "support/Manifest.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 
@@ -21,26 +22,8 @@ namespace {
 using namespace kestrel::test;
 namespace fs = std::filesystem;
 
-// Samples whose serialized files are of formats 9 to 15 and hold textures, from the manifest's
-// table: local path (column 1), format version (column 6), contents (column 10).
 std::vector<std::string> TextureSamples(const fs::path& samples) {
-    std::vector<std::string> found;
-    std::ifstream manifest(samples / "MANIFEST.md");
-    for (std::string line; std::getline(manifest, line);) {
-        std::vector<std::string> cols;
-        std::istringstream row(line);
-        for (std::string col; std::getline(row, col, '|');) {
-            const auto b = col.find_first_not_of(' ');
-            const auto e = col.find_last_not_of(' ');
-            cols.push_back(b == std::string::npos ? "" : col.substr(b, e - b + 1));
-        }
-        if (cols.size() < 11) continue;
-        const int format = std::atoi(cols[6].c_str());
-        const bool textures = cols[10].find("Texture2D") != std::string::npos ||
-                              cols[10].find("Cubemap") != std::string::npos;
-        if (format >= 9 && format <= 15 && textures) found.push_back(cols[1]);
-    }
-    return found;
+    return SamplesHolding(samples, 9, 15, {"Texture2D", "Cubemap"});
 }
 
 // Copies the sample with its companions (split pieces, .resS and .resource files: the files of
