@@ -2,6 +2,7 @@
 #include "container/Error.h"
 #include "container/SafePath.h"
 #include "core/Operations.h"
+#include "support/Manifest.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -18,34 +19,16 @@ namespace {
 // The local paths of the manifest's table (its first column). Continuation pieces of a split
 // archive are opened through their first piece.
 std::vector<std::string> ManifestArchives(const fs::path& samples) {
-    std::ifstream in(samples / "MANIFEST.md");
     std::vector<std::string> out;
     const std::regex continuation(R"(\.split[1-9][0-9]*$)");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("| ", 0) != 0) continue;
-        const std::string path = line.substr(2, line.find(" |", 2) - 2);
+    for (const ManifestRow& cols : ReadManifestRows(samples)) {
+        if (cols.size() < 2) continue;
+        const std::string& path = cols[1];
         if (path == "local path" || !fs::is_regular_file(samples / path)) continue;
         if (std::regex_search(path, continuation)) continue;
         out.push_back(path);
     }
     return out;
-}
-
-// Copies the archive (and the other pieces of a split set) into dir; returns the copy's path.
-fs::path CopySample(const fs::path& samples, const std::string& rel, const fs::path& dir) {
-    const fs::path src = samples / rel;
-    std::string stem = src.filename().string();
-    const bool split = stem.size() > 7 && stem.compare(stem.size() - 7, 7, ".split0") == 0;
-    if (split) stem.resize(stem.size() - 1);
-    for (const auto& e : fs::directory_iterator(src.parent_path())) {
-        const std::string name = e.path().filename().string();
-        if (name == src.filename().string() || (split && name.rfind(stem, 0) == 0)) {
-            fs::copy_file(e.path(), dir / name);
-            fs::permissions(dir / name, fs::perms::owner_read | fs::perms::owner_write);
-        }
-    }
-    return dir / src.filename();
 }
 
 TEST(SampleArchives, EveryManifestArchiveOpensAndEveryInnerFileToo) {
@@ -56,7 +39,7 @@ TEST(SampleArchives, EveryManifestArchiveOpensAndEveryInnerFileToo) {
     size_t bundles = 0;
     for (const auto& rel : archives) {
         TempDir dir;
-        const fs::path copy = CopySample(samples, rel, dir.Path());
+        const fs::path copy = CopySampleWithCompanions(samples / rel, dir.Path());
         KestrelState state;
         try {
             OpenArchive(state, copy.string());

@@ -26,20 +26,6 @@ std::vector<std::string> TextureSamples(const fs::path& samples) {
     return SamplesHolding(samples, 9, 15, {"Texture2D", "Cubemap"});
 }
 
-// Copies the sample with its companions (split pieces, .resS and .resource files: the files of
-// its directory whose names share its stem) into dir; returns the copy of the sample.
-fs::path CopyWithCompanions(const fs::path& sample, const fs::path& dir) {
-    const std::string name = sample.filename().string();
-    const std::string stem = name.substr(0, name.find('.'));
-    for (const auto& entry : fs::directory_iterator(sample.parent_path())) {
-        const std::string other = entry.path().filename().string();
-        if (entry.is_regular_file() && other.substr(0, other.find('.')) == stem) {
-            fs::copy_file(entry.path(), dir / other);
-        }
-    }
-    return dir / name;
-}
-
 // DXT and uncompressed formats that ImageMagick reads from DDS (its DDS reader has no
 // alpha-only pixel format, so Alpha8 files are checked by size only).
 bool IsDecodableDds(int32_t format) {
@@ -156,7 +142,7 @@ TEST(TextureSamples, EveryTextureOfFormats9To15ExportsAndItsDdsDecodes) {
     for (const std::string& local : list) {
         SCOPED_TRACE(local);
         TempDir dir;
-        const fs::path copy = CopyWithCompanions(samples / local, dir.Path());
+        const fs::path copy = CopySampleWithCompanions(samples / local, dir.Path());
         KestrelState state;
         state.ConsoleMode = true;
         RecordedMessages messages;
@@ -193,7 +179,7 @@ TEST(TextureSamples, StreamedTexturesComeOutOfTheirResourceFile) {
         samples / "Amatsugu__Dodge-Blocks/Build/Build_Data/sharedassets0.assets";
     if (samples.empty() || !fs::exists(sample)) GTEST_SKIP() << "sample is not present";
     TempDir dir;
-    const fs::path copy = CopyWithCompanions(sample, dir.Path());
+    const fs::path copy = CopySampleWithCompanions(sample, dir.Path());
     ASSERT_TRUE(fs::exists(dir / "sharedassets0.assets.resS"));
     KestrelState state;
     state.ConsoleMode = true;

@@ -40,4 +40,19 @@ std::vector<std::string> SamplesHolding(const std::filesystem::path& samples, in
     return found;
 }
 
+std::filesystem::path CopySampleWithCompanions(const std::filesystem::path& sample,
+                                               const std::filesystem::path& dir) {
+    namespace fs = std::filesystem;
+    const std::string name = sample.filename().string();
+    const std::string stem = name.substr(0, name.find('.'));
+    for (const auto& entry : fs::directory_iterator(sample.parent_path())) {
+        const std::string other = entry.path().filename().string();
+        if (entry.is_regular_file() && other.substr(0, other.find('.')) == stem) {
+            fs::copy_file(entry.path(), dir / other);
+            fs::permissions(dir / other, fs::perms::owner_read | fs::perms::owner_write);
+        }
+    }
+    return dir / name;
+}
+
 } // namespace kestrel::test
