@@ -1,6 +1,5 @@
 #include "app/Options.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string_view>

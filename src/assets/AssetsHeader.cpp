@@ -64,7 +64,7 @@ void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t as
     // give no engine version there and are listed as a single resource.
     // The endianness byte and three reserved zero bytes, taken as one little-endian word.
     out.header.BigEndianFlag = r.U32LE("endianness");
-    r.SetOrder(out.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    r.SetOrder(out.header.DataOrder());
     try {
         out.header.engineVersion = r.CString(16, "engine version");
         out.header.targetPlatform = r.U32("target platform");

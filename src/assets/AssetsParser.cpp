@@ -11,7 +11,7 @@ AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t a
     if (file.header.EngineMajorVersion == 0 || file.layout.wordCount == 0) return file;
 
     const int32_t format = file.header.formatVersion;
-    Reader r(work, file.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    Reader r(work, file.header.DataOrder());
     r.Seek(file.header.afterPlatformPos, "type metadata");
     if (format >= 10) file.typeTreeFlag = r.U8("type tree flag");
     file.typeCount = r.I32("type count");

@@ -1,4 +1,6 @@
 #pragma once
+#include "container/ByteOrder.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,10 @@ struct Unity_Structure {
     int32_t EngineMajorVersion = 0;
     uint32_t targetPlatform = 0;
     uint64_t afterPlatformPos = 0;
+
+    // Byte order of everything after the header's first fields: the endianness word 1 means
+    // big-endian.
+    Endian DataOrder() const { return BigEndianFlag == 1 ? Endian::Big : Endian::Little; }
 };
 
 // One object of the table: its raw words (converted to native order) and the computed slots.

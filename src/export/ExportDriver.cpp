@@ -48,7 +48,7 @@ Reader ObjectBytes(const KestrelState& state, const ObjectRow& row) {
                            HexOffset(state.assets.DataOffset + row.ObjOffset) +
                            " is shorter than its name field");
     }
-    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+    const Endian order = state.assets.header.DataOrder();
     Reader whole(state.WorkStream, order);
     return whole.Sub(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize,
                      row.ObjSize - row.NameHeaderSize, "object");

@@ -46,7 +46,7 @@ void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
 void ExportSound(const ConverterInput& in, const std::string& archiveDirName,
                  const std::string& defaultResourceName) {
     Reader body = in.object;
-    body.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    body.SetOrder(in.state.assets.header.DataOrder());
     const SoundClip clip = ReadSoundClip(body, in.exportName);
     switch (clip.layout) {
     case SoundLayout::Unsupported:

@@ -7,7 +7,7 @@ namespace kestrel {
 
 void ExportTextureCRN(const ConverterInput& in) {
     Reader object = in.object;
-    object.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    object.SetOrder(in.state.assets.header.DataOrder());
     const TextureObject tex = ReadTextureHeader(object);
     CheckTextureHeaderSizes(tex.header);
     auto images = OpenTextureImages(in, tex, object);

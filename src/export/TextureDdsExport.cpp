@@ -15,7 +15,7 @@ constexpr uint64_t kProceduralTailSize = 24;
 // The object bytes in the assets file's byte order.
 Reader ObjectReader(const ConverterInput& in) {
     Reader object = in.object;
-    object.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    object.SetOrder(in.state.assets.header.DataOrder());
     return object;
 }
 

@@ -22,7 +22,7 @@ struct PreparedTexture {
 // counted.
 PreparedTexture Prepare(const ConverterInput& in, const char* container, bool ktx) {
     Reader object = in.object;
-    object.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    object.SetOrder(in.state.assets.header.DataOrder());
     PreparedTexture p;
     p.tex = ReadTextureHeader(object);
     CheckTextureHeaderSizes(p.tex.header);

@@ -118,7 +118,7 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
 
 void ImportSound(const SoundImportInput& in) {
     Reader body = in.object;
-    body.SetOrder(in.state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little);
+    body.SetOrder(in.state.assets.header.DataOrder());
     const SoundClip clip = ReadSoundClip(body, in.exportName);
     switch (clip.layout) {
     case SoundLayout::Unsupported:
@@ -149,7 +149,7 @@ void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::p
         state.WorkStream ? state.WorkStream : FileSource::Open(state.WorkFileName);
     const uint64_t start =
         state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize + row.PayloadOffset;
-    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+    const Endian order = state.assets.header.DataOrder();
     SoundImportInput in{
         state,
         Reader(work, order).Sub(start, row.ObjSize - row.NameHeaderSize, "sound object"),
