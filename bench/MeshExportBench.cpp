@@ -1,5 +1,5 @@
-#include "container/Writer.h"
-#include "export/MeshExport.h"
+#include "io/Writer.h"
+#include "mesh/MeshExport.h"
 #include "support/MeshObjects.h"
 #include "support/TempDir.h"
 

@@ -2,8 +2,8 @@
 // the ".TEMP" working copy, next to its floor (the same blocks decoded by liblz4 alone and written
 // to a file). Peak memory of each is measured in a child process (fork, wait4's ru_maxrss), so
 // neither run nor the generation of the bundle inflates the other's number.
-#include "container/Writer.h"
-#include "core/Operations.h"
+#include "io/Writer.h"
+#include "session/Operations.h"
 #include "support/BundleBuilder.h"
 #include "support/TempDir.h"
 

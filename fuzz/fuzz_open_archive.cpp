@@ -1,7 +1,7 @@
 // Opens arbitrary bytes as an archive: any input must end in an item table or a KestrelError,
 // never in a crash, a hang or an out-of-bounds read, and must leave no working file behind.
-#include "container/Error.h"
-#include "core/Operations.h"
+#include "common/Error.h"
+#include "session/Operations.h"
 
 #include <cstddef>
 #include <cstdint>

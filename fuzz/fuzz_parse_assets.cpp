@@ -1,7 +1,7 @@
 // Parses arbitrary bytes as a serialized assets file: any input must end in a table or a
 // KestrelError, never in a crash, a hang or an out-of-bounds read.
 #include "assets/AssetsParser.h"
-#include "container/Error.h"
+#include "common/Error.h"
 
 #include <cstddef>
 #include <cstdint>

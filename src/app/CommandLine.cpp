@@ -4,8 +4,8 @@
 #include "app/HelpText.h"
 #include "app/Options.h"
 #include "app/Tasks.h"
-#include "container/Error.h"
-#include "core/Localization.h"
+#include "common/Error.h"
+#include "common/Localization.h"
 
 #include <filesystem>
 #include <string>

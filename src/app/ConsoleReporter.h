@@ -1,5 +1,5 @@
 #pragma once
-#include "core/Reporter.h"
+#include "common/Reporter.h"
 
 #include <cstdio>
 

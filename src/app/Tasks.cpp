@@ -1,9 +1,9 @@
 #include "app/Tasks.h"
 
 #include "app/Options.h"
-#include "container/Error.h"
-#include "core/Operations.h"
-#include "export/ExportDriver.h"
+#include "common/Error.h"
+#include "session/Operations.h"
+#include "session/ExportDriver.h"
 
 #include <filesystem>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "core/State.h"
+#include "session/State.h"
 
 #include <string>
 

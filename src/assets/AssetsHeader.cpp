@@ -1,7 +1,7 @@
 #include "assets/AssetsParser.h"
 
-#include "container/Error.h"
-#include "container/Reader.h"
+#include "common/Error.h"
+#include "io/Reader.h"
 
 #include <charconv>
 

@@ -1,6 +1,6 @@
 #pragma once
 #include "assets/AssetsTypes.h"
-#include "container/ByteSource.h"
+#include "io/ByteSource.h"
 
 #include <array>
 #include <cstdint>

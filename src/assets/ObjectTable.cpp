@@ -2,7 +2,7 @@
 
 #include "assets/ObjectProbes.h"
 #include "assets/Vocabulary.h"
-#include "container/Reader.h"
+#include "io/Reader.h"
 
 #include <algorithm>
 #include <charconv>

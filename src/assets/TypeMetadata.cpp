@@ -1,6 +1,6 @@
 #include "assets/AssetsParser.h"
 
-#include "container/Reader.h"
+#include "io/Reader.h"
 
 #include <optional>
 #include <vector>

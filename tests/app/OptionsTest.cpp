@@ -1,5 +1,5 @@
 #include "app/Options.h"
-#include "export/ExportDriver.h"
+#include "session/ExportDriver.h"
 
 #include <gtest/gtest.h>
 

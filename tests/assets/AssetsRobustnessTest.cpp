@@ -1,6 +1,6 @@
 #include "assets/AssetsParser.h"
-#include "container/Error.h"
-#include "container/Writer.h"
+#include "common/Error.h"
+#include "io/Writer.h"
 #include "support/AssetsBuilder.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "assets/AssetsParser.h"
-#include "container/Writer.h"
+#include "io/Writer.h"
 #include "support/AssetsBuilder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "support/AssetsBuilder.h"
 
-#include "container/Writer.h"
+#include "io/Writer.h"
 
 #include <algorithm>
 #include <stdexcept>

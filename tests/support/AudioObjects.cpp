@@ -1,7 +1,7 @@
 #include "support/AudioObjects.h"
 
-#include "container/ByteSource.h"
-#include "container/Writer.h"
+#include "io/ByteSource.h"
+#include "io/Writer.h"
 
 #include <spawn.h>
 #include <stdexcept>

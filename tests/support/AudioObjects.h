@@ -1,7 +1,7 @@
 #pragma once
-#include "container/ByteOrder.h"
-#include "core/Reporter.h"
-#include "core/State.h"
+#include "io/ByteOrder.h"
+#include "common/Reporter.h"
+#include "session/State.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,8 +1,8 @@
 #include "support/BundleBuilder.h"
 
-#include "container/ByteStreams.h"
-#include "container/Codecs.h"
-#include "container/Writer.h"
+#include "io/ByteStreams.h"
+#include "codec/Codecs.h"
+#include "io/Writer.h"
 
 #include <algorithm>
 #include <climits>

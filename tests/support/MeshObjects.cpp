@@ -1,6 +1,6 @@
 #include "support/MeshObjects.h"
 
-#include "container/Writer.h"
+#include "io/Writer.h"
 
 namespace kestrel::test {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "container/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <array>
 #include <cstddef>

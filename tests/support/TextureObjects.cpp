@@ -1,7 +1,7 @@
 #include "support/TextureObjects.h"
 
-#include "container/ByteSource.h"
-#include "container/Writer.h"
+#include "io/ByteSource.h"
+#include "io/Writer.h"
 
 #include <array>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #pragma once
-#include "container/ByteOrder.h"
-#include "core/State.h"
-#include "export/ConverterInput.h"
-#include "export/TextureHeader.h"
+#include "io/ByteOrder.h"
+#include "session/State.h"
+#include "session/ConverterInput.h"
+#include "texture/TextureHeader.h"
 #include "support/AudioObjects.h"
 
 #include <cstdint>

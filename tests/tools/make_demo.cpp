@@ -1,6 +1,6 @@
 // Writes the demo archive: a UnityFS bundle with LZ4 blocks whose one serialized file holds a
 // DXT5 and an RGBA32 texture, a text asset, a mesh and a sound, built with the test builders.
-#include "container/Writer.h"
+#include "io/Writer.h"
 #include "support/AssetsBuilder.h"
 #include "support/AudioObjects.h"
 #include "support/BundleBuilder.h"

@@ -1,6 +1,6 @@
 // Writes a seed corpus for the archive fuzz targets: small bundles of every layout the reader
 // knows, split pieces and plain files, built with the test bundle builder.
-#include "container/Writer.h"
+#include "io/Writer.h"
 #include "support/BundleBuilder.h"
 
 #include <cstdio>

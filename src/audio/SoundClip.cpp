@@ -1,0 +1,200 @@
+#include "audio/SoundClip.h"
+
+#include "common/Error.h"
+#include "io/SafePath.h"
+#include "session/State.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+struct AudioSignature {
+    std::string_view magic; // the first 4 bytes of the file
+    std::string_view extension;
+};
+
+constexpr std::array<AudioSignature, 5> kAudioSignatures{{
+    {"OggS", ".ogg"},
+    {"RIFF", ".wav"},
+    {"FORM", ".aif"},
+    {"FSB5", ".fsb"},
+    {std::string_view("ID3\x03", 4), ".mp3"},
+}};
+
+// An MPEG audio frame starts with eleven set bits, so a leading 0xFF is taken for MP3.
+constexpr uint8_t kMpegSyncByte = 0xFF;
+
+std::string AfterLastSeparator(const std::string& path) {
+    const auto cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string BeforeFirstSeparator(const std::string& path) {
+    return path.substr(0, path.find_first_of("/\\"));
+}
+
+// Paths read from objects decide which file is read and rewritten: only relative paths whose
+// components never climb out of OutputBaseDir are taken.
+void RequireContainedPath(const std::string& relative, const std::string& shown,
+                          const std::string& exportName) {
+    bool refused =
+        relative.find('\0') != std::string::npos || (!relative.empty() && relative.front() == '/');
+    size_t start = 0;
+    while (!refused && start <= relative.size()) {
+        size_t end = relative.find('/', start);
+        if (end == std::string::npos) end = relative.size();
+        refused = relative.compare(start, end - start, "..") == 0;
+        start = end + 1;
+    }
+    if (refused) {
+        throw KestrelError("Refused resource path of " + exportName + ": \"" + shown +
+                           "\" leads outside the archive's directory");
+    }
+}
+
+std::string SoundError(const std::string& exportName, const std::string& what) {
+    return "Sound " + exportName + ": " + what;
+}
+
+SoundClip ReadEmbedded(Reader& body, SoundClip clip, const std::string& exportName) {
+    body.Seek(body.Begin() + kSoundLengthPos, "sound length");
+    clip.audioLength = body.U32("sound length");
+    const uint64_t room = clip.bodySize - kSoundDataPos;
+    if (clip.audioLength > room) {
+        throw KestrelError(SoundError(exportName, "length " + std::to_string(clip.audioLength) +
+                                                      " passes the end of the object (" +
+                                                      std::to_string(room) + " bytes of sound)"));
+    }
+    clip.layout = SoundLayout::Embedded;
+    return clip;
+}
+
+SoundClip ReadNamedResource(Reader& body, SoundClip clip, const std::string& exportName) {
+    body.Seek(body.Begin() + kResourcePathPos, "resource path length");
+    const uint32_t pathLength = body.U32("resource path length");
+    const uint64_t pathEnd = kResourcePathPos + 4 + static_cast<uint64_t>(pathLength);
+    const uint64_t fieldsPos = AlignUp4(pathEnd);
+    if (fieldsPos + 16 > clip.bodySize) {
+        throw KestrelError(SoundError(exportName, "resource path of " + std::to_string(pathLength) +
+                                                      " bytes does not fit the object (" +
+                                                      std::to_string(clip.bodySize) + " bytes)"));
+    }
+    const auto pathBytes = body.Bytes(pathLength, "resource path");
+    clip.storedPath.assign(pathBytes.begin(), pathBytes.end());
+    clip.offsetFieldPos = fieldsPos;
+    body.Seek(body.Begin() + fieldsPos, "resource offset");
+    clip.audioOffset = body.U64("resource offset");
+    clip.audioLength = body.U64("resource length");
+    clip.layout = SoundLayout::NamedResource;
+    return clip;
+}
+
+} // namespace
+
+std::string AudioExtension(const uint8_t* bytes, uint64_t available) {
+    if (available < 4) return "";
+    const std::string_view head(reinterpret_cast<const char*>(bytes), 4);
+    for (const auto& signature : kAudioSignatures) {
+        if (head == signature.magic) return std::string(signature.extension);
+    }
+    return bytes[0] == kMpegSyncByte ? ".mp3" : "";
+}
+
+std::string ProbeAudioExtension(Reader& reader) {
+    const uint64_t pos = reader.Pos();
+    uint8_t head[4] = {};
+    const uint64_t got = reader.TryBytes(head, sizeof head);
+    reader.Seek(pos);
+    return AudioExtension(head, got);
+}
+
+SoundClip ReadSoundClip(Reader body, const std::string& exportName) {
+    SoundClip clip;
+    clip.bodySize = body.End() - body.Begin();
+    if (clip.bodySize > kSoundDataPos) {
+        body.Seek(body.Begin() + kSoundDataPos);
+        clip.bodyExtension = ProbeAudioExtension(body);
+    }
+    if (!clip.bodyExtension.empty() && clip.bodySize != kStreamedBodySize) {
+        return ReadEmbedded(body, clip, exportName);
+    }
+    if (clip.bodySize == kStreamedBodySize) {
+        body.Seek(body.Begin() + kSoundLengthPos);
+        clip.audioLength = body.U32("sound length");
+        clip.audioOffset = body.U32("sound offset");
+        clip.layout = SoundLayout::Streamed;
+        return clip;
+    }
+    if (clip.bodySize >= kNamedResourceMinBody) {
+        body.Seek(body.Begin() + kSoundDataPos);
+        bool zeros = true;
+        for (int i = 0; i < 8; ++i)
+            zeros = body.U8("resource marker") == 0 && zeros;
+        if (zeros) return ReadNamedResource(body, clip, exportName);
+    }
+    return clip;
+}
+
+SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& clip,
+                                   const std::string& archiveDirName,
+                                   const std::string& resourceName, const std::string& exportName) {
+    SoundResource resource;
+    std::string fileName;
+    if (clip.layout == SoundLayout::Streamed) {
+        fileName = resourceName;
+        resource.relativePath = resourceName;
+        resource.subdirectory = "resS_" + resourceName;
+    } else if (clip.storedPath.rfind("archive:", 0) == 0) {
+        fileName = AfterLastSeparator(clip.storedPath);
+        resource.relativePath = "Unity_Assets_Files/" + BeforeFirstSeparator(archiveDirName) + "/" +
+                                fileName + "/" + fileName;
+        resource.subdirectory = "res_" + fileName;
+    } else {
+        // Windows builds of the engine may store "\" separators; they separate directories.
+        resource.relativePath = clip.storedPath;
+        for (char& c : resource.relativePath)
+            c = c == '\\' ? '/' : c;
+        fileName = AfterLastSeparator(resource.relativePath);
+        resource.subdirectory = "res_" + fileName;
+    }
+    const std::string shown = clip.layout == SoundLayout::Streamed ? resourceName : clip.storedPath;
+    if (clip.layout == SoundLayout::Streamed && resourceName != SafeComponent(resourceName)) {
+        throw KestrelError("Refused resource file name of " + exportName + ": \"" + shown + "\"");
+    }
+    RequireContainedPath(resource.relativePath, shown, exportName);
+    resource.file = JoinInside(state.OutputBaseDir, resource.relativePath);
+    resource.shownPath = state.OutputBaseDir + resource.relativePath;
+    resource.subdirectory = SafeComponent(resource.subdirectory);
+    return resource;
+}
+
+std::string MissingResourceText(const SoundResource& resource) {
+    return "Отсутствует файл: " + resource.shownPath;
+}
+
+void RequireSoundDataInside(uint64_t offset, uint64_t length, uint64_t fileSize,
+                            const std::string& fileName, const std::string& exportName) {
+    if (offset > fileSize || length > fileSize - offset) {
+        throw KestrelError(SoundError(exportName, "sound data at offset " + std::to_string(offset) +
+                                                      ", " + std::to_string(length) +
+                                                      " bytes long, lies outside " + fileName +
+                                                      " (" + std::to_string(fileSize) + " bytes)"));
+    }
+}
+
+void CopySoundData(Reader& from, OutputFile& to, uint64_t at) {
+    constexpr uint64_t kChunk = 1 << 20;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min(kChunk, from.Remaining())));
+    while (from.Remaining() != 0) {
+        const uint64_t n = std::min<uint64_t>(buffer.size(), from.Remaining());
+        from.Bytes(buffer.data(), n, "sound data");
+        to.WriteAt(at, buffer.data(), static_cast<size_t>(n));
+        at += n;
+    }
+}
+
+} // namespace kestrel

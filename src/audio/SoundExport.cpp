@@ -1,0 +1,67 @@
+#include "audio/SoundExport.h"
+
+#include "io/SafePath.h"
+#include "io/Writer.h"
+#include "audio/SoundClip.h"
+
+#include <system_error>
+
+namespace kestrel {
+namespace {
+
+void WriteSoundFile(const ConverterInput& in, const std::string& subdirectory,
+                    const std::string& extension, Reader& data) {
+    auto dir = in.OutputDir();
+    if (!subdirectory.empty()) {
+        dir = JoinInside(dir, subdirectory);
+        CreateDirectories(dir);
+    }
+    OutputFile out(JoinInside(dir, SafeComponent(in.exportName + extension)));
+    CopySoundData(data, out, 0);
+    out.Close();
+    in.state.Report().ProgressLine(in.exportName + " -> Audio File - " + extension);
+}
+
+void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
+                        const std::string& archiveDirName, const std::string& resourceName) {
+    const SoundResource resource =
+        ResolveSoundResource(in.state, clip, archiveDirName, resourceName, in.exportName);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(resource.file, ec)) {
+        in.state.Report().Alert(MissingResourceText(resource));
+        return;
+    }
+    const auto source = FileSource::Open(resource.file);
+    RequireSoundDataInside(clip.audioOffset, clip.audioLength, source->Size(), resource.shownPath,
+                           in.exportName);
+    Reader data(source, clip.audioOffset, clip.audioOffset + clip.audioLength);
+    // The extension comes from the resource data alone: the body bytes at 20 of a streamed clip
+    // are its offset, whose look says nothing about the sound.
+    const std::string extension = ProbeAudioExtension(data);
+    WriteSoundFile(in, resource.subdirectory, extension, data);
+}
+
+} // namespace
+
+void ExportSound(const ConverterInput& in, const std::string& archiveDirName,
+                 const std::string& defaultResourceName) {
+    Reader body = in.object;
+    body.SetOrder(in.state.assets.header.DataOrder());
+    const SoundClip clip = ReadSoundClip(body, in.exportName);
+    switch (clip.layout) {
+    case SoundLayout::Unsupported:
+        in.state.Report().Notice("Not supported file " + in.exportName);
+        return;
+    case SoundLayout::Embedded: {
+        Reader data = body.Sub(body.Begin() + kSoundDataPos, clip.audioLength, "sound data");
+        WriteSoundFile(in, "", clip.bodyExtension, data);
+        return;
+    }
+    case SoundLayout::Streamed:
+    case SoundLayout::NamedResource:
+        ExportFromResource(in, clip, archiveDirName, defaultResourceName);
+        return;
+    }
+}
+
+} // namespace kestrel

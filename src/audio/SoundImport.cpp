@@ -1,0 +1,165 @@
+#include "audio/SoundImport.h"
+
+#include "common/Error.h"
+#include "io/SafePath.h"
+#include "io/Writer.h"
+#include "audio/SoundClip.h"
+
+#include <cstdint>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+constexpr uint64_t kMaxU32 = std::numeric_limits<uint32_t>::max();
+
+// Writes an unsigned value of `width` bytes at `pos` in the given byte order.
+void PutValue(std::vector<uint8_t>& bytes, uint64_t pos, uint64_t value, int width, Endian order) {
+    for (int i = 0; i < width; ++i) {
+        const int shift = 8 * (order == Endian::Big ? width - 1 - i : i);
+        bytes.at(static_cast<size_t>(pos) + static_cast<size_t>(i)) =
+            static_cast<uint8_t>(value >> shift);
+    }
+}
+
+std::vector<uint8_t> BodyPrefix(Reader body, uint64_t count) {
+    body.Seek(body.Begin());
+    return body.Bytes(count, "sound object");
+}
+
+// Writes the new body beside its final place first; Commit moves it there once the resource
+// file holds the data it points to. Destruction without Commit removes the staged file.
+class StagedRawObject {
+public:
+    StagedRawObject(const std::filesystem::path& target, const std::vector<uint8_t>& body)
+        : target_(target), staged_(target.string() + ".kestrel-new") {
+        CreateDirectories(target_.parent_path());
+        WriteWholeFile(staged_, body.data(), body.size());
+    }
+    ~StagedRawObject() {
+        std::error_code ec;
+        if (!committed_) std::filesystem::remove(staged_, ec);
+    }
+    StagedRawObject(const StagedRawObject&) = delete;
+    StagedRawObject& operator=(const StagedRawObject&) = delete;
+    void Commit() {
+        std::error_code ec;
+        std::filesystem::rename(staged_, target_, ec);
+        if (ec) throw KestrelError("Cannot write " + target_.string() + ": " + ec.message());
+        committed_ = true;
+    }
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path staged_;
+    bool committed_ = false;
+};
+
+std::filesystem::path RawObjectPath(const SoundImportInput& in) {
+    return JoinInside(in.state.OutputBaseDir, SafeRelativePath(in.rawObjectRelativePath));
+}
+
+void ImportEmbedded(const SoundImportInput& in, const Reader& body) {
+    const auto audio = FileSource::Open(in.audioFile);
+    const uint64_t length = audio->Size();
+    // The length field is 32-bit and the object size too, so the padded body must stay below 4 GiB.
+    if (length > kMaxU32 - kSoundDataPos - 3) {
+        throw KestrelError("Sound " + in.exportName + ": " + in.audioFile.string() + " (" +
+                           std::to_string(length) + " bytes) is too large for the object");
+    }
+    std::vector<uint8_t> newBody = BodyPrefix(body, kSoundDataPos);
+    PutValue(newBody, kSoundLengthPos, length, 4, body.Order());
+    newBody.resize(static_cast<size_t>(kSoundDataPos + AlignUp4(length)), 0);
+    Reader(audio).Bytes(newBody.data() + kSoundDataPos, length, "audio file");
+    StagedRawObject raw(RawObjectPath(in), newBody);
+    raw.Commit();
+}
+
+void ImportIntoResource(const SoundImportInput& in, const Reader& body, const SoundClip& clip) {
+    const SoundResource resource =
+        ResolveSoundResource(in.state, clip, in.archiveDirName, in.resourceName, in.exportName);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(resource.file, ec)) {
+        in.state.Report().Alert(MissingResourceText(resource));
+        return;
+    }
+    const auto audio = FileSource::Open(in.audioFile);
+    const uint64_t length = audio->Size();
+    OutputFile target(resource.file, OutputFile::Mode::ReadWrite);
+    const uint64_t resourceSize = target.Size();
+    uint64_t offset = resourceSize;
+    if (clip.audioLength >= length) {
+        RequireSoundDataInside(clip.audioOffset, clip.audioLength, resourceSize, resource.shownPath,
+                               in.exportName);
+        offset = clip.audioOffset;
+    }
+    std::vector<uint8_t> newBody = BodyPrefix(body, clip.bodySize);
+    if (clip.layout == SoundLayout::Streamed) {
+        if (offset > kMaxU32 || length > kMaxU32) {
+            throw KestrelError("Sound " + in.exportName + ": the sound would lie past 4 GiB in " +
+                               resource.shownPath + ", beyond what the clip's 32-bit fields hold");
+        }
+        PutValue(newBody, kSoundLengthPos, length, 4, body.Order());
+        PutValue(newBody, kSoundDataPos, offset, 4, body.Order());
+    } else {
+        PutValue(newBody, clip.offsetFieldPos, offset, 8, body.Order());
+        PutValue(newBody, clip.offsetFieldPos + 8, length, 8, body.Order());
+    }
+    StagedRawObject raw(RawObjectPath(in), newBody);
+    Reader data(audio);
+    CopySoundData(data, target, offset);
+    target.Close();
+    raw.Commit();
+}
+
+} // namespace
+
+void ImportSound(const SoundImportInput& in) {
+    Reader body = in.object;
+    body.SetOrder(in.state.assets.header.DataOrder());
+    const SoundClip clip = ReadSoundClip(body, in.exportName);
+    switch (clip.layout) {
+    case SoundLayout::Unsupported:
+        in.state.Report().Notice("Not supported file " + in.exportName);
+        return;
+    case SoundLayout::Embedded:
+        ImportEmbedded(in, body);
+        return;
+    case SoundLayout::Streamed:
+    case SoundLayout::NamedResource:
+        ImportIntoResource(in, body, clip);
+        return;
+    }
+}
+
+void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile) {
+    const ItemTable& items = state.Items();
+    if (itemIndex >= items.Count()) {
+        throw KestrelError("No object number " + std::to_string(itemIndex) + " to import " +
+                           audioFile.string() + " into");
+    }
+    const ObjectRow& row = items.rows[itemIndex];
+    const std::string& exportName = items.ExportName[itemIndex];
+    if (row.NameHeaderSize > row.ObjSize) {
+        throw KestrelError("Sound " + exportName + ": name field larger than the object");
+    }
+    const std::shared_ptr<const ByteSource> work =
+        state.WorkStream ? state.WorkStream : FileSource::Open(state.WorkFileName);
+    const uint64_t start =
+        state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize + row.PayloadOffset;
+    const Endian order = state.assets.header.DataOrder();
+    SoundImportInput in{
+        state,
+        Reader(work, order).Sub(start, row.ObjSize - row.NameHeaderSize, "sound object"),
+        exportName,
+        state.ArchiveDirName,
+        std::filesystem::path(state.WorkFileName).filename().string() + ".resS",
+        audioFile,
+        "Unity_Assets_Files/" + state.ArchiveDirName + "/" + exportName,
+    };
+    ImportSound(in);
+}
+
+} // namespace kestrel

@@ -1,0 +1,45 @@
+#pragma once
+#include "io/Reader.h"
+#include "session/State.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace kestrel {
+
+// One sound to put back: an AudioClip's current body and where its files lie.
+struct SoundImportInput {
+    KestrelState& state;
+    // The object's bytes after its name field, in the assets file's byte order
+    // (state.assets.header.BigEndianFlag).
+    Reader object;
+    std::string exportName;     // e.g. "Music.snd"
+    std::string archiveDirName; // resolves "archive:" resource paths
+    std::string resourceName;   // file name of WorkFileName + ".resS", looked for in OutputBaseDir
+    std::filesystem::path audioFile;   // the edited audio file
+    std::string rawObjectRelativePath; // "Unity_Assets_Files/<ArchiveDirName>/<ExportName>"
+};
+
+// Rebuilds the clip's body around the edited audio file and writes it to OutputBaseDir +
+// rawObjectRelativePath, for the import driver to pack into the assets file. The working file is
+// never written.
+//   Embedded clip: the new length at 16, the audio from 20, zero bytes up to a multiple of 4;
+//     whatever followed the old audio is dropped.
+//   Streamed and named-resource clips: the audio is written into the resource file, over the old
+//     data when that is at least as long, else appended at its end; the body gets the new offset
+//     and length.
+// The raw object file is staged before the resource file changes and put in place after, so a
+// failure never leaves a raw file that disagrees with the resource file. A missing resource file
+// is an Alert ("Отсутствует файл: " + path) and an unrecognised body a Notice ("Not supported
+// file " + ExportName); both write nothing. Damaged sizes, refused resource paths and sizes that
+// the clip's fields cannot hold raise KestrelError before anything is written.
+void ImportSound(const SoundImportInput& in);
+
+// The import driver's call for item `itemIndex` of state's item table: reads its body from
+// state.WorkStream (or from WorkFileName when no stream is open) and imports `audioFile` with
+// ArchiveDirName, the ".resS" name of WorkFileName and the raw path
+// "Unity_Assets_Files/" + ArchiveDirName + "/" + ExportName.
+void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile);
+
+} // namespace kestrel

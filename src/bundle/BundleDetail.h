@@ -1,0 +1,34 @@
+#pragma once
+// Shared by the bundle reader's source files; not part of the container's interface.
+#include "bundle/BundleReader.h"
+#include "io/Reader.h"
+#include "io/Writer.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel::bundle_detail {
+
+// Raises a KestrelError in the shape every reader error has: file, offset, what went wrong.
+[[noreturn]] void Damaged(const std::string& file, uint64_t offset, const std::string& what);
+
+// Writes a big-endian 32-bit or 64-bit value at pos of an output file.
+void PutU32BE(OutputFile& out, uint64_t pos, uint32_t value);
+void PutU64BE(OutputFile& out, uint64_t pos, uint64_t value);
+
+// Copies [pos, pos + size) of the source to the end of the output file, streaming.
+void CopyRange(const std::shared_ptr<const ByteSource>& source, uint64_t pos, uint64_t size,
+               OutputFile& out);
+
+// Raises unless every entry lies inside [dataStart, dataEnd) of the working file.
+void CheckEntriesInside(const Unity3D_Structure& bundle, uint64_t dataEnd, const std::string& file);
+
+// Format 3 (UnityRaw / UnityWeb) from the position after the format version: header, level
+// pairs, LZMA decompression into the ".TEMP" copy when compressed, entry list.
+void ReadFormat3(Reader& r, ContainerInfo& info, Unity3D_Structure& bundle);
+
+// Format 6 (UnityFS) from the position after the format version: header, block info, block
+// decompression into the ".TEMP" copy when anything is compressed, node list.
+void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& bundle);
+
+} // namespace kestrel::bundle_detail

@@ -1,0 +1,229 @@
+// UnityFS bundles, format version 6: a big-endian header, the block info (LZ4-compressed or stored
+// after the header, or stored at the end of the file), then the data blocks. When anything is
+// compressed the bundle is rewritten into a ".TEMP" copy: the header, the block info reduced to
+// one uncompressed block, and the decoded data.
+#include "bundle/BundleDetail.h"
+#include "io/ByteStreams.h"
+#include "codec/Codecs.h"
+#include "common/Error.h"
+
+namespace kestrel::bundle_detail {
+
+namespace {
+
+constexpr uint8_t kInfoLz4 = 0x42;
+constexpr uint8_t kInfoLz4HC = 0x43;
+constexpr uint8_t kInfoAtEnd = 0xC0;
+constexpr uint8_t kUncompressedFlag = 0x40;
+constexpr uint8_t kBlockLz4 = 2;
+constexpr uint8_t kBlockLz4HC = 3;
+constexpr uint8_t kBlockLzma = 0x41;
+
+bool IsStoredBlock(const FSBlock& block) {
+    return block.Storage() != kBlockLz4 && block.Storage() != kBlockLz4HC &&
+           block.Storage() != kBlockLzma;
+}
+
+void ReadHeader(Reader& r, Unity3D_Structure& b) {
+    auto& fs = b.FS;
+    b.PlayerVersion = r.CString(16, "player version");
+    b.EngineVersion = r.CString(16, "engine version");
+    b.afterVersionsPos = r.Pos();
+    fs.TotalSize = r.U64BE("total size");
+    fs.CompressedBlockInfoSize = r.U32BE("compressed block info size");
+    fs.UncompressedBlockInfoSize = r.U32BE("uncompressed block info size");
+    r.Bytes(fs.Flags.data(), fs.Flags.size(), "flags");
+    r.Skip(fs.Flags[2], "header padding");
+    b.savedFlags = fs.Flags;
+    b.headerEnd = r.Pos();
+}
+
+// The header bytes followed by the uncompressed block info, as the working copy starts.
+std::vector<uint8_t> BlockInfoImage(Reader& r, Unity3D_Structure& b) {
+    auto& fs = b.FS;
+    r.Seek(0);
+    std::vector<uint8_t> image = r.Bytes(b.headerEnd, "header");
+    const uint8_t where = fs.Flags[3];
+    if (where == kInfoLz4 || where == kInfoLz4HC) {
+        const uint64_t packedSize = BlockBytesInArchive(fs.CompressedBlockInfoSize);
+        const std::vector<uint8_t> packed = r.Bytes(packedSize, "compressed block info");
+        try {
+            LZ4DecodeBlock(packed, fs.CompressedBlockInfoSize, fs.UncompressedBlockInfoSize, image);
+        } catch (const KestrelError& e) {
+            Damaged(r.Name(), b.headerEnd, e.what());
+        }
+        b.blockInfoRewritten = true;
+        b.savedFlags[3] = kUncompressedFlag;
+    } else if (where == kInfoAtEnd) {
+        if (fs.CompressedBlockInfoSize > r.End() - b.headerEnd) {
+            Damaged(r.Name(), b.afterVersionsPos + 8, "block info larger than the file");
+        }
+        Reader tail = r.Sub(r.End() - fs.CompressedBlockInfoSize, fs.CompressedBlockInfoSize,
+                            "block info at the end");
+        const std::vector<uint8_t> info = tail.Bytes(fs.CompressedBlockInfoSize, "block info");
+        image.insert(image.end(), info.begin(), info.end());
+        b.blockInfoRewritten = true;
+        fs.Flags[3] = kUncompressedFlag;
+        b.savedFlags[3] = kUncompressedFlag;
+    } else {
+        const std::vector<uint8_t> info = r.Bytes(fs.CompressedBlockInfoSize, "block info");
+        image.insert(image.end(), info.begin(), info.end());
+    }
+    b.blocksStart = r.Pos();
+    return image;
+}
+
+void ParseBlockInfo(const std::shared_ptr<const ByteSource>& image, Unity3D_Structure& b) {
+    auto& fs = b.FS;
+    Reader r(image, Endian::Big);
+    r.Seek(b.headerEnd);
+    r.Bytes(fs.Hash.data(), fs.Hash.size(), "block info hash");
+    fs.BlockCount = r.U32BE("block count");
+    b.listPos = r.Pos();
+    r.Require(uint64_t{fs.BlockCount} * 10, "block table");
+    fs.Blocks.resize(fs.BlockCount);
+    for (auto& block : fs.Blocks) {
+        block.uncompressedSize = r.U32BE("block uncompressed size");
+        block.compressedSize = r.U32BE("block compressed size");
+        r.Bytes(block.flags.data(), block.flags.size(), "block flags");
+        if (block.Storage() != 0x00 && block.Storage() != kUncompressedFlag) {
+            b.dataCompressed = true;
+        }
+    }
+    fs.NodeCount = r.U32BE("node count");
+    // A node takes at least 21 bytes: offset, size, flags and an empty name's NUL.
+    r.Require(uint64_t{fs.NodeCount} * 21, "node table");
+    fs.Nodes.resize(fs.NodeCount);
+    for (auto& node : fs.Nodes) {
+        node.Offset = r.U64BE("node offset");
+        node.Size = r.U64BE("node size");
+        node.Flags = r.U32BE("node flags");
+        node.Name = r.CString(255, "node name");
+    }
+}
+
+// The block table cut to its first entry, followed by the node list written anew.
+void ReduceToOneBlock(std::vector<uint8_t>& image, Unity3D_Structure& b) {
+    Writer w(Endian::Big);
+    w.Data().assign(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(b.listPos + 10));
+    w.PutU32BEAt(b.listPos - 4, 1);
+    w.U32BE(b.FS.NodeCount);
+    for (const auto& node : b.FS.Nodes) {
+        w.U64BE(node.Offset);
+        w.U64BE(node.Size);
+        w.U32BE(node.Flags);
+        w.CString(node.Name);
+    }
+    image = w.Take();
+}
+
+uint64_t TotalUncompressed(const Unity3D_Structure& b) {
+    uint64_t total = 0;
+    for (const auto& block : b.FS.Blocks)
+        total += block.uncompressedSize;
+    return total;
+}
+
+// Every block must lie inside the archive before anything is written.
+void CheckBlocksInside(const Reader& r, const Unity3D_Structure& b) {
+    uint64_t pos = b.blocksStart;
+    for (const auto& block : b.FS.Blocks) {
+        const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
+        r.Sub(pos, bytes, "data block");
+        if (IsStoredBlock(block) && bytes != block.uncompressedSize) {
+            Damaged(r.Name(), b.listPos,
+                    "stored block of " + std::to_string(bytes) + " bytes declares " +
+                        std::to_string(block.uncompressedSize));
+        }
+        pos += bytes;
+    }
+}
+
+// Decodes the blocks one after another to the end of `out`; memory stays at one block.
+void DecodeBlocks(Reader& r, const Unity3D_Structure& b, OutputFile& out) {
+    std::vector<uint8_t> packed;
+    std::vector<uint8_t> plain;
+    uint64_t pos = b.blocksStart;
+    for (const auto& block : b.FS.Blocks) {
+        const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
+        try {
+            if (block.Storage() == kBlockLz4 || block.Storage() == kBlockLz4HC) {
+                packed.resize(static_cast<size_t>(bytes));
+                r.Seek(pos);
+                r.Bytes(packed.data(), bytes, "LZ4 block");
+                plain.clear();
+                LZ4DecodeBlock(packed, block.compressedSize, block.uncompressedSize, plain);
+                out.Write(plain);
+            } else if (block.Storage() == kBlockLzma) {
+                SourceInput in(r.Source(), pos, pos + bytes);
+                FileOutput sink(out);
+                LZMADecodeStream(in, sink, block.uncompressedSize);
+            } else {
+                CopyRange(r.Source(), pos, bytes, out);
+            }
+        } catch (const KestrelError& e) {
+            Damaged(r.Name(), pos, e.what());
+        }
+        pos += bytes;
+    }
+}
+
+void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
+                   std::vector<uint8_t> image) {
+    auto& fs = b.FS;
+    if (fs.BlockCount == 0) Damaged(r.Name(), b.listPos - 4, "bundle without data blocks");
+    const uint64_t total = TotalUncompressed(b);
+    if (total > UINT32_MAX) {
+        Damaged(r.Name(), b.listPos,
+                std::to_string(total) + " bytes of data do not fit one block of the working copy");
+    }
+    CheckBlocksInside(r, b);
+    if (fs.BlockCount > 1) ReduceToOneBlock(image, b);
+    fs.UncompressedBlockInfoSize = static_cast<uint32_t>(image.size() - b.headerEnd);
+
+    info.workFileName += ".TEMP";
+    info.madeWorkCopy = true;
+    OutputFile out(info.workFileName);
+    out.Write(image);
+    DecodeBlocks(r, b, out);
+    const uint64_t length = out.Position();
+    const auto single = static_cast<uint32_t>(length - image.size());
+    PutU64BE(out, b.afterVersionsPos, length);
+    PutU32BE(out, b.afterVersionsPos + 8, fs.UncompressedBlockInfoSize);
+    PutU32BE(out, b.afterVersionsPos + 12, fs.UncompressedBlockInfoSize);
+    out.WriteAt(b.afterVersionsPos + 16, b.savedFlags.data(), b.savedFlags.size());
+    PutU32BE(out, b.listPos, single);
+    PutU32BE(out, b.listPos + 4, single);
+    out.WriteAt(b.listPos + 8, b.blockFlags.data(), b.blockFlags.size());
+    out.Close();
+
+    fs.TotalSize = length;
+    fs.CompressedBlockInfoSize = fs.UncompressedBlockInfoSize;
+    fs.BlockCount = 1;
+    for (auto& block : fs.Blocks)
+        block.compressedSize = block.uncompressedSize;
+    b.dataStart = image.size();
+    info.work = FileSource::Open(info.workFileName);
+}
+
+} // namespace
+
+void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
+    ReadHeader(r, b);
+    auto image = std::make_shared<MemorySource>(r.Name() + " (block info)", BlockInfoImage(r, b));
+    ParseBlockInfo(image, b);
+    const uint64_t total = TotalUncompressed(b);
+    if (b.blockInfoRewritten || b.dataCompressed) {
+        WriteWorkCopy(r, info, b, image->Bytes());
+    } else {
+        b.dataStart = b.blocksStart;
+        if (total > r.End() - std::min(b.blocksStart, r.End())) {
+            Damaged(r.Name(), b.blocksStart,
+                    "data blocks of " + std::to_string(total) +
+                        " bytes run past the end of the file");
+        }
+    }
+    CheckEntriesInside(b, b.dataStart + total, info.workFileName);
+}
+
+} // namespace kestrel::bundle_detail

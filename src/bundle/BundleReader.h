@@ -1,0 +1,50 @@
+#pragma once
+#include "bundle/BundleTypes.h"
+#include "io/ByteSource.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+// One inner file of a bundle: its name as stored and its bytes in the working file.
+struct InnerEntry {
+    std::string name;
+    uint64_t offset = 0; // absolute position in the working file
+    uint64_t size = 0;
+};
+
+// What reading an archive's container gives.
+struct ContainerInfo {
+    std::string workFileName;               // the archive itself or its ".TEMP" copy
+    std::shared_ptr<const ByteSource> work; // the working file, opened read-only
+    bool isBundle = false;                  // a format 3 or 6 bundle directory was read
+    bool madeWorkCopy = false;              // this call wrote the ".TEMP" copy
+};
+
+// Joins the pieces joined + ".split0", ".split1", ... (consecutive numbers while they exist) into
+// the file `joined`, streaming. `pieceSuffix` is the spelling of ".split" the first piece uses.
+// Returns the number of pieces; removes the partly joined file when a piece cannot be read.
+uint32_t JoinSplitPieces(const std::filesystem::path& joined,
+                         std::string_view pieceSuffix = ".split");
+
+// Recognises the archive at `path` and reads its bundle header and directory into `bundle`. A
+// compressed UnityWeb (format 3) or UnityFS (format 6) bundle is decompressed block by block into
+// path + ".TEMP", which is itself a bundle describing one uncompressed block; reopening that copy
+// decompresses nothing. Any other format version or signature leaves isBundle false: the file is
+// read as a plain assets file from position 0. Raises KestrelError naming file and offset on a
+// damaged bundle, after removing a ".TEMP" copy it was writing.
+ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle);
+
+// The inner files of the bundle read last (entries of format 3, nodes of format 6), with
+// absolute positions in the working file. Empty for a file that is no bundle.
+std::vector<InnerEntry> InnerEntries(const Unity3D_Structure& bundle);
+
+// An inner name with everything up to its last "\" and then its last "/" removed.
+std::string CutInnerName(std::string_view name);
+
+} // namespace kestrel

@@ -1,0 +1,88 @@
+#include "common/Localization.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace kestrel {
+
+bool LocaleIsRussian() {
+    for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(var);
+        if (value != nullptr && *value != '\0') {
+            return std::string_view(value).starts_with("ru_RU");
+        }
+    }
+    return false;
+}
+
+TLocalization MakeLocalization(bool russian) {
+    TLocalization l;
+    if (russian) {
+        l.BtnOpen = "Открыть архив Unity";
+        l.BtnExportAll = "Извлечь все файлы";
+        l.BtnImportAll = "Запаковать все файлы";
+        l.ModeSearchName = "Поиск имени";
+        l.ModeSearchText = "Поиск текста";
+        l.FindNext = "Найти следующий";
+        l.FindPrev = "Найти предыдущий";
+        l.ItemsSelect = "Выделить найденные";
+        l.MatchCase = "Учитывать регистр";
+        l.LoopSearch = "Зациклить поиск";
+        l.LblArchive = "Архив: ";
+        l.LblSize = "Размер: ";
+        l.LblVersion = "Версия: ";
+        l.LblId = " id: ";
+        l.LblFiles = "Файлов: ";
+        l.ColNumber = "№";
+        l.ColName = "Имя";
+        l.ColType = "Тип";
+        l.ColSize = "Размер";
+        l.ColOffset = "Смещение";
+        l.MenuExportSelected = "Извлечь выделенное";
+        l.MenuExportSource = "Извлечь исходными файлами";
+        l.MenuSelectAll = "Выделить всё";
+        l.MsgFileNotFound = "Файл не найден в архиве: ";
+        l.MsgWillBeSkipped = "И будет пропущен.";
+        l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
+        l.MsgMeshCompressed = "Сжатые mesh не поддерживаются.";
+        l.MsgMeshFormat = "Ошибка памяти: Этот формат mesh не поддерживаются!!!";
+        l.MsgMeshConvert = "Ошибка конвертации mesh!!!";
+    } else {
+        l.BtnOpen = "Open archive Unity";
+        l.BtnExportAll = "Export all files";
+        l.BtnImportAll = "Import all files";
+        l.ModeSearchName = "Search Name";
+        l.ModeSearchText = "Search Text";
+        l.FindNext = "Find Next";
+        l.FindPrev = "Find Pred";
+        l.ItemsSelect = "Items Select";
+        l.MatchCase = "Match Case";
+        l.LoopSearch = "Loop Search";
+        l.LblArchive = "Archive: ";
+        l.LblSize = "Size: ";
+        l.LblVersion = "Version: ";
+        l.LblId = " id: ";
+        l.LblFiles = "Files: ";
+        l.ColNumber = "#";
+        l.ColName = "Name";
+        l.ColType = "Type";
+        l.ColSize = "Size";
+        l.ColOffset = "Offset";
+        l.MenuExportSelected = "Export selected";
+        l.MenuExportSource = "Export source files";
+        l.MenuSelectAll = "Select all";
+        l.MsgFileNotFound = "File not found in archive: ";
+        l.MsgWillBeSkipped = "And it will be skipped.";
+        l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
+        l.MsgMeshCompressed = "Compression meshes are not supported.";
+        l.MsgMeshFormat = "Error memory: This format meshes not supported!!!";
+        l.MsgMeshConvert = "Error: Convertanion mesh!!!";
+    }
+    return l;
+}
+
+TLocalization InitLocalization() {
+    return MakeLocalization(LocaleIsRussian());
+}
+
+} // namespace kestrel

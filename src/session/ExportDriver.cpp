@@ -1,0 +1,224 @@
+#include "session/ExportDriver.h"
+
+#include "assets/AssetsParser.h"
+#include "assets/Vocabulary.h"
+#include "common/Error.h"
+#include "io/SafePath.h"
+#include "io/Writer.h"
+#include "session/Operations.h"
+#include "session/ConverterInput.h"
+#include "mesh/MeshExport.h"
+#include "audio/SoundExport.h"
+#include "texture/TextureExport.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int32_t kTexture2D = 28;
+constexpr int32_t kMesh = 43;
+constexpr int32_t kAudioClip = 83;
+constexpr int32_t kCubemap = 89;
+constexpr int32_t kProceduralTexture = 186;
+
+// Copies count bytes from the reader into a new file, in pieces, so that a large object is never
+// held in memory whole.
+void CopyToFile(Reader& from, uint64_t count, const fs::path& path) {
+    OutputFile out(path);
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 1 << 20)));
+    from.Require(count, "object data");
+    while (count != 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+        from.Bytes(buffer.data(), piece, "object data");
+        out.Write(buffer.data(), piece);
+        count -= piece;
+    }
+    out.Close();
+}
+
+// The object's bytes after its name field, as every converter and the raw file see them.
+Reader ObjectBytes(const KestrelState& state, const ObjectRow& row) {
+    if (row.NameHeaderSize > row.ObjSize) {
+        throw KestrelError(state.WorkFileName + ": object at offset " +
+                           HexOffset(state.assets.DataOffset + row.ObjOffset) +
+                           " is shorter than its name field");
+    }
+    const Endian order = state.assets.header.DataOrder();
+    Reader whole(state.WorkStream, order);
+    return whole.Sub(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize,
+                     row.ObjSize - row.NameHeaderSize, "object");
+}
+
+using TextureConverter = void (*)(const ConverterInput&);
+
+struct TextureKind {
+    uint8_t kind;
+    bool KestrelState::*enabled;
+    TextureConverter convert;
+};
+
+constexpr std::array<TextureKind, 4> kTextureKinds = {{
+    {1, &KestrelState::ExportDDS, &ExportTextureDDS},
+    {2, &KestrelState::ExportCRN, &ExportTextureCRN},
+    {3, &KestrelState::ExportKTX, &ExportTextureKTX},
+    {4, &KestrelState::ExportPVR, &ExportTexturePVR},
+}};
+
+void ConvertTexture(KestrelState& state, size_t index, const Reader& object,
+                    const std::string& root) {
+    const int32_t classId = state.Items().rows[index].ClassID;
+    const int32_t format = state.Items().types[index].TextureFormat;
+    const std::string& name = state.Items().ExportName[index];
+    const std::string dir = root + (classId == kCubemap ? "Cubemap/" : "Textures/");
+    for (const auto& kind : kTextureKinds) {
+        if (state.*kind.enabled && TextureFormatSupports(format, kind.kind)) {
+            kind.convert(ConverterInput{state, object, dir, name, index});
+        }
+    }
+    if (state.ExportKTX && !state.ExportPVR && format == 21) {
+        // The first letter of "ОNLY" is a Cyrillic capital O, as the message has always read.
+        state.Report().Notice("Not supported ktx " + TextureFormatShortName(format) + " " + name +
+                              " \xD0\x9ENLY PVR!!!");
+    }
+    if (!TextureFormatSupports(format, 0)) {
+        state.Report().Notice("Not supported format compression " + TextureFormatShortName(format) +
+                              " " + name);
+    }
+}
+
+void RunConverters(KestrelState& state, size_t index, const Reader& object,
+                   const std::string& root) {
+    const int32_t classId = state.Items().rows[index].ClassID;
+    const std::string& name = state.Items().ExportName[index];
+    if (classId == kTexture2D || classId == kCubemap) {
+        ConvertTexture(state, index, object, root);
+    } else if (classId == kProceduralTexture && state.ExportDDS) {
+        ExportProceduralTextureDDS(
+            ConverterInput{state, object, root + "ProceduralTextures/", name, index});
+    } else if (classId == kMesh && state.ExportOBJ) {
+        ExportMeshOBJ(ConverterInput{state, object, root + "Mesh/", name, index},
+                      state.assets.header.EngineMajorVersion);
+    } else if (classId == kAudioClip) {
+        const std::string resource = fs::path(state.WorkFileName).filename().string() + ".resS";
+        ExportSound(ConverterInput{state, object, root + "Sounds/", name, index},
+                    state.ArchiveDirName, resource);
+    }
+}
+
+bool WritesRawFile(const KestrelState& state, int32_t classId) {
+    switch (classId) {
+    case kTexture2D:
+    case kCubemap:
+    case kProceduralTexture:
+        return state.ExportRawTextures;
+    case kMesh:
+        return state.ExportRawMesh;
+    case kAudioClip:
+        return state.ExportRawAudio;
+    default:
+        return true;
+    }
+}
+
+void ExportItemUnchecked(KestrelState& state, size_t index) {
+    const ObjectRow& row = state.Items().rows.at(index);
+    const std::string rootRel = ExportTreeRelative(state);
+    const fs::path root = JoinInside(state.OutputBaseDir, rootRel);
+    CreateDirectories(root);
+    const fs::path target = JoinInside(root, SafeComponent(state.Items().ExportName[index]));
+    const Reader object = ObjectBytes(state, row);
+
+    if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
+        if (row.PayloadSize != 0) {
+            Reader payload =
+                object.Sub(object.Begin() + row.PayloadOffset, row.PayloadSize, "payload");
+            CopyToFile(payload, row.PayloadSize, target);
+        }
+        return;
+    }
+    if (object.Remaining() != 0 && state.ExportConvert) {
+        RunConverters(state, index, object, rootRel);
+    }
+    if (WritesRawFile(state, row.ClassID)) {
+        Reader raw = object;
+        CopyToFile(raw, raw.Remaining(), target);
+    }
+}
+
+} // namespace
+
+std::string ExportTreeRelative(const KestrelState& state) {
+    return "Unity_Assets_Files/" + state.ArchiveDirName + "/";
+}
+
+bool ExportItemChecked(KestrelState& state, size_t index) {
+    try {
+        ExportItemUnchecked(state, index);
+        return true;
+    } catch (const std::exception& e) {
+        // One object's failure is shown and the export goes on with the next object.
+        state.Report().Alert(e.what());
+        return false;
+    }
+}
+
+void ExportItem(KestrelState& state, size_t index) {
+    ExportItemChecked(state, index);
+}
+
+bool PassesTypeFilter(const KestrelState& state, int32_t classId) {
+    if (!state.TypeFilterActive) return true;
+    const std::string id = std::to_string(classId);
+    return std::any_of(
+        state.TypeFilter.begin(), state.TypeFilter.end(),
+        [&](const std::string& entry) { return entry == id || (classId < 0 && entry == "114"); });
+}
+
+namespace {
+
+// Keeps the working file open for one export operation and closes it on every path out.
+class WorkStreamScope {
+public:
+    explicit WorkStreamScope(KestrelState& state) : state_(state) {
+        state_.WorkStream = FileSource::Open(state_.WorkFileName);
+    }
+    ~WorkStreamScope() { state_.WorkStream.reset(); }
+    WorkStreamScope(const WorkStreamScope&) = delete;
+    WorkStreamScope& operator=(const WorkStreamScope&) = delete;
+
+private:
+    KestrelState& state_;
+};
+
+} // namespace
+
+size_t ExportFilteredItems(KestrelState& state) {
+    WorkStreamScope scope(state);
+    size_t failures = 0;
+    const std::string prefix = state.OutputBaseDir + ExportTreeRelative(state);
+    for (size_t i = 0; i < state.Items().Count(); ++i) {
+        if (!PassesTypeFilter(state, state.Items().rows[i].ClassID)) continue;
+        if (state.ConsoleAttached)
+            state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
+        if (!ExportItemChecked(state, i)) ++failures;
+    }
+    return failures;
+}
+
+size_t ExportItems(KestrelState& state, const std::vector<size_t>& indices) {
+    WorkStreamScope scope(state);
+    size_t failures = 0;
+    for (size_t k = 0; k < indices.size(); ++k) {
+        if (!ExportItemChecked(state, indices[k])) ++failures;
+        state.Report().Progress(static_cast<int>((k + 1) * 100 / indices.size()));
+        state.Report().Breathe();
+    }
+    return failures;
+}
+
+} // namespace kestrel

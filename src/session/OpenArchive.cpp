@@ -1,0 +1,252 @@
+#include "assets/AssetsParser.h"
+#include "bundle/BundleReader.h"
+#include "io/ByteStreams.h"
+#include "common/Error.h"
+#include "io/Reader.h"
+#include "io/SafePath.h"
+#include "session/Operations.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace kestrel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kTempExtension = ".TEMP";
+
+// The working files one open made; removed again when that open fails.
+struct MadeFiles {
+    std::vector<std::string> paths;
+    void Remove() {
+        for (const auto& p : paths) {
+            std::error_code ec;
+            fs::remove(p, ec);
+        }
+    }
+};
+
+// Clears WorkStream at the end of an operation, also when it fails.
+struct WorkStreamScope {
+    KestrelState& state;
+    ~WorkStreamScope() { state.WorkStream.reset(); }
+};
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    // A bare file name lies in the current directory.
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool EndsWithTemp(const std::string& name) {
+    return name.size() >= kTempExtension.size() &&
+           name.compare(name.size() - kTempExtension.size(), kTempExtension.size(),
+                        kTempExtension) == 0;
+}
+
+std::string NameList(const std::vector<InnerEntry>& entries) {
+    std::string out;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i != 0) out += ", ";
+        out += std::to_string(i) + " \"" + entries[i].name + "\"";
+    }
+    return out;
+}
+
+// The entry chosen by the selector: by index, or by name (the whole stored name, or the name
+// after the cuts at the last "\" and "/").
+const InnerEntry& SelectEntry(const std::vector<InnerEntry>& entries, const EntrySelector& sel,
+                              const std::string& file) {
+    if (entries.empty()) throw KestrelError(file + ": the bundle holds no inner files");
+    if (sel.name) {
+        for (const auto& e : entries) {
+            if (e.name == *sel.name) return e;
+        }
+        for (const auto& e : entries) {
+            if (CutInnerName(e.name) == *sel.name) return e;
+        }
+        throw KestrelError(file + ": no inner file named \"" + *sel.name + "\"; the bundle holds " +
+                           NameList(entries));
+    }
+    if (sel.index >= entries.size()) {
+        throw KestrelError(file + ": no inner file number " + std::to_string(sel.index) +
+                           "; the bundle holds " + NameList(entries));
+    }
+    return entries[sel.index];
+}
+
+struct ResourceKind {
+    std::string kind;
+    std::string typeText;
+};
+
+ResourceKind ClassifyResource(const ByteSource& work, uint64_t assetsBase) {
+    std::array<char, 4> head{};
+    const size_t got = work.ReadAt(assetsBase, head.data(), head.size());
+    const std::string four(head.data(), got);
+    const bool mp3 = (got >= 1 && static_cast<uint8_t>(head[0]) == 0xFF) ||
+                     (got >= 3 && std::memcmp(head.data(), "ID3", 3) == 0);
+    if (mp3) return {"MP3", "AudioClip"};
+    for (const char* audio : {"OggS", "RIFF", "FORM", "FSB5"}) {
+        if (four == audio) return {four, "AudioClip"};
+    }
+    return {"unknown", "unknown"};
+}
+
+// A file that is no assets file becomes one item covering the whole resource.
+void BuildResourceItem(KestrelState& state, uint64_t itemSize) {
+    const ResourceKind kind = ClassifyResource(*state.WorkStream, state.assetsBase);
+    AssetsFile& a = state.assets;
+    a.headerFileSize = 0;
+    a.DataOffset = 0;
+    a.layout = RowLayout{4, 0, 1, 2, 3};
+    const auto size = static_cast<uint32_t>(std::min<uint64_t>(itemSize, UINT32_MAX));
+    ObjectRow row;
+    row.words.assign(10, 0);
+    row.ObjSize = size;
+    if (state.assetsBase <= UINT32_MAX) {
+        row.ObjOffset = static_cast<uint32_t>(state.assetsBase);
+    } else {
+        // Offsets past 4 GiB do not fit the 32-bit word; the data area carries them instead.
+        a.DataOffset = state.assetsBase;
+    }
+    row.words[0] = row.ObjOffset;
+    row.words[1] = row.ObjSize;
+    ItemTable& items = a.items;
+    items.Clear();
+    items.rows.push_back(row);
+    items.ExportName.push_back(state.InnerFileName);
+    items.types.push_back({kind.typeText, 0});
+    items.listRows.push_back(
+        {1, state.InnerFileName, 0, " (" + kind.typeText + ")", size, state.assetsBase});
+    state.resourceKind = kind.kind;
+}
+
+} // namespace
+
+void OpenArchive(KestrelState& state, const std::string& path) {
+    WorkStreamScope scope{state};
+    MadeFiles made;
+    try {
+        std::string workFileName = path;
+        const std::string fileName = FileNameOf(path);
+        const std::string baseName = SafeComponent(fileName.substr(0, fileName.find('.')));
+        // Selecting another inner file reopens the working file; it still stems from the pieces
+        // it was joined from, which clean-up and re-packing must know.
+        uint32_t pieces = path == state.WorkFileName ? state.SplitPieceCount : 0;
+        const std::string ext = fs::path(path).extension().string();
+        std::string lowerExt = ext;
+        std::transform(lowerExt.begin(), lowerExt.end(), lowerExt.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (lowerExt == ".split0") {
+            workFileName = path.substr(0, path.size() - ext.size());
+            pieces = JoinSplitPieces(workFileName, ext.substr(0, ext.size() - 1));
+            made.paths.push_back(workFileName);
+        }
+
+        Unity3D_Structure bundle;
+        ContainerInfo info = ReadContainer(workFileName, bundle);
+        if (info.madeWorkCopy) made.paths.push_back(info.workFileName);
+        state.WorkStream = info.work;
+
+        std::vector<InnerEntry> entries = InnerEntries(bundle);
+        std::string innerFileName = baseName;
+        std::string archiveDirName = baseName;
+        uint64_t assetsBase = 0;
+        uint64_t itemSize = info.work->Size();
+        if (info.isBundle) {
+            const InnerEntry& entry = SelectEntry(entries, state.SelectedEntry, info.workFileName);
+            innerFileName = SafeComponent(CutInnerName(entry.name));
+            archiveDirName += "/" + innerFileName;
+            assetsBase = entry.offset;
+            itemSize = entry.size;
+        } else if (state.SelectedEntry.index != 0 ||
+                   (state.SelectedEntry.name && *state.SelectedEntry.name != fileName &&
+                    *state.SelectedEntry.name != baseName)) {
+            throw KestrelError(info.workFileName + ": not a bundle; its only inner file is \"" +
+                               baseName + "\" (number 0)");
+        }
+
+        AssetsFile assets = ParseAssets(
+            info.work, assetsBase,
+            ParseOptions{innerFileName, state.FontAsObject, /*fillListRows=*/true, state.reporter});
+
+        state.WorkFileName = info.workFileName;
+        state.OutputBaseDir = state.CustomPathGiven ? state.CustomPath : DirectoryOf(path);
+        state.ArchiveDirName = archiveDirName;
+        state.ArchiveBaseName = baseName;
+        state.InnerFileName = innerFileName;
+        state.SplitPieceCount = pieces;
+        state.assetsBase = assetsBase;
+        state.Bundle = std::move(bundle);
+        state.isBundle = info.isBundle;
+        state.innerFileNames.clear();
+        for (const auto& e : entries)
+            state.innerFileNames.push_back(e.name);
+        state.assets = std::move(assets);
+        state.resourceKind.clear();
+        if (state.assets.header.EngineMajorVersion == 0) BuildResourceItem(state, itemSize);
+    } catch (...) {
+        state.WorkStream.reset();
+        made.Remove();
+        throw;
+    }
+}
+
+void ExportBundle(KestrelState& state, const std::string& dir) {
+    if (!state.isBundle) return;
+    WorkStreamScope scope{state};
+    state.WorkStream = FileSource::Open(state.WorkFileName);
+    const uint64_t fileSize = state.WorkStream->Size();
+    const std::vector<InnerEntry> entries = InnerEntries(state.Bundle);
+    // Check every range first so that a damaged directory writes nothing.
+    for (const auto& e : entries) {
+        if (e.offset > fileSize || e.size > fileSize - e.offset) {
+            throw KestrelError(state.WorkFileName + ": offset " + HexOffset(e.offset) +
+                               ": inner file \"" + e.name + "\" runs past the end of the file");
+        }
+    }
+    CreateDirectories(dir);
+    const std::string shown = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    for (const auto& e : entries) {
+        // Inner names are untrusted: each becomes one plain file name directly inside dir.
+        const std::string name = SafeComponent(e.name);
+        OutputFile out(JoinInside(dir, name));
+        SourceInput in(state.WorkStream, e.offset, e.offset + e.size);
+        FileOutput sink(out);
+        CopyStream(in, sink);
+        out.Close();
+        if (state.ConsoleAttached) {
+            std::string line = "Export archive: ";
+            line += shown;
+            line += name;
+            state.Report().ProgressLine(line);
+        }
+    }
+}
+
+void CleanUpWorkingFiles(KestrelState& state) {
+    const std::string& work = state.WorkFileName;
+    if (work.empty()) return;
+    std::error_code ec;
+    const bool temp = EndsWithTemp(work);
+    if ((state.Bundle.Signature == "UnityWeb" || state.Bundle.Signature == "UnityFS") && temp) {
+        fs::remove(work, ec);
+    }
+    if (state.SplitPieceCount > 0) {
+        fs::remove(temp ? work.substr(0, work.size() - kTempExtension.size()) : work, ec);
+    }
+}
+
+} // namespace kestrel

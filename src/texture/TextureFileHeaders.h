@@ -1,0 +1,45 @@
+#pragma once
+#include "texture/TextureFormats.h"
+#include "texture/TextureHeader.h"
+
+#include <array>
+#include <cstdint>
+
+namespace kestrel {
+
+inline constexpr size_t kDDSHeaderSize = 128;
+inline constexpr size_t kKTXHeaderSize = 64;
+inline constexpr size_t kPVRHeaderSize = 52;
+
+struct DDSHeader {
+    std::array<uint8_t, kDDSHeaderSize> bytes{}; // magic and the 124-byte header, little-endian
+    uint32_t mipMapCount = 0;                    // 0 when the file has no mip levels
+    BytesPerPixel bytesPerPixel;
+};
+
+// The DDS header of a texture. The mip value is the has-mipmaps flag or mip count: a value of 1
+// counts the levels whose sizes first reach the complete image size (down to 1 x 1 at most); a
+// value of 2 or more is the level count itself.
+DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t width, int32_t height,
+                         uint32_t mipValue);
+
+struct KtxLevelPlan {
+    uint32_t count = 1;   // levels written
+    uint32_t minEdge = 4; // smallest edge of a level (4, or 8 when that matches the image size)
+};
+
+// Level count of a KTX or PVR file. A mip value of 0 gives one level; any other value counts the
+// levels whose sizes reach the complete image size, with the smallest edge 4, or 8 when the
+// levels with that smallest edge add up to the image size exactly.
+KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height, uint8_t mipValue,
+                           int32_t completeImageSize);
+
+// The PVR file's mip map count: 0 gives 1, 1 counts levels as for KTX, more is used unchanged.
+uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header);
+
+std::array<uint8_t, kKTXHeaderSize>
+BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels);
+std::array<uint8_t, kPVRHeaderSize>
+BuildPVRHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels);
+
+} // namespace kestrel

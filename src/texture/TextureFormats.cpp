@@ -1,0 +1,81 @@
+#include "texture/TextureFormats.h"
+
+#include <array>
+
+namespace kestrel {
+namespace {
+
+constexpr BytesPerPixel kHalf{1};
+constexpr BytesPerPixel kOne{2};
+constexpr BytesPerPixel kTwo{4};
+constexpr BytesPerPixel kThree{6};
+constexpr BytesPerPixel kFour{8};
+
+constexpr uint32_t kAlpha = 0x2;       // DDPF_ALPHA
+constexpr uint32_t kFourCCFlag = 0x4;  // DDPF_FOURCC
+constexpr uint32_t kRgb = 0x40;        // DDPF_RGB
+constexpr uint32_t kAlphaPixels = 0x1; // DDPF_ALPHAPIXELS
+
+constexpr std::array<DdsPixelFormatRow, 16> kDdsRows{{
+    {1, kAlpha, 0, 8, 0, 0, 0, 0xFF, kOne},
+    {2, kRgb | kAlphaPixels, 0, 16, 0xF00, 0xF0, 0xF, 0xF000, kTwo},
+    {3, kRgb, 0, 24, 0xFF0000, 0xFF00, 0xFF, 0, kThree},
+    {4, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
+    {5, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
+    {7, kRgb, 0, 16, 0xF800, 0x7E0, 0x1F, 0, kTwo},
+    // R16 is marked by the FourCC value 111 (D3DFMT_R16F), not by letters.
+    {9, kFourCCFlag, 111, 0, 0, 0, 0, 0, kTwo},
+    {10, kFourCCFlag, FourCC("DXT1"), 0, 0, 0, 0, 0, kHalf},
+    {11, kFourCCFlag, FourCC("DXT3"), 0, 0, 0, 0, 0, kOne},
+    {12, kFourCCFlag, FourCC("DXT5"), 0, 0, 0, 0, 0, kOne},
+    {13, kRgb | kAlphaPixels, 0, 16, 0xF00, 0xF0, 0xF, 0xF000, kTwo},
+    {14, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
+    {35, kFourCCFlag | kAlphaPixels, FourCC("ATC "), 0, 0, 0, 0, 0, kHalf},
+    {36, kFourCCFlag | kAlphaPixels, FourCC("ATCA"), 0, 0, 0, 0, 0, kOne},
+    {37, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
+    {0, 0, 0, 0, 0, 0, 0, 0, kFour},
+}};
+
+constexpr uint32_t kGlRed = 0x1903;
+constexpr uint32_t kGlRgb = 0x1907;
+constexpr uint32_t kGlRgba = 0x1908;
+constexpr uint32_t kGlRg = 0x8227;
+
+constexpr std::array<KtxPvrFormatRow, 17> kKtxPvrRows{{
+    {21, 0, 0, 17, 16},
+    {30, 0x8C01, kGlRgb, 0, 2},
+    {31, 0x8C03, kGlRgba, 1, 2},
+    {32, 0x8C00, kGlRgb, 2, 4},
+    {33, 0x8C02, kGlRgba, 3, 4},
+    {34, 0x8D64, kGlRgb, 6, 4},
+    {35, 0x8C92, kGlRgb, -1, 4},
+    {36, 0x8C93, kGlRgba, -1, 8},
+    // 26, 27 and 28 for the EAC formats are the numbers the import side maps back.
+    {41, 0x9270, kGlRed, 25, 4},
+    {42, 0x9271, kGlRed, 26, 4},
+    {43, 0x9272, kGlRg, 27, 8},
+    {44, 0x9273, kGlRg, 28, 8},
+    {45, 0x9274, kGlRgb, 22, 4},
+    {46, 0x9276, kGlRgba, 24, 4},
+    {47, 0x9278, kGlRgba, 23, 8},
+    {60, 0x8D64, kGlRgb, 6, 4},
+    {61, 0x9278, kGlRgba, 23, 8},
+}};
+
+} // namespace
+
+const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format) {
+    for (const auto& row : kDdsRows) {
+        if (row.format == format && row.format != 0) return row;
+    }
+    return kDdsRows.back();
+}
+
+const KtxPvrFormatRow* KtxPvrFormatFor(int32_t format) {
+    for (const auto& row : kKtxPvrRows) {
+        if (row.format == format) return &row;
+    }
+    return nullptr;
+}
+
+} // namespace kestrel

@@ -1,0 +1,63 @@
+#pragma once
+#include "texture/TextureSizes.h"
+
+#include <cstdint>
+
+namespace kestrel {
+
+// Pixel format of a DDS file written for an engine texture format.
+struct DdsPixelFormatRow {
+    int32_t format = 0;
+    uint32_t flags = 0;
+    uint32_t fourCC = 0;
+    uint32_t bitCount = 0;
+    uint32_t rMask = 0;
+    uint32_t gMask = 0;
+    uint32_t bMask = 0;
+    uint32_t aMask = 0;
+    BytesPerPixel bytesPerPixel;
+};
+
+// FourCC codes are stored in reading order: "DXT1" is the bytes 44 58 54 31.
+constexpr uint32_t FourCC(const char (&code)[5]) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(code[0])) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(code[1])) << 8) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(code[2])) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(code[3])) << 24);
+}
+
+// The DDS row of a texture format; formats without one get a zero pixel format and 4 bytes per
+// pixel.
+const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format);
+
+// GL and PVR pixel formats of the formats that KTX and PVR files carry.
+struct KtxPvrFormatRow {
+    int32_t format = 0;
+    uint32_t glInternalFormat = 0; // 0: not written as KTX
+    uint32_t glBaseInternalFormat = 0;
+    int32_t pvrPixelFormat = -1; // -1: not written as PVR
+    uint32_t bitsPerPixel = 0;
+};
+
+// The KTX/PVR row of a texture format, or nullptr when it has none.
+const KtxPvrFormatRow* KtxPvrFormatFor(int32_t format);
+
+// Engine texture format numbers the converters treat specially.
+namespace texfmt {
+inline constexpr int32_t kRGB24 = 3;
+inline constexpr int32_t kRGBA32 = 4;
+inline constexpr int32_t kARGB32 = 5;
+inline constexpr int32_t kDXT1 = 10;
+inline constexpr int32_t kDXT3 = 11;
+inline constexpr int32_t kDXT5 = 12;
+inline constexpr int32_t kRGBA4444 = 13;
+inline constexpr int32_t kATC_RGB4 = 35;
+inline constexpr int32_t kATC_RGBA8 = 36;
+} // namespace texfmt
+
+// ATC data is stored as the DDS readers expect it and is never flipped.
+constexpr bool IsAtcFormat(int32_t format) {
+    return format == texfmt::kATC_RGB4 || format == texfmt::kATC_RGBA8;
+}
+
+} // namespace kestrel

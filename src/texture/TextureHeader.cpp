@@ -1,0 +1,115 @@
+#include "texture/TextureHeader.h"
+
+#include "common/Error.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace kestrel {
+namespace {
+
+// The 32-bit value at `offset` of the object in its file's byte order, when the object is long
+// enough to hold it.
+std::optional<uint32_t> ValueAt(Reader object, uint64_t offset) {
+    if (object.End() - object.Begin() < offset + 4) return std::nullopt;
+    object.Seek(object.Begin() + offset);
+    return object.U32("texture layout probe");
+}
+
+bool ProductMatches(const Reader& object, uint64_t countOffset, uint64_t sizeOffset) {
+    const auto q = ValueAt(object, 8);
+    const auto count = ValueAt(object, countOffset);
+    const auto size = ValueAt(object, sizeOffset);
+    return q && count && size && static_cast<uint32_t>(*q * *count) == *size;
+}
+
+// Steps to the next multiple of 4 counted from the object start; an object that ends inside
+// the padding simply ends there.
+void SkipAlignment(Reader& object) {
+    const uint64_t offset = object.Pos() - object.Begin();
+    const uint64_t pad = (4 - offset % 4) % 4;
+    object.Skip(std::min(pad, object.Remaining()), "alignment");
+}
+
+uint64_t NonNegative(int32_t value, const Reader& object, uint64_t at, const char* field) {
+    if (value < 0) object.Fail(at, field, "negative length " + std::to_string(value));
+    return static_cast<uint64_t>(value);
+}
+
+void ReadTrailingWords(Reader& object, structure_tex_hat& header) {
+    while (object.Remaining() > 0) {
+        uint8_t bytes[4] = {0, 0, 0, 0};
+        object.TryBytes(bytes, 4);
+        header.trailingWords.push_back(
+            static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+            (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24));
+    }
+}
+
+} // namespace
+
+TextureLayout ProbeTextureLayout(const Reader& object) {
+    if (ProductMatches(object, 20, 52)) return TextureLayout::MipFlag;
+    if (ProductMatches(object, 24, 56)) return TextureLayout::MipCount;
+    if (ProductMatches(object, 24, 64)) return TextureLayout::Streamed;
+    return TextureLayout::MipFlag;
+}
+
+TextureObject ReadTextureHeader(Reader& object) {
+    TextureObject tex;
+    tex.layout = ProbeTextureLayout(object);
+    tex.MipCountLayout = tex.layout != TextureLayout::MipFlag;
+    tex.StreamedData = tex.layout == TextureLayout::Streamed;
+    structure_tex_hat& h = tex.header;
+
+    object.Seek(object.Begin(), "texture header");
+    h.width = object.I32("texture width");
+    h.height = object.I32("texture height");
+    h.completeImageSize = object.I32("complete image size");
+    h.textureFormat = object.I32("texture format");
+    if (tex.MipCountLayout) {
+        const uint32_t mipCount = object.U32("mip count");
+        h.mipField = {static_cast<uint8_t>(mipCount), static_cast<uint8_t>(mipCount >> 8),
+                      static_cast<uint8_t>(mipCount >> 16), static_cast<uint8_t>(mipCount >> 24)};
+        h.flagBytes = object.Bytes(4, "texture flags");
+    } else {
+        h.mipField = {object.U8("has-mipmaps flag")};
+        h.flagBytes = object.Bytes(3, "texture flags");
+    }
+    h.imageCount = object.I32("image count");
+    for (auto& field : h.carriedFields)
+        field = object.I32("texture settings");
+    h.dataSizes.push_back(object.I32("image data size"));
+    if (tex.StreamedData) {
+        h.dataSizes.push_back(object.I32("stream offset"));
+        h.dataSizes.push_back(object.I32("stream size"));
+        const uint64_t at = object.Pos();
+        tex.resource.pathLength = object.I32("resource path length");
+        const uint64_t length =
+            NonNegative(tex.resource.pathLength, object, at, "resource path length");
+        const auto text = object.Bytes(length, "resource path");
+        tex.resource.path.assign(text.begin(), text.end());
+        SkipAlignment(object);
+    }
+    tex.imageStart = object.Pos();
+    if (!tex.StreamedData) {
+        object.Skip(NonNegative(h.dataSizes[0], object, object.Pos() - 4, "image data size"),
+                    "image data");
+        SkipAlignment(object);
+    }
+    ReadTrailingWords(object, h);
+    object.Seek(tex.imageStart);
+    return tex;
+}
+
+void CheckTextureHeaderSizes(const structure_tex_hat& header) {
+    if (header.width < 0 || header.height < 0 || header.completeImageSize < 0 ||
+        header.imageCount < 0) {
+        throw KestrelError("Texture sizes do not fit: width " + std::to_string(header.width) +
+                           ", height " + std::to_string(header.height) + ", image size " +
+                           std::to_string(header.completeImageSize) + ", images " +
+                           std::to_string(header.imageCount));
+    }
+}
+
+} // namespace kestrel

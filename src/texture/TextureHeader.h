@@ -1,0 +1,71 @@
+#pragma once
+#include "io/Reader.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// The three serialized layouts of a texture object (its bytes after the name field): a
+// has-mipmaps flag (older engines), a mip count, and a mip count with the pixels in a resource
+// file.
+enum class TextureLayout { MipFlag = 1, MipCount = 2, Streamed = 3 };
+
+// The texture header of a Texture2D or Cubemap object, in host order. Shared by the texture
+// export and import.
+struct structure_tex_hat {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t completeImageSize = 0; // bytes of one image with all its levels
+    int32_t textureFormat = 0;
+    // MipFlag layout: the has-mipmaps flag (1 byte). Other layouts: the mip count as 4 bytes,
+    // low byte first.
+    std::vector<uint8_t> mipField;
+    std::vector<uint8_t> flagBytes; // 3 or 4 bytes, as stored
+    int32_t imageCount = 0;         // 6 for a Cubemap's faces
+    std::array<int32_t, 7> carriedFields{};
+    // [image data size], or for a streamed texture [image data size, stream offset, stream size].
+    std::vector<int32_t> dataSizes;
+    // Every 4-byte group after the image data (or after the path) to the object end. Each is
+    // read little-endian whatever the file's byte order, so writing it back little-endian
+    // restores the stored bytes; a last incomplete group keeps zeros in its missing bytes.
+    std::vector<uint32_t> trailingWords;
+
+    // The mip value the converters use: the flag, or the low byte of the mip count.
+    uint8_t MipValue() const { return mipField.empty() ? 0 : mipField[0]; }
+};
+
+// The resource file of a streamed texture, as stored in the object.
+struct name_newTEX_format_resS {
+    int32_t pathLength = 0;
+    std::string path;
+};
+
+struct TextureObject {
+    structure_tex_hat header;
+    name_newTEX_format_resS resource;
+    TextureLayout layout = TextureLayout::MipFlag;
+    bool MipCountLayout = false; // MipCount and Streamed layouts
+    bool StreamedData = false;   // Streamed layout
+    // Absolute reader position of the first image byte (pixels inside the object), or just after
+    // the alignment that follows the path (streamed).
+    uint64_t imageStart = 0;
+};
+
+// The layout of the object bytes in `object` (from its window's start), chosen by which stored
+// data size equals complete image size x image count (32-bit products, wrapping). An object that
+// matches none is read in the MipFlag layout.
+TextureLayout ProbeTextureLayout(const Reader& object);
+
+// Reads the texture header of the object bytes in `object`, whose byte order must be the assets
+// file's. Leaves `object` at imageStart. Raises KestrelError (with file, offset and field) when
+// the object ends early or a length is negative.
+TextureObject ReadTextureHeader(Reader& object);
+
+// Raises a KestrelError when width, height, complete image size or image count is negative:
+// such a header cannot describe pixels.
+void CheckTextureHeaderSizes(const structure_tex_hat& header);
+
+} // namespace kestrel

@@ -1,0 +1,124 @@
+#include "common/Error.h"
+#include "session/Operations.h"
+#include "mesh/MeshExport.h"
+#include "support/Manifest.h"
+#include "support/ObjFiles.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kMeshClass = 43;
+
+std::vector<std::string> MeshSamples(const fs::path& samples) {
+    return SamplesHolding(samples, 9, 15, {"Mesh "});
+}
+
+struct Tally {
+    size_t meshes = 0;
+    size_t converted = 0;
+    std::map<std::string, size_t> failures; // message without the export name
+    std::vector<std::string> problems;      // anything the conversion must never do
+};
+
+const std::string& MessageOf(const std::string& text, const TLocalization& l) {
+    static const std::string kOther;
+    for (const std::string* m :
+         {&l.MsgMeshBigEndian, &l.MsgMeshCompressed, &l.MsgMeshFormat, &l.MsgMeshConvert}) {
+        if (text.rfind(*m + " ", 0) == 0) return *m;
+    }
+    return kOther;
+}
+
+std::string Problem(const std::string& label, const std::string& name, const std::string& what) {
+    std::string text = label;
+    text.append(" ").append(name).append(": ").append(what);
+    return text;
+}
+
+// Converts every mesh of the inner file opened last, as the export driver calls the converter.
+void ConvertMeshes(KestrelState& state, const std::string& label, Tally& tally) {
+    state.WorkStream = FileSource::Open(state.WorkFileName);
+    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+    ItemTable& items = state.Items();
+    for (size_t i = 0; i < items.Count(); ++i) {
+        const ObjectRow& row = items.rows[i];
+        if (row.ClassID != kMeshClass || row.ObjSize <= row.NameHeaderSize) continue;
+        ++tally.meshes;
+        const std::string& name = items.ExportName[i];
+        const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
+        ConverterInput in{state,
+                          Reader(state.WorkStream, order)
+                              .Sub(start, row.ObjSize - row.NameHeaderSize, "mesh object"),
+                          "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/", name, i};
+        try {
+            ExportMeshOBJ(in, state.assets.header.EngineMajorVersion);
+        } catch (const KestrelError& e) {
+            const std::string& message = MessageOf(e.what(), state.Localization);
+            if (message.empty()) tally.problems.push_back(Problem(label, name, e.what()));
+            ++tally.failures[message];
+            continue;
+        }
+        ++tally.converted;
+        const fs::path obj = in.OutputDir() / (name + ".obj");
+        size_t faceLines = 0;
+        for (const std::string& line : ObjLines(obj))
+            faceLines += line.rfind("f ", 0) == 0;
+        const AssimpCounts counts = ReadWithAssimp(obj);
+        if (counts.available && (!counts.imported || counts.faces != faceLines)) {
+            tally.problems.push_back(Problem(label, name,
+                                             "assimp read " + std::to_string(counts.faces) +
+                                                 " faces of " + std::to_string(faceLines)));
+        }
+    }
+    state.WorkStream.reset();
+}
+
+TEST(MeshSamples, EveryMeshOfFormats9To15ConvertsOrFailsWithAMeshMessage) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "sample archives are not present";
+    const auto list = MeshSamples(samples);
+    ASSERT_FALSE(list.empty()) << "no mesh samples in MANIFEST.md";
+
+    Tally tally;
+    for (const std::string& local : list) {
+        SCOPED_TRACE(local);
+        TempDir dir;
+        const fs::path copy = dir / fs::path(local).filename().string();
+        fs::copy_file(samples / local, copy);
+        KestrelState state;
+        state.ConsoleMode = true;
+        OpenArchive(state, copy.string());
+        const size_t entries = state.isBundle ? state.innerFileNames.size() : 1;
+        for (size_t e = 0; e < entries; ++e) {
+            if (e > 0) {
+                state.SelectedEntry.index = static_cast<uint32_t>(e);
+                OpenArchive(state, state.WorkFileName);
+            }
+            ConvertMeshes(state, local, tally);
+        }
+        CleanUpWorkingFiles(state);
+    }
+
+    std::cout << "[ meshes   ] " << list.size() << " samples, " << tally.meshes << " meshes, "
+              << tally.converted << " converted\n";
+    for (const auto& [message, n] : tally.failures) {
+        std::cout << "[ meshes   ] " << n << " failed: " << message << "\n";
+    }
+    for (const std::string& p : tally.problems)
+        ADD_FAILURE() << p;
+    EXPECT_GT(tally.meshes, 0u);
+    EXPECT_EQ(tally.failures[""], 0u);
+}
+
+} // namespace

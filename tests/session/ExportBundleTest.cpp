@@ -1,0 +1,123 @@
+#include "common/Error.h"
+#include "session/Operations.h"
+#include "support/BundleBuilder.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+void Write(const fs::path& p, const std::vector<uint8_t>& bytes) {
+    WriteFileBytes(p, {bytes.begin(), bytes.end()});
+}
+
+std::vector<uint8_t> Bytes(const fs::path& p) {
+    auto v = ReadFileBytes(p);
+    return {v.begin(), v.end()};
+}
+
+class LineRecorder : public Reporter {
+public:
+    void Notice(const std::string&) override {}
+    void Alert(const std::string&) override {}
+    void ProgressLine(const std::string& text) override { lines.push_back(text); }
+    void Progress(int) override {}
+    void Breathe() override {}
+    std::vector<std::string> lines;
+};
+
+std::set<std::string> FilesUnder(const fs::path& root) {
+    std::set<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        out.insert(fs::relative(e.path(), root).string());
+    }
+    return out;
+}
+
+TEST(ExportBundle, WritesEveryInnerFileUnchanged) {
+    const std::vector<InnerFile> files = {{"CAB-one", MinimalAssetsFile("5.6.3p1", 200000)},
+                                          {"CAB-one.resS", NoiseBytes(150000, 4), 0},
+                                          {"CAB-empty", {}, 0}};
+    for (const bool fsFormat : {true, false}) {
+        TempDir dir;
+        const fs::path archive = dir / "pack.unity3d";
+        Write(archive, fsFormat ? BuildUnityFS(files).bytes : BuildUnityRW(files).bytes);
+        KestrelState state;
+        LineRecorder recorder;
+        state.reporter = &recorder;
+        state.ConsoleAttached = true;
+        OpenArchive(state, archive.string());
+        const std::string out =
+            state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName + "/Bundle/";
+        ExportBundle(state, out);
+        EXPECT_FALSE(state.WorkStream);
+        for (const auto& f : files)
+            EXPECT_EQ(Bytes(out + f.name), f.bytes) << f.name;
+        EXPECT_EQ(recorder.lines,
+                  (std::vector<std::string>{"Export archive: " + out + "CAB-one",
+                                            "Export archive: " + out + "CAB-one.resS",
+                                            "Export archive: " + out + "CAB-empty"}));
+        CleanUpWorkingFiles(state);
+    }
+}
+
+TEST(ExportBundle, QuietWithoutConsoleAndNothingForPlainFiles) {
+    TempDir dir;
+    Write(dir / "a.unity3d", BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4")}}).bytes);
+    KestrelState state;
+    LineRecorder recorder;
+    state.reporter = &recorder;
+    OpenArchive(state, (dir / "a.unity3d").string());
+    ExportBundle(state, (dir / "out/").string());
+    EXPECT_TRUE(fs::exists(dir / "out" / "CAB-x"));
+    EXPECT_TRUE(recorder.lines.empty());
+
+    Write(dir / "plain.assets", MinimalAssetsFile("5.0.0f4"));
+    KestrelState plain;
+    OpenArchive(plain, (dir / "plain.assets").string());
+    ExportBundle(plain, (dir / "plainout/").string());
+    EXPECT_FALSE(fs::exists(dir / "plainout"));
+}
+
+TEST(ExportBundle, HostileNamesBecomePlainFilesInsideTheDirectory) {
+    TempDir dir;
+    const std::vector<InnerFile> files = {
+        {"../escape", {1}, 0}, {"/etc/absolute", {2}, 0},        {"C:\\drive", {3}, 0},
+        {"..", {4}, 0},        {"archive:/CAB-a/CAB-a", {5}, 0}, {"", {6}, 0}};
+    Write(dir / "h.unity3d", BuildUnityFS(files).bytes);
+    KestrelState state;
+    OpenArchive(state, (dir / "h.unity3d").string());
+    fs::create_directories(dir / "tree");
+    const fs::path out = dir / "tree" / "Bundle";
+    ExportBundle(state, out.string() + "/");
+    // Each name is one component: separators, the drive colon and dot names are made harmless.
+    EXPECT_EQ(FilesUnder(dir / "tree"),
+              (std::set<std::string>{"Bundle", "Bundle/.._escape", "Bundle/_etc_absolute",
+                                     "Bundle/C__drive", "Bundle/_..", "Bundle/archive__CAB-a_CAB-a",
+                                     "Bundle/_"}));
+    EXPECT_EQ(Bytes(out / ".._escape"), std::vector<uint8_t>{1});
+    EXPECT_EQ(Bytes(out / "_"), std::vector<uint8_t>{6});
+    EXPECT_FALSE(fs::exists(dir / "escape"));
+}
+
+TEST(ExportBundle, DamagedDirectoryWritesNothing) {
+    TempDir dir;
+    UnityRWOptions raw;
+    raw.signature = "UnityRaw";
+    raw.compressed = false;
+    Write(dir / "r.unity3d", BuildUnityRW({{"a", {1, 2, 3}}, {"b", {4, 5}}}, raw).bytes);
+    KestrelState state;
+    OpenArchive(state, (dir / "r.unity3d").string());
+    // The archive shrinks after the open: the last entry no longer fits.
+    fs::resize_file(dir / "r.unity3d", fs::file_size(dir / "r.unity3d") - 1);
+    EXPECT_THROW(ExportBundle(state, (dir / "out").string()), KestrelError);
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+} // namespace

@@ -1,0 +1,169 @@
+#include "session/ExportDriver.h"
+#include "assets/AssetsParser.h"
+#include "io/Writer.h"
+#include "session/Operations.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace kestrel;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingReporter : public Reporter {
+public:
+    void Notice(const std::string& t) override { notices.push_back(t); }
+    void Alert(const std::string& t) override { alerts.push_back(t); }
+    void ProgressLine(const std::string& t) override { lines.push_back(t); }
+    void Progress(int) override {}
+    void Breathe() override {}
+    std::vector<std::string> notices, alerts, lines;
+};
+
+// A working file whose data area holds the given objects one after another (each: a name field
+// when `named`, then its body) and a matching item table.
+struct Fixture {
+    kestrel::test::TempDir dir;
+    KestrelState state;
+    RecordingReporter reporter;
+    Writer data{Endian::Little};
+
+    Fixture() {
+        state.reporter = &reporter;
+        state.ConsoleMode = true;
+        state.ConsoleAttached = true;
+        state.OutputBaseDir = dir.Path().string() + "/";
+        state.ArchiveDirName = "arc";
+        state.WorkFileName = (dir / "arc.assets").string();
+        data.Zeros(16); // stands in for the header; objects start after it
+        state.assets.DataOffset = 0;
+    }
+
+    void Add(int32_t classId, const std::string& exportName, const std::vector<uint8_t>& body,
+             uint32_t nameHeader = 0, uint32_t payloadOffset = 0, uint32_t payloadSize = 0,
+             int32_t textureFormat = 0) {
+        ObjectRow row;
+        row.ClassID = classId;
+        row.ObjOffset = static_cast<uint32_t>(data.Size());
+        data.Zeros(nameHeader);
+        data.Bytes(body.data(), body.size());
+        row.ObjSize = static_cast<uint32_t>(nameHeader + body.size());
+        row.NameHeaderSize = nameHeader;
+        row.PayloadOffset = payloadOffset;
+        row.PayloadSize = payloadSize;
+        state.Items().rows.push_back(row);
+        state.Items().ExportName.push_back(exportName);
+        state.Items().types.push_back(TType_info{"", textureFormat});
+    }
+
+    size_t Export() {
+        kestrel::test::WriteFileBytes(state.WorkFileName, data.Data());
+        return ExportFilteredItems(state);
+    }
+
+    fs::path Out(const std::string& name) const { return dir / ("Unity_Assets_Files/arc/" + name); }
+};
+
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+TEST(ExportDriver, RawFilesHoldTheBytesAfterTheNameField) {
+    Fixture f;
+    f.state.ExportConvert = true;
+    f.Add(1, "level0_00001.1", Bytes("gameobject"));
+    f.Add(21, "steel.mat", Bytes("material"), 8);
+    f.Add(21, "empty.mat", {}, 8); // ends right after its name: an empty raw file
+    EXPECT_EQ(f.Export(), 0u);
+    EXPECT_EQ(kestrel::test::ReadFileText(f.Out("level0_00001.1")), "gameobject");
+    EXPECT_EQ(kestrel::test::ReadFileText(f.Out("steel.mat")), "material");
+    ASSERT_TRUE(fs::exists(f.Out("empty.mat")));
+    EXPECT_EQ(fs::file_size(f.Out("empty.mat")), 0u);
+    // One progress line per item: the export tree path of the item.
+    ASSERT_EQ(f.reporter.lines.size(), 3u);
+    EXPECT_EQ(f.reporter.lines[1], f.state.OutputBaseDir + "Unity_Assets_Files/arc/steel.mat");
+}
+
+TEST(ExportDriver, PayloadObjectsWriteTheirPayloadOnly) {
+    Fixture f;
+    Writer text(Endian::Little);
+    text.U32(5);
+    text.Bytes("hello");
+    f.Add(49, "readme.txt", text.Data(), 8, 4, 5);
+    f.Add(49, "blank.txt", {0, 0, 0, 0}, 8, 4, 0);     // empty payload: no file at all
+    f.Add(128, "font.font_raw", Bytes("fontdata"), 8); // font without payload: raw file
+    EXPECT_EQ(f.Export(), 0u);
+    EXPECT_EQ(kestrel::test::ReadFileText(f.Out("readme.txt")), "hello");
+    EXPECT_FALSE(fs::exists(f.Out("blank.txt")));
+    EXPECT_EQ(kestrel::test::ReadFileText(f.Out("font.font_raw")), "fontdata");
+}
+
+TEST(ExportDriver, RawTexturesMeshesAndSoundsFollowTheirSwitches) {
+    Fixture f;
+    f.Add(28, "t.tex", Bytes("tex"), 0, 0, 0, 48);
+    f.Add(43, "m.mesh", Bytes("mesh"));
+    f.Add(83, "s.snd", Bytes("snd"));
+    f.state.ExportRawTextures = true;
+    EXPECT_EQ(f.Export(), 0u);
+    EXPECT_TRUE(fs::exists(f.Out("t.tex")));
+    EXPECT_FALSE(fs::exists(f.Out("m.mesh")));
+    EXPECT_FALSE(fs::exists(f.Out("s.snd")));
+}
+
+TEST(ExportDriver, UnsupportedTextureFormatsAreReportedNotFailed) {
+    Fixture f;
+    f.state.ExportConvert = f.state.ExportRawTextures = f.state.ExportDDS = true;
+    f.Add(28, "astc.tex", Bytes("data"), 0, 0, 0, 48);
+    f.Add(28, "yuy2.tex", Bytes("data"), 0, 0, 0, 21);
+    f.state.ExportKTX = true;
+    EXPECT_EQ(f.Export(), 0u);
+    ASSERT_EQ(f.reporter.notices.size(), 2u);
+    EXPECT_EQ(f.reporter.notices[0], "Not supported format compression ASTC_RGB_4x4 astc.tex");
+    EXPECT_EQ(f.reporter.notices[1], "Not supported ktx YUY2 yuy2.tex \xD0\x9ENLY PVR!!!");
+    EXPECT_TRUE(fs::exists(f.Out("astc.tex"))); // the raw file is still written
+}
+
+TEST(ExportDriver, OneBadObjectDoesNotStopTheOthers) {
+    Fixture f;
+    f.Add(1, "first.1", Bytes("one"));
+    f.Add(1, "broken.1", Bytes("two"));
+    f.state.Items().rows.back().ObjSize = 1u << 30; // runs past the end of the working file
+    f.Add(1, "last.1", Bytes("three"));
+    EXPECT_EQ(f.Export(), 1u);
+    EXPECT_TRUE(fs::exists(f.Out("first.1")));
+    EXPECT_TRUE(fs::exists(f.Out("last.1")));
+    ASSERT_EQ(f.reporter.alerts.size(), 1u);
+    EXPECT_NE(f.reporter.alerts[0].find("arc.assets"), std::string::npos) << f.reporter.alerts[0];
+}
+
+TEST(ExportDriver, TypeFilterSelectsItemsOnce) {
+    Fixture f;
+    f.state.TypeFilterActive = true;
+    f.state.TypeFilter = {"114", "114", "21"};
+    f.Add(-3, "script_a.-3", Bytes("a"));
+    f.Add(114, "behaviour.114", Bytes("b"));
+    f.Add(1, "go.1", Bytes("c"));
+    f.Add(21, "m.mat", Bytes("d"), 8);
+    EXPECT_EQ(f.Export(), 0u);
+    EXPECT_TRUE(fs::exists(f.Out("script_a.-3")));
+    EXPECT_TRUE(fs::exists(f.Out("behaviour.114")));
+    EXPECT_FALSE(fs::exists(f.Out("go.1")));
+    EXPECT_TRUE(fs::exists(f.Out("m.mat")));
+    EXPECT_EQ(f.reporter.lines.size(), 3u);
+}
+
+TEST(ExportDriver, NamesFromTheArchiveStayInsideTheTree) {
+    Fixture f;
+    f.state.ArchiveDirName = "arc/..";
+    f.Add(1, "..", Bytes("x"));
+    f.Export();
+    EXPECT_FALSE(fs::exists(f.dir / "Unity_Assets_Files" / ".." / "x"));
+    for (const auto& entry : fs::recursive_directory_iterator(f.dir.Path())) {
+        EXPECT_TRUE(entry.path().string().starts_with(f.dir.Path().string()));
+    }
+}
+
+} // namespace

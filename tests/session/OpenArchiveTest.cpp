@@ -1,0 +1,336 @@
+#include "common/Error.h"
+#include "session/Operations.h"
+#include "support/AssetsBuilder.h"
+#include "support/BundleBuilder.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+void Write(const fs::path& p, const std::vector<uint8_t>& bytes) {
+    WriteFileBytes(p, {bytes.begin(), bytes.end()});
+}
+
+std::vector<InnerFile> TwoFiles() {
+    return {{"BuildPlayer-Level1", MinimalAssetsFile("4.3.4f1", 100), 4},
+            {"assets\\sub/sharedassets0.assets", MinimalAssetsFile("5.6.3p1", 50), 4}};
+}
+
+std::string ErrorOf(KestrelState& state, const std::string& path) {
+    try {
+        OpenArchive(state, path);
+    } catch (const KestrelError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TEST(OpenArchivePaths, NamesFromTheArchiveAndTheInnerFile) {
+    TempDir dir;
+    const fs::path archive = dir / "level0.data.unity3d";
+    Write(archive, BuildUnityFS(TwoFiles()).bytes);
+    KestrelState state;
+    state.SelectedEntry.index = 1;
+    OpenArchive(state, archive.string());
+    EXPECT_EQ(state.OutputBaseDir, dir.Path().string() + "/");
+    EXPECT_EQ(state.ArchiveBaseName, "level0");
+    // The inner name is cut after its last "\" and then its last "/".
+    EXPECT_EQ(state.InnerFileName, "sharedassets0.assets");
+    EXPECT_EQ(state.ArchiveDirName, "level0/sharedassets0.assets");
+    EXPECT_EQ(state.SplitPieceCount, 0u);
+    EXPECT_EQ(state.innerFileNames,
+              (std::vector<std::string>{"BuildPlayer-Level1", "assets\\sub/sharedassets0.assets"}));
+    EXPECT_EQ(state.assets.header.engineVersion, "5.6.3p1");
+    EXPECT_EQ(state.assets.header.formatVersion, 15);
+
+    KestrelState custom;
+    custom.CustomPathGiven = true;
+    custom.CustomPath = "/some/out/";
+    OpenArchive(custom, archive.string());
+    EXPECT_EQ(custom.OutputBaseDir, "/some/out/");
+    EXPECT_EQ(custom.ArchiveDirName, "level0/BuildPlayer-Level1");
+}
+
+TEST(OpenArchivePaths, TheParserReadsTheSelectedInnerFileInTheWorkingCopy) {
+    AssetsSpec first;
+    first.objects.push_back({49, "readme", TextBody("first file text")});
+    AssetsSpec second;
+    second.formatVersion = 9;
+    second.engineVersion = "4.3.4f1";
+    second.objects.push_back({1, std::nullopt, {0, 0, 0, 0}});
+    second.objects.push_back({49, "notes", TextBody("second file text")});
+    const std::vector<InnerFile> files = {{"CAB-one", BuildAssetsFile(first)},
+                                          {"dir/CAB-two", BuildAssetsFile(second)}};
+    TempDir dir;
+    UnityFSOptions opt;
+    opt.blockSize = 64; // the inner files straddle blocks
+    Write(dir / "pair.unity3d", BuildUnityFS(files, opt).bytes);
+    for (uint32_t i = 0; i < 2; ++i) {
+        KestrelState state;
+        state.SelectedEntry.index = i;
+        OpenArchive(state, (dir / "pair.unity3d").string());
+        const ItemTable& items = state.Items();
+        ASSERT_EQ(items.Count(), i == 0 ? 1u : 2u);
+        const auto& row = items.listRows.back();
+        const auto work = ReadFileBytes(state.WorkFileName);
+        ASSERT_LE(row.offset + row.size, work.size());
+        const std::string text(work.begin() + static_cast<std::ptrdiff_t>(row.offset),
+                               work.begin() + static_cast<std::ptrdiff_t>(row.offset + row.size));
+        EXPECT_EQ(text, i == 0 ? "first file text" : "second file text");
+        if (i == 1) {
+            EXPECT_EQ(items.ExportName[0], "CAB-two_00001.1");
+        }
+        CleanUpWorkingFiles(state);
+    }
+}
+
+TEST(OpenArchivePaths, PlainAssetsFileWithoutDot) {
+    TempDir dir;
+    Write(dir / "mainData", MinimalAssetsFile("4.6.0f3", 10));
+    KestrelState state;
+    OpenArchive(state, (dir / "mainData").string());
+    EXPECT_FALSE(state.isBundle);
+    EXPECT_EQ(state.assetsBase, 0u);
+    EXPECT_EQ(state.ArchiveDirName, "mainData");
+    EXPECT_EQ(state.InnerFileName, "mainData");
+    EXPECT_EQ(state.WorkFileName, (dir / "mainData").string());
+    EXPECT_EQ(state.assets.header.engineVersion, "4.6.0f3");
+}
+
+TEST(OpenArchivePaths, UntrustedInnerNamesStayInsideTheExportTree) {
+    TempDir dir;
+    const std::vector<InnerFile> files = {{"..", MinimalAssetsFile("5.0.0f4")},
+                                          {"x/..", MinimalAssetsFile("5.0.0f4")},
+                                          {"C:evil", MinimalAssetsFile("5.0.0f4")},
+                                          {"", MinimalAssetsFile("5.0.0f4")}};
+    Write(dir / "a.unity3d", BuildUnityFS(files).bytes);
+    for (uint32_t i = 0; i < files.size(); ++i) {
+        KestrelState state;
+        state.SelectedEntry.index = i;
+        OpenArchive(state, (dir / "a.unity3d").string());
+        const fs::path tree = fs::path("/root/Unity_Assets_Files") / state.ArchiveDirName;
+        EXPECT_EQ(tree.lexically_normal().parent_path(), "/root/Unity_Assets_Files/a")
+            << state.ArchiveDirName;
+        EXPECT_EQ(state.InnerFileName.find('/'), std::string::npos);
+        EXPECT_NE(state.InnerFileName, "..");
+    }
+}
+
+TEST(OpenArchiveSelection, ByIndexAndByName) {
+    TempDir dir;
+    const fs::path archive = dir / "b.unity3d";
+    const auto built = BuildUnityRW(TwoFiles());
+    const auto copy = ExpectedWorkCopyRW(TwoFiles(), {});
+    Write(archive, built.bytes);
+
+    KestrelState byName;
+    byName.SelectedEntry.name = "sharedassets0.assets"; // the name after the cuts
+    OpenArchive(byName, archive.string());
+    EXPECT_EQ(byName.assetsBase, copy.innerOffsets[1]);
+
+    KestrelState byFullName;
+    byFullName.SelectedEntry.name = "BuildPlayer-Level1";
+    OpenArchive(byFullName, archive.string());
+    EXPECT_EQ(byFullName.assetsBase, copy.innerOffsets[0]);
+
+    KestrelState missing;
+    missing.SelectedEntry.name = "nothing";
+    const std::string msg = ErrorOf(missing, archive.string());
+    EXPECT_NE(msg.find("no inner file named \"nothing\""), std::string::npos) << msg;
+    EXPECT_NE(msg.find("\"BuildPlayer-Level1\""), std::string::npos) << msg;
+    EXPECT_NE(msg.find("sharedassets0.assets"), std::string::npos) << msg;
+    EXPECT_FALSE(fs::exists(archive.string() + ".TEMP"));
+
+    KestrelState outOfRange;
+    outOfRange.SelectedEntry.index = 2;
+    const std::string msg2 = ErrorOf(outOfRange, archive.string());
+    EXPECT_NE(msg2.find("no inner file number 2"), std::string::npos) << msg2;
+    EXPECT_FALSE(fs::exists(archive.string() + ".TEMP"));
+
+    Write(dir / "plain.assets", MinimalAssetsFile("5.0.0f4"));
+    KestrelState plain;
+    plain.SelectedEntry.index = 1;
+    EXPECT_NE(ErrorOf(plain, (dir / "plain.assets").string()).find("not a bundle"),
+              std::string::npos);
+}
+
+TEST(OpenArchiveSelection, AFailedReopenKeepsThePreviousOpen) {
+    TempDir dir;
+    const fs::path archive = dir / "c.unity3d";
+    Write(archive, BuildUnityFS(TwoFiles()).bytes);
+    KestrelState state;
+    OpenArchive(state, archive.string());
+    const std::string work = state.WorkFileName;
+    const uint64_t base = state.assetsBase;
+    state.SelectedEntry.index = 7;
+    EXPECT_THROW(OpenArchive(state, work), KestrelError);
+    EXPECT_EQ(state.WorkFileName, work);
+    EXPECT_EQ(state.assetsBase, base);
+    EXPECT_TRUE(fs::exists(work)) << "a reopen never removes the working copy it did not make";
+}
+
+struct ResourceCase {
+    std::vector<uint8_t> head;
+    std::string kind;
+    std::string type;
+};
+
+TEST(OpenArchiveResources, KindAndSingleItem) {
+    const std::vector<ResourceCase> cases = {
+        {{'O', 'g', 'g', 'S'}, "OggS", "AudioClip"},    {{'R', 'I', 'F', 'F'}, "RIFF", "AudioClip"},
+        {{'F', 'O', 'R', 'M'}, "FORM", "AudioClip"},    {{'F', 'S', 'B', '5'}, "FSB5", "AudioClip"},
+        {{0xFF, 0xFB, 0x90, 0x00}, "MP3", "AudioClip"}, {{'I', 'D', '3', 3}, "MP3", "AudioClip"},
+        {{'J', 'U', 'N', 'K'}, "unknown", "unknown"}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::vector<uint8_t> resource = c.head;
+        resource.resize(500, 0);
+        Write(dir / "music.resource", resource);
+        KestrelState state;
+        OpenArchive(state, (dir / "music.resource").string());
+        EXPECT_EQ(state.resourceKind, c.kind);
+        const ItemTable& items = state.Items();
+        ASSERT_EQ(items.Count(), 1u);
+        EXPECT_EQ(items.ExportName[0], "music");
+        EXPECT_EQ(items.types[0].name, c.type);
+        EXPECT_EQ(items.rows[0].ObjOffset, 0u);
+        EXPECT_EQ(items.rows[0].ObjSize, 500u);
+        ASSERT_EQ(items.rows[0].words.size(), 10u);
+        EXPECT_EQ(items.rows[0].words[1], 500u);
+        ASSERT_EQ(items.listRows.size(), 1u);
+        EXPECT_EQ(items.listRows[0].number, 1u);
+        EXPECT_EQ(items.listRows[0].name, "music");
+        EXPECT_EQ(items.listRows[0].typeText, " (" + c.type + ")");
+        EXPECT_EQ(items.listRows[0].size, 500u);
+        EXPECT_EQ(state.assets.objectCount, 0u);
+    }
+}
+
+TEST(OpenArchiveResources, ResourceInsideABundleUsesTheNodeSize) {
+    TempDir dir;
+    std::vector<uint8_t> ogg = {'O', 'g', 'g', 'S'};
+    ogg.resize(3000, 1);
+    const std::vector<InnerFile> files = {{"CAB-a", MinimalAssetsFile("5.6.3p1", 10)},
+                                          {"CAB-a.resource", ogg, 0}};
+    Write(dir / "s.bundle", BuildUnityFS(files).bytes);
+    KestrelState state;
+    state.SelectedEntry.index = 1;
+    OpenArchive(state, (dir / "s.bundle").string());
+    const auto expected = ExpectedWorkCopyFS(files, {});
+    EXPECT_EQ(state.resourceKind, "OggS");
+    EXPECT_EQ(state.Items().rows[0].ObjSize, 3000u);
+    EXPECT_EQ(state.Items().rows[0].ObjOffset, expected.innerOffsets[1]);
+    EXPECT_EQ(state.Items().listRows[0].offset, expected.innerOffsets[1]);
+    EXPECT_EQ(state.Items().ExportName[0], "CAB-a.resource");
+}
+
+TEST(SplitArchives, JoinOpenAndCleanUp) {
+    TempDir dir;
+    const auto files = TwoFiles();
+    // A compressed bundle in pieces: the joined file and its .TEMP copy are both working files.
+    const auto built = BuildUnityFS(files);
+    const fs::path base = dir / "x.unity3d";
+    const uint32_t pieces = WriteSplitPieces(base, built.bytes, 100);
+    ASSERT_GT(pieces, 2u);
+    KestrelState state;
+    OpenArchive(state, base.string() + ".split0");
+    EXPECT_EQ(state.SplitPieceCount, pieces);
+    EXPECT_EQ(state.WorkFileName, base.string() + ".TEMP");
+    EXPECT_EQ(state.ArchiveDirName, "x/BuildPlayer-Level1");
+    const auto joined = ReadFileBytes(base);
+    EXPECT_EQ(std::vector<uint8_t>(joined.begin(), joined.end()), built.bytes);
+
+    // Selecting another inner file reopens the working copy and keeps the piece count.
+    state.SelectedEntry.index = 1;
+    OpenArchive(state, state.WorkFileName);
+    EXPECT_EQ(state.SplitPieceCount, pieces);
+
+    CleanUpWorkingFiles(state);
+    EXPECT_FALSE(fs::exists(base));
+    EXPECT_FALSE(fs::exists(base.string() + ".TEMP"));
+    EXPECT_TRUE(fs::exists(base.string() + ".split0"));
+    EXPECT_TRUE(fs::exists(base.string() + ".split" + std::to_string(pieces - 1)));
+
+    // A missing piece ends the join: the pieces before it are taken.
+    fs::remove(base.string() + ".split2");
+    KestrelState partial;
+    EXPECT_THROW(OpenArchive(partial, base.string() + ".split0"), KestrelError);
+    EXPECT_FALSE(fs::exists(base)) << "a failed open removes the joined file";
+    EXPECT_FALSE(fs::exists(base.string() + ".TEMP"));
+}
+
+TEST(SplitArchives, PlainAssetsPiecesJoinAndTheJoinedFileIsRemoved) {
+    TempDir dir;
+    const auto assets = MinimalAssetsFile("4.5.0f6", 5000);
+    WriteSplitPieces(dir / "sharedassets0.assets", assets, 2048);
+    KestrelState state;
+    OpenArchive(state, (dir / "sharedassets0.assets.split0").string());
+    EXPECT_EQ(state.SplitPieceCount, 3u);
+    EXPECT_EQ(state.WorkFileName, (dir / "sharedassets0.assets").string());
+    EXPECT_EQ(state.assets.header.engineVersion, "4.5.0f6");
+    CleanUpWorkingFiles(state);
+    EXPECT_FALSE(fs::exists(dir / "sharedassets0.assets"));
+    EXPECT_TRUE(fs::exists(dir / "sharedassets0.assets.split1"));
+}
+
+TEST(CleanUp, RemovesOnlyWorkingCopies) {
+    TempDir dir;
+    const auto files = TwoFiles();
+    // UnityFS and UnityWeb copies are removed; the archives stay.
+    Write(dir / "fs.unity3d", BuildUnityFS(files).bytes);
+    Write(dir / "web.unity3d", BuildUnityRW(files).bytes);
+    for (const char* name : {"fs.unity3d", "web.unity3d"}) {
+        KestrelState state;
+        OpenArchive(state, (dir / name).string());
+        ASSERT_TRUE(fs::exists(state.WorkFileName));
+        CleanUpWorkingFiles(state);
+        EXPECT_FALSE(fs::exists(state.WorkFileName));
+        EXPECT_TRUE(fs::exists(dir / name));
+    }
+    // A plain file and an uncompressed bundle opened in place are never removed.
+    UnityRWOptions raw;
+    raw.signature = "UnityRaw";
+    raw.compressed = false;
+    Write(dir / "raw.TEMP", BuildUnityRW(files, raw).bytes);
+    Write(dir / "plain.assets", MinimalAssetsFile("5.0.0f4"));
+    for (const char* name : {"raw.TEMP", "plain.assets"}) {
+        KestrelState state;
+        OpenArchive(state, (dir / name).string());
+        CleanUpWorkingFiles(state);
+        EXPECT_TRUE(fs::exists(dir / name)) << name;
+    }
+    // A UnityFS file opened under a ".TEMP" name is a working copy: it goes at the end.
+    UnityFSOptions stored;
+    stored.blocks = BlockKind::Stored;
+    stored.blockInfo = BlockInfoKind::StoredAtStart;
+    Write(dir / "copy.TEMP", BuildUnityFS(files, stored).bytes);
+    KestrelState state;
+    OpenArchive(state, (dir / "copy.TEMP").string());
+    CleanUpWorkingFiles(state);
+    EXPECT_FALSE(fs::exists(dir / "copy.TEMP"));
+}
+
+TEST(OpenArchiveFailures, DamagedInputLeavesNoWorkingFiles) {
+    TempDir dir;
+    auto web = BuildUnityRW(TwoFiles()).bytes;
+    web.resize(web.size() - 10);
+    Write(dir / "cut.unity3d", web);
+    KestrelState state;
+    const std::string msg = ErrorOf(state, (dir / "cut.unity3d").string());
+    EXPECT_NE(msg.find("cut.unity3d"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("offset 0x"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("Error lzma in data stream."), std::string::npos) << msg;
+    EXPECT_FALSE(fs::exists(dir / "cut.unity3d.TEMP"));
+    EXPECT_TRUE(state.WorkFileName.empty());
+
+    EXPECT_NE(ErrorOf(state, (dir / "absent").string()).find("absent"), std::string::npos);
+    EXPECT_NE(ErrorOf(state, (dir / "absent.split0").string()).find("absent"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "absent"));
+}
+
+} // namespace
