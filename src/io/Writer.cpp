@@ -80,9 +80,17 @@ void Writer::PutU64BEAt(size_t pos, uint64_t v) {
 }
 
 OutputFile::OutputFile(const std::filesystem::path& path, Mode mode) : name_(path.string()) {
-    const int flags = mode == Mode::Create ? (O_WRONLY | O_CREAT | O_TRUNC) : O_RDWR;
+    int flags = O_RDWR;
+    if (mode == Mode::Create) flags = O_WRONLY | O_CREAT | O_TRUNC;
+    if (mode == Mode::CreateNew) flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
     fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw KestrelError("Cannot create file " + name_ + ": " + std::strerror(errno));
+    if (fd_ < 0) {
+        // errno stays readable for callers that try another name when this one is taken.
+        const int err = errno;
+        KestrelError error("Cannot create file " + name_ + ": " + std::strerror(err));
+        errno = err;
+        throw error;
+    }
 }
 
 OutputFile::~OutputFile() {
@@ -111,6 +119,11 @@ uint64_t OutputFile::Size() const {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) throw KestrelError("Cannot read size of " + name_);
     return static_cast<uint64_t>(st.st_size);
+}
+
+void OutputFile::Sync() {
+    if (fd_ >= 0 && ::fsync(fd_) != 0)
+        throw KestrelError("Write error in " + name_ + ": " + std::strerror(errno));
 }
 
 void OutputFile::Close() {

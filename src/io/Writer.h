@@ -50,7 +50,9 @@ private:
 // A file opened for writing. Every failure raises a KestrelError naming the file.
 class OutputFile {
 public:
-    enum class Mode { Create, ReadWrite };
+    // Create truncates or creates; CreateNew creates a file that must not exist yet and does not
+    // follow a link at the name; ReadWrite opens an existing file.
+    enum class Mode { Create, CreateNew, ReadWrite };
     OutputFile(const std::filesystem::path& path, Mode mode = Mode::Create);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -63,6 +65,8 @@ public:
     void Seek(uint64_t pos) { pos_ = pos; }
     uint64_t Size() const;
     void Close();
+    // Flushes the file's data to the disk (fsync).
+    void Sync();
     const std::string& Name() const { return name_; }
 
 private:

@@ -1,0 +1,58 @@
+#pragma once
+#include "io/Writer.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace kestrel {
+
+// A file that appears under its final name complete or not at all. It is written beside the
+// target under a fresh name of its own (".NAME.kestrel-PID-N.tmp", created exclusively, never
+// through a link), flushed and renamed over the target by Commit. Dropped without Commit, or when
+// the process is stopped by a signal, the temporary file is removed and the target is untouched.
+class AtomicOutputFile {
+public:
+    explicit AtomicOutputFile(std::filesystem::path target);
+    ~AtomicOutputFile();
+    AtomicOutputFile(const AtomicOutputFile&) = delete;
+    AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+
+    OutputFile& File() { return *file_; }
+    void Write(const void* data, size_t count) { file_->Write(data, count); }
+    void Write(const std::vector<uint8_t>& bytes) { file_->Write(bytes); }
+    // fsync, close, rename over the target, fsync the directory. Raises KestrelError on failure,
+    // leaving the target as it was.
+    void Commit();
+    // Removes the temporary file now; the target stays as it was.
+    void Abandon();
+
+    const std::filesystem::path& Target() const { return target_; }
+    const std::filesystem::path& TempPath() const { return temp_; }
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    std::unique_ptr<OutputFile> file_;
+    bool done_ = false;
+};
+
+// Writes a whole file through an AtomicOutputFile.
+void WriteFileAtomically(const std::filesystem::path& target, const void* data, size_t count);
+
+// Creates a new file in `dir` whose name starts with `stem` and is not taken yet (stem, then
+// stem + ".1", ".2", ...), exclusively and without following links; returns its path and the
+// open file. Used for working files, which must never clobber a file Kestrel did not create.
+std::filesystem::path CreateUniqueFile(const std::filesystem::path& dir, const std::string& stem,
+                                       std::unique_ptr<OutputFile>& file);
+
+// The files this process has created and not yet committed or removed. A signal handler removes
+// them before the process ends, so a stopped run leaves nothing behind.
+namespace ScratchFiles {
+void Add(const std::filesystem::path& path);
+void Remove(const std::filesystem::path& path); // forget it (it was renamed or deleted)
+// Unlinks every registered file; safe to call from a signal handler.
+void UnlinkAllFromSignal();
+} // namespace ScratchFiles
+
+} // namespace kestrel
