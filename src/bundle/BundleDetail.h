@@ -12,6 +12,14 @@ namespace kestrel::bundle_detail {
 // Raises a KestrelError in the shape every reader error has: file, offset, what went wrong.
 [[noreturn]] void Damaged(const std::string& file, uint64_t offset, const std::string& what);
 
+// Creates the working copy through the options of `info` (see ContainerOptions), sets
+// info.workFileName and info.madeWorkCopy. declaredSize: the copy's size as the archive declares
+// it, UINT64_MAX when unknown.
+std::unique_ptr<OutputFile> CreateWorkCopy(ContainerInfo& info, uint64_t declaredSize);
+
+// Tells the options' progress callback how much of the copy is written.
+void ReportCopyProgress(const ContainerInfo& info, uint64_t done, uint64_t total);
+
 // Writes a big-endian 32-bit or 64-bit value at pos of an output file.
 void PutU32BE(OutputFile& out, uint64_t pos, uint32_t value);
 void PutU64BE(OutputFile& out, uint64_t pos, uint64_t value);

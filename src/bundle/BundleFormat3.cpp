@@ -2,13 +2,28 @@
 // HeaderSize the data (UnityWeb: one LZMA stream with an 8-byte size field) starting with the
 // entry list.
 #include "bundle/BundleDetail.h"
-#include "io/ByteStreams.h"
 #include "codec/Codecs.h"
 #include "common/Error.h"
+#include "io/ByteStreams.h"
 
 namespace kestrel::bundle_detail {
 
 namespace {
+
+// Passes bytes on to another output and reports after each write.
+class ProgressOutput : public ByteOutput {
+public:
+    ProgressOutput(ByteOutput& next, std::function<void(uint64_t)> report)
+        : next_(next), report_(std::move(report)) {}
+    void Write(const void* data, size_t n) override {
+        next_.Write(data, n);
+        report_(n);
+    }
+
+private:
+    ByteOutput& next_;
+    std::function<void(uint64_t)> report_;
+};
 
 // The size field of the LZMA stream at HeaderSize, when the file is long enough to hold it.
 std::optional<uint64_t> DeclaredSize(const Reader& r, uint64_t headerSize) {
@@ -39,12 +54,15 @@ void Decompress(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
                 "uncompressed size " + std::to_string(*declared) + " does not fit the bundle");
     }
 
-    info.workFileName += ".TEMP";
-    info.madeWorkCopy = true;
-    OutputFile out(info.workFileName);
+    const uint64_t total =
+        declared && *declared != UINT64_MAX ? headerSize + *declared : UINT64_MAX;
+    const std::unique_ptr<OutputFile> outFile = CreateWorkCopy(info, total);
+    OutputFile& out = *outFile;
     CopyRange(r.Source(), 0, headerSize, out);
     SourceInput in(r.Source(), headerSize, r.End());
-    FileOutput sink(out);
+    FileOutput fileSink(out);
+    ProgressOutput sink(fileSink,
+                        [&](uint64_t) { ReportCopyProgress(info, out.Position(), total); });
     try {
         LZMADecodeStream(in, sink, std::nullopt);
     } catch (const KestrelError& e) {
@@ -63,7 +81,7 @@ void Decompress(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
 
     rw.FileSize = length32;
     rw.Levels.back() = {dataSize, dataSize};
-    info.work = FileSource::Open(info.workFileName);
+    info.work = FileSource::Open(info.workFileName, info.options.shownName);
 }
 
 void ReadEntries(ContainerInfo& info, Unity3D_Structure& b) {
@@ -80,7 +98,7 @@ void ReadEntries(ContainerInfo& info, Unity3D_Structure& b) {
         entry.Size = r.U32BE("entry size");
     }
     b.dataStart = rw.HeaderSize;
-    CheckEntriesInside(b, info.work->Size(), info.workFileName);
+    CheckEntriesInside(b, info.work->Size(), info.options.shownName);
 }
 
 } // namespace

@@ -3,9 +3,9 @@
 // compressed the bundle is rewritten into a ".TEMP" copy: the header, the block info reduced to
 // one uncompressed block, and the decoded data.
 #include "bundle/BundleDetail.h"
-#include "io/ByteStreams.h"
 #include "codec/Codecs.h"
 #include "common/Error.h"
+#include "io/ByteStreams.h"
 
 namespace kestrel::bundle_detail {
 
@@ -140,7 +140,8 @@ void CheckBlocksInside(const Reader& r, const Unity3D_Structure& b) {
 }
 
 // Decodes the blocks one after another to the end of `out`; memory stays at one block.
-void DecodeBlocks(Reader& r, const Unity3D_Structure& b, OutputFile& out) {
+void DecodeBlocks(Reader& r, const Unity3D_Structure& b, OutputFile& out,
+                  const std::function<void()>& blockDone) {
     std::vector<uint8_t> packed;
     std::vector<uint8_t> plain;
     uint64_t pos = b.blocksStart;
@@ -165,6 +166,7 @@ void DecodeBlocks(Reader& r, const Unity3D_Structure& b, OutputFile& out) {
             Damaged(r.Name(), pos, e.what());
         }
         pos += bytes;
+        blockDone();
     }
 }
 
@@ -181,11 +183,11 @@ void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
     if (fs.BlockCount > 1) ReduceToOneBlock(image, b);
     fs.UncompressedBlockInfoSize = static_cast<uint32_t>(image.size() - b.headerEnd);
 
-    info.workFileName += ".TEMP";
-    info.madeWorkCopy = true;
-    OutputFile out(info.workFileName);
+    const uint64_t declared = image.size() + total;
+    const std::unique_ptr<OutputFile> outFile = CreateWorkCopy(info, declared);
+    OutputFile& out = *outFile;
     out.Write(image);
-    DecodeBlocks(r, b, out);
+    DecodeBlocks(r, b, out, [&] { ReportCopyProgress(info, out.Position(), declared); });
     const uint64_t length = out.Position();
     const auto single = static_cast<uint32_t>(length - image.size());
     PutU64BE(out, b.afterVersionsPos, length);
@@ -203,7 +205,7 @@ void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
     for (auto& block : fs.Blocks)
         block.compressedSize = block.uncompressedSize;
     b.dataStart = image.size();
-    info.work = FileSource::Open(info.workFileName);
+    info.work = FileSource::Open(info.workFileName, info.options.shownName);
 }
 
 } // namespace
@@ -223,7 +225,7 @@ void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
                         " bytes run past the end of the file");
         }
     }
-    CheckEntriesInside(b, b.dataStart + total, info.workFileName);
+    CheckEntriesInside(b, b.dataStart + total, info.options.shownName);
 }
 
 } // namespace kestrel::bundle_detail

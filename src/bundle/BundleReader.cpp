@@ -1,8 +1,9 @@
 #include "bundle/BundleReader.h"
 
 #include "bundle/BundleDetail.h"
-#include "io/ByteStreams.h"
 #include "common/Error.h"
+#include "io/AtomicFile.h"
+#include "io/ByteStreams.h"
 
 #include <array>
 #include <system_error>
@@ -13,6 +14,25 @@ namespace bundle_detail {
 
 void Damaged(const std::string& file, uint64_t offset, const std::string& what) {
     throw KestrelError(file + ": offset " + HexOffset(offset) + ": " + what);
+}
+
+std::unique_ptr<OutputFile> CreateWorkCopy(ContainerInfo& info, uint64_t declaredSize) {
+    std::unique_ptr<OutputFile> out;
+    std::string path;
+    if (info.options.makeCopy) {
+        out = info.options.makeCopy(declaredSize, path);
+    } else {
+        const std::filesystem::path archive(info.workFileName);
+        path = CreateUniqueFile(archive.parent_path(), archive.filename().string() + ".TEMP", out)
+                   .string();
+    }
+    info.workFileName = path;
+    info.madeWorkCopy = true;
+    return out;
+}
+
+void ReportCopyProgress(const ContainerInfo& info, uint64_t done, uint64_t total) {
+    if (info.options.progress) info.options.progress(done, total == UINT64_MAX ? 0 : total);
 }
 
 void PutU32BE(OutputFile& out, uint64_t pos, uint32_t value) {
@@ -72,11 +92,14 @@ std::string ReadSignature(Reader& r) {
 
 } // namespace
 
-ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle) {
+ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle,
+                            const ContainerOptions& options) {
     bundle = Unity3D_Structure{};
     ContainerInfo info;
     info.workFileName = path;
-    info.work = FileSource::Open(path);
+    info.options = options;
+    if (info.options.shownName.empty()) info.options.shownName = path;
+    info.work = FileSource::Open(path, info.options.shownName);
     Reader r(info.work, Endian::Big);
     bundle.Signature = ReadSignature(r);
     if (!bundle.IsBundleSignature()) return info;
@@ -93,6 +116,7 @@ ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle) 
             info.work.reset();
             std::error_code ec;
             std::filesystem::remove(info.workFileName, ec);
+            ScratchFiles::Remove(info.workFileName);
         }
         throw;
     }

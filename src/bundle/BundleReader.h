@@ -1,9 +1,11 @@
 #pragma once
 #include "bundle/BundleTypes.h"
 #include "io/ByteSource.h"
+#include "io/Writer.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,12 +20,25 @@ struct InnerEntry {
     uint64_t size = 0;
 };
 
+// How a decompressed working copy is made and reported.
+struct ContainerOptions {
+    // The name errors give for the archive (the file the user named); the path when empty.
+    std::string shownName;
+    // Creates the file the copy is written to, given its declared size in bytes (UINT64_MAX when
+    // the archive does not say), and sets `path`. Without one the copy is created exclusively
+    // beside the archive under the first free name of path + ".TEMP", ".TEMP.1", ...
+    std::function<std::unique_ptr<OutputFile>(uint64_t declaredSize, std::string& path)> makeCopy;
+    // Called as the copy grows: bytes written so far, and the declared total (0 when unknown).
+    std::function<void(uint64_t done, uint64_t total)> progress;
+};
+
 // What reading an archive's container gives.
 struct ContainerInfo {
     std::string workFileName;               // the archive itself or its ".TEMP" copy
     std::shared_ptr<const ByteSource> work; // the working file, opened read-only
     bool isBundle = false;                  // a format 3 or 6 bundle directory was read
     bool madeWorkCopy = false;              // this call wrote the ".TEMP" copy
+    ContainerOptions options;               // as passed to ReadContainer
 };
 
 // Joins the pieces joined + ".split0", ".split1", ... (consecutive numbers while they exist) into
@@ -35,10 +50,12 @@ uint32_t JoinSplitPieces(const std::filesystem::path& joined,
 // Recognises the archive at `path` and reads its bundle header and directory into `bundle`. A
 // compressed UnityWeb (format 3) or UnityFS (format 6) bundle is decompressed block by block into
 // path + ".TEMP", which is itself a bundle describing one uncompressed block; reopening that copy
-// decompresses nothing. Any other format version or signature leaves isBundle false: the file is
-// read as a plain assets file from position 0. Raises KestrelError naming file and offset on a
-// damaged bundle, after removing a ".TEMP" copy it was writing.
-ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle);
+// decompresses nothing. The copy is made through options.makeCopy when given. Any other format
+// version or signature leaves isBundle false: the file is read as a plain assets file from position
+// 0. Raises KestrelError naming file and offset on a damaged bundle, after removing a ".TEMP" copy
+// it was writing.
+ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle,
+                            const ContainerOptions& options = {});
 
 // The inner files of the bundle read last (entries of format 3, nodes of format 6), with
 // absolute positions in the working file. Empty for a file that is no bundle.

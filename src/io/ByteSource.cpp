@@ -11,7 +11,8 @@
 
 namespace kestrel {
 
-std::shared_ptr<FileSource> FileSource::Open(const std::filesystem::path& path) {
+std::shared_ptr<FileSource> FileSource::Open(const std::filesystem::path& path,
+                                             const std::string& shownName) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         throw KestrelError("Cannot open file " + path.string() + ": " + std::strerror(errno));
@@ -21,8 +22,8 @@ std::shared_ptr<FileSource> FileSource::Open(const std::filesystem::path& path) 
         ::close(fd);
         throw KestrelError("Not a regular file: " + path.string());
     }
-    return std::shared_ptr<FileSource>(
-        new FileSource(path.string(), fd, static_cast<uint64_t>(st.st_size)));
+    return std::shared_ptr<FileSource>(new FileSource(shownName.empty() ? path.string() : shownName,
+                                                      fd, static_cast<uint64_t>(st.st_size)));
 }
 
 FileSource::FileSource(std::string name, int fd, uint64_t size)

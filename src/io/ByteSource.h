@@ -27,8 +27,10 @@ private:
 
 class FileSource : public ByteSource {
 public:
-    // Throws KestrelError when the file cannot be opened.
-    static std::shared_ptr<FileSource> Open(const std::filesystem::path& path);
+    // Throws KestrelError when the file cannot be opened. Errors about its bytes name
+    // `shownName` when given (a working copy is reported under the archive the user gave).
+    static std::shared_ptr<FileSource> Open(const std::filesystem::path& path,
+                                            const std::string& shownName = {});
     ~FileSource() override;
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;

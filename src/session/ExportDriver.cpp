@@ -2,13 +2,13 @@
 
 #include "assets/AssetsParser.h"
 #include "assets/Vocabulary.h"
+#include "audio/SoundExport.h"
 #include "common/Error.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
-#include "session/Operations.h"
-#include "session/ConverterInput.h"
 #include "mesh/MeshExport.h"
-#include "audio/SoundExport.h"
+#include "session/ConverterInput.h"
+#include "session/Operations.h"
 #include "texture/TextureExport.h"
 
 #include <algorithm>
@@ -44,7 +44,7 @@ void CopyToFile(Reader& from, uint64_t count, const fs::path& path) {
 // The object's bytes after its name field, as every converter and the raw file see them.
 Reader ObjectBytes(const KestrelState& state, const ObjectRow& row) {
     if (row.NameHeaderSize > row.ObjSize) {
-        throw KestrelError(state.WorkFileName + ": object at offset " +
+        throw KestrelError(state.ArchiveName + ": object at offset " +
                            HexOffset(state.assets.DataOffset + row.ObjOffset) +
                            " is shorter than its name field");
     }
@@ -104,7 +104,10 @@ void RunConverters(KestrelState& state, size_t index, const Reader& object,
         ExportMeshOBJ(ConverterInput{state, object, root + "Mesh/", name, index},
                       state.assets.header.EngineMajorVersion);
     } else if (classId == kAudioClip) {
-        const std::string resource = fs::path(state.WorkFileName).filename().string() + ".resS";
+        // Named after the archive (for pieces: the name they join to), never a working copy.
+        std::string archive = fs::path(state.ArchiveName).filename().string();
+        if (state.SplitPieceCount > 0) archive = fs::path(archive).stem().string();
+        const std::string resource = archive + ".resS";
         ExportSound(ConverterInput{state, object, root + "Sounds/", name, index},
                     state.ArchiveDirName, resource);
     }
@@ -185,7 +188,7 @@ namespace {
 class WorkStreamScope {
 public:
     explicit WorkStreamScope(KestrelState& state) : state_(state) {
-        state_.WorkStream = FileSource::Open(state_.WorkFileName);
+        state_.WorkStream = FileSource::Open(state_.WorkFileName, state_.ArchiveName);
     }
     ~WorkStreamScope() { state_.WorkStream.reset(); }
     WorkStreamScope(const WorkStreamScope&) = delete;
@@ -203,9 +206,9 @@ size_t ExportFilteredItems(KestrelState& state) {
     const std::string prefix = state.OutputBaseDir + ExportTreeRelative(state);
     for (size_t i = 0; i < state.Items().Count(); ++i) {
         if (!PassesTypeFilter(state, state.Items().rows[i].ClassID)) continue;
-        if (state.ConsoleAttached)
-            state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
+        state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
         if (!ExportItemChecked(state, i)) ++failures;
+        state.Report().Progress(static_cast<int>((i + 1) * 100 / state.Items().Count()));
     }
     return failures;
 }

@@ -1,10 +1,11 @@
 #include "assets/AssetsParser.h"
 #include "bundle/BundleReader.h"
-#include "io/ByteStreams.h"
 #include "common/Error.h"
+#include "io/ByteStreams.h"
 #include "io/Reader.h"
 #include "io/SafePath.h"
 #include "session/Operations.h"
+#include "session/WorkingFiles.h"
 
 #include <algorithm>
 #include <array>
@@ -19,18 +20,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kTempExtension = ".TEMP";
-
 // The working files one open made; removed again when that open fails.
 struct MadeFiles {
     std::vector<std::string> paths;
     void Remove() {
-        for (const auto& p : paths) {
-            std::error_code ec;
-            fs::remove(p, ec);
-        }
+        for (const auto& p : paths)
+            RemoveWorkingFile(p);
     }
 };
+
+// Progress of a working file as a percentage for the reporter.
+WorkProgress ProgressTo(KestrelState& state) {
+    return [&state](uint64_t done, uint64_t total) {
+        if (total != 0)
+            state.Report().Progress(
+                static_cast<int>(std::min<uint64_t>(done, total) * 100 / total));
+    };
+}
 
 // Clears WorkStream at the end of an operation, also when it fails.
 struct WorkStreamScope {
@@ -47,12 +53,6 @@ std::string DirectoryOf(const std::string& path) {
 std::string FileNameOf(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool EndsWithTemp(const std::string& name) {
-    return name.size() >= kTempExtension.size() &&
-           name.compare(name.size() - kTempExtension.size(), kTempExtension.size(),
-                        kTempExtension) == 0;
 }
 
 std::string NameList(const std::vector<InnerEntry>& entries) {
@@ -139,25 +139,41 @@ void OpenArchive(KestrelState& state, const std::string& path) {
     WorkStreamScope scope{state};
     MadeFiles made;
     try {
+        // Selecting another inner file reopens the working file; it still stands for the archive
+        // the user named and stems from the pieces it was joined from, which clean-up and
+        // re-packing must know.
+        const bool reopen = !state.WorkFileName.empty() && path == state.WorkFileName;
+        const std::string archiveName = reopen ? state.ArchiveName : path;
         std::string workFileName = path;
-        const std::string fileName = FileNameOf(path);
+        const std::string fileName = FileNameOf(archiveName);
         const std::string baseName = SafeComponent(fileName.substr(0, fileName.find('.')));
-        // Selecting another inner file reopens the working file; it still stems from the pieces
-        // it was joined from, which clean-up and re-packing must know.
-        uint32_t pieces = path == state.WorkFileName ? state.SplitPieceCount : 0;
+        uint32_t pieces = reopen ? state.SplitPieceCount : 0;
         const std::string ext = fs::path(path).extension().string();
         std::string lowerExt = ext;
         std::transform(lowerExt.begin(), lowerExt.end(), lowerExt.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (lowerExt == ".split0") {
-            workFileName = path.substr(0, path.size() - ext.size());
-            pieces = JoinSplitPieces(workFileName, ext.substr(0, ext.size() - 1));
+        std::string copyFor = path; // the archive a decompressed copy is named after
+        if (!reopen && lowerExt == ".split0") {
+            copyFor = path.substr(0, path.size() - ext.size());
+            workFileName = JoinPiecesIntoWorkingFile(copyFor, ext.substr(0, ext.size() - 1), pieces,
+                                                     ProgressTo(state))
+                               .string();
             made.paths.push_back(workFileName);
         }
 
+        ContainerOptions options;
+        options.shownName = archiveName;
+        options.progress = ProgressTo(state);
+        options.makeCopy = [&copyFor](uint64_t declared, std::string& copyPath) {
+            fs::path p;
+            auto file = CreateWorkingFile(copyFor, ".TEMP", declared, p);
+            copyPath = p.string();
+            return file;
+        };
         Unity3D_Structure bundle;
-        ContainerInfo info = ReadContainer(workFileName, bundle);
+        ContainerInfo info = ReadContainer(workFileName, bundle, options);
         if (info.madeWorkCopy) made.paths.push_back(info.workFileName);
+        state.Report().Progress(100);
         state.WorkStream = info.work;
 
         std::vector<InnerEntry> entries = InnerEntries(bundle);
@@ -166,7 +182,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
         uint64_t assetsBase = 0;
         uint64_t itemSize = info.work->Size();
         if (info.isBundle) {
-            const InnerEntry& entry = SelectEntry(entries, state.SelectedEntry, info.workFileName);
+            const InnerEntry& entry = SelectEntry(entries, state.SelectedEntry, archiveName);
             innerFileName = SafeComponent(CutInnerName(entry.name));
             archiveDirName += "/" + innerFileName;
             assetsBase = entry.offset;
@@ -174,7 +190,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
         } else if (state.SelectedEntry.index != 0 ||
                    (state.SelectedEntry.name && *state.SelectedEntry.name != fileName &&
                     *state.SelectedEntry.name != baseName)) {
-            throw KestrelError(info.workFileName + ": not a bundle; its only inner file is \"" +
+            throw KestrelError(archiveName + ": not a bundle; its only inner file is \"" +
                                baseName + "\" (number 0)");
         }
 
@@ -183,7 +199,10 @@ void OpenArchive(KestrelState& state, const std::string& path) {
             ParseOptions{innerFileName, state.FontAsObject, /*fillListRows=*/true, state.reporter});
 
         state.WorkFileName = info.workFileName;
-        state.OutputBaseDir = state.CustomPathGiven ? state.CustomPath : DirectoryOf(path);
+        state.ArchiveName = archiveName;
+        for (const auto& p : made.paths)
+            state.WorkingFiles.push_back(p);
+        state.OutputBaseDir = state.CustomPathGiven ? state.CustomPath : DirectoryOf(archiveName);
         state.ArchiveDirName = archiveDirName;
         state.ArchiveBaseName = baseName;
         state.InnerFileName = innerFileName;
@@ -207,13 +226,13 @@ void OpenArchive(KestrelState& state, const std::string& path) {
 void ExportBundle(KestrelState& state, const std::string& dir) {
     if (!state.isBundle) return;
     WorkStreamScope scope{state};
-    state.WorkStream = FileSource::Open(state.WorkFileName);
+    state.WorkStream = FileSource::Open(state.WorkFileName, state.ArchiveName);
     const uint64_t fileSize = state.WorkStream->Size();
     const std::vector<InnerEntry> entries = InnerEntries(state.Bundle);
     // Check every range first so that a damaged directory writes nothing.
     for (const auto& e : entries) {
         if (e.offset > fileSize || e.size > fileSize - e.offset) {
-            throw KestrelError(state.WorkFileName + ": offset " + HexOffset(e.offset) +
+            throw KestrelError(state.ArchiveName + ": offset " + HexOffset(e.offset) +
                                ": inner file \"" + e.name + "\" runs past the end of the file");
         }
     }
@@ -227,26 +246,15 @@ void ExportBundle(KestrelState& state, const std::string& dir) {
         FileOutput sink(out);
         CopyStream(in, sink);
         out.Close();
-        if (state.ConsoleAttached) {
-            std::string line = "Export archive: ";
-            line += shown;
-            line += name;
-            state.Report().ProgressLine(line);
-        }
+        state.Report().ProgressLine("Export archive: " + shown + name);
     }
 }
 
 void CleanUpWorkingFiles(KestrelState& state) {
-    const std::string& work = state.WorkFileName;
-    if (work.empty()) return;
-    std::error_code ec;
-    const bool temp = EndsWithTemp(work);
-    if ((state.Bundle.Signature == "UnityWeb" || state.Bundle.Signature == "UnityFS") && temp) {
-        fs::remove(work, ec);
-    }
-    if (state.SplitPieceCount > 0) {
-        fs::remove(temp ? work.substr(0, work.size() - kTempExtension.size()) : work, ec);
-    }
+    // Only the files this run created go: an archive the user named, whatever its name, stays.
+    for (const auto& p : state.WorkingFiles)
+        RemoveWorkingFile(p);
+    state.WorkingFiles.clear();
 }
 
 } // namespace kestrel

@@ -1,9 +1,9 @@
 #pragma once
 #include "assets/AssetsTypes.h"
 #include "bundle/BundleTypes.h"
-#include "io/ByteSource.h"
 #include "common/Localization.h"
 #include "common/Reporter.h"
+#include "io/ByteSource.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -44,6 +44,8 @@ struct KestrelState {
     std::string CustomPath;              // ends with "/"
 
     // Set by OpenArchive.
+    std::string ArchiveName;               // the archive as the user named it; errors name it
+    std::vector<std::string> WorkingFiles; // files this run created for it; clean-up removes them
     std::string WorkFileName;
     std::string OutputBaseDir; // ends with "/"
     std::string ArchiveDirName;

@@ -105,9 +105,9 @@ TEST_P(UnityFSVariants, OpensWithTheRightBaseAndAnExactWorkingCopy) {
         EXPECT_FALSE(state.WorkStream) << "WorkStream is reset after the open";
         if (inPlace) {
             EXPECT_EQ(state.WorkFileName, archive.string());
-            EXPECT_FALSE(fs::exists(archive.string() + ".TEMP"));
+            EXPECT_FALSE(fs::exists(WorkingFileOf(archive)));
         } else {
-            ASSERT_EQ(state.WorkFileName, archive.string() + ".TEMP");
+            ASSERT_EQ(state.WorkFileName, WorkingFileOf(archive));
             ASSERT_EQ(Bytes(state.WorkFileName), expected.bytes);
         }
         EXPECT_EQ(Bytes(archive), built.bytes) << "the archive itself is never changed";
@@ -154,7 +154,7 @@ TEST(UnityFSWorkingCopy, ReopeningDecompressesNothingAndGivesTheSameBase) {
     EXPECT_FALSE(again.dataCompressed);
     EXPECT_EQ(again.FS.BlockCount, 1u);
     EXPECT_EQ(Bytes(opened.workFileName), copy);
-    EXPECT_FALSE(fs::exists(opened.workFileName + ".TEMP"));
+    EXPECT_FALSE(fs::exists(WorkingFileOf(opened.workFileName)));
     const auto a = InnerEntries(first);
     const auto b = InnerEntries(again);
     ASSERT_EQ(a.size(), b.size());
@@ -207,7 +207,7 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
             EXPECT_NE(msg.find(archive.string()), std::string::npos) << msg;
             EXPECT_NE(msg.find(part), std::string::npos) << msg;
         }
-        EXPECT_FALSE(fs::exists(archive.string() + ".TEMP"));
+        EXPECT_FALSE(fs::exists(WorkingFileOf(archive)));
     };
     UnityFSOptions plain;
     plain.blocks = BlockKind::Stored;
@@ -232,7 +232,7 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     Write(archive, damaged);
     Unity3D_Structure intact;
     ReadContainer(archive.string(), intact);
-    fs::remove(archive.string() + ".TEMP");
+    fs::remove(WorkingFileOf(archive));
     // The first token announces a literal run longer than the whole block.
     for (size_t i = 0; i < 4; ++i)
         damaged[intact.blocksStart + i] = 0xFF;
@@ -254,14 +254,15 @@ TEST(UnityRW, CompressedUnityWebGivesAnExactWorkingCopy) {
                 KestrelState state;
                 state.SelectedEntry.index = i;
                 OpenArchive(state, archive.string());
-                ASSERT_EQ(state.WorkFileName, archive.string() + ".TEMP");
+                ASSERT_EQ(state.WorkFileName, WorkingFileOf(archive));
                 EXPECT_EQ(Bytes(state.WorkFileName), expected.bytes) << endMarker << levels;
                 EXPECT_EQ(state.assetsBase, expected.innerOffsets[i]);
                 EXPECT_EQ(state.Bundle.RW.FileSize, expected.bytes.size());
+                if (i + 1 < files.size()) CleanUpWorkingFiles(state);
             }
             // Reopening the copy reads it in place.
             Unity3D_Structure b;
-            const auto info = ReadContainer(archive.string() + ".TEMP", b);
+            const auto info = ReadContainer(WorkingFileOf(archive), b);
             EXPECT_FALSE(info.madeWorkCopy);
             EXPECT_EQ(InnerEntries(b)[1].offset, expected.innerOffsets[1]);
         }
@@ -282,7 +283,7 @@ TEST(UnityRW, UncompressedBundlesAreReadInPlace) {
         OpenArchive(state, (dir / "raw.unity3d").string());
         EXPECT_EQ(state.WorkFileName, (dir / "raw.unity3d").string());
         EXPECT_EQ(state.assetsBase, built.innerOffsets[2]);
-        EXPECT_FALSE(fs::exists(dir / "raw.unity3d.TEMP"));
+        EXPECT_FALSE(fs::exists(WorkingFileOf(dir / "raw.unity3d")));
     }
 }
 

@@ -72,7 +72,7 @@ TEST(Truncation, EveryPrefixOfAValidBundleIsAnErrorAndLeavesNoWorkingFile) {
                                     << c.bytes.size() << " bytes";
             }
             if (failed) {
-                EXPECT_FALSE(fs::exists(archive.string() + ".TEMP")) << c.name << " " << len;
+                EXPECT_FALSE(fs::exists(WorkingFileOf(archive))) << c.name << " " << len;
             } else {
                 CleanUpWorkingFiles(state);
             }

@@ -138,19 +138,22 @@ TEST(OpenArchiveSelection, ByIndexAndByName) {
     OpenArchive(byFullName, archive.string());
     EXPECT_EQ(byFullName.assetsBase, copy.innerOffsets[0]);
 
+    for (KestrelState* opened : {&byName, &byFullName})
+        CleanUpWorkingFiles(*opened);
+    ASSERT_FALSE(fs::exists(WorkingFileOf(archive))) << "every open above was cleaned up";
     KestrelState missing;
     missing.SelectedEntry.name = "nothing";
     const std::string msg = ErrorOf(missing, archive.string());
     EXPECT_NE(msg.find("no inner file named \"nothing\""), std::string::npos) << msg;
     EXPECT_NE(msg.find("\"BuildPlayer-Level1\""), std::string::npos) << msg;
     EXPECT_NE(msg.find("sharedassets0.assets"), std::string::npos) << msg;
-    EXPECT_FALSE(fs::exists(archive.string() + ".TEMP"));
+    EXPECT_FALSE(fs::exists(WorkingFileOf(archive)));
 
     KestrelState outOfRange;
     outOfRange.SelectedEntry.index = 2;
     const std::string msg2 = ErrorOf(outOfRange, archive.string());
     EXPECT_NE(msg2.find("no inner file number 2"), std::string::npos) << msg2;
-    EXPECT_FALSE(fs::exists(archive.string() + ".TEMP"));
+    EXPECT_FALSE(fs::exists(WorkingFileOf(archive)));
 
     Write(dir / "plain.assets", MinimalAssetsFile("5.0.0f4"));
     KestrelState plain;
@@ -240,9 +243,9 @@ TEST(SplitArchives, JoinOpenAndCleanUp) {
     KestrelState state;
     OpenArchive(state, base.string() + ".split0");
     EXPECT_EQ(state.SplitPieceCount, pieces);
-    EXPECT_EQ(state.WorkFileName, base.string() + ".TEMP");
+    EXPECT_EQ(state.WorkFileName, WorkingFileOf(base));
     EXPECT_EQ(state.ArchiveDirName, "x/BuildPlayer-Level1");
-    const auto joined = ReadFileBytes(base);
+    const auto joined = ReadFileBytes(WorkingFileOf(base, ".joined"));
     EXPECT_EQ(std::vector<uint8_t>(joined.begin(), joined.end()), built.bytes);
 
     // Selecting another inner file reopens the working copy and keeps the piece count.
@@ -251,8 +254,8 @@ TEST(SplitArchives, JoinOpenAndCleanUp) {
     EXPECT_EQ(state.SplitPieceCount, pieces);
 
     CleanUpWorkingFiles(state);
-    EXPECT_FALSE(fs::exists(base));
-    EXPECT_FALSE(fs::exists(base.string() + ".TEMP"));
+    EXPECT_FALSE(fs::exists(WorkingFileOf(base, ".joined")));
+    EXPECT_FALSE(fs::exists(WorkingFileOf(base)));
     EXPECT_TRUE(fs::exists(base.string() + ".split0"));
     EXPECT_TRUE(fs::exists(base.string() + ".split" + std::to_string(pieces - 1)));
 
@@ -260,8 +263,8 @@ TEST(SplitArchives, JoinOpenAndCleanUp) {
     fs::remove(base.string() + ".split2");
     KestrelState partial;
     EXPECT_THROW(OpenArchive(partial, base.string() + ".split0"), KestrelError);
-    EXPECT_FALSE(fs::exists(base)) << "a failed open removes the joined file";
-    EXPECT_FALSE(fs::exists(base.string() + ".TEMP"));
+    EXPECT_FALSE(fs::exists(WorkingFileOf(base, ".joined"))) << "a failed open removes it";
+    EXPECT_FALSE(fs::exists(WorkingFileOf(base)));
 }
 
 TEST(SplitArchives, PlainAssetsPiecesJoinAndTheJoinedFileIsRemoved) {
@@ -271,10 +274,10 @@ TEST(SplitArchives, PlainAssetsPiecesJoinAndTheJoinedFileIsRemoved) {
     KestrelState state;
     OpenArchive(state, (dir / "sharedassets0.assets.split0").string());
     EXPECT_EQ(state.SplitPieceCount, 3u);
-    EXPECT_EQ(state.WorkFileName, (dir / "sharedassets0.assets").string());
+    EXPECT_EQ(state.WorkFileName, WorkingFileOf(dir / "sharedassets0.assets", ".joined"));
     EXPECT_EQ(state.assets.header.engineVersion, "4.5.0f6");
     CleanUpWorkingFiles(state);
-    EXPECT_FALSE(fs::exists(dir / "sharedassets0.assets"));
+    EXPECT_FALSE(fs::exists(state.WorkFileName));
     EXPECT_TRUE(fs::exists(dir / "sharedassets0.assets.split1"));
 }
 
@@ -304,7 +307,7 @@ TEST(CleanUp, RemovesOnlyWorkingCopies) {
         CleanUpWorkingFiles(state);
         EXPECT_TRUE(fs::exists(dir / name)) << name;
     }
-    // A UnityFS file opened under a ".TEMP" name is a working copy: it goes at the end.
+    // A file the user named, even one called ".TEMP", is never removed.
     UnityFSOptions stored;
     stored.blocks = BlockKind::Stored;
     stored.blockInfo = BlockInfoKind::StoredAtStart;
@@ -312,7 +315,7 @@ TEST(CleanUp, RemovesOnlyWorkingCopies) {
     KestrelState state;
     OpenArchive(state, (dir / "copy.TEMP").string());
     CleanUpWorkingFiles(state);
-    EXPECT_FALSE(fs::exists(dir / "copy.TEMP"));
+    EXPECT_TRUE(fs::exists(dir / "copy.TEMP"));
 }
 
 TEST(OpenArchiveFailures, DamagedInputLeavesNoWorkingFiles) {
@@ -325,7 +328,7 @@ TEST(OpenArchiveFailures, DamagedInputLeavesNoWorkingFiles) {
     EXPECT_NE(msg.find("cut.unity3d"), std::string::npos) << msg;
     EXPECT_NE(msg.find("offset 0x"), std::string::npos) << msg;
     EXPECT_NE(msg.find("Error lzma in data stream."), std::string::npos) << msg;
-    EXPECT_FALSE(fs::exists(dir / "cut.unity3d.TEMP"));
+    EXPECT_FALSE(fs::exists(WorkingFileOf(dir / "cut.unity3d")));
     EXPECT_TRUE(state.WorkFileName.empty());
 
     EXPECT_NE(ErrorOf(state, (dir / "absent").string()).find("absent"), std::string::npos);

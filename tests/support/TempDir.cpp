@@ -8,6 +8,10 @@
 
 namespace kestrel::test {
 
+std::string WorkingFileOf(const std::filesystem::path& archive, const std::string& suffix) {
+    return archive.string() + ".kestrel-" + std::to_string(::getpid()) + suffix;
+}
+
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -23,6 +23,11 @@ std::string ReadFileText(const std::filesystem::path& path);
 std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
 
+// The name of this process's first working file for `archive` with the given suffix (".TEMP",
+// ".joined"): the archive's path + ".kestrel-PID" + suffix.
+std::string WorkingFileOf(const std::filesystem::path& archive,
+                          const std::string& suffix = ".TEMP");
+
 // ../shared/samples, or empty when absent (tests then skip with a message).
 std::filesystem::path SamplesDir();
 
