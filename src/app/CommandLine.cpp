@@ -6,9 +6,12 @@
 #include "app/Tasks.h"
 #include "common/Error.h"
 #include "common/Localization.h"
+#include "io/AtomicFile.h"
 
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace kestrel {
@@ -19,6 +22,27 @@ std::filesystem::path ExecutableDirectory(const char* argv0) {
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) self = std::filesystem::absolute(argv0, ec);
     return self.parent_path();
+}
+
+// INT, TERM and HUP remove the working files and partial outputs of the run, then end it with
+// 128 + the signal number.
+extern "C" void StopOnSignal(int signal) {
+    ScratchFiles::UnlinkAllFromSignal();
+    ::_exit(128 + signal);
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = StopOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    // A file-size limit then makes the write fail with an error instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool IsTaskWord(const std::string& word) {
@@ -32,6 +56,14 @@ int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) 
     state.ConsoleMode = true;
     state.ConsoleAttached = true;
     const std::string task = ToLowerAscii(params.at(0));
+    if (task == "--help" || task == "-h") {
+        ConsoleReporter::Line(stdout, HelpText(russian));
+        return 0;
+    }
+    if (task == "--version") {
+        ConsoleReporter::Line(stdout, std::string("Kestrel ") + kKestrelVersion);
+        return 0;
+    }
     if (!IsTaskWord(task)) {
         ConsoleReporter::Line(stdout, HelpText(russian));
         return 2;
@@ -42,7 +74,14 @@ int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) 
         ConsoleReporter::Line(stdout, ArchiveNotFoundText(russian) + archive);
         return 1;
     }
-    ReadOptions(state, params);
+    bool missingValue = false;
+    const std::string wrong = ReadOptions(state, params, missingValue);
+    if (!wrong.empty()) {
+        const std::string what = missingValue ? "Option " + wrong + " needs a value:"
+                                              : "Unknown option: " + wrong + "; the options are:";
+        std::fputs((what + "\n" + HelpLinesFor(wrong, russian)).c_str(), stderr);
+        return 2;
+    }
     return RunTask(state, task, archive);
 }
 
@@ -50,7 +89,8 @@ int RunProgram(int argc, char** argv) {
     KestrelState state;
     state.Localization = InitLocalization();
     state.ExecutableDir = ExecutableDirectory(argc > 0 ? argv[0] : "kestrel");
-    ConsoleReporter reporter;
+    InstallSignalHandlers();
+    ConsoleReporter reporter(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
     state.reporter = &reporter;
     if (argc < 2) {
         ConsoleReporter::Line(stderr, "This build of Kestrel has no window yet: run it with a task "
@@ -58,7 +98,9 @@ int RunProgram(int argc, char** argv) {
         return 1;
     }
     std::vector<std::string> params(argv + 1, argv + argc);
-    return RunCommandLine(state, params);
+    const int code = RunCommandLine(state, params);
+    // Any error shown makes the run fail, also when the task itself went on to the end.
+    return code == 0 && reporter.Alerts() != 0 ? 1 : code;
 }
 
 } // namespace kestrel

@@ -1,26 +1,41 @@
 #pragma once
 #include "common/Reporter.h"
 
+#include <cstddef>
 #include <cstdio>
 
 namespace kestrel {
 
 // Command-line mode: progress lines and notices on stdout, alerts (the texts the window shows
-// in a message box) on stderr, one line each.
+// in a message box) on stderr, one line each. With drawBar (stderr is a terminal) progress is a
+// bar on stderr, one line redrawn in place; without it progress prints nothing.
 class ConsoleReporter : public Reporter {
 public:
-    ConsoleReporter(std::FILE* out = stdout, std::FILE* err = stderr) : out_(out), err_(err) {}
-    void Notice(const std::string& text) override { Line(out_, text); }
-    void Alert(const std::string& text) override { Line(err_, text); }
-    void ProgressLine(const std::string& text) override { Line(out_, text); }
-    void Progress(int) override {}
+    ConsoleReporter(std::FILE* out = stdout, std::FILE* err = stderr, bool drawBar = false)
+        : out_(out), err_(err), drawBar_(drawBar) {}
+    void Notice(const std::string& text) override { Print(out_, text); }
+    void Alert(const std::string& text) override {
+        ++alerts_;
+        Print(err_, text);
+    }
+    void ProgressLine(const std::string& text) override { Print(out_, text); }
+    void Progress(int percent) override;
     void Breathe() override {}
+    // The number of alerts shown so far.
+    size_t Alerts() const { return alerts_; }
 
     static void Line(std::FILE* f, const std::string& text);
 
 private:
+    void Print(std::FILE* f, const std::string& text);
+    void ClearBar();
+
     std::FILE* out_;
     std::FILE* err_;
+    bool drawBar_;
+    bool barShown_ = false;
+    int lastPercent_ = -1;
+    size_t alerts_ = 0;
 };
 
 } // namespace kestrel

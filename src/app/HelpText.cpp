@@ -1,6 +1,7 @@
 #include "app/HelpText.h"
 
 #include <array>
+#include <span>
 #include <string_view>
 
 namespace kestrel {
@@ -160,6 +161,21 @@ std::string HelpText(bool russian) {
     out.push_back('\n');
     AppendLines(out, kArchiveDiagram);
     return out;
+}
+
+std::string HelpLinesFor(const std::string& option, bool russian) {
+    const std::span<const std::string_view> usage =
+        russian ? std::span<const std::string_view>(kUsageRussian)
+                : std::span<const std::string_view>(kUsageEnglish);
+    std::string exact;
+    std::string all;
+    for (std::string_view line : usage) {
+        if (!line.starts_with("  -")) continue;
+        all.append(line).push_back('\n');
+        const std::string_view word = line.substr(2, line.find(' ', 2) - 2);
+        if (word == option) exact.append(line).push_back('\n');
+    }
+    return exact.empty() ? all : exact;
 }
 
 std::string ArchiveNotFoundText(bool russian) {

@@ -101,12 +101,17 @@ std::string ToLowerAscii(std::string text) {
     return text;
 }
 
-void ReadOptions(KestrelState& state, const std::vector<std::string>& params) {
-    // Options are recognised from the third parameter on; a value-taking option in the last
-    // position has no value and is ignored.
+std::string ReadOptions(KestrelState& state, const std::vector<std::string>& params,
+                        bool& missingValue) {
+    // Options are recognised from the third parameter on.
+    missingValue = false;
     for (size_t i = 2; i < params.size(); ++i) {
         const std::string word = ToLowerAscii(params[i]);
         const bool hasValue = i + 1 < params.size();
+        if ((word == "-t" || word == "-p" || word == "-e") && !hasValue) {
+            missingValue = true;
+            return word;
+        }
         if (word == "-t" && hasValue) {
             state.TypeFilter = SplitList(ToLowerAscii(params[i + 1]));
             state.TypeFilterActive = true;
@@ -125,8 +130,11 @@ void ReadOptions(KestrelState& state, const std::vector<std::string>& params) {
             state.FontAsObject = true;
         } else if (word == "-no_flip_texture") {
             state.NoFlipTexture = true;
+        } else {
+            return params[i];
         }
     }
+    return {};
 }
 
 void ApplyTypeNames(KestrelState& state) {

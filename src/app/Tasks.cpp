@@ -2,15 +2,24 @@
 
 #include "app/Options.h"
 #include "common/Error.h"
-#include "session/Operations.h"
 #include "session/ExportDriver.h"
+#include "session/Operations.h"
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
+
+// 1204 as "1,204".
+std::string CountText(size_t n) {
+    std::string digits = std::to_string(n);
+    for (size_t i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, ",");
+    return digits;
+}
 
 std::string FullPath(const std::string& path) {
     return fs::absolute(path).lexically_normal();
@@ -24,9 +33,13 @@ int ExportTask(KestrelState& state, const std::string& archive) {
     }
     state.Report().ProgressLine("export\r\n");
     OpenArchive(state, FullPath(archive));
+    size_t attempted = 0;
+    for (const auto& row : state.Items().rows)
+        attempted += PassesTypeFilter(state, row.ClassID) ? 1 : 0;
     const size_t failures = ExportFilteredItems(state);
     if (failures != 0) {
-        state.Report().Alert(std::to_string(failures) + " object(s) could not be exported.");
+        state.Report().Alert(CountText(failures) + " of " + CountText(attempted) +
+                             (attempted == 1 ? " object" : " objects") + " failed");
         return 1;
     }
     return 0;
@@ -38,6 +51,13 @@ int ImportTask(KestrelState& state, const std::string& archive) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
         state.Report().Alert("Nothing to import: " + dir.string() + " does not exist.");
+        return 1;
+    }
+    // Import rewrites the archive through a file beside it, and keeps its working copy there.
+    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    if (::access(folder.c_str(), W_OK) != 0) {
+        state.Report().Alert("Cannot import into " + archive + ": import needs to write beside " +
+                             "the archive, and " + folder.string() + " cannot be written to.");
         return 1;
     }
     state.Report().ProgressLine("import\r\n");

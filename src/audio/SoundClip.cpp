@@ -172,8 +172,8 @@ SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& c
     return resource;
 }
 
-std::string MissingResourceText(const SoundResource& resource) {
-    return "Отсутствует файл: " + resource.shownPath;
+std::string MissingResourceText(const std::string& prefix, const SoundResource& resource) {
+    return prefix + resource.shownPath;
 }
 
 void RequireSoundDataInside(uint64_t offset, uint64_t length, uint64_t fileSize,

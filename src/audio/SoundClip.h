@@ -69,7 +69,7 @@ SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& c
                                    const std::string& resourceName, const std::string& exportName);
 
 // The missing-resource text: "Отсутствует файл: " + the path looked for.
-std::string MissingResourceText(const SoundResource& resource);
+std::string MissingResourceText(const std::string& prefix, const SoundResource& resource);
 
 // Raises a KestrelError naming the clip unless [offset, offset + length) lies inside a file of
 // fileSize bytes.

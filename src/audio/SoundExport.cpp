@@ -28,7 +28,7 @@ void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
         ResolveSoundResource(in.state, clip, archiveDirName, resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.state.Report().Alert(MissingResourceText(resource));
+        in.state.Report().Alert(MissingResourceText(in.state.Localization.MsgMissingFile, resource));
         return;
     }
     const auto source = FileSource::Open(resource.file);

@@ -82,7 +82,7 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
         ResolveSoundResource(in.state, clip, in.archiveDirName, in.resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.state.Report().Alert(MissingResourceText(resource));
+        in.state.Report().Alert(MissingResourceText(in.state.Localization.MsgMissingFile, resource));
         return;
     }
     const auto audio = FileSource::Open(in.audioFile);

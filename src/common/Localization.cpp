@@ -43,6 +43,7 @@ TLocalization MakeLocalization(bool russian) {
         l.MenuSelectAll = "Выделить всё";
         l.MsgFileNotFound = "Файл не найден в архиве: ";
         l.MsgWillBeSkipped = "И будет пропущен.";
+        l.MsgMissingFile = "Отсутствует файл: ";
         l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
         l.MsgMeshCompressed = "Сжатые mesh не поддерживаются.";
         l.MsgMeshFormat = "Ошибка памяти: Этот формат mesh не поддерживаются!!!";
@@ -73,6 +74,7 @@ TLocalization MakeLocalization(bool russian) {
         l.MenuSelectAll = "Select all";
         l.MsgFileNotFound = "File not found in archive: ";
         l.MsgWillBeSkipped = "And it will be skipped.";
+        l.MsgMissingFile = "Missing file: ";
         l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
         l.MsgMeshCompressed = "Compression meshes are not supported.";
         l.MsgMeshFormat = "Error memory: This format meshes not supported!!!";

@@ -11,7 +11,7 @@ struct TLocalization {
     std::string LblArchive, LblSize, LblVersion, LblId, LblFiles;
     std::string ColNumber, ColName, ColType, ColSize, ColOffset;
     std::string MenuExportSelected, MenuExportSource, MenuSelectAll;
-    std::string MsgFileNotFound, MsgWillBeSkipped;
+    std::string MsgFileNotFound, MsgWillBeSkipped, MsgMissingFile;
     std::string MsgMeshBigEndian, MsgMeshCompressed, MsgMeshFormat, MsgMeshConvert;
 };
 

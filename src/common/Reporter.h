@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace kestrel {
@@ -30,6 +31,25 @@ public:
     void ProgressLine(const std::string&) override {}
     void Progress(int) override {}
     void Breathe() override {}
+};
+
+// Passes everything on to another reporter and counts the alerts shown.
+class CountingReporter : public Reporter {
+public:
+    explicit CountingReporter(Reporter& next) : next_(next) {}
+    void Notice(const std::string& text) override { next_.Notice(text); }
+    void Alert(const std::string& text) override {
+        ++alerts_;
+        next_.Alert(text);
+    }
+    void ProgressLine(const std::string& text) override { next_.ProgressLine(text); }
+    void Progress(int percent) override { next_.Progress(percent); }
+    void Breathe() override { next_.Breathe(); }
+    size_t Alerts() const { return alerts_; }
+
+private:
+    Reporter& next_;
+    size_t alerts_ = 0;
 };
 
 } // namespace kestrel

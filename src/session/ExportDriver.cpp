@@ -202,12 +202,22 @@ private:
 
 size_t ExportFilteredItems(KestrelState& state) {
     WorkStreamScope scope(state);
+    // An object whose export showed an error (a missing resource file, say) counts as failed.
+    CountingReporter counter(state.Report());
+    Reporter* const shown = state.reporter;
+    state.reporter = &counter;
+    struct Restore {
+        KestrelState& s;
+        Reporter* r;
+        ~Restore() { s.reporter = r; }
+    } restore{state, shown};
     size_t failures = 0;
     const std::string prefix = state.OutputBaseDir + ExportTreeRelative(state);
     for (size_t i = 0; i < state.Items().Count(); ++i) {
         if (!PassesTypeFilter(state, state.Items().rows[i].ClassID)) continue;
         state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
-        if (!ExportItemChecked(state, i)) ++failures;
+        const size_t before = counter.Alerts();
+        if (!ExportItemChecked(state, i) || counter.Alerts() != before) ++failures;
         state.Report().Progress(static_cast<int>((i + 1) * 100 / state.Items().Count()));
     }
     return failures;

@@ -215,7 +215,12 @@ void OpenArchive(KestrelState& state, const std::string& path) {
             state.innerFileNames.push_back(e.name);
         state.assets = std::move(assets);
         state.resourceKind.clear();
-        if (state.assets.header.EngineMajorVersion == 0) BuildResourceItem(state, itemSize);
+        if (state.assets.header.EngineMajorVersion == 0) {
+            BuildResourceItem(state, itemSize);
+            // An empty file holds nothing to list or export.
+            if (!info.isBundle && itemSize == 0)
+                throw KestrelError(archiveName + ": not an archive Kestrel can read");
+        }
     } catch (...) {
         state.WorkStream.reset();
         made.Remove();

@@ -1,7 +1,7 @@
 #include "texture/TextureResource.h"
 
-#include "io/ByteSource.h"
 #include "common/Error.h"
+#include "io/ByteSource.h"
 #include "io/SafePath.h"
 #include "texture/TextureSizes.h"
 
@@ -76,7 +76,8 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
     const auto file = ResourceFilePath(in.state.OutputBaseDir, path);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
-        in.state.Report().Alert(std::string(kMissingResourceText) + in.state.OutputBaseDir + path);
+        in.state.Report().Alert(in.state.Localization.MsgMissingFile + in.state.OutputBaseDir +
+                                path);
         return std::nullopt;
     }
     Reader source(FileSource::Open(file), Endian::Little);

@@ -11,7 +11,6 @@
 namespace kestrel {
 
 // The text shown when a streamed texture's resource file is missing, followed by its path.
-inline constexpr std::string_view kMissingResourceText = "Отсутствует файл: ";
 
 // Where the images of a texture are read from, and the subdirectory its files go into.
 struct TextureImages {
@@ -32,7 +31,7 @@ std::string ResourceDirFor(std::string_view path);
 
 // Opens the images of a texture read by ReadTextureHeader: the object itself at imageStart, or
 // the resource file at the stream offset. A missing resource file is shown as an Alert
-// (kMissingResourceText + the path) and gives nullopt.
+// (Localization.MsgMissingFile + the path) and gives nullopt.
 std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const TextureObject& tex,
                                                const Reader& object);
 

@@ -9,8 +9,14 @@ namespace {
 
 KestrelState Parse(std::vector<std::string> params) {
     KestrelState s;
-    ReadOptions(s, params);
+    bool missing = false;
+    EXPECT_EQ(ReadOptions(s, params, missing), "");
     return s;
+}
+
+std::string ErrorOf(std::vector<std::string> params, bool& missing) {
+    KestrelState s;
+    return ReadOptions(s, params, missing);
 }
 
 TEST(Options, TypeListIsLowerCasedSplitAndMapped) {
@@ -58,13 +64,17 @@ TEST(Options, LaterTypeListReplacesEarlierOne) {
     EXPECT_EQ(s.TypeFilter, (std::vector<std::string>{"mesh"}));
 }
 
-TEST(Options, ValueOptionsInLastPositionAreIgnored) {
-    KestrelState t = Parse({"export", "a", "-t"});
-    EXPECT_FALSE(t.TypeFilterActive);
-    KestrelState p = Parse({"export", "a", "-p"});
-    EXPECT_FALSE(p.CustomPathGiven);
+TEST(Options, UnknownOptionsAndMissingValuesAreUsageErrors) {
+    bool missing = false;
+    for (const char* option : {"-t", "-P", "-e"}) {
+        EXPECT_EQ(ErrorOf({"export", "a", option}, missing), ToLowerAscii(option));
+        EXPECT_TRUE(missing);
+    }
+    EXPECT_EQ(ErrorOf({"export", "a", "-f", "-zzz"}, missing), "-zzz");
+    EXPECT_FALSE(missing);
     // The archive position is never read as an option.
-    KestrelState archiveNamedLikeOption = Parse({"export", "-t", "tex"});
+    KestrelState archiveNamedLikeOption;
+    EXPECT_EQ(ReadOptions(archiveNamedLikeOption, {"export", "-t", "tex"}, missing), "tex");
     EXPECT_FALSE(archiveNamedLikeOption.TypeFilterActive);
 }
 

@@ -146,13 +146,13 @@ TEST_F(SoundExport, MissingResourceFileIsAlertedAndNothingWritten) {
     Install(MakeStreamedAudioBody(Endian::Little, 10, 0));
     Export();
     EXPECT_EQ(messages.alerts,
-              std::vector<std::string>{"Отсутствует файл: " + state.OutputBaseDir + "level0.resS"});
+              std::vector<std::string>{"Missing file: " + state.OutputBaseDir + "level0.resS"});
     ExpectNoSoundsWritten();
 
     messages.alerts.clear();
     Install(MakeNamedResourceAudioBody(Endian::Little, "sharedassets1.resource", 0, 10));
     Export();
-    EXPECT_EQ(messages.alerts, std::vector<std::string>{"Отсутствует файл: " + state.OutputBaseDir +
+    EXPECT_EQ(messages.alerts, std::vector<std::string>{"Missing file: " + state.OutputBaseDir +
                                                         "sharedassets1.resource"});
     ExpectNoSoundsWritten();
 }

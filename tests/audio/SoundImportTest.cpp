@@ -174,7 +174,7 @@ TEST_F(SoundImport, MissingResourceIsAlertedAndNothingWritten) {
     Install(MakeStreamedAudioBody(Endian::Little, 10, 0));
     Import(Edited(MakeTinyWav(4)));
     EXPECT_EQ(messages.alerts,
-              std::vector<std::string>{"Отсутствует файл: " + state.OutputBaseDir + "level0.resS"});
+              std::vector<std::string>{"Missing file: " + state.OutputBaseDir + "level0.resS"});
     ExpectNoRawFile();
 }
 

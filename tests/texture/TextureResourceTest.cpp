@@ -101,7 +101,7 @@ TEST(TextureResource, MissingResourceFileIsAnAlertAndWritesNothing) {
     ExportTexturePVR(tc.Input(MakeTextureObject(plan, Endian::Little)));
     plan.format = 28;
     ExportTextureCRN(tc.Input(MakeTextureObject(plan, Endian::Little)));
-    const std::string expected = "Отсутствует файл: " + tc.state.OutputBaseDir + "gone.resS";
+    const std::string expected = "Missing file: " + tc.state.OutputBaseDir + "gone.resS";
     EXPECT_EQ(tc.messages.alerts, std::vector<std::string>(4, expected));
     EXPECT_TRUE(tc.messages.progressLines.empty());
     EXPECT_EQ(CountFiles(dir.Path()), 0u);
