@@ -13,6 +13,10 @@ extern char** environ;
 
 namespace kestrel::test {
 
+std::string KestrelBinary() {
+    return KESTREL_BINARY_PATH;
+}
+
 CliResult RunKestrel(const std::vector<std::string>& args, const std::string& lang,
                      const std::string& cwd) {
     TempDir tmp;

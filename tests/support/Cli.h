@@ -10,6 +10,9 @@ struct CliResult {
     std::string err;
 };
 
+// The path of the built kestrel binary.
+std::string KestrelBinary();
+
 // Runs the kestrel binary with the arguments under the given locale (LC_ALL and LC_MESSAGES
 // cleared, LANG set) and collects its output. cwd: working directory ("" = unchanged).
 CliResult RunKestrel(const std::vector<std::string>& args, const std::string& lang,

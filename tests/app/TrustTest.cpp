@@ -1,0 +1,261 @@
+// Faults users meet, tried for real on the built program: signals, file-size limits, two runs on
+// one archive, read-only folders, usage errors.
+#include "app/ConsoleReporter.h"
+#include "support/AssetsBuilder.h"
+#include "support/BundleBuilder.h"
+#include "support/Cli.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A compressed bundle whose listing (one line per object) is far larger than a pipe holds, so a
+// run whose stdout is not read stops inside its work, with its working copy made.
+fs::path ManyObjectsBundle(const TempDir& dir) {
+    AssetsSpec plan;
+    for (int i = 0; i < 6000; ++i)
+        plan.objects.push_back({49, "text_object_number_" + std::to_string(i), TextBody("x")});
+    const fs::path archive = dir / "many.unity3d";
+    const auto assets = BuildAssetsFile(plan);
+    const auto bytes = BuildUnityFS({{"CAB-many", {assets.begin(), assets.end()}, 4}}).bytes;
+    WriteFileBytes(archive, {bytes.begin(), bytes.end()});
+    return archive;
+}
+
+// A kestrel child whose stdout is a pipe the test reads (or leaves full).
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+
+    static Child Start(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFINITY) {
+        int fds[2];
+        if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+        Child c;
+        c.pid = ::fork();
+        if (c.pid == 0) {
+            ::dup2(fds[1], 1);
+            ::close(fds[0]);
+            const int devNull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devNull, 2);
+            const rlimit limit{fileLimit, fileLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::vector<std::string> argv = {KestrelBinary()};
+            argv.insert(argv.end(), args.begin(), args.end());
+            std::vector<char*> ptrs;
+            for (auto& a : argv)
+                ptrs.push_back(a.data());
+            ptrs.push_back(nullptr);
+            ::execv(ptrs[0], ptrs.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        c.out = fds[0];
+        return c;
+    }
+    std::string ReadAll() {
+        std::string text;
+        char buf[65536];
+        for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;)
+            text.append(buf, static_cast<size_t>(n));
+        return text;
+    }
+    int Wait() {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(out);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    }
+};
+
+std::vector<fs::path> WorkingFilesIn(const fs::path& dir) {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        if (e.path().filename().string().find(".kestrel-") != std::string::npos)
+            found.push_back(e.path());
+    }
+    return found;
+}
+
+// Waits (up to 20 s) until `count` working files exist in dir.
+bool WaitForWorkingFiles(const fs::path& dir, size_t count) {
+    for (int i = 0; i < 2000; ++i) {
+        if (WorkingFilesIn(dir).size() >= count) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(Trust, SignalsRemoveTheWorkingCopyAndExitWith128PlusTheSignal) {
+    TempDir dir;
+    const fs::path archive = ManyObjectsBundle(dir);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        Child child = Child::Start({"list", archive.string()});
+        ASSERT_TRUE(WaitForWorkingFiles(dir.Path(), 1)) << signal;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::kill(child.pid, signal);
+        EXPECT_EQ(child.Wait(), 128 + signal);
+        EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty()) << "signal " << signal;
+    }
+}
+
+TEST(Trust, AFileSizeLimitIsAWriteErrorThatLeavesNothing) {
+    TempDir dir;
+    const fs::path archive = ManyObjectsBundle(dir);
+    Child child = Child::Start({"list", archive.string()}, 4096);
+    const std::string out = child.ReadAll();
+    EXPECT_EQ(child.Wait(), 1) << "not killed by SIGXFSZ";
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
+}
+
+TEST(Trust, TwoRunsOnOneArchiveEachHaveTheirOwnWorkingCopy) {
+    TempDir dir;
+    const fs::path archive = ManyObjectsBundle(dir);
+    Child first = Child::Start({"list", archive.string()});
+    Child second = Child::Start({"list", archive.string()});
+    // Both are stopped mid-listing, each on its own copy.
+    EXPECT_TRUE(WaitForWorkingFiles(dir.Path(), 2));
+    const std::string a = first.ReadAll();
+    const std::string b = second.ReadAll();
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a.find("text_object_number_5999"), std::string::npos);
+    EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
+}
+
+TEST(Trust, AnyErrorShownFailsTheRunAndTheLastLineCountsFailures) {
+    TempDir dir;
+    AssetsSpec plan;
+    TextureSpec streamed;
+    streamed.layout = 3;
+    streamed.imageData.assign(16, 0);
+    streamed.streamPath = "gone.resS";
+    plan.objects.push_back({28, "streamed", TextureBody(streamed)});
+    plan.objects.push_back({49, "note", TextBody("fine")});
+    const auto bytes = BuildAssetsFile(plan);
+    WriteFileBytes(dir / "level.assets", {bytes.begin(), bytes.end()});
+    const CliResult r = RunKestrel({"export", (dir / "level.assets").string()}, "C");
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("Missing file: "), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with("1 of 2 objects failed\n")) << r.err;
+}
+
+TEST(Trust, ReadOnlyFolderListsThroughTmpdirAndImportSaysWhy) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    TempDir dir;
+    TempDir tmp;
+    const fs::path archive = ManyObjectsBundle(dir);
+    fs::create_directories(dir / "Unity_Assets_Files" / "many");
+    ::chmod(dir.Path().c_str(), 0555);
+    ::setenv("TMPDIR", tmp.Path().c_str(), 1);
+    Child child = Child::Start({"list", archive.string()});
+    EXPECT_TRUE(WaitForWorkingFiles(tmp.Path(), 1)) << "the copy is made in TMPDIR";
+    const std::string out = child.ReadAll();
+    EXPECT_EQ(child.Wait(), 0);
+    ::unsetenv("TMPDIR");
+    EXPECT_NE(out.find("text_object_number_5999"), std::string::npos);
+    EXPECT_TRUE(WorkingFilesIn(tmp.Path()).empty());
+
+    const CliResult import = RunKestrel({"import", archive.string()}, "C");
+    ::chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(import.exitCode, 1);
+    EXPECT_NE(import.err.find("import needs to write beside the archive"), std::string::npos)
+        << import.err;
+}
+
+TEST(Trust, UsageErrorsHelpAndVersion) {
+    TempDir dir;
+    const auto bytes = MinimalAssetsFile("5.0.0f4");
+    WriteFileBytes(dir / "a.assets", {bytes.begin(), bytes.end()});
+    const std::string a = (dir / "a.assets").string();
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string errHas;
+    };
+    const Case cases[] = {
+        {{"list", a, "-zzz"}, 2, "Unknown option: -zzz"},
+        {{"export", a, "-e"}, 2, "Option -e needs a value:\n  -e <file> inner file of bundle"},
+        {{"export", a, "-t"}, 2, "  -t <type> export import files by type"},
+        {{"list", a, "-p"}, 2, "  -p selected path"},
+    };
+    for (const auto& c : cases) {
+        const CliResult r = RunKestrel(c.args, "C");
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back();
+        EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    const CliResult help = RunKestrel({"--help"}, "C");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out, RunKestrel({"-h"}, "C").out);
+    EXPECT_NE(help.out.find("Kestrel task <archive unity> [options]"), std::string::npos);
+    const CliResult version = RunKestrel({"--version"}, "C");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.starts_with("Kestrel ")) << version.out;
+}
+
+TEST(Trust, AnEmptyFileIsNoArchiveAndNothingIsWritten) {
+    TempDir dir;
+    WriteFileBytes(dir / "empty.assets", {});
+    for (const char* task : {"list", "export"}) {
+        const CliResult r = RunKestrel({task, (dir / "empty.assets").string()}, "C");
+        EXPECT_EQ(r.exitCode, 1) << task;
+        EXPECT_NE(r.err.find("empty.assets: not an archive Kestrel can read"), std::string::npos)
+            << r.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "Unity_Assets_Files"));
+}
+
+TEST(Trust, ErrorsNameTheArchiveTheUserGave) {
+    TempDir dir;
+    const auto bytes = BuildUnityFS({{"CAB-one", MinimalAssetsFile("5.0.0f4"), 4}}).bytes;
+    WriteFileBytes(dir / "web.unity3d", {bytes.begin(), bytes.end()});
+    const CliResult r = RunKestrel({"list", (dir / "web.unity3d").string(), "-e", "99"}, "C");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("web.unity3d: no inner file number 99"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("TEMP"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("\r["), std::string::npos) << "no progress bar when not a terminal";
+}
+
+TEST(Trust, ProgressBarIsDrawnOnlyWhenAskedAndClearedBeforeOtherLines) {
+    for (bool drawBar : {false, true}) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ConsoleReporter reporter(out, err, drawBar);
+        reporter.Progress(42);
+        reporter.Alert("oops");
+        reporter.Progress(100);
+        std::fflush(err);
+        std::rewind(err);
+        char buf[512] = {};
+        const size_t n = std::fread(buf, 1, sizeof buf - 1, err);
+        const std::string text(buf, n);
+        if (drawBar) {
+            EXPECT_TRUE(text.starts_with("\r[################")) << text;
+            EXPECT_NE(text.find("] 42%"), std::string::npos);
+            EXPECT_TRUE(text.ends_with("\r\033[Koops\n")) << text;
+        } else {
+            EXPECT_EQ(text, "oops\n");
+        }
+        std::fclose(out);
+        std::fclose(err);
+    }
+}
+
+} // namespace

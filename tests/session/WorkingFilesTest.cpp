@@ -1,0 +1,64 @@
+#include "session/WorkingFiles.h"
+#include "common/Error.h"
+#include "session/Operations.h"
+#include "support/BundleBuilder.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+void Write(const fs::path& p, const std::vector<uint8_t>& bytes) {
+    WriteFileBytes(p, {bytes.begin(), bytes.end()});
+}
+
+TEST(WorkingFiles, TheUsersFileBesideSplitPiecesIsNeitherOverwrittenNorDeleted) {
+    TempDir dir;
+    const fs::path base = dir / "sharedassets0.assets";
+    WriteSplitPieces(base, BuildUnityFS({{"CAB-a", MinimalAssetsFile("5.0.0f4", 3000), 4}}).bytes,
+                     1000);
+    Write(base, {'m', 'i', 'n', 'e'});
+    KestrelState state;
+    OpenArchive(state, base.string() + ".split0");
+    CleanUpWorkingFiles(state);
+    EXPECT_EQ(ReadFileText(base), "mine");
+}
+
+TEST(WorkingFiles, TakenNamesAndLinksAreLeftAloneAndNeverFollowed) {
+    TempDir dir;
+    const fs::path archive = dir / "a.unity3d";
+    Write(archive, BuildUnityFS({{"CAB-a", MinimalAssetsFile("5.0.0f4"), 4}}).bytes);
+    Write(dir / "victim", {'v'});
+    Write(dir / "a.unity3d.TEMP", {'t'});
+    fs::create_symlink(dir / "victim", WorkingFileOf(archive));
+    KestrelState state;
+    OpenArchive(state, archive.string());
+    EXPECT_EQ(state.WorkFileName,
+              archive.string() + ".kestrel-" + std::to_string(::getpid()) + "-1.TEMP");
+    CleanUpWorkingFiles(state);
+    EXPECT_FALSE(fs::exists(state.WorkFileName));
+    EXPECT_EQ(ReadFileText(dir / "victim"), "v");
+    EXPECT_EQ(ReadFileText(dir / "a.unity3d.TEMP"), "t");
+    EXPECT_TRUE(fs::is_symlink(WorkingFileOf(archive)));
+}
+
+TEST(WorkingFiles, ACopyLargerThanTheFreeSpaceIsRefusedBeforeWriting) {
+    TempDir dir;
+    fs::path made;
+    try {
+        CreateWorkingFile(dir / "huge.unity3d", ".TEMP", UINT64_MAX - 1, made);
+        FAIL() << "no free-space error";
+    } catch (const KestrelError& e) {
+        EXPECT_NE(std::string(e.what()).find("Not enough free space for the working copy of " +
+                                             (dir / "huge.unity3d").string()),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+}
+
+} // namespace
