@@ -136,12 +136,14 @@ void ExportItemUnchecked(KestrelState& state, size_t index) {
         }
         return;
     }
-    if (object.Remaining() != 0 && state.ExportConvert) {
-        RunConverters(state, index, object, rootRel);
-    }
+    // The raw file needs no conversion: it is written first, so that a failed conversion still
+    // leaves the object's bytes.
     if (WritesRawFile(state, row.ClassID)) {
         Reader raw = object;
         CopyToFile(raw, raw.Remaining(), target);
+    }
+    if (object.Remaining() != 0 && state.ExportConvert) {
+        RunConverters(state, index, object, rootRel);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "io/Writer.h"
 #include "session/Operations.h"
 #include "support/TempDir.h"
+#include "support/TextureObjects.h"
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,21 @@ TEST(ExportDriver, OneBadObjectDoesNotStopTheOthers) {
     EXPECT_TRUE(fs::exists(f.Out("last.1")));
     ASSERT_EQ(f.reporter.alerts.size(), 1u);
     EXPECT_NE(f.reporter.alerts[0].find("arc.assets"), std::string::npos) << f.reporter.alerts[0];
+}
+
+TEST(ExportDriver, AFailedConversionStillLeavesTheRawFileAndCountsAsAFailure) {
+    Fixture f;
+    f.state.ExportConvert = f.state.ExportRawTextures = f.state.ExportDDS = true;
+    kestrel::test::TextureObjectSpec spec;
+    spec.width = spec.height = 16;
+    spec.mip = 5;
+    spec.pixels.assign(8, 0x55); // five DXT1 levels need 176 bytes
+    const auto body = kestrel::test::MakeTextureObject(spec, Endian::Little);
+    f.Add(28, "short.tex", body, 0, 0, 0, 10);
+    EXPECT_EQ(f.Export(), 1u);
+    EXPECT_EQ(kestrel::test::ReadFileText(f.Out("short.tex")),
+              std::string(body.begin(), body.end()));
+    EXPECT_EQ(f.reporter.alerts.size(), 1u);
 }
 
 TEST(ExportDriver, TypeFilterSelectsItemsOnce) {
