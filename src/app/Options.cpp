@@ -1,7 +1,10 @@
 #include "app/Options.h"
 
+#include "assets/ClassId.h"
+
 #include <array>
 #include <charconv>
+#include <string>
 #include <string_view>
 
 namespace kestrel {
@@ -146,8 +149,8 @@ void ApplyTypeNames(KestrelState& state) {
         state.TypeFilter[i] = std::string(row->typeId);
         ApplySwitches(state, row->switches);
         if (row->key == "dds") {
-            state.TypeFilter.emplace_back("89");
-            state.TypeFilter.emplace_back("186");
+            state.TypeFilter.push_back(std::to_string(ClassId::kCubemap));
+            state.TypeFilter.push_back(std::to_string(ClassId::kProceduralTexture));
         }
     }
 }

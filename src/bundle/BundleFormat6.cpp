@@ -129,6 +129,9 @@ void CheckBlocksInside(const Reader& r, const Unity3D_Structure& b) {
     uint64_t pos = b.blocksStart;
     for (const auto& block : b.FS.Blocks) {
         const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
+        const bool lz4 = block.Storage() == kBlockLz4 || block.Storage() == kBlockLz4HC;
+        // An LZ4 block's declared size reaching past the data has a message of its own.
+        if (lz4 && (pos > r.End() || bytes > r.End() - pos)) Damaged(r.Name(), pos, kLz4SizeError);
         r.Sub(pos, bytes, "data block");
         if (IsStoredBlock(block) && bytes != block.uncompressedSize) {
             Damaged(r.Name(), b.listPos,

@@ -1,6 +1,7 @@
 #include "session/ExportDriver.h"
 
 #include "assets/AssetsParser.h"
+#include "assets/ClassId.h"
 #include "assets/Vocabulary.h"
 #include "audio/SoundExport.h"
 #include "common/Error.h"
@@ -19,12 +20,6 @@ namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int32_t kTexture2D = 28;
-constexpr int32_t kMesh = 43;
-constexpr int32_t kAudioClip = 83;
-constexpr int32_t kCubemap = 89;
-constexpr int32_t kProceduralTexture = 186;
 
 // Copies count bytes from the reader into a new file, in pieces, so that a large object is never
 // held in memory whole.
@@ -74,7 +69,7 @@ void ConvertTexture(KestrelState& state, size_t index, const Reader& object,
     const int32_t classId = state.Items().rows[index].ClassID;
     const int32_t format = state.Items().types[index].TextureFormat;
     const std::string& name = state.Items().ExportName[index];
-    const std::string dir = root + (classId == kCubemap ? "Cubemap/" : "Textures/");
+    const std::string dir = root + (classId == ClassId::kCubemap ? "Cubemap/" : "Textures/");
     for (const auto& kind : kTextureKinds) {
         if (state.*kind.enabled && TextureFormatSupports(format, kind.kind)) {
             kind.convert(ConverterInput{state, object, dir, name, index});
@@ -95,15 +90,15 @@ void RunConverters(KestrelState& state, size_t index, const Reader& object,
                    const std::string& root) {
     const int32_t classId = state.Items().rows[index].ClassID;
     const std::string& name = state.Items().ExportName[index];
-    if (classId == kTexture2D || classId == kCubemap) {
+    if (classId == ClassId::kTexture2D || classId == ClassId::kCubemap) {
         ConvertTexture(state, index, object, root);
-    } else if (classId == kProceduralTexture && state.ExportDDS) {
+    } else if (classId == ClassId::kProceduralTexture && state.ExportDDS) {
         ExportProceduralTextureDDS(
             ConverterInput{state, object, root + "ProceduralTextures/", name, index});
-    } else if (classId == kMesh && state.ExportOBJ) {
+    } else if (classId == ClassId::kMesh && state.ExportOBJ) {
         ExportMeshOBJ(ConverterInput{state, object, root + "Mesh/", name, index},
                       state.assets.header.EngineMajorVersion);
-    } else if (classId == kAudioClip) {
+    } else if (classId == ClassId::kAudioClip) {
         // Named after the archive (for pieces: the name they join to), never a working copy.
         std::string archive = fs::path(state.ArchiveName).filename().string();
         if (state.SplitPieceCount > 0) archive = fs::path(archive).stem().string();
@@ -115,13 +110,13 @@ void RunConverters(KestrelState& state, size_t index, const Reader& object,
 
 bool WritesRawFile(const KestrelState& state, int32_t classId) {
     switch (classId) {
-    case kTexture2D:
-    case kCubemap:
-    case kProceduralTexture:
+    case ClassId::kTexture2D:
+    case ClassId::kCubemap:
+    case ClassId::kProceduralTexture:
         return state.ExportRawTextures;
-    case kMesh:
+    case ClassId::kMesh:
         return state.ExportRawMesh;
-    case kAudioClip:
+    case ClassId::kAudioClip:
         return state.ExportRawAudio;
     default:
         return true;
@@ -144,12 +139,14 @@ void ExportItemUnchecked(KestrelState& state, size_t index) {
         }
         return;
     }
-    if (object.Remaining() != 0 && state.ExportConvert) {
-        RunConverters(state, index, object, rootRel);
-    }
+    // The raw file needs no conversion: it is written first, so that a failed conversion still
+    // leaves the object's bytes.
     if (WritesRawFile(state, row.ClassID)) {
         Reader raw = object;
         CopyToFile(raw, raw.Remaining(), target);
+    }
+    if (object.Remaining() != 0 && state.ExportConvert) {
+        RunConverters(state, index, object, rootRel);
     }
 }
 
@@ -178,8 +175,9 @@ bool PassesTypeFilter(const KestrelState& state, int32_t classId) {
     if (!state.TypeFilterActive) return true;
     const std::string id = std::to_string(classId);
     return std::any_of(
-        state.TypeFilter.begin(), state.TypeFilter.end(),
-        [&](const std::string& entry) { return entry == id || (classId < 0 && entry == "114"); });
+        state.TypeFilter.begin(), state.TypeFilter.end(), [&](const std::string& entry) {
+            return entry == id || (classId < 0 && entry == std::to_string(ClassId::kMonoBehaviour));
+        });
 }
 
 namespace {

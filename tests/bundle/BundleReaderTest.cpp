@@ -239,6 +239,30 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     expectError(damaged, "offset " + HexOffset(intact.blocksStart) + ": LZ4S: Block decode error");
 }
 
+TEST(UnityFSErrors, Lz4BlockRunningPastTheDataHasItsOwnMessage) {
+    TempDir dir;
+    const fs::path archive = dir / "short.unity3d";
+    UnityFSOptions lz4;
+    lz4.blockInfo = BlockInfoKind::StoredAtStart;
+    auto bytes = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 1000)}}, lz4).bytes;
+    Write(archive, bytes);
+    Unity3D_Structure intact;
+    ReadContainer(archive.string(), intact);
+    fs::remove(archive.string() + ".TEMP");
+    bytes.resize(bytes.size() - 5); // the only block now declares 5 bytes more than there are
+    Write(archive, bytes);
+    KestrelState state;
+    try {
+        OpenArchive(state, archive.string());
+        ADD_FAILURE() << "no error";
+    } catch (const KestrelError& e) {
+        EXPECT_EQ(std::string(e.what()), archive.string() + ": offset " +
+                                             HexOffset(intact.blocksStart) +
+                                             ": Error size lz4 in data stream.");
+    }
+    EXPECT_FALSE(fs::exists(archive.string() + ".TEMP"));
+}
+
 TEST(UnityRW, CompressedUnityWebGivesAnExactWorkingCopy) {
     for (const bool endMarker : {false, true}) {
         for (const uint32_t levels : {1u, 3u}) {
