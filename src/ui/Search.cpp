@@ -71,21 +71,17 @@ std::optional<size_t> FindRow(const std::vector<TColumns_ListView>& rows, size_t
     if (count == 0) return std::nullopt;
     const long long step = backward ? -1 : 1;
     long long i = start;
-    for (;;) {
+    // With loop the scan wraps at the ends; it stops once every row has been tested, so a text
+    // that matches nothing ends the search wherever it started.
+    for (long long tested = 0; tested < count; ++tested) {
         if (i < 0 || i >= count) {
             if (!query.loop) return std::nullopt;
             i = backward ? count - 1 : 0;
         }
-        const bool matched = RowMatches(rows[static_cast<size_t>(i)], work, query);
+        if (RowMatches(rows[static_cast<size_t>(i)], work, query)) return static_cast<size_t>(i);
         i += step;
-        if (matched) return static_cast<size_t>(i - step);
-        if (i == start) return std::nullopt;
-        // Without loop the scan ends at the edge; with loop a start outside the rows is met
-        // again right after the wrap.
-        if ((i < 0 || i >= count) && query.loop && (start < 0 || start >= count)) {
-            return std::nullopt;
-        }
     }
+    return std::nullopt;
 }
 
 } // namespace kestrel::ui
