@@ -147,7 +147,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::Retitle() {
-    setWindowTitle(QStringLiteral("Kestrel " KESTREL_VERSION " - by the Kestrel contributors"));
+    setWindowTitle(QStringLiteral("Kestrel " KESTREL_VERSION ", author: the Kestrel developers"));
 }
 
 QWidget* MainWindow::BuildTopArea() {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -27,6 +28,15 @@ bool WantsWindow(int argc, char** argv) {
 }
 
 int RunWindow(int argc, char** argv) {
+    // Without any display the toolkit would abort; say what is missing instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("Kestrel needs a display for its window (DISPLAY is not set); run it with a "
+                   "task for the command line: kestrel export <archive> (kestrel help lists "
+                   "the tasks).\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     KestrelState state;
     state.Localization = InitLocalization();
