@@ -553,17 +553,27 @@ void MainWindow::SelectAllMatches() {
         showMessage(QMessageBox::Critical, Q(e.what()));
         return;
     }
-    // Matches are gathered first and selected in one step, so that many matches stay fast.
+    // Matches are gathered first as runs of adjacent rows (they come in ascending order) and
+    // selected in one step, so that many matches stay fast.
     QItemSelection matches;
     std::optional<size_t> last;
+    std::optional<size_t> runStart;
+    const auto closeRun = [&] {
+        if (runStart)
+            matches.append(QItemSelectionRange(model->index(static_cast<int>(*runStart), 0),
+                                               model->index(static_cast<int>(*last), 0)));
+    };
     for (long long index = 0;;) {
         const auto found = FindRow(state_.Items().listRows, count, work.get(), index, false, query);
         if (!found) break;
-        const QModelIndex cell = model->index(static_cast<int>(*found), 0);
-        matches.merge(QItemSelection(cell, cell), QItemSelectionModel::Select);
+        if (!last || *found != *last + 1) {
+            closeRun();
+            runStart = found;
+        }
         last = found;
         index = static_cast<long long>(*found) + 1;
     }
+    closeRun();
     selection->select(matches, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (last) {
         const QModelIndex cell = model->index(static_cast<int>(*last), 0);
