@@ -173,9 +173,9 @@ TEST_F(WindowTest, ItemsSelectSelectsEveryNameHoldingTheLetter) {
     Search("a");
     window->itemsSelect->click();
     EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 1, 2}));
-    Search("x"); // runs of adjacent matches with a gap
+    Search("h"); // runs of adjacent matches with a gap
     window->itemsSelect->click();
-    EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 2, 3}));
+    EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 2}));
 }
 
 TEST_F(WindowTest, ContentSearchFindsOnlyObjectsOutsideTexturesAndSounds) {
