@@ -8,6 +8,7 @@ packages=(
   liblzma-dev liblz4-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick assimp-utils ffmpeg
+  xvfb x11-utils xdotool
 )
 
 missing=()

@@ -26,8 +26,10 @@ CliResult RunKestrel(const std::vector<std::string>& args, const std::string& la
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
+        // No display either: command-line mode must run without one.
         if (entry.starts_with("LC_ALL=") || entry.starts_with("LC_MESSAGES=") ||
-            entry.starts_with("LANG=")) {
+            entry.starts_with("LANG=") || entry.starts_with("DISPLAY=") ||
+            entry.starts_with("WAYLAND_DISPLAY=") || entry.starts_with("QT_QPA_PLATFORM=")) {
             continue;
         }
         env.push_back(entry);

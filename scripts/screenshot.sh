@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Starts the Kestrel window under a virtual X display (Xvfb) on the demo archive, selects the
+# second row of the filled list, saves a PNG screenshot of the window and prints its path.
+# Usage: scripts/screenshot.sh [output.png]   (default: /tmp/kestrel-window.png)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out="$(realpath -m "${1:-/tmp/kestrel-window.png}")"
+bash scripts/setup.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target kestrel kestrel_make_demo >/dev/null
+
+work="$(mktemp -d)"
+display=":$((90 + RANDOM % 100))"
+cleanup() {
+  [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
+  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+build/kestrel_make_demo "$work/demo.unity3d" >/dev/null
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY="$display"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+QT_QPA_PLATFORM=xcb LANG="${LANG:-C.UTF-8}" build/kestrel "$work/demo.unity3d" >/dev/null 2>&1 &
+app=$!
+win=""
+for _ in $(seq 100); do
+  win="$(xdotool search --name '^Kestrel' 2>/dev/null | head -1 || true)"
+  [ -n "$win" ] && break
+  sleep 0.1
+done
+[ -n "$win" ] || { echo "the window did not appear" >&2; exit 1; }
+sleep 1.5 # the archive opens and the progress frame fades back
+
+# Click the second row of the list: below the top area and the header.
+eval "$(xdotool getwindowgeometry --shell "$win")"
+xdotool mousemove --window "$win" 200 107 click 1
+sleep 0.5
+import -window "$win" "$out"
+echo "$out"

@@ -1,0 +1,612 @@
+#include "ui/MainWindow.h"
+
+#include "assets/AssetsParser.h"
+#include "assets/Vocabulary.h"
+#include "common/Error.h"
+#include "io/ByteSource.h"
+#include "session/ExportDriver.h"
+#include "session/ImportDriver.h"
+#include "session/Operations.h"
+#include "ui/Search.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace kestrel::ui {
+
+namespace {
+
+const QColor kFormColour(157, 185, 235);
+constexpr int kClientWidth = 817;
+constexpr int kClientHeight = 704;
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// The open dialog's filter: the names archives of the engine are known to carry, then all.
+const char* kOpenFilter =
+    "UnityArchive (*.asset* level* mainData globalgamemanagers *.unity3d *AssetBundle* *.bundle* "
+    "*.assetbundle *.dat *data* *.TEMP *.split0 *CAB* "
+    "?????????????????????????????\?\?\?);;ALL (*)";
+
+} // namespace
+
+// ---- ProgressFrame ----
+
+ProgressFrame::ProgressFrame(QWidget* parent)
+    : QWidget(parent), bar_(new QProgressBar(this)), colour_(ColourFor(0)) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 5);
+    layout->addWidget(bar_);
+    bar_->setRange(0, 100);
+    bar_->setValue(0);
+    bar_->setTextVisible(false);
+    bar_->setFixedHeight(17);
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+        --fadeCounter_;
+        colour_ = ColourFor(fadeCounter_ / 100.0);
+        update();
+        if (fadeCounter_ <= 0) {
+            fadeCounter_ = 100;
+            timer_.stop();
+        }
+    });
+}
+
+QColor ProgressFrame::ColourFor(double x) {
+    return QColor(static_cast<int>(std::lround(155 + 35 * x)),
+                  static_cast<int>(std::lround(185 + 70 * x)),
+                  static_cast<int>(std::lround(235 - 55 * x)));
+}
+
+void ProgressFrame::UpdateProgress(int percent) {
+    percent = std::clamp(percent, 0, 100);
+    if (bar_->value() == percent) return;
+    bar_->setValue(percent);
+    colour_ = ColourFor(percent / 100.0);
+    update();
+}
+
+void ProgressFrame::StartFade() {
+    fadeCounter_ = 100;
+    timer_.start();
+}
+
+void ProgressFrame::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour_);
+    painter.drawRoundedRect(rect(), 5, 5);
+}
+
+// ---- WindowReporter ----
+
+void WindowReporter::Notice(const std::string& text) {
+    window_.showMessage(QMessageBox::Information, Q(text));
+}
+
+void WindowReporter::Alert(const std::string& text) {
+    window_.showMessage(QMessageBox::Warning, Q(text));
+}
+
+void WindowReporter::Progress(int percent) {
+    window_.progress->UpdateProgress(percent);
+}
+
+void WindowReporter::Breathe() {
+    // Painting and input are handled every 20 ms or so, not after every one of many objects.
+    if (sinceBreath_.isValid() && sinceBreath_.elapsed() < 20) return;
+    sinceBreath_.start();
+    QCoreApplication::processEvents();
+}
+
+// ---- MainWindow ----
+
+MainWindow::MainWindow(KestrelState& state, QWidget* parent)
+    : QWidget(parent), state_(state), reporter_(*this) {
+    state_.ConsoleMode = false;
+    state_.reporter = &reporter_;
+    showMessage = [this](QMessageBox::Icon icon, const QString& text) {
+        QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kFormColour);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setAcceptDrops(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(BuildTopArea());
+    BuildList();
+    layout->addWidget(list, 1);
+    layout->addWidget(BuildSearchStrip());
+    BuildPopup();
+    Retitle();
+    resize(kClientWidth, kClientHeight);
+}
+
+MainWindow::~MainWindow() {
+    if (state_.reporter == &reporter_) state_.reporter = nullptr;
+}
+
+void MainWindow::Retitle() {
+    setWindowTitle(QStringLiteral("Kestrel " KESTREL_VERSION ", author: the Kestrel developers"));
+}
+
+QWidget* MainWindow::BuildTopArea() {
+    const TLocalization& t = state_.Localization;
+    auto* top = new QWidget(this);
+    auto* row = new QHBoxLayout(top);
+    row->setContentsMargins(4, 5, 8, 4);
+    row->setSpacing(12);
+
+    auto* left = new QVBoxLayout;
+    left->setSpacing(3);
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(4, 0, 0, 0);
+    buttons->setSpacing(7);
+    openButton = new QPushButton(Q(t.BtnOpen), top);
+    exportAllButton = new QPushButton(Q(t.BtnExportAll), top);
+    importAllButton = new QPushButton(Q(t.BtnImportAll), top);
+    for (auto* b : {openButton, exportAllButton, importAllButton}) {
+        b->setMinimumSize(129, 25);
+        buttons->addWidget(b);
+    }
+    exportAllButton->setEnabled(false);
+    importAllButton->setEnabled(false);
+    left->addLayout(buttons);
+    progress = new ProgressFrame(top);
+    left->addWidget(progress);
+    row->addLayout(left);
+
+    auto* right = new QVBoxLayout;
+    right->setSpacing(6);
+    auto* archiveRow = new QHBoxLayout;
+    archiveLabel = new QLabel(Q(t.LblArchive), top);
+    innerFiles = new QComboBox(top);
+    innerFiles->setMinimumWidth(120);
+    innerFiles->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    archiveRow->addWidget(archiveLabel);
+    archiveRow->addWidget(innerFiles, 1);
+    right->addLayout(archiveRow);
+    auto* infoRow = new QHBoxLayout;
+    infoRow->setSpacing(16);
+    sizeLabel = new QLabel(Q(t.LblSize), top);
+    versionLabel = new QLabel(Q(t.LblVersion), top);
+    filesLabel = new QLabel(Q(t.LblFiles), top);
+    infoRow->addWidget(sizeLabel);
+    infoRow->addWidget(versionLabel);
+    infoRow->addWidget(filesLabel);
+    infoRow->addStretch(1);
+    right->addLayout(infoRow);
+    row->addLayout(right, 1);
+
+    connect(openButton, &QPushButton::clicked, this, [this] {
+        const QString path =
+            QFileDialog::getOpenFileName(this, QString(), QStringLiteral("."), kOpenFilter);
+        if (!path.isEmpty()) OpenFile(path);
+    });
+    connect(exportAllButton, &QPushButton::clicked, this, [this] { ExportAll(); });
+    connect(importAllButton, &QPushButton::clicked, this, [this] { ImportAll(); });
+    connect(innerFiles, &QComboBox::activated, this, [this](int index) { SelectInnerFile(index); });
+    return top;
+}
+
+void MainWindow::BuildList() {
+    list = new QTableView(this);
+    model = new ItemModel(state_.Items().listRows, state_.Localization, list);
+    list->setModel(model);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setShowGrid(true);
+    list->setWordWrap(false);
+    list->setAlternatingRowColors(false);
+    list->verticalHeader()->hide();
+    // Every row has the same height, so the view never measures rows it does not show.
+    list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
+    QHeaderView* header = list->horizontalHeader();
+    header->setHighlightSections(false);
+    header->setSectionsClickable(true);
+    header->setMinimumSectionSize(30);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    const int widths[] = {48, 0, 200, 80, 100};
+    for (int c : {0, 2, 3, 4})
+        header->resizeSection(c, widths[c]);
+    connect(header, &QHeaderView::sectionClicked, this, [this](int c) { SortByColumn(c); });
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ShowPopup(pos); });
+}
+
+void MainWindow::BuildPopup() {
+    const TLocalization& t = state_.Localization;
+    popup = new QMenu(this);
+    popup->addAction(Q(t.MenuExportSelected), this, [this] { ExportSelected(false); });
+    popup->addAction(Q(t.MenuExportSource), this, [this] { ExportSelected(true); });
+    popup->addAction(Q(t.MenuSelectAll), this, [this] { list->selectAll(); });
+}
+
+QWidget* MainWindow::BuildSearchStrip() {
+    const TLocalization& t = state_.Localization;
+    auto* strip = new QWidget(this);
+    strip->setFixedHeight(45);
+    auto* row = new QHBoxLayout(strip);
+    row->setContentsMargins(8, 2, 8, 2);
+    row->setSpacing(7);
+    auto* modes = new QVBoxLayout;
+    modes->setSpacing(0);
+    modeName = new QRadioButton(Q(t.ModeSearchName), strip);
+    modeText = new QRadioButton(Q(t.ModeSearchText), strip);
+    modeName->setChecked(true);
+    modes->addWidget(modeName);
+    modes->addWidget(modeText);
+    row->addLayout(modes);
+    findText = new QLineEdit(strip);
+    findText->setMinimumWidth(140);
+    // Long texts are accepted, so that one longer than a content chunk is refused with a message
+    // rather than cut short without a word.
+    findText->setMaxLength(static_cast<int>(2 * kSearchChunk));
+    row->addWidget(findText, 1);
+    findNext = new QPushButton(Q(t.FindNext), strip);
+    findPrev = new QPushButton(Q(t.FindPrev), strip);
+    itemsSelect = new QPushButton(Q(t.ItemsSelect), strip);
+    for (auto* b : {findNext, findPrev, itemsSelect}) {
+        b->setMinimumSize(110, 25);
+        row->addWidget(b);
+    }
+    auto* checks = new QVBoxLayout;
+    checks->setSpacing(0);
+    matchCase = new QCheckBox(Q(t.MatchCase), strip);
+    loopSearch = new QCheckBox(Q(t.LoopSearch), strip);
+    checks->addWidget(matchCase);
+    checks->addWidget(loopSearch);
+    row->addLayout(checks);
+
+    // The content search always compares bytes exactly; the name search starts case-blind.
+    connect(modeName, &QRadioButton::clicked, this, [this] {
+        matchCase->setChecked(false);
+        matchCase->setEnabled(true);
+    });
+    connect(modeText, &QRadioButton::clicked, this, [this] {
+        matchCase->setChecked(true);
+        matchCase->setEnabled(false);
+    });
+    connect(findNext, &QPushButton::clicked, this, [this] { SearchStep(false); });
+    connect(findPrev, &QPushButton::clicked, this, [this] { SearchStep(true); });
+    connect(itemsSelect, &QPushButton::clicked, this, [this] { SelectAllMatches(); });
+    connect(findText, &QLineEdit::returnPressed, this, [this] { SearchStep(false); });
+    return strip;
+}
+
+void MainWindow::SetBusy(bool busy) {
+    busy_ = busy;
+    const bool haveObjects = state_.Items().Count() > 0 && model->RowCount() > 0;
+    openButton->setEnabled(!busy);
+    exportAllButton->setEnabled(!busy && haveObjects);
+    // A single resource (not an assets file) is exported but has nothing to import.
+    importAllButton->setEnabled(!busy && haveObjects && state_.resourceKind.empty());
+    innerFiles->setEnabled(!busy);
+    // The search reads the list and the working file, which an operation may be rewriting.
+    for (QWidget* w : {static_cast<QWidget*>(findNext), static_cast<QWidget*>(findPrev),
+                       static_cast<QWidget*>(itemsSelect)})
+        w->setEnabled(!busy);
+}
+
+bool MainWindow::RunOperation(const std::function<void()>& operation) {
+    SetBusy(true);
+    reporter_.StartOperation();
+    bool ok = true;
+    try {
+        operation();
+    } catch (const KestrelError& e) {
+        ok = false;
+        showMessage(QMessageBox::Critical, Q(e.what()));
+    } catch (const std::exception& e) {
+        ok = false;
+        showMessage(QMessageBox::Critical, Q(e.what()));
+    }
+    state_.WorkStream.reset();
+    SetBusy(false);
+    progress->StartFade();
+    if (closeRequested_) close();
+    return ok;
+}
+
+void MainWindow::OpenFile(const QString& path) {
+    if (busy_) return;
+    // The working files of the archive open now; removed once the next one is open (or failed),
+    // unless the new open works on the very same file.
+    KestrelState previous;
+    previous.WorkFileName = state_.WorkFileName;
+    previous.Bundle.Signature = state_.Bundle.Signature;
+    previous.SplitPieceCount = state_.SplitPieceCount;
+    state_.SelectedEntry = EntrySelector{};
+    state_.Bundle.blockInfoRewritten = false;
+    state_.Bundle.dataCompressed = false;
+    list->clearSelection();
+    model->SetRowCount(0);
+    innerFiles->clear();
+    const std::string file = path.toStdString();
+    RunOperation([&] {
+        std::error_code ec;
+        if (!previous.WorkFileName.empty() &&
+            std::filesystem::equivalent(previous.WorkFileName, file, ec)) {
+            previous.WorkFileName.clear();
+        }
+        try {
+            OpenArchive(state_, file);
+        } catch (...) {
+            ShowArchive();
+            throw;
+        }
+        ShowArchive();
+    });
+    if (previous.WorkFileName != state_.WorkFileName) CleanUpWorkingFiles(previous);
+}
+
+void MainWindow::SelectInnerFile(int index) {
+    if (busy_ || index < 0 || state_.WorkFileName.empty()) return;
+    state_.SelectedEntry = EntrySelector{static_cast<uint32_t>(index), std::nullopt};
+    list->clearSelection();
+    model->SetRowCount(0);
+    RunOperation([&] {
+        try {
+            OpenArchive(state_, state_.WorkFileName);
+        } catch (...) {
+            ShowArchive();
+            throw;
+        }
+        ShowArchive();
+    });
+}
+
+void MainWindow::ShowArchive() {
+    const TLocalization& t = state_.Localization;
+    const AssetsFile& a = state_.assets;
+    const size_t count = std::min(state_.Items().Count(), state_.Items().listRows.size());
+    model->SetRowCount(count);
+    if (count > 0) list->scrollToTop();
+    innerFiles->clear();
+    if (state_.isBundle) {
+        for (const auto& name : state_.innerFileNames)
+            innerFiles->addItem(Q(name));
+    } else if (!state_.WorkFileName.empty()) {
+        innerFiles->addItem(Q(std::filesystem::path(state_.WorkFileName).filename().string()));
+    }
+    innerFiles->setCurrentIndex(static_cast<int>(state_.SelectedEntry.index));
+    archiveLabel->setText(Q(t.LblArchive));
+    if (!state_.resourceKind.empty() && count == 1) {
+        sizeLabel->setText(Q(t.LblSize) + QString::number(state_.Items().rows[0].ObjSize));
+        versionLabel->setText(Q(t.LblVersion) + Q(state_.resourceKind));
+        filesLabel->setText(Q(t.LblFiles) + QStringLiteral("1"));
+        return;
+    }
+    std::string version = a.header.engineVersion;
+    // Control characters would break the label's line.
+    for (char& c : version)
+        if (c >= 1 && c <= 31) c = '|';
+    sizeLabel->setText(Q(t.LblSize) + QString::number(a.headerFileSize));
+    versionLabel->setText(Q(t.LblVersion) + Q(version) + Q(t.LblId) +
+                          QString::number(a.header.formatVersion) + QStringLiteral(" ") +
+                          Q(PlatformName(a.header.targetPlatform)));
+    filesLabel->setText(Q(t.LblFiles) + QString::number(count));
+}
+
+void MainWindow::ExportAll() {
+    if (busy_ || model->RowCount() == 0) return;
+    std::vector<size_t> all(state_.Items().Count());
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    state_.ExportConvert = state_.ExportRawTextures = state_.ExportDDS = state_.ExportCRN = true;
+    state_.ExportPVR = state_.ExportRawAudio = state_.ExportRawMesh = state_.ExportOBJ = true;
+    RunOperation([&] { ExportItems(state_, all); });
+    state_.ExportConvert = state_.ExportRawTextures = state_.ExportDDS = state_.ExportCRN = false;
+    state_.ExportPVR = state_.ExportRawAudio = state_.ExportRawMesh = state_.ExportOBJ = false;
+}
+
+void MainWindow::ExportSelected(bool sourceFiles) {
+    if (busy_ || model->RowCount() == 0) return;
+    const std::vector<size_t> chosen = SelectedObjects();
+    if (chosen.empty()) return;
+    if (sourceFiles) {
+        state_.ExportConvert = state_.ExportDDS = state_.ExportCRN = true;
+        state_.ExportPVR = state_.ExportOBJ = true;
+    } else {
+        state_.ExportConvert = false;
+        state_.ExportRawTextures = state_.ExportRawAudio = state_.ExportRawMesh = true;
+    }
+    RunOperation([&] { ExportItems(state_, chosen); });
+    state_.ExportConvert = state_.ExportDDS = state_.ExportCRN = false;
+    state_.ExportPVR = state_.ExportOBJ = false;
+    state_.ExportRawTextures = state_.ExportRawAudio = state_.ExportRawMesh = false;
+}
+
+std::vector<size_t> MainWindow::SelectedObjects() const {
+    QModelIndexList rows = list->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::vector<size_t> out;
+    const auto& listRows = state_.Items().listRows;
+    for (const QModelIndex& r : rows) {
+        const auto k = static_cast<size_t>(r.row());
+        if (k < listRows.size() && listRows[k].number > 0) out.push_back(listRows[k].number - 1);
+    }
+    return out;
+}
+
+void MainWindow::ImportAll() {
+    if (busy_ || model->RowCount() == 0) return;
+    RunOperation([&] {
+        // The rows show what the archive holds, also when the import stopped part way.
+        try {
+            kestrel::ImportAll(state_);
+        } catch (...) {
+            RefreshRowsFromObjects();
+            throw;
+        }
+        RefreshRowsFromObjects();
+    });
+}
+
+void MainWindow::RefreshRowsFromObjects() {
+    auto& rows = state_.Items().listRows;
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const size_t object = rows[k].number - 1;
+        if (rows[k].number > 0 && object < state_.Items().Count())
+            FillListRow(state_.assets, k, object);
+    }
+    model->RowsRewritten();
+}
+
+void MainWindow::SortByColumn(int column) {
+    if (busy_ || model->RowCount() == 0 || !exportAllButton->isEnabled()) return;
+    if (column < 0 || column > 4) return;
+    SortListRows(state_.assets, static_cast<ListColumn>(column));
+    model->RowsRewritten();
+}
+
+void MainWindow::ShowPopup(const QPoint& pos) {
+    if (model->RowCount() == 0 || !exportAllButton->isEnabled()) return;
+    popup->popup(list->viewport()->mapToGlobal(pos));
+}
+
+bool MainWindow::CheckSearchText(const std::string& text) {
+    if (!modeText->isChecked() || text.size() <= kSearchChunk) return true;
+    const bool russian = state_.Localization.ColName == MakeLocalization(true).ColName;
+    const QString refusal =
+        russian ? QStringLiteral("Текст поиска длиннее %1 байт: по данным объектов такой текст не "
+                                 "ищется.")
+                : QStringLiteral("The search text is longer than %1 bytes and cannot be searched "
+                                 "for in object data.");
+    showMessage(QMessageBox::Warning, refusal.arg(kSearchChunk));
+    return false;
+}
+
+void MainWindow::SearchStep(bool backward) {
+    const auto count = static_cast<long long>(model->RowCount());
+    if (count == 0 || busy_) return;
+    SearchQuery query{findText->text().toStdString(), matchCase->isChecked(),
+                      loopSearch->isChecked(), modeText->isChecked()};
+    if (!CheckSearchText(query.text)) return;
+    QItemSelectionModel* selection = list->selectionModel();
+    long long start = 0;
+    if (!selection->currentIndex().isValid()) {
+        // No cursor yet: the search starts at the first (or last) row itself.
+        start = backward ? count - 1 : 0;
+        selection->setCurrentIndex(model->index(static_cast<int>(start), 0),
+                                   QItemSelectionModel::NoUpdate);
+        list->scrollTo(model->index(static_cast<int>(start), 0));
+    } else {
+        start = selection->currentIndex().row() + (backward ? -1 : 1);
+    }
+    selection->clearSelection();
+    std::shared_ptr<FileSource> work;
+    try {
+        if (query.contentMode) work = FileSource::Open(state_.WorkFileName);
+    } catch (const KestrelError& e) {
+        showMessage(QMessageBox::Critical, Q(e.what()));
+        return;
+    }
+    const auto found =
+        FindRow(state_.Items().listRows, model->RowCount(), work.get(), start, backward, query);
+    const QModelIndex target =
+        found ? model->index(static_cast<int>(*found), 0) : selection->currentIndex();
+    selection->setCurrentIndex(target,
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->scrollTo(target);
+    list->setFocus();
+}
+
+void MainWindow::SelectAllMatches() {
+    const size_t count = model->RowCount();
+    if (count == 0 || busy_) return;
+    SearchQuery query{findText->text().toStdString(), matchCase->isChecked(), false,
+                      modeText->isChecked()};
+    if (!CheckSearchText(query.text)) return;
+    QItemSelectionModel* selection = list->selectionModel();
+    selection->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
+    list->scrollTo(model->index(0, 0));
+    selection->clearSelection();
+    std::shared_ptr<FileSource> work;
+    try {
+        if (query.contentMode) work = FileSource::Open(state_.WorkFileName);
+    } catch (const KestrelError& e) {
+        showMessage(QMessageBox::Critical, Q(e.what()));
+        return;
+    }
+    // Matches are gathered first as runs of adjacent rows (they come in ascending order) and
+    // selected in one step, so that many matches stay fast.
+    QItemSelection matches;
+    std::optional<size_t> last;
+    std::optional<size_t> runStart;
+    const auto closeRun = [&] {
+        if (runStart)
+            matches.append(QItemSelectionRange(model->index(static_cast<int>(*runStart), 0),
+                                               model->index(static_cast<int>(*last), 0)));
+    };
+    for (long long index = 0;;) {
+        const auto found = FindRow(state_.Items().listRows, count, work.get(), index, false, query);
+        if (!found) break;
+        if (!last || *found != *last + 1) {
+            closeRun();
+            runStart = found;
+        }
+        last = found;
+        index = static_cast<long long>(*found) + 1;
+    }
+    closeRun();
+    selection->select(matches, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (last) {
+        const QModelIndex cell = model->index(static_cast<int>(*last), 0);
+        selection->setCurrentIndex(cell, QItemSelectionModel::NoUpdate);
+        list->scrollTo(cell);
+    }
+    list->setFocus();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        // The running operation still uses the working files; the window closes after it.
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    CleanUpWorkingFiles(state_);
+    event->accept();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const QMimeData* mime = event->mimeData();
+    if (!busy_ && mime->hasUrls() && mime->urls().size() == 1 && mime->urls()[0].isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (busy_ || urls.size() != 1 || !urls[0].isLocalFile()) return;
+    event->acceptProposedAction();
+    const QString path = urls[0].toLocalFile();
+    // Opened after the drop has finished, so the drag source is not kept waiting.
+    QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
+}
+
+} // namespace kestrel::ui

@@ -1,0 +1,137 @@
+#pragma once
+#include "common/Reporter.h"
+#include "session/State.h"
+#include "ui/ItemModel.h"
+#include "ui/Sorting.h"
+
+#include <QCheckBox>
+#include <QColor>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+namespace kestrel::ui {
+
+// The progress bar inside a rounded frame whose colour follows the progress (light blue at 0,
+// light green at 100) and fades back to blue in one second after an operation.
+class ProgressFrame : public QWidget {
+public:
+    explicit ProgressFrame(QWidget* parent);
+    QProgressBar* bar() const { return bar_; }
+    // Sets the bar and the frame colour; nothing happens when the bar already shows percent.
+    void UpdateProgress(int percent);
+    // Starts the fade from the current colour back to blue (10 ms steps, 100 of them).
+    void StartFade();
+    bool Fading() const { return timer_.isActive(); }
+    QColor FrameColour() const { return colour_; }
+    static QColor ColourFor(double fraction);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QProgressBar* bar_;
+    QTimer timer_;
+    int fadeCounter_ = 100;
+    QColor colour_;
+};
+
+class MainWindow;
+
+// Shows what the core tells a person in the window: message boxes, the progress bar, and
+// pending events processed while a long operation runs.
+class WindowReporter : public Reporter {
+public:
+    explicit WindowReporter(MainWindow& window) : window_(window) {}
+    void Notice(const std::string& text) override;
+    void Alert(const std::string& text) override;
+    void ProgressLine(const std::string&) override {}
+    void Progress(int percent) override;
+    void Breathe() override;
+    // The first breath of an operation always processes pending events.
+    void StartOperation() { sinceBreath_.invalidate(); }
+
+private:
+    MainWindow& window_;
+    QElapsedTimer sinceBreath_;
+};
+
+// The main window: open, export all and import all buttons, progress frame, labels, the inner
+// file choice, the item list and the search strip.
+class MainWindow : public QWidget {
+public:
+    explicit MainWindow(KestrelState& state, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Opens an archive (from the file dialog, a drop, or the command line). Working files of the
+    // archive open before are removed.
+    void OpenFile(const QString& path);
+    // Reopens the working file on another inner file of the bundle.
+    void SelectInnerFile(int index);
+    void ExportAll();
+    // Exports the selected rows, in display order: raw objects, or converted source files.
+    void ExportSelected(bool sourceFiles);
+    void ImportAll();
+    void SortByColumn(int column);
+    // Next (backward false) or previous match after the focused row.
+    void SearchStep(bool backward);
+    void SelectAllMatches();
+    // True while an open, export or import runs.
+    bool Busy() const { return busy_; }
+
+    // Shows a message; tests replace it to record messages instead of showing boxes.
+    std::function<void(QMessageBox::Icon, const QString&)> showMessage;
+    // The object indices of the selected rows, in display order.
+    std::vector<size_t> SelectedObjects() const;
+
+    // The widgets, named after their role in the window.
+    QPushButton *openButton, *exportAllButton, *importAllButton;
+    ProgressFrame* progress;
+    QLabel *archiveLabel, *sizeLabel, *versionLabel, *filesLabel;
+    QComboBox* innerFiles;
+    QTableView* list;
+    ItemModel* model;
+    QMenu* popup;
+    QRadioButton *modeName, *modeText;
+    QLineEdit* findText;
+    QPushButton *findNext, *findPrev, *itemsSelect;
+    QCheckBox *matchCase, *loopSearch;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QWidget* BuildTopArea();
+    QWidget* BuildSearchStrip();
+    void BuildList();
+    void BuildPopup();
+    void Retitle();
+    // Runs a long operation with the buttons disabled; a KestrelError becomes a message box.
+    bool RunOperation(const std::function<void()>& operation);
+    void SetBusy(bool busy);
+    void ShowArchive();
+    void RefreshRowsFromObjects();
+    void ShowPopup(const QPoint& pos);
+    bool CheckSearchText(const std::string& text);
+
+    KestrelState& state_;
+    WindowReporter reporter_;
+    bool busy_ = false;
+    bool closeRequested_ = false;
+};
+
+} // namespace kestrel::ui
