@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <numeric>
 
@@ -107,6 +108,51 @@ TEST(TextureDdsImport, UnknownPixelFormatLeavesTheObjectUnchangedAndShortPicture
     EXPECT_THROW(ImportTextureDDS({{}, Reader(source), dds, rebuilt, false, tc.messages}),
                  KestrelError);
     EXPECT_FALSE(std::filesystem::exists(rebuilt));
+}
+
+// Runs a shell command and returns the first line of its combined output.
+std::string RunLine(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[256];
+        if (fgets(buffer, sizeof buffer, pipe) != nullptr) out = buffer;
+        pclose(pipe);
+    }
+    return out;
+}
+
+// A picture written by ImageMagick, imported into a texture and exported again, shows the same
+// pixels.
+TEST(TextureDdsImport, ImageMagickPictureSurvivesImportAndExport) {
+    if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick convert is not installed";
+    const std::pair<const char*, int32_t> cases[] = {{"dxt5", 12}, {"none", 3}};
+    for (const auto& [compression, format] : cases) {
+        SCOPED_TRACE(compression);
+        TempDir dir;
+        const auto png = dir.Path() / "in.png";
+        const auto dds = dir.Path() / "in.dds";
+        RunLine("convert -size 16x16 xc:red -fill blue -draw 'rectangle 0,0 7,5' '" + png.string() +
+                "' && convert '" + png.string() + "' -define dds:compression=" + compression +
+                " '" + dds.string() + "'");
+        TextureObjectSpec plan;
+        plan.width = plan.height = 16;
+        plan.format = format;
+        plan.pixels.assign(DdsPixelFormatFor(format).bytesPerPixel.Bytes(16, 16), 0);
+        const Bytes body = MakeTextureObject(plan, Endian::Little);
+        const auto rebuilt = dir.Path() / "rebuilt.bin";
+        TextureCase tc(dir.Path(), 28, format, "tex.tex", Endian::Little);
+        ImportTextureDDS({{},
+                          Reader(std::make_shared<MemorySource>("level0", body)),
+                          dds,
+                          rebuilt,
+                          false,
+                          tc.messages});
+        ExportTextureDDS(tc.Input(ReadFileBytes(rebuilt)));
+        const auto again = tc.OutputDir() / "tex.tex.dds";
+        EXPECT_EQ(RunLine("compare -metric AE '" + dds.string() + "[0]' '" + again.string() +
+                          "[0]' null:"),
+                  "0");
+    }
 }
 
 } // namespace
