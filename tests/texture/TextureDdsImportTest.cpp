@@ -23,14 +23,16 @@ using test::TextureObjectSpec;
 
 using Bytes = std::vector<uint8_t>;
 
-// Exports the object to DDS, imports the file back and returns the rebuilt object bytes.
-Bytes ExportThenImport(const Bytes& body, int32_t format, Endian order, bool noFlip) {
+// Exports the object `body` to DDS, imports the file into `target` (default: the same object) and
+// returns the rebuilt object bytes.
+Bytes ExportThenImport(const Bytes& body, int32_t format, Endian order, bool noFlip,
+                       const Bytes* target = nullptr) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, format, "tex.tex", order);
     tc.state.NoFlipTexture = noFlip;
     ExportTextureDDS(tc.Input(body));
     const auto rebuilt = dir.Path() / "rebuilt.bin";
-    auto source = std::make_shared<MemorySource>("level0", body);
+    auto source = std::make_shared<MemorySource>("level0", target ? *target : body);
     ImportTextureDDS(
         {{}, Reader(source, order), tc.OutputDir() / "tex.tex.dds", rebuilt, noFlip, tc.messages});
     EXPECT_TRUE(tc.messages.alerts.empty());
@@ -108,6 +110,28 @@ TEST(TextureDdsImport, UnknownPixelFormatLeavesTheObjectUnchangedAndShortPicture
     EXPECT_THROW(ImportTextureDDS({{}, Reader(source), dds, rebuilt, false, tc.messages}),
                  KestrelError);
     EXPECT_FALSE(std::filesystem::exists(rebuilt));
+}
+
+// Importing a picture with other sizes, levels or format into an object gives the object that
+// picture was exported from: the mip flag or count, sizes and format follow the file.
+TEST(TextureDdsImport, SizesMipFieldAndFormatFollowTheFile) {
+    for (auto layout : {TextureLayout::MipFlag, TextureLayout::MipCount}) {
+        SCOPED_TRACE(static_cast<int>(layout));
+        TextureObjectSpec target;
+        target.layout = layout;
+        target.format = 10;
+        target.mip = 0;
+        target.pixels.assign(8, 3);
+        TextureObjectSpec picture = target;
+        picture.width = picture.height = 8;
+        picture.format = 12;
+        picture.mip = layout == TextureLayout::MipFlag ? 1 : 2; // 8 x 8 and 4 x 4
+        picture.pixels.resize(64 + 16);
+        std::iota(picture.pixels.begin(), picture.pixels.end(), uint8_t{1});
+        const Bytes body = MakeTextureObject(picture, Endian::Big);
+        const Bytes targetBody = MakeTextureObject(target, Endian::Big);
+        EXPECT_EQ(ExportThenImport(body, 12, Endian::Big, false, &targetBody), body);
+    }
 }
 
 // Runs a shell command and returns the first line of its combined output.
