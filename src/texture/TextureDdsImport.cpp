@@ -13,6 +13,8 @@ namespace {
 
 constexpr uint32_t kDdsMagic = 0x20534444; // "DDS "
 constexpr uint32_t kDdsHeaderLength = 124;
+// Edges are below 2^31, so no picture has more levels; a larger count in a file is not walked.
+constexpr uint32_t kMaxLevels = 32;
 constexpr uint64_t kMaxDdsFileSize = 0x7FFFFFFFull; // an image size must fit in 32 bits
 
 uint32_t LE32(const std::vector<uint8_t>& bytes, size_t at) {
@@ -111,7 +113,8 @@ void ImportTextureDDS(const TextureImportInput& in) {
     const bool flip = !in.noFlip && !IsAtcFormat(row->format);
     if (flip) {
         WriteFlippedLevels(pixels, data, static_cast<int32_t>(width), static_cast<int32_t>(height),
-                           row->bytesPerPixel, std::max<uint32_t>(fileMips, 1), row->format);
+                           row->bytesPerPixel, std::clamp<uint32_t>(fileMips, 1, kMaxLevels),
+                           row->format);
     } else {
         pixels.assign(data.begin(), data.end());
     }
