@@ -64,6 +64,27 @@ constexpr std::array<KtxPvrFormatRow, 17> kKtxPvrRows{{
 
 } // namespace
 
+const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC, uint32_t bitCount,
+                                                 const std::array<uint32_t, 4>& masks,
+                                                 int32_t currentFormat) {
+    auto matches = [&](const DdsPixelFormatRow& row) {
+        if (row.flags == 0 || (row.flags & ~kAlphaPixels) != (flags & ~kAlphaPixels)) return false;
+        if (row.flags & kFourCCFlag) return row.fourCC == fourCC;
+        return row.bitCount == bitCount && row.rMask == masks[0] && row.gMask == masks[1] &&
+               row.bMask == masks[2] && row.aMask == masks[3];
+    };
+    // The object's own format wins when several formats share one pixel format; otherwise
+    // A4R4G4B4 reads as RGBA4444 and 32-bit ARGB as ARGB32.
+    const DdsPixelFormatRow* found = nullptr;
+    for (const auto& row : kDdsRows) {
+        if (!matches(row)) continue;
+        if (row.format == currentFormat) return &row;
+        if (found == nullptr || row.format == texfmt::kRGBA4444 || row.format == texfmt::kARGB32)
+            found = &row;
+    }
+    return found;
+}
+
 const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format) {
     for (const auto& row : kDdsRows) {
         if (row.format == format && row.format != 0) return row;

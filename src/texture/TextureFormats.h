@@ -1,6 +1,7 @@
 #pragma once
 #include "texture/TextureSizes.h"
 
+#include <array>
 #include <cstdint>
 
 namespace kestrel {
@@ -29,6 +30,13 @@ constexpr uint32_t FourCC(const char (&code)[5]) {
 // The DDS row of a texture format; formats without one get a zero pixel format and 4 bytes per
 // pixel.
 const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format);
+
+// The texture format of a DDS pixel format (flags, FourCC, bit count, R/G/B/A masks), or nullptr
+// when no row matches. The alpha-pixels flag is not compared. When several formats share the
+// pixel format, `currentFormat` is chosen if it is one of them.
+const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC, uint32_t bitCount,
+                                                 const std::array<uint32_t, 4>& masks,
+                                                 int32_t currentFormat);
 
 // GL and PVR pixel formats of the formats that KTX and PVR files carry.
 struct KtxPvrFormatRow {
