@@ -337,6 +337,7 @@ void MainWindow::OpenFile(const QString& path) {
     // unless the new open works on the very same file.
     KestrelState previous;
     previous.WorkFileName = state_.WorkFileName;
+    previous.WorkingFiles = state_.WorkingFiles;
     previous.Bundle.Signature = state_.Bundle.Signature;
     previous.SplitPieceCount = state_.SplitPieceCount;
     state_.SelectedEntry = EntrySelector{};
@@ -351,6 +352,7 @@ void MainWindow::OpenFile(const QString& path) {
         if (!previous.WorkFileName.empty() &&
             std::filesystem::equivalent(previous.WorkFileName, file, ec)) {
             previous.WorkFileName.clear();
+            previous.WorkingFiles.clear();
         }
         try {
             OpenArchive(state_, file);
@@ -360,7 +362,11 @@ void MainWindow::OpenFile(const QString& path) {
         }
         ShowArchive();
     });
-    if (previous.WorkFileName != state_.WorkFileName) CleanUpWorkingFiles(previous);
+    if (previous.WorkFileName != state_.WorkFileName) {
+        for (const std::string& old : previous.WorkingFiles)
+            std::erase(state_.WorkingFiles, old);
+        CleanUpWorkingFiles(previous);
+    }
 }
 
 void MainWindow::SelectInnerFile(int index) {
