@@ -8,6 +8,7 @@
 #include <charconv>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kestrel {
 
@@ -139,6 +140,28 @@ void ReportProgress(const ParseOptions& options, size_t done, size_t total, int&
 
 } // namespace
 
+// Export names decide file names, and import matches files back by them, so no two objects of
+// one inner file may share one: a fallback name can equal a real one ("level0_00002.tex"), and a
+// numbered duplicate can equal another object's name. A later object whose name is taken
+// (compared without case, as the duplicate count does) gets the next free number.
+static void MakeExportNamesUnique(ItemTable& items) {
+    std::unordered_set<std::string> taken;
+    taken.reserve(items.ExportName.size());
+    for (std::string& name : items.ExportName) {
+        if (taken.insert(LowerAscii(name)).second) continue;
+        const size_t dot = std::min(name.rfind('.'), name.size());
+        const std::string stem = name.substr(0, dot);
+        const std::string extension = name.substr(dot);
+        for (uint32_t n = 1;; ++n) {
+            std::string candidate = stem + "_" + FiveDigits(n) + extension;
+            if (taken.insert(LowerAscii(candidate)).second) {
+                name = std::move(candidate);
+                break;
+            }
+        }
+    }
+}
+
 void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) {
     ItemTable& items = file.items;
     items.Clear();
@@ -180,6 +203,7 @@ void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) 
         const size_t dot = std::min(name.rfind('.'), name.size());
         name = name.substr(0, dot) + "_" + FiveDigits(number) + name.substr(dot);
     }
+    MakeExportNamesUnique(items);
     if (options.fillListRows) {
         items.listRows.resize(count);
         for (size_t i = 0; i < count; ++i)

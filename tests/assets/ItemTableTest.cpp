@@ -138,7 +138,21 @@ TEST(ItemTable, DuplicatesCountOnlyObjectsWithANameField) {
     EXPECT_EQ(file.items.ExportName[0], "level0_00001.tex");
     EXPECT_EQ(file.items.ExportName[1], "LEVEL0_00001_00001.tex");
     EXPECT_EQ(file.items.ExportName[2], "level0_00003.tex");
-    EXPECT_EQ(file.items.ExportName[3], "level0_00003.tex");
+    // The fallback name of object 2 is taken already: the later object gets the next free number.
+    EXPECT_EQ(file.items.ExportName[3], "level0_00003_00001.tex");
+}
+
+// A real name that equals a later object's fallback name: the later object is the one renumbered,
+// so both export to files of their own.
+TEST(ItemTable, AFallbackNameTakenByAnEarlierRealNameGetsTheNextFreeNumber) {
+    AssetsSpec plan;
+    plan.objects.push_back({28, "level0_00002", Texture(10)});
+    plan.objects.push_back({28, "", Texture(10)});
+    plan.objects.push_back({28, "level0_00002_00001", Texture(10)});
+    const AssetsFile file = Parse(plan);
+    EXPECT_EQ(file.items.ExportName[0], "level0_00002.tex");
+    EXPECT_EQ(file.items.ExportName[1], "level0_00002_00001.tex");
+    EXPECT_EQ(file.items.ExportName[2], "level0_00002_00001_00001.tex");
 }
 
 // The duplicate numbers of a mixed table agree with a plain scan over all earlier objects that
