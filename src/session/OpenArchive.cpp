@@ -1,6 +1,7 @@
 #include "assets/AssetsParser.h"
 #include "bundle/BundleReader.h"
 #include "common/Error.h"
+#include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
 #include "io/Reader.h"
 #include "io/SafePath.h"
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <unordered_set>
 
 namespace kestrel {
 
@@ -243,14 +245,24 @@ void ExportBundle(KestrelState& state, const std::string& dir) {
     }
     CreateDirectories(dir);
     const std::string shown = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    std::unordered_set<std::string> written;
     for (const auto& e : entries) {
-        // Inner names are untrusted: each becomes one plain file name directly inside dir.
-        const std::string name = SafeComponent(e.name);
-        OutputFile out(JoinInside(dir, name));
+        // Inner names are untrusted: each becomes one plain file name directly inside dir. Names
+        // that flatten to one file name ("a/b", "a\\b", "a:b") keep apart by a numbered suffix.
+        const std::string safe = SafeComponent(e.name);
+        std::string name = safe;
+        for (uint32_t n = 1; !written.insert(name).second; ++n)
+            name = safe + "_" + std::to_string(n);
+        if (name != safe) {
+            state.Report().Notice("Inner file \"" + e.name + "\" written as " + name + ": \"" +
+                                  safe + "\" is taken by another inner file");
+        }
+        // Complete under its final name or absent: a write error leaves no cut inner file.
+        AtomicOutputFile out(JoinInside(dir, name));
         SourceInput in(state.WorkStream, e.offset, e.offset + e.size);
-        FileOutput sink(out);
+        FileOutput sink(out.File());
         CopyStream(in, sink);
-        out.Close();
+        out.Commit();
         state.Report().ProgressLine("Export archive: " + shown + name);
     }
 }

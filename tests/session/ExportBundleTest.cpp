@@ -24,12 +24,13 @@ std::vector<uint8_t> Bytes(const fs::path& p) {
 
 class LineRecorder : public Reporter {
 public:
-    void Notice(const std::string&) override {}
+    void Notice(const std::string& text) override { notices.push_back(text); }
     void Alert(const std::string&) override {}
     void ProgressLine(const std::string& text) override { lines.push_back(text); }
     void Progress(int) override {}
     void Breathe() override {}
     std::vector<std::string> lines;
+    std::vector<std::string> notices;
 };
 
 std::set<std::string> FilesUnder(const fs::path& root) {
@@ -103,6 +104,24 @@ TEST(ExportBundle, HostileNamesBecomePlainFilesInsideTheDirectory) {
     EXPECT_EQ(Bytes(out / ".._escape"), std::vector<uint8_t>{1});
     EXPECT_EQ(Bytes(out / "_"), std::vector<uint8_t>{6});
     EXPECT_FALSE(fs::exists(dir / "escape"));
+}
+
+TEST(ExportBundle, NamesThatFlattenAlikeStayApartAndSaySo) {
+    TempDir dir;
+    Write(dir / "d.unity3d",
+          BuildUnityFS({{"dup/a", {1}, 0}, {"dup\\a", {2}, 0}, {"dup:a", {3}, 0}}).bytes);
+    KestrelState state;
+    LineRecorder recorder;
+    state.reporter = &recorder;
+    OpenArchive(state, (dir / "d.unity3d").string());
+    const fs::path out = dir / "Bundle";
+    ExportBundle(state, out.string() + "/");
+    EXPECT_EQ(FilesUnder(out), (std::set<std::string>{"dup_a", "dup_a_1", "dup_a_2"}));
+    EXPECT_EQ(Bytes(out / "dup_a"), std::vector<uint8_t>{1});
+    EXPECT_EQ(Bytes(out / "dup_a_1"), std::vector<uint8_t>{2});
+    EXPECT_EQ(Bytes(out / "dup_a_2"), std::vector<uint8_t>{3});
+    EXPECT_EQ(recorder.notices.size(), 2u);
+    CleanUpWorkingFiles(state);
 }
 
 TEST(ExportBundle, DamagedDirectoryWritesNothing) {
