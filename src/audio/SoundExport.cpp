@@ -1,8 +1,10 @@
 #include "audio/SoundExport.h"
 
+#include "io/AtomicFile.h"
+
+#include "audio/SoundClip.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
-#include "audio/SoundClip.h"
 
 #include <system_error>
 
@@ -16,9 +18,9 @@ void WriteSoundFile(const ConverterInput& in, const std::string& subdirectory,
         dir = JoinInside(dir, subdirectory);
         CreateDirectories(dir);
     }
-    OutputFile out(JoinInside(dir, SafeComponent(in.exportName + extension)));
-    CopySoundData(data, out, 0);
-    out.Close();
+    AtomicOutputFile out(JoinInside(dir, SafeComponent(in.exportName + extension)));
+    CopySoundData(data, out.File(), 0);
+    out.Commit();
     in.state.Report().ProgressLine(in.exportName + " -> Audio File - " + extension);
 }
 
@@ -28,7 +30,8 @@ void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
         ResolveSoundResource(in.state, clip, archiveDirName, resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.state.Report().Alert(MissingResourceText(in.state.Localization.MsgMissingFile, resource));
+        in.state.Report().Alert(
+            MissingResourceText(in.state.Localization.MsgMissingFile, resource));
         return;
     }
     const auto source = FileSource::Open(resource.file);

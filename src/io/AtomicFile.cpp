@@ -27,9 +27,11 @@ std::mutex gSlotsMutex;
 std::atomic<unsigned> gCounter{0};
 
 std::filesystem::path TempNameBeside(const std::filesystem::path& target) {
-    const std::string name = "." + target.filename().string() + ".kestrel-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(gCounter++) +
-                             ".tmp";
+    // A long target name would push the temporary name past the file system's limit: such files
+    // get a temporary name of the process alone.
+    const std::string base = target.filename().string();
+    const std::string name = (base.size() <= 200 ? "." + base : std::string()) + ".kestrel-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(gCounter++) + ".tmp";
     return target.parent_path() / name;
 }
 
@@ -90,7 +92,9 @@ AtomicOutputFile::AtomicOutputFile(std::filesystem::path target) : target_(std::
     ScratchFiles::Add(temp_);
 }
 
-AtomicOutputFile::~AtomicOutputFile() { Abandon(); }
+AtomicOutputFile::~AtomicOutputFile() {
+    Abandon();
+}
 
 void AtomicOutputFile::Abandon() {
     if (done_) return;
@@ -127,8 +131,7 @@ void WriteFileAtomically(const std::filesystem::path& target, const void* data, 
 std::filesystem::path CreateUniqueFile(const std::filesystem::path& dir, const std::string& stem,
                                        std::unique_ptr<OutputFile>& file) {
     for (int n = 0; n < 1000; ++n) {
-        const std::filesystem::path path =
-            dir / (n == 0 ? stem : stem + "." + std::to_string(n));
+        const std::filesystem::path path = dir / (n == 0 ? stem : stem + "." + std::to_string(n));
         try {
             file = std::make_unique<OutputFile>(path, OutputFile::Mode::CreateNew);
             ScratchFiles::Add(path);

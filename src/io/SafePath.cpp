@@ -2,6 +2,8 @@
 
 #include "common/Error.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <system_error>
 
 namespace kestrel {
@@ -42,8 +44,31 @@ bool IsInside(const std::filesystem::path& root, const std::filesystem::path& pa
     return first == rel.end() || (*first != ".." && !rel.is_absolute());
 }
 
+std::string FitFileNameLimit(std::string_view name) {
+    if (name.size() <= kFileNameLimit) return std::string(name);
+    // The extensions are the part from the first dot among the last bytes (".tex.dds", "_2.dds"
+    // keeps its ".dds"); they stay, so the file keeps its kind.
+    const size_t tailStart = name.size() - std::min<size_t>(name.size(), 24);
+    size_t dot = name.find('.', tailStart);
+    if (dot == std::string_view::npos) dot = name.size();
+    const std::string_view extension = name.substr(dot);
+    // A short hash of the whole name keeps two long names with one beginning apart.
+    uint32_t hash = 2166136261u;
+    for (const char c : name)
+        hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+    char tag[10];
+    std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(hash));
+    size_t keep = kFileNameLimit - extension.size() - 9;
+    // Never cut inside a UTF-8 sequence.
+    while (keep > 0 && (static_cast<uint8_t>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return std::string(name.substr(0, keep)) + tag + std::string(extension);
+}
+
 std::filesystem::path JoinInside(const std::filesystem::path& root, std::string_view relative) {
-    std::filesystem::path rel(relative);
+    std::filesystem::path rel;
+    for (const auto& part : std::filesystem::path(relative))
+        rel /= FitFileNameLimit(part.string());
     if (rel.is_absolute() || relative.find('\\') != std::string_view::npos) {
         throw KestrelError("Refused path outside the output directory: " + std::string(relative));
     }

@@ -19,7 +19,15 @@ std::string SafeRelativePath(std::string_view path);
 // True when `path`, made absolute and normalised, lies inside `root` (or is root).
 bool IsInside(const std::filesystem::path& root, const std::filesystem::path& path);
 
-// root / relative, raising a KestrelError when the result would leave root.
+// File systems refuse names longer than this many bytes.
+inline constexpr size_t kFileNameLimit = 255;
+
+// The name itself when it fits kFileNameLimit; otherwise cut, keeping its extensions and adding a
+// short hash of the whole name ("~1a2b3c4d"), so that every object still gets a file of its own.
+std::string FitFileNameLimit(std::string_view name);
+
+// root / relative, each component fitted to the name limit, raising a KestrelError when the result
+// would leave root.
 std::filesystem::path JoinInside(const std::filesystem::path& root, std::string_view relative);
 
 // Creates a directory with all its parents; raises a KestrelError on failure.

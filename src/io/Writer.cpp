@@ -1,5 +1,7 @@
 #include "io/Writer.h"
 
+#include "io/AtomicFile.h"
+
 #include "common/Error.h"
 
 #include <cerrno>
@@ -135,9 +137,7 @@ void OutputFile::Close() {
 }
 
 void WriteWholeFile(const std::filesystem::path& path, const void* data, size_t count) {
-    OutputFile out(path);
-    out.Write(data, count);
-    out.Close();
+    WriteFileAtomically(path, data, count);
 }
 
 } // namespace kestrel

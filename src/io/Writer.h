@@ -75,7 +75,7 @@ private:
     uint64_t pos_ = 0;
 };
 
-// Writes a whole file at once.
+// Writes a whole file at once, through the atomic output file: complete under its name or absent.
 void WriteWholeFile(const std::filesystem::path& path, const void* data, size_t count);
 
 } // namespace kestrel

@@ -1,5 +1,7 @@
 #include "mesh/MeshExport.h"
 
+#include "io/AtomicFile.h"
+
 #include "common/Error.h"
 #include "io/Writer.h"
 #include "mesh/MeshClass.h"
@@ -13,23 +15,13 @@ namespace kestrel {
 
 namespace {
 
-// Writes the OBJ text to a side file that replaces the target only when complete, so a failed
-// conversion leaves no partial file (and an earlier export of the same mesh intact).
+// Writes the OBJ text through the atomic output file, so a failed conversion leaves no partial
+// file (and an earlier export of the same mesh intact).
 void SaveObj(const ConverterInput& in, const TMeshBase& mesh) {
-    const std::filesystem::path target = in.OutputFile(in.exportName + ".obj");
-    std::filesystem::path partial = target;
-    partial += ".partial";
-    try {
-        OutputFile out(partial);
-        WriteObjText(mesh, StripExtension(in.exportName),
-                     [&out](std::string_view chunk) { out.Write(chunk.data(), chunk.size()); });
-        out.Close();
-        std::filesystem::rename(partial, target);
-    } catch (...) {
-        std::error_code ec;
-        std::filesystem::remove(partial, ec);
-        throw;
-    }
+    AtomicOutputFile out(in.OutputFile(in.exportName + ".obj"));
+    WriteObjText(mesh, StripExtension(in.exportName),
+                 [&out](std::string_view chunk) { out.Write(chunk.data(), chunk.size()); });
+    out.Commit();
 }
 
 } // namespace

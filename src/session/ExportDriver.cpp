@@ -1,5 +1,7 @@
 #include "session/ExportDriver.h"
 
+#include "io/AtomicFile.h"
+
 #include "assets/AssetsParser.h"
 #include "assets/ClassId.h"
 #include "assets/Vocabulary.h"
@@ -24,7 +26,7 @@ namespace fs = std::filesystem;
 // Copies count bytes from the reader into a new file, in pieces, so that a large object is never
 // held in memory whole.
 void CopyToFile(Reader& from, uint64_t count, const fs::path& path) {
-    OutputFile out(path);
+    AtomicOutputFile out(path);
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 1 << 20)));
     from.Require(count, "object data");
     while (count != 0) {
@@ -33,7 +35,7 @@ void CopyToFile(Reader& from, uint64_t count, const fs::path& path) {
         out.Write(buffer.data(), piece);
         count -= piece;
     }
-    out.Close();
+    out.Commit();
 }
 
 // The object's bytes after its name field, as every converter and the raw file see them.

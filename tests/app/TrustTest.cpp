@@ -125,6 +125,25 @@ TEST(Trust, AFileSizeLimitIsAWriteErrorThatLeavesNothing) {
     EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
 }
 
+// An export that cannot be written stops with an error and leaves no cut file under a final name.
+TEST(Trust, AnOutputThatCannotBeWrittenIsAbsentNotCut) {
+    TempDir dir;
+    AssetsSpec plan;
+    plan.objects.push_back({49, "small", TextBody("tiny")});
+    plan.objects.push_back({49, "big", TextBody(std::string(64 * 1024, 'b'))});
+    const auto bytes = BuildAssetsFile(plan);
+    const fs::path archive = dir / "level0";
+    WriteFileBytes(archive, {bytes.begin(), bytes.end()});
+    Child child = Child::Start({"export", archive.string()}, 32 * 1024);
+    const std::string out = child.ReadAll();
+    EXPECT_EQ(child.Wait(), 1) << out;
+    const fs::path tree = dir / "Unity_Assets_Files" / "level0";
+    EXPECT_TRUE(fs::exists(tree / "small.txt")) << out;
+    EXPECT_FALSE(fs::exists(tree / "big.txt")) << "a cut file under its final name";
+    for (const auto& e : fs::recursive_directory_iterator(dir.Path()))
+        EXPECT_EQ(e.path().filename().string().find(".kestrel-"), std::string::npos) << e.path();
+}
+
 TEST(Trust, TwoRunsOnOneArchiveEachHaveTheirOwnWorkingCopy) {
     TempDir dir;
     const fs::path archive = ManyObjectsBundle(dir);

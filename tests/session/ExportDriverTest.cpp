@@ -1,5 +1,6 @@
 #include "session/ExportDriver.h"
 #include "assets/AssetsParser.h"
+#include "io/SafePath.h"
 #include "io/Writer.h"
 #include "session/Operations.h"
 #include "support/TempDir.h"
@@ -189,6 +190,28 @@ TEST(ExportDriver, NamesFromTheArchiveStayInsideTheTree) {
     const auto rel = fs::weakly_canonical(files[0]).lexically_relative(tree);
     EXPECT_FALSE(rel.empty() || *rel.begin() == "..") << files[0];
     EXPECT_EQ(kestrel::test::ReadFileText(files[0]), "x");
+}
+
+// Names past the file system's 255-byte limit are cut, keeping their extensions and a hash of the
+// whole name, so two long names with one beginning still export to two files.
+TEST(ExportDriver, LongNamesAreCutToFitAndStayApart) {
+    Fixture f;
+    const std::string stem(300, 'n');
+    f.Add(21, stem + "a.mat", Bytes("first"), 8);
+    f.Add(21, stem + "b.mat", Bytes("second"), 8);
+    EXPECT_EQ(f.Export(), 0u);
+    std::vector<std::string> contents;
+    for (const auto& entry : fs::directory_iterator(f.dir / "Unity_Assets_Files/arc")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_LE(name.size(), kFileNameLimit);
+        EXPECT_TRUE(name.ends_with(".mat")) << name;
+        contents.push_back(kestrel::test::ReadFileText(entry.path()));
+    }
+    std::sort(contents.begin(), contents.end());
+    EXPECT_EQ(contents, (std::vector<std::string>{"first", "second"}));
+    const std::string cut = FitFileNameLimit(std::string(250, 'x') + ".tex.dds");
+    EXPECT_EQ(cut.size(), kFileNameLimit);
+    EXPECT_TRUE(cut.ends_with(".tex.dds")) << cut;
 }
 
 } // namespace
