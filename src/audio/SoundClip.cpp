@@ -166,8 +166,14 @@ SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& c
         throw KestrelError("Refused resource file name of " + exportName + ": \"" + shown + "\"");
     }
     RequireContainedPath(resource.relativePath, shown, exportName);
-    resource.file = JoinInside(state.OutputBaseDir, resource.relativePath);
-    resource.shownPath = state.OutputBaseDir + resource.relativePath;
+    // Resource files lie beside the archive; an "archive:" path names an inner file of a bundle,
+    // which an earlier export wrote into the export tree.
+    const bool inExportTree =
+        (clip.layout != SoundLayout::Streamed && clip.storedPath.rfind("archive:", 0) == 0) ||
+        state.ArchiveDir.empty();
+    const std::string& base = inExportTree ? state.OutputBaseDir : state.ArchiveDir;
+    resource.file = JoinInside(base, resource.relativePath);
+    resource.shownPath = base + resource.relativePath;
     resource.subdirectory = SafeComponent(resource.subdirectory);
     return resource;
 }

@@ -204,6 +204,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
         state.ArchiveName = archiveName;
         for (const auto& p : made.paths)
             state.WorkingFiles.push_back(p);
+        state.ArchiveDir = DirectoryOf(archiveName);
         state.OutputBaseDir = state.CustomPathGiven ? state.CustomPath : DirectoryOf(archiveName);
         state.ArchiveDirName = archiveDirName;
         state.ArchiveBaseName = baseName;

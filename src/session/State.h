@@ -48,6 +48,9 @@ struct KestrelState {
     std::vector<std::string> WorkingFiles; // files this run created for it; clean-up removes them
     std::string WorkFileName;
     std::string OutputBaseDir; // ends with "/"
+    // The archive's own directory, ending with "/": resource files (.resS, .resource) named by
+    // its objects lie there, whatever export directory -p chose.
+    std::string ArchiveDir;
     std::string ArchiveDirName;
     std::string ArchiveBaseName;
     std::string InnerFileName;

@@ -73,11 +73,14 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
         return TextureImages{source, ""};
     }
     const std::string& path = tex.resource.path;
-    const auto file = ResourceFilePath(in.state.OutputBaseDir, path);
+    // Resource files lie beside the archive; an "archive:" path names an inner file of a bundle,
+    // which an earlier export wrote into the export tree.
+    const bool inExportTree = path.rfind("archive:", 0) == 0 || in.state.ArchiveDir.empty();
+    const std::string& base = inExportTree ? in.state.OutputBaseDir : in.state.ArchiveDir;
+    const auto file = ResourceFilePath(base, path);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
-        in.state.Report().Alert(in.state.Localization.MsgMissingFile + in.state.OutputBaseDir +
-                                path);
+        in.state.Report().Alert(in.state.Localization.MsgMissingFile + base + path);
         return std::nullopt;
     }
     Reader source(FileSource::Open(file), Endian::Little);

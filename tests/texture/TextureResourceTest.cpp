@@ -1,8 +1,8 @@
 #include "texture/TextureResource.h"
 #include "common/Error.h"
-#include "texture/TextureExport.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
+#include "texture/TextureExport.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +63,18 @@ TEST(TextureResource, StreamedPixelsComeFromTheResourceFile) {
                   (Bytes{9, 10, 11, 12, 13, 14, 15, 16, 1, 2, 3, 4, 5, 6, 7, 8}));
         EXPECT_TRUE(tc.messages.alerts.empty());
     }
+}
+
+// With an export directory of its own (-p), the resource file is still looked up beside the
+// archive; the export tree only receives what was exported.
+TEST(TextureResource, ResourcesLieBesideTheArchiveNotInTheExportDirectory) {
+    TempDir dir;
+    test::WriteFileBytes(dir / "data.resS", ResourceFile(4, Bytes(16, 0x42)));
+    TextureCase tc(dir / "elsewhere", 28, 37, "s.tex", Endian::Little);
+    tc.state.ArchiveDir = dir.Path().string() + "/";
+    ExportTextureDDS(tc.Input(MakeTextureObject(StreamedSpec("data.resS", 4, 16), Endian::Little)));
+    EXPECT_TRUE(tc.messages.alerts.empty());
+    EXPECT_EQ(ReadFileBytes(tc.OutputDir() / "res_data" / "s.tex.dds").size(), 144u);
 }
 
 TEST(TextureResource, StreamedKtxPvrAndCrnUseTheSameDirectory) {
