@@ -106,7 +106,7 @@ void OutputFile::WriteAt(uint64_t pos, const void* data, size_t count) {
         ssize_t n = ::pwrite(fd_, p + done, count - done, static_cast<off_t>(pos + done));
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw KestrelError("Write error in " + name_ + ": " + std::strerror(errno));
+            throw KestrelError("Write error in " + name_ + ": " + std::strerror(errno), true);
         }
         done += static_cast<size_t>(n);
     }
@@ -125,14 +125,15 @@ uint64_t OutputFile::Size() const {
 
 void OutputFile::Sync() {
     if (fd_ >= 0 && ::fsync(fd_) != 0)
-        throw KestrelError("Write error in " + name_ + ": " + std::strerror(errno));
+        throw KestrelError("Write error in " + name_ + ": " + std::strerror(errno), true);
 }
 
 void OutputFile::Close() {
     if (fd_ >= 0) {
         const int rc = ::close(fd_);
         fd_ = -1;
-        if (rc != 0) throw KestrelError("Write error in " + name_ + ": " + std::strerror(errno));
+        if (rc != 0)
+            throw KestrelError("Write error in " + name_ + ": " + std::strerror(errno), true);
     }
 }
 

@@ -162,8 +162,13 @@ bool ExportItemChecked(KestrelState& state, size_t index) {
     try {
         ExportItemUnchecked(state, index);
         return true;
+    } catch (const KestrelError& e) {
+        // A file that cannot be written ends the run (every later output would fail alike);
+        // any other failure of one object is shown and the export goes on with the next.
+        if (e.OutputFailed()) throw;
+        state.Report().Alert(e.what());
+        return false;
     } catch (const std::exception& e) {
-        // One object's failure is shown and the export goes on with the next object.
         state.Report().Alert(e.what());
         return false;
     }

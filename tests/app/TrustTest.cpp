@@ -125,12 +125,14 @@ TEST(Trust, AFileSizeLimitIsAWriteErrorThatLeavesNothing) {
     EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
 }
 
-// An export that cannot be written stops with an error and leaves no cut file under a final name.
+// An output that cannot be written stops the run with an error and leaves no cut file under a
+// final name.
 TEST(Trust, AnOutputThatCannotBeWrittenIsAbsentNotCut) {
     TempDir dir;
     AssetsSpec plan;
     plan.objects.push_back({49, "small", TextBody("tiny")});
     plan.objects.push_back({49, "big", TextBody(std::string(64 * 1024, 'b'))});
+    plan.objects.push_back({49, "after", TextBody("later")});
     const auto bytes = BuildAssetsFile(plan);
     const fs::path archive = dir / "level0";
     WriteFileBytes(archive, {bytes.begin(), bytes.end()});
@@ -140,6 +142,8 @@ TEST(Trust, AnOutputThatCannotBeWrittenIsAbsentNotCut) {
     const fs::path tree = dir / "Unity_Assets_Files" / "level0";
     EXPECT_TRUE(fs::exists(tree / "small.txt")) << out;
     EXPECT_FALSE(fs::exists(tree / "big.txt")) << "a cut file under its final name";
+    EXPECT_FALSE(fs::exists(tree / "after.txt")) << "the run went on after a write error";
+    EXPECT_NE(out.find("Write error"), std::string::npos) << out;
     for (const auto& e : fs::recursive_directory_iterator(dir.Path()))
         EXPECT_EQ(e.path().filename().string().find(".kestrel-"), std::string::npos) << e.path();
 }
