@@ -18,7 +18,8 @@ void WriteSoundFile(const ConverterInput& in, const std::string& subdirectory,
         dir = JoinInside(dir, subdirectory);
         CreateDirectories(dir);
     }
-    AtomicOutputFile out(JoinInside(dir, SafeComponent(in.exportName + extension)));
+    AtomicOutputFile out(JoinInside(dir, SafeComponent(in.exportName + extension)),
+                         AtomicOutputFile::Flush::RenameOnly);
     CopySoundData(data, out.File(), 0);
     out.Commit();
     in.state.Report().ProgressLine(in.exportName + " -> Audio File - " + extension);

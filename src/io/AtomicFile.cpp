@@ -79,7 +79,8 @@ void UnlinkAllFromSignal() {
 
 } // namespace ScratchFiles
 
-AtomicOutputFile::AtomicOutputFile(std::filesystem::path target) : target_(std::move(target)) {
+AtomicOutputFile::AtomicOutputFile(std::filesystem::path target, Flush flush)
+    : target_(std::move(target)), flush_(flush) {
     for (int attempt = 0;; ++attempt) {
         temp_ = TempNameBeside(target_);
         try {
@@ -108,7 +109,7 @@ void AtomicOutputFile::Abandon() {
 void AtomicOutputFile::Commit() {
     if (done_) throw KestrelError("Internal error: " + target_.string() + " committed twice");
     try {
-        file_->Sync();
+        if (flush_ == Flush::ToDisk) file_->Sync();
         file_->Close();
         std::error_code ec;
         std::filesystem::rename(temp_, target_, ec);
@@ -119,11 +120,12 @@ void AtomicOutputFile::Commit() {
     }
     done_ = true;
     ScratchFiles::Remove(temp_);
-    SyncDirectory(target_.parent_path());
+    if (flush_ == Flush::ToDisk) SyncDirectory(target_.parent_path());
 }
 
-void WriteFileAtomically(const std::filesystem::path& target, const void* data, size_t count) {
-    AtomicOutputFile out(target);
+void WriteFileAtomically(const std::filesystem::path& target, const void* data, size_t count,
+                         AtomicOutputFile::Flush flush) {
+    AtomicOutputFile out(target, flush);
     out.Write(data, count);
     out.Commit();
 }

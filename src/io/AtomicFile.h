@@ -13,7 +13,11 @@ namespace kestrel {
 // the process is stopped by a signal, the temporary file is removed and the target is untouched.
 class AtomicOutputFile {
 public:
-    explicit AtomicOutputFile(std::filesystem::path target);
+    // ToDisk also flushes the data and the directory entry (fsync) before and after the rename: for
+    // files that replace a user's file, which must survive a power loss. Exported files only need
+    // to be complete or absent, and skip the flush, which costs far more than writing a small file.
+    enum class Flush { ToDisk, RenameOnly };
+    explicit AtomicOutputFile(std::filesystem::path target, Flush flush = Flush::ToDisk);
     ~AtomicOutputFile();
     AtomicOutputFile(const AtomicOutputFile&) = delete;
     AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
@@ -21,8 +25,8 @@ public:
     OutputFile& File() { return *file_; }
     void Write(const void* data, size_t count) { file_->Write(data, count); }
     void Write(const std::vector<uint8_t>& bytes) { file_->Write(bytes); }
-    // fsync, close, rename over the target, fsync the directory. Raises KestrelError on failure,
-    // leaving the target as it was.
+    // (fsync,) close, rename over the target, (fsync the directory). Raises KestrelError on
+    // failure, leaving the target as it was.
     void Commit();
     // Removes the temporary file now; the target stays as it was.
     void Abandon();
@@ -34,11 +38,13 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temp_;
     std::unique_ptr<OutputFile> file_;
+    Flush flush_;
     bool done_ = false;
 };
 
 // Writes a whole file through an AtomicOutputFile.
-void WriteFileAtomically(const std::filesystem::path& target, const void* data, size_t count);
+void WriteFileAtomically(const std::filesystem::path& target, const void* data, size_t count,
+                         AtomicOutputFile::Flush flush = AtomicOutputFile::Flush::ToDisk);
 
 // Creates a new file in `dir` whose name starts with `stem` and is not taken yet (stem, then
 // stem + ".1", ".2", ...), exclusively and without following links; returns its path and the

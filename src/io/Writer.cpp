@@ -138,7 +138,7 @@ void OutputFile::Close() {
 }
 
 void WriteWholeFile(const std::filesystem::path& path, const void* data, size_t count) {
-    WriteFileAtomically(path, data, count);
+    WriteFileAtomically(path, data, count, AtomicOutputFile::Flush::RenameOnly);
 }
 
 } // namespace kestrel

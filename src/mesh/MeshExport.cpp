@@ -18,7 +18,8 @@ namespace {
 // Writes the OBJ text through the atomic output file, so a failed conversion leaves no partial
 // file (and an earlier export of the same mesh intact).
 void SaveObj(const ConverterInput& in, const TMeshBase& mesh) {
-    AtomicOutputFile out(in.OutputFile(in.exportName + ".obj"));
+    AtomicOutputFile out(in.OutputFile(in.exportName + ".obj"),
+                         AtomicOutputFile::Flush::RenameOnly);
     WriteObjText(mesh, StripExtension(in.exportName),
                  [&out](std::string_view chunk) { out.Write(chunk.data(), chunk.size()); });
     out.Commit();

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 // Copies count bytes from the reader into a new file, in pieces, so that a large object is never
 // held in memory whole.
 void CopyToFile(Reader& from, uint64_t count, const fs::path& path) {
-    AtomicOutputFile out(path);
+    AtomicOutputFile out(path, AtomicOutputFile::Flush::RenameOnly);
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(count, 1 << 20)));
     from.Require(count, "object data");
     while (count != 0) {

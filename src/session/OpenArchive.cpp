@@ -259,7 +259,7 @@ void ExportBundle(KestrelState& state, const std::string& dir) {
                                   safe + "\" is taken by another inner file");
         }
         // Complete under its final name or absent: a write error leaves no cut inner file.
-        AtomicOutputFile out(JoinInside(dir, name));
+        AtomicOutputFile out(JoinInside(dir, name), AtomicOutputFile::Flush::RenameOnly);
         SourceInput in(state.WorkStream, e.offset, e.offset + e.size);
         FileOutput sink(out.File());
         CopyStream(in, sink);
