@@ -145,11 +145,11 @@ TEST(ExportDriver, OneBadObjectDoesNotStopTheOthers) {
 TEST(ExportDriver, AFailedConversionStillLeavesTheRawFileAndCountsAsAFailure) {
     Fixture f;
     f.state.ExportConvert = f.state.ExportRawTextures = f.state.ExportDDS = true;
-    kestrel::test::TextureObjectSpec spec;
-    spec.width = spec.height = 16;
-    spec.mip = 5;
-    spec.pixels.assign(8, 0x55); // five DXT1 levels need 176 bytes
-    const auto body = kestrel::test::MakeTextureObject(spec, Endian::Little);
+    kestrel::test::TextureObjectSpec plan;
+    plan.width = plan.height = 16;
+    plan.mip = 5;
+    plan.pixels.assign(8, 0x55); // five DXT1 levels need 176 bytes
+    const auto body = kestrel::test::MakeTextureObject(plan, Endian::Little);
     f.Add(28, "short.tex", body, 0, 0, 0, 10);
     EXPECT_EQ(f.Export(), 1u);
     EXPECT_EQ(kestrel::test::ReadFileText(f.Out("short.tex")),
