@@ -23,8 +23,10 @@ std::unique_ptr<OutputFile> CreateWorkCopy(ContainerInfo& info, uint64_t declare
         out = info.options.makeCopy(declaredSize, path);
     } else {
         const std::filesystem::path archive(info.workFileName);
-        path = CreateUniqueFile(archive.parent_path(), archive.filename().string() + ".TEMP", out)
-                   .string();
+        std::filesystem::path made;
+        out = CreateUniqueFile(archive.parent_path(), archive.filename().string(), ".TEMP", made);
+        if (!out) throw KestrelError("Cannot create a working copy beside " + archive.string());
+        path = made.string();
     }
     info.workFileName = path;
     info.madeWorkCopy = true;

@@ -41,12 +41,6 @@ struct ContainerInfo {
     ContainerOptions options;               // as passed to ReadContainer
 };
 
-// Joins the pieces joined + ".split0", ".split1", ... (consecutive numbers while they exist) into
-// the file `joined`, streaming. `pieceSuffix` is the spelling of ".split" the first piece uses.
-// Returns the number of pieces; removes the partly joined file when a piece cannot be read.
-uint32_t JoinSplitPieces(const std::filesystem::path& joined,
-                         std::string_view pieceSuffix = ".split");
-
 // Recognises the archive at `path` and reads its bundle header and directory into `bundle`. A
 // compressed UnityWeb (format 3) or UnityFS (format 6) bundle is decompressed block by block into
 // path + ".TEMP", which is itself a bundle describing one uncompressed block; reopening that copy

@@ -130,20 +130,24 @@ void WriteFileAtomically(const std::filesystem::path& target, const void* data, 
     out.Commit();
 }
 
-std::filesystem::path CreateUniqueFile(const std::filesystem::path& dir, const std::string& stem,
-                                       std::unique_ptr<OutputFile>& file) {
+std::unique_ptr<OutputFile> CreateUniqueFile(const std::filesystem::path& dir,
+                                             const std::string& stem, std::string_view suffix,
+                                             std::filesystem::path& path) {
     for (int n = 0; n < 1000; ++n) {
-        const std::filesystem::path path = dir / (n == 0 ? stem : stem + "." + std::to_string(n));
+        path =
+            dir / (stem + (n == 0 ? std::string() : "-" + std::to_string(n)) + std::string(suffix));
         try {
-            file = std::make_unique<OutputFile>(path, OutputFile::Mode::CreateNew);
+            auto file = std::make_unique<OutputFile>(path, OutputFile::Mode::CreateNew);
             ScratchFiles::Add(path);
-            return path;
+            return file;
         } catch (const KestrelError&) {
-            if (errno != EEXIST && errno != ELOOP) throw;
+            const int error = errno;
+            if (error == EACCES || error == EPERM || error == EROFS) return nullptr;
+            if (error != EEXIST && error != ELOOP) throw;
         }
     }
-    throw KestrelError("Cannot create a working file for " + (dir / stem).string() +
-                       ": every name is taken");
+    throw KestrelError("Cannot create a working file in " + dir.string() + ": every name of " +
+                       stem + std::string(suffix) + " is taken");
 }
 
 } // namespace kestrel

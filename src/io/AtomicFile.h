@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
@@ -46,11 +47,13 @@ private:
 void WriteFileAtomically(const std::filesystem::path& target, const void* data, size_t count,
                          AtomicOutputFile::Flush flush = AtomicOutputFile::Flush::ToDisk);
 
-// Creates a new file in `dir` whose name starts with `stem` and is not taken yet (stem, then
-// stem + ".1", ".2", ...), exclusively and without following links; returns its path and the
-// open file. Used for working files, which must never clobber a file Kestrel did not create.
-std::filesystem::path CreateUniqueFile(const std::filesystem::path& dir, const std::string& stem,
-                                       std::unique_ptr<OutputFile>& file);
+// Creates the first free name of stem + suffix, stem + "-1" + suffix, "-2", ... in `dir`,
+// exclusively and without following links, registers it as a scratch file and sets `path`. Used
+// for working files, which must never clobber a file Kestrel did not create. Returns null when
+// the directory cannot be written to at all.
+std::unique_ptr<OutputFile> CreateUniqueFile(const std::filesystem::path& dir,
+                                             const std::string& stem, std::string_view suffix,
+                                             std::filesystem::path& path);
 
 // The files this process has created and not yet committed or removed. A signal handler removes
 // them before the process ends, so a stopped run leaves nothing behind.

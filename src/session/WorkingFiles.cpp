@@ -5,7 +5,6 @@
 #include "io/ByteSource.h"
 #include "io/ByteStreams.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <sys/statvfs.h>
 #include <system_error>
@@ -28,31 +27,6 @@ std::string SizeText(uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-bool CannotWriteThere(int error) {
-    return error == EACCES || error == EPERM || error == EROFS;
-}
-
-// Creates stem + "", "-1", "-2", ... + suffix in dir, exclusively and without following links.
-// Returns null when the directory cannot be written to at all.
-std::unique_ptr<OutputFile> CreateFreeName(const fs::path& dir, const std::string& stem,
-                                           std::string_view suffix, fs::path& path) {
-    for (int n = 0; n < 1000; ++n) {
-        path =
-            dir / (stem + (n == 0 ? std::string() : "-" + std::to_string(n)) + std::string(suffix));
-        try {
-            auto file = std::make_unique<OutputFile>(path, OutputFile::Mode::CreateNew);
-            ScratchFiles::Add(path);
-            return file;
-        } catch (const KestrelError&) {
-            const int error = errno;
-            if (CannotWriteThere(error)) return nullptr;
-            if (error != EEXIST && error != ELOOP) throw;
-        }
-    }
-    throw KestrelError("Cannot create a working file in " + dir.string() + ": every name of " +
-                       stem + std::string(suffix) + " is taken");
-}
-
 } // namespace
 
 void RequireFreeSpace(const fs::path& dir, uint64_t bytes, const std::string& what) {
@@ -73,13 +47,13 @@ std::unique_ptr<OutputFile> CreateWorkingFile(const fs::path& archive, std::stri
     if (dir.empty()) dir = ".";
     if (::access(dir.c_str(), W_OK) == 0) {
         RequireFreeSpace(dir, declaredSize, what);
-        if (auto file = CreateFreeName(dir, stem, suffix, path)) return file;
+        if (auto file = CreateUniqueFile(dir, stem, suffix, path)) return file;
     }
     // A read-only folder (an installed game, a mounted image): the copy goes to the temporary
     // directory instead.
     const fs::path tmp = TemporaryDirectory();
     RequireFreeSpace(tmp, declaredSize, what);
-    if (auto file = CreateFreeName(tmp, stem, suffix, path)) return file;
+    if (auto file = CreateUniqueFile(tmp, stem, suffix, path)) return file;
     throw KestrelError("Cannot create " + what + ": neither " + dir.string() + " nor " +
                        tmp.string() + " can be written to");
 }

@@ -1,5 +1,5 @@
-#include "common/Error.h"
 #include "io/AtomicFile.h"
+#include "common/Error.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -48,10 +48,11 @@ TEST(CreateUniqueFile, NeverClobbersOrFollowsAnExistingName) {
     const fs::path victim = dir / "victim";
     std::ofstream(victim) << "mine";
     std::ofstream(dir / "a.TEMP") << "user file";
-    fs::create_symlink(victim, dir / "a.TEMP.1");
-    std::unique_ptr<OutputFile> file;
-    const fs::path made = CreateUniqueFile(dir.Path(), "a.TEMP", file);
-    EXPECT_EQ(made.filename(), "a.TEMP.2");
+    fs::create_symlink(victim, dir / "a-1.TEMP");
+    fs::path made;
+    std::unique_ptr<OutputFile> file = CreateUniqueFile(dir.Path(), "a", ".TEMP", made);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(made.filename(), "a-2.TEMP");
     file->Write("x", 1);
     file->Close();
     ScratchFiles::Remove(made);
