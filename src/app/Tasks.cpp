@@ -52,9 +52,9 @@ int ImportTask(KestrelState& state, const std::string& archive) {
     // The export tree the import reads: under -p DIR when given, else beside the archive, named
     // as the export names it (the file name up to its first dot).
     const std::string fileName = path.filename().string();
-    const fs::path base =
-        state.CustomPathGiven ? fs::path(state.CustomPath) : path.parent_path();
-    const fs::path dir = base / "Unity_Assets_Files" / SafeComponent(fileName.substr(0, fileName.find('.')));
+    const fs::path base = state.CustomPathGiven ? fs::path(state.CustomPath) : path.parent_path();
+    const fs::path dir =
+        base / "Unity_Assets_Files" / SafeComponent(fileName.substr(0, fileName.find('.')));
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
         state.Report().Alert("Nothing to import: " + dir.string() + " does not exist.");
