@@ -44,8 +44,8 @@ std::filesystem::path FindCrunchTool(const std::filesystem::path& executableDir)
     return {};
 }
 
-std::optional<int> RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                bool hidden) {
+std::optional<int> RunAndWait(const std::filesystem::path& program,
+                              const std::vector<std::string>& arguments, bool hidden) {
     const std::string programText = program.string();
     std::vector<std::string> texts;
     texts.reserve(arguments.size() + 1);

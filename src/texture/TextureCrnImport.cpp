@@ -20,8 +20,8 @@ bool CrunchEditedPicture(const TextureImportInput& in, const std::filesystem::pa
     crunched.replace_filename("." + in.imageFile.filename().string() + ".kestrel.crn");
     std::error_code ec;
     std::filesystem::remove(crunched, ec);
-    const auto status = RunAndWait(tool, {"-out", crunched.string(), "-file", edited.string()},
-                                   false);
+    const auto status =
+        RunAndWait(tool, {"-out", crunched.string(), "-file", edited.string()}, false);
     if (!status || *status != 0 || !std::filesystem::is_regular_file(crunched, ec) ||
         std::filesystem::file_size(crunched, ec) == 0) {
         std::filesystem::remove(crunched, ec);

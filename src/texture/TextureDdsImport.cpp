@@ -47,8 +47,9 @@ void ImportTextureDDS(const TextureImportInput& in) {
     RequireDdsLevels(row.format, row.bytesPerPixel, header.width, header.height, levels,
                      header.dataSize, in.imageFile);
 
-    const DdsImageRule rule{row.format,    row.bytesPerPixel, header.width,
-                            header.height, levels,            !in.noFlip && !IsAtcFormat(row.format)};
+    const DdsImageRule rule{row.format,   row.bytesPerPixel,
+                            header.width, header.height,
+                            levels,       !in.noFlip && !IsAtcFormat(row.format)};
     ImportedPicture picture;
     picture.width = static_cast<int32_t>(header.width);
     picture.height = static_cast<int32_t>(header.height);

@@ -156,8 +156,8 @@ DdsPictureHeader ReadDdsPictureHeader(Reader& file, int32_t currentFormat) {
         mask = file.U32("DDS channel mask");
     out.row = DdsFormatForPixelFormat(flags, fourCC, bits, masks, currentFormat);
     if (out.width > INT32_MAX || out.height > INT32_MAX) {
-        throw KestrelError(name + ", offset 12: picture size " + std::to_string(out.width) +
-                           " x " + std::to_string(out.height) + " is out of range");
+        throw KestrelError(name + ", offset 12: picture size " + std::to_string(out.width) + " x " +
+                           std::to_string(out.height) + " is out of range");
     }
     file.Seek(file.Begin() + kDDSHeaderSize, "DDS data");
     out.dataSize = file.Remaining();

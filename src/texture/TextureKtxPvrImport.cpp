@@ -158,9 +158,9 @@ void ImportTextureKTX(const TextureImportInput& in) {
     std::optional<uint32_t> exported;
     const KtxPvrFormatRow* row = KtxPvrFormatFor(h.textureFormat);
     if (row != nullptr && row->glInternalFormat != 0) {
-        exported = KtxLevelCount(row->bitsPerPixel, h.width, h.height, h.MipValue(),
-                                 h.completeImageSize)
-                       .count;
+        exported =
+            KtxLevelCount(row->bitsPerPixel, h.width, h.height, h.MipValue(), h.completeImageSize)
+                .count;
     }
     picture.mipField = ImportedMipField(tex, header.levels, exported);
     WriteRebuiltTexture(in, tex, picture);

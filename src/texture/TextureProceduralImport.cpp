@@ -11,9 +11,9 @@ namespace {
 
 constexpr uint64_t kHeadSize = 64;
 constexpr uint64_t kTailSize = 24;
-constexpr uint64_t kMipValueAt = 36;    // in the head
-constexpr uint64_t kDataLengthAt = 60;  // in the head
-constexpr uint64_t kTailFormatAt = 12;  // width at 0, height at 4
+constexpr uint64_t kMipValueAt = 36;   // in the head
+constexpr uint64_t kDataLengthAt = 60; // in the head
+constexpr uint64_t kTailFormatAt = 12; // width at 0, height at 4
 constexpr uint32_t kMaxLevels = 32;
 
 // A ProceduralTexture's bytes around its image data, kept as stored.
@@ -71,11 +71,10 @@ void ImportProceduralDDS(const TextureImportInput& in) {
     const auto width = static_cast<int32_t>(header.width);
     const auto height = static_cast<int32_t>(header.height);
     // The mip value is kept when the file has the levels that exporting the object gives.
-    const uint32_t exported = r.width < 0 || r.height < 0
-                                  ? 0
-                                  : BuildDDSHeader(r.format, r.length, r.width, r.height,
-                                                   r.mipValue)
-                                        .mipMapCount;
+    const uint32_t exported =
+        r.width < 0 || r.height < 0
+            ? 0
+            : BuildDDSHeader(r.format, r.length, r.width, r.height, r.mipValue).mipMapCount;
     const uint32_t mipValue =
         std::max<uint32_t>(header.mipMapCount, 1) == std::max<uint32_t>(exported, 1)
             ? r.mipValue
@@ -88,9 +87,9 @@ void ImportProceduralDDS(const TextureImportInput& in) {
     out.PutU32At(head + kMipValueAt, mipValue);
     out.PutU32At(head + kDataLengthAt, static_cast<uint32_t>(length));
     // The export flips a procedural picture whatever its format, so the import does too.
-    AppendDdsImage(out.Data(), file.Bytes(header.dataSize, "DDS data"),
-                   {row.format, row.bytesPerPixel, header.width, header.height, levels,
-                    !in.noFlip});
+    AppendDdsImage(
+        out.Data(), file.Bytes(header.dataSize, "DDS data"),
+        {row.format, row.bytesPerPixel, header.width, header.height, levels, !in.noFlip});
     const size_t tail = out.Size();
     out.Bytes(r.tail.data(), r.tail.size());
     out.PutU32At(tail, static_cast<uint32_t>(width));

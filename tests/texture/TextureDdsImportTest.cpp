@@ -291,15 +291,26 @@ std::string RunLine(const std::string& command) {
 // pixels.
 TEST(TextureDdsImport, ImageMagickPictureSurvivesImportAndExport) {
     if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick convert is not installed";
-    const std::pair<const char*, int32_t> cases[] = {{"dxt5", 12}, {"none", 3}};
-    for (const auto& [compression, format] : cases) {
-        SCOPED_TRACE(compression);
+    struct Case {
+        const char* compression;
+        const char* background;
+        int32_t format; // of the object the picture goes into
+    };
+    // Without alpha an uncompressed picture is 24-bit RGB; with alpha it is 32-bit ARGB, which
+    // an RGBA32 object keeps and a DXT1 object reads as ARGB32.
+    const Case cases[] = {{"dxt5", "red", 12},
+                          {"none", "red", 3},
+                          {"none", "'rgba(255,0,0,0.5)'", 4},
+                          {"none", "'rgba(255,0,0,0.5)'", 10}};
+    for (const auto& [compression, background, format] : cases) {
+        SCOPED_TRACE(std::string(compression) + " " + background + " " + std::to_string(format));
         TempDir dir;
         const auto png = dir.Path() / "in.png";
         const auto dds = dir.Path() / "in.dds";
-        RunLine("convert -size 16x16 xc:red -fill blue -draw 'rectangle 0,0 7,5' '" + png.string() +
-                "' && convert '" + png.string() + "' -define dds:compression=" + compression +
-                " '" + dds.string() + "'");
+        RunLine("convert -size 16x16 xc:" + std::string(background) +
+                " -fill blue -draw 'rectangle 0,0 7,5' '" + png.string() + "' && convert '" +
+                png.string() + "' -define dds:compression=" + compression + " '" + dds.string() +
+                "'");
         TextureObjectSpec plan;
         plan.width = plan.height = 16;
         plan.format = format;

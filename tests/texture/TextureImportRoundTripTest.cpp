@@ -41,11 +41,9 @@ uint64_t CrnSize(int32_t, bool twoLevels) {
     return twoLevels ? 45 : 37; // crunched data of any length; not a multiple of 4
 }
 
-const Container kDds{"DDS",     ExportTextureDDS,          ImportTextureDDS,
-                     ".dds",    "Textures/",               DdsSize};
-const Container kProcedural{"ProceduralDDS",       ExportProceduralTextureDDS,
-                            ImportProceduralDDS,   ".dds",
-                            "ProceduralTextures/", DdsSize};
+const Container kDds{"DDS", ExportTextureDDS, ImportTextureDDS, ".dds", "Textures/", DdsSize};
+const Container kProcedural{"ProceduralDDS", ExportProceduralTextureDDS, ImportProceduralDDS,
+                            ".dds",          "ProceduralTextures/",      DdsSize};
 const Container kKtx{"KTX", ExportTextureKTX, ImportTextureKTX, ".ktx", "Textures/", KtxPvrSize};
 const Container kPvr{"PVR", ExportTexturePVR, ImportTexturePVR, ".pvr", "Textures/", KtxPvrSize};
 const Container kCrn{"CRN", ExportTextureCRN, ImportTextureCRN, ".crn", "Textures/", CrnSize};
@@ -119,7 +117,8 @@ Bytes ExportThenImport(const Row& row, const Bytes& body, Endian order, bool noF
     const auto picture = tc.OutputDir(relativeDir) / (exportName + row.container->extension);
     const auto rebuilt = dir.Path() / "rebuilt.bin";
     auto source = std::make_shared<MemorySource>("level0", body);
-    row.container->importTexture({{}, Reader(source, order), picture, rebuilt, noFlip, tc.messages});
+    row.container->importTexture(
+        {{}, Reader(source, order), picture, rebuilt, noFlip, tc.messages});
     EXPECT_TRUE(tc.messages.alerts.empty());
     return std::filesystem::exists(rebuilt) ? test::ReadFileBytes(rebuilt) : Bytes{};
 }

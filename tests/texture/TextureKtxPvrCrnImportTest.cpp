@@ -29,9 +29,9 @@ Bytes Sequence(size_t n, uint8_t start) {
 }
 
 // Imports `picture` into `body` with `importer`; returns the rebuilt bytes (empty when none).
-Bytes Import(void (*importer)(const TextureImportInput&), const Bytes& body, const fs::path& picture,
-             test::RecordedMessages& messages, Endian order = Endian::Little,
-             const fs::path& executableDir = {}) {
+Bytes Import(void (*importer)(const TextureImportInput&), const Bytes& body,
+             const fs::path& picture, test::RecordedMessages& messages,
+             Endian order = Endian::Little, const fs::path& executableDir = {}) {
     const auto rebuilt = picture.parent_path() / "rebuilt.bin";
     fs::remove(rebuilt);
     importer({{},
@@ -122,9 +122,8 @@ TEST(TextureCrnImport, KeepsSizeAndFormat) {
     const Bytes crn = Sequence(123, 200);
     WriteFileBytes(dir / "c.tex.crn", crn);
     test::RecordedMessages messages;
-    const Bytes rebuilt =
-        Import(ImportTextureCRN, MakeTextureObject(plan, Endian::Big), dir / "c.tex.crn", messages,
-               Endian::Big);
+    const Bytes rebuilt = Import(ImportTextureCRN, MakeTextureObject(plan, Endian::Big),
+                                 dir / "c.tex.crn", messages, Endian::Big);
     plan.pixels = crn;
     EXPECT_EQ(rebuilt, MakeTextureObject(plan, Endian::Big));
     EXPECT_TRUE(messages.alerts.empty());
