@@ -276,6 +276,40 @@ TEST(TextureDdsImport, CubemapFacesAreReadFromTheNumberedFiles) {
     EXPECT_FALSE(std::filesystem::exists(rebuilt));
 }
 
+// A procedural texture takes sizes, format, has-mipmaps value and data length from the file, in
+// its own byte order; one of 88 bytes or fewer is left alone.
+TEST(TextureDdsImport, ProceduralTextureFollowsTheFile) {
+    for (Endian order : {Endian::Little, Endian::Big}) {
+        test::ProceduralTextureSpec target;
+        target.format = 5;
+        target.pixels.assign(64, 1);
+        test::ProceduralTextureSpec expected;
+        expected.width = 8;
+        expected.height = 4;
+        expected.format = 12;
+        expected.mipValue = 1;
+        expected.pixels.resize(32 + 16); // 8 x 4 and 4 x 4 (the smallest DXT level)
+        std::iota(expected.pixels.begin(), expected.pixels.end(), uint8_t{3});
+        TempDir dir;
+        test::WriteFileBytes(dir / "p.dds", DdsFile(12, 8, 4, 2, expected.pixels));
+        test::RecordedMessages messages;
+        auto import = [&](const Bytes& body) {
+            ImportProceduralDDS({{},
+                                 Reader(std::make_shared<MemorySource>("level0", body), order),
+                                 dir / "p.dds",
+                                 dir / "rebuilt.bin",
+                                 true,
+                                 messages});
+        };
+        import(test::MakeProceduralTextureObject(target, order));
+        EXPECT_EQ(ReadFileBytes(dir / "rebuilt.bin"),
+                  test::MakeProceduralTextureObject(expected, order));
+        std::filesystem::remove(dir / "rebuilt.bin");
+        import(Bytes(88, 0));
+        EXPECT_FALSE(std::filesystem::exists(dir / "rebuilt.bin"));
+    }
+}
+
 // Runs a shell command and returns the first line of its combined output.
 std::string RunLine(const std::string& command) {
     std::string out;
