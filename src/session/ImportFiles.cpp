@@ -51,14 +51,16 @@ struct ConvertedFile {
 
 using ImportConverter = void (*)(KestrelState&, const ConvertedFile&);
 
-void ConvertDDS(KestrelState& state, const ConvertedFile& f) {
+template <void (*Import)(const TextureImportInput&)>
+void ConvertTexture(KestrelState& state, const ConvertedFile& f) {
     // The raw file holds the bytes after the name field only: no head goes before them.
-    ImportTextureDDS({{},
-                      ObjectBody(state, f.index),
-                      f.editedFile,
-                      f.rawFile,
-                      state.NoFlipTexture,
-                      state.Report()});
+    Import({{},
+            ObjectBody(state, f.index),
+            f.editedFile,
+            f.rawFile,
+            state.NoFlipTexture,
+            state.Report(),
+            state.ExecutableDir});
 }
 
 void ConvertSound(KestrelState& state, const ConvertedFile& f) {
@@ -81,8 +83,12 @@ struct ConvertedFileScan {
 
 // In the order they run.
 constexpr auto kConvertedFileScans = std::to_array<ConvertedFileScan>({
-    {"Textures", "dds", &ConvertDDS},
-    {"Cubemap", "dds", &ConvertDDS},
+    {"Textures", "dds", &ConvertTexture<ImportTextureDDS>},
+    {"Textures", "crn", &ConvertTexture<ImportTextureCRN>},
+    {"Textures", "ktx", &ConvertTexture<ImportTextureKTX>},
+    {"Textures", "pvr", &ConvertTexture<ImportTexturePVR>},
+    {"Cubemap", "dds", &ConvertTexture<ImportTextureDDS>},
+    {"ProceduralTextures", "dds", &ConvertTexture<ImportProceduralDDS>},
     {"Sounds", "", &ConvertSound},
 });
 

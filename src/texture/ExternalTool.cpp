@@ -44,8 +44,8 @@ std::filesystem::path FindCrunchTool(const std::filesystem::path& executableDir)
     return {};
 }
 
-bool RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                bool hidden) {
+std::optional<int> RunAndWait(const std::filesystem::path& program,
+                              const std::vector<std::string>& arguments, bool hidden) {
     const std::string programText = program.string();
     std::vector<std::string> texts;
     texts.reserve(arguments.size() + 1);
@@ -58,16 +58,17 @@ bool RunAndWait(const std::filesystem::path& program, const std::vector<std::str
     argv.push_back(nullptr);
 
     HiddenStreams streams;
-    if (hidden && !streams.Ok()) return false;
+    if (hidden && !streams.Ok()) return std::nullopt;
     pid_t pid = 0;
     if (posix_spawn(&pid, programText.c_str(), hidden ? streams.Get() : nullptr, nullptr,
                     argv.data(), environ) != 0) {
-        return false;
+        return std::nullopt;
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
     }
-    return true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 #pragma once
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,9 +11,9 @@ namespace kestrel {
 std::filesystem::path FindCrunchTool(const std::filesystem::path& executableDir);
 
 // Runs `program` with `arguments` (argv[1...]) directly, without a shell, and waits for it to
-// end. Hidden: its standard input, output and error are /dev/null. Returns false when it could
-// not be started; its exit status is not looked at.
-bool RunAndWait(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                bool hidden);
+// end. Hidden: its standard input, output and error are /dev/null. Returns its exit status
+// (-1 when a signal ended it), or nullopt when it could not be started.
+std::optional<int> RunAndWait(const std::filesystem::path& program,
+                              const std::vector<std::string>& arguments, bool hidden);
 
 } // namespace kestrel

@@ -16,11 +16,16 @@ constexpr uint32_t kFourCCFlag = 0x4;  // DDPF_FOURCC
 constexpr uint32_t kRgb = 0x40;        // DDPF_RGB
 constexpr uint32_t kAlphaPixels = 0x1; // DDPF_ALPHAPIXELS
 
+// One table for both directions. Export looks a row up by format; import compares a file's
+// pixel format with every row in this order and the last matching row wins, so the 32-bit ARGB
+// masks read as ARGB32 (5) and the 4444 masks as RGBA4444 (13).
 constexpr std::array<DdsPixelFormatRow, 16> kDdsRows{{
     {1, kAlpha, 0, 8, 0, 0, 0, 0xFF, kOne},
     {2, kRgb | kAlphaPixels, 0, 16, 0xF00, 0xF0, 0xF, 0xF000, kTwo},
     {3, kRgb, 0, 24, 0xFF0000, 0xFF00, 0xFF, 0, kThree},
     {4, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
+    {14, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
+    {37, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
     {5, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
     {7, kRgb, 0, 16, 0xF800, 0x7E0, 0x1F, 0, kTwo},
     // R16 is marked by the FourCC value 111 (D3DFMT_R16F), not by letters.
@@ -29,10 +34,8 @@ constexpr std::array<DdsPixelFormatRow, 16> kDdsRows{{
     {11, kFourCCFlag, FourCC("DXT3"), 0, 0, 0, 0, 0, kOne},
     {12, kFourCCFlag, FourCC("DXT5"), 0, 0, 0, 0, 0, kOne},
     {13, kRgb | kAlphaPixels, 0, 16, 0xF00, 0xF0, 0xF, 0xF000, kTwo},
-    {14, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
     {35, kFourCCFlag | kAlphaPixels, FourCC("ATC "), 0, 0, 0, 0, 0, kHalf},
     {36, kFourCCFlag | kAlphaPixels, FourCC("ATCA"), 0, 0, 0, 0, 0, kOne},
-    {37, kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, kFour},
     {0, 0, 0, 0, 0, 0, 0, 0, kFour},
 }};
 
@@ -73,14 +76,13 @@ const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC
         return row.bitCount == bitCount && row.rMask == masks[0] && row.gMask == masks[1] &&
                row.bMask == masks[2] && row.aMask == masks[3];
     };
-    // The object's own format wins when several formats share one pixel format; otherwise
-    // A4R4G4B4 reads as RGBA4444 and 32-bit ARGB as ARGB32.
+    // The last matching row wins, unless the object's own format is among the matches: then it
+    // is kept, so a picture exported and imported unchanged gives back the same object.
     const DdsPixelFormatRow* found = nullptr;
     for (const auto& row : kDdsRows) {
         if (!matches(row)) continue;
         if (row.format == currentFormat) return &row;
-        if (found == nullptr || row.format == texfmt::kRGBA4444 || row.format == texfmt::kARGB32)
-            found = &row;
+        found = &row;
     }
     return found;
 }
@@ -97,6 +99,42 @@ const KtxPvrFormatRow* KtxPvrFormatFor(int32_t format) {
         if (row.format == format) return &row;
     }
     return nullptr;
+}
+
+namespace {
+
+// The first matching row wins (60 reads back as 34, 61 as 47), unless the object's own format
+// matches too.
+template <typename Matches>
+const KtxPvrFormatRow* KtxPvrRowMatching(Matches matches, int32_t currentFormat) {
+    const KtxPvrFormatRow* found = nullptr;
+    for (const auto& row : kKtxPvrRows) {
+        if (!matches(row)) continue;
+        if (row.format == currentFormat) return &row;
+        if (found == nullptr) found = &row;
+    }
+    return found;
+}
+
+} // namespace
+
+const KtxPvrFormatRow* KtxFormatForGl(uint32_t glInternalFormat, uint32_t glBaseInternalFormat,
+                                      int32_t currentFormat) {
+    return KtxPvrRowMatching(
+        [&](const KtxPvrFormatRow& row) {
+            return row.glInternalFormat != 0 && row.glInternalFormat == glInternalFormat &&
+                   row.glBaseInternalFormat == glBaseInternalFormat;
+        },
+        currentFormat);
+}
+
+const KtxPvrFormatRow* PvrFormatForPixelFormat(uint64_t pixelFormat, int32_t currentFormat) {
+    return KtxPvrRowMatching(
+        [&](const KtxPvrFormatRow& row) {
+            return row.pvrPixelFormat >= 0 &&
+                   static_cast<uint64_t>(row.pvrPixelFormat) == pixelFormat;
+        },
+        currentFormat);
 }
 
 } // namespace kestrel

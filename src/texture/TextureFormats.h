@@ -33,7 +33,8 @@ const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format);
 
 // The texture format of a DDS pixel format (flags, FourCC, bit count, R/G/B/A masks), or nullptr
 // when no row matches. The alpha-pixels flag is not compared. When several formats share the
-// pixel format, `currentFormat` is chosen if it is one of them.
+// pixel format, `currentFormat` is chosen if it is one of them, else the last of them in the
+// table (ARGB32 for 32-bit ARGB masks, RGBA4444 for the 4444 masks).
 const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC, uint32_t bitCount,
                                                  const std::array<uint32_t, 4>& masks,
                                                  int32_t currentFormat);
@@ -50,6 +51,14 @@ struct KtxPvrFormatRow {
 // The KTX/PVR row of a texture format, or nullptr when it has none.
 const KtxPvrFormatRow* KtxPvrFormatFor(int32_t format);
 
+// The row of a KTX file's (glInternalFormat, glBaseInternalFormat) pair, or of a PVR file's
+// 64-bit pixel format, or nullptr when none matches. `currentFormat` is chosen when it matches;
+// otherwise the first matching row (ETC_RGB4_3DS reads back as ETC_RGB4, ETC_RGBA8_3DS as
+// ETC2_RGBA8).
+const KtxPvrFormatRow* KtxFormatForGl(uint32_t glInternalFormat, uint32_t glBaseInternalFormat,
+                                      int32_t currentFormat);
+const KtxPvrFormatRow* PvrFormatForPixelFormat(uint64_t pixelFormat, int32_t currentFormat);
+
 // Engine texture format numbers the converters treat specially.
 namespace texfmt {
 inline constexpr int32_t kRGB24 = 3;
@@ -59,9 +68,19 @@ inline constexpr int32_t kDXT1 = 10;
 inline constexpr int32_t kDXT3 = 11;
 inline constexpr int32_t kDXT5 = 12;
 inline constexpr int32_t kRGBA4444 = 13;
+inline constexpr int32_t kDXT1Crunched = 28;
+inline constexpr int32_t kDXT5Crunched = 29;
 inline constexpr int32_t kATC_RGB4 = 35;
 inline constexpr int32_t kATC_RGBA8 = 36;
+inline constexpr int32_t kETC_RGB4Crunched = 64;
+inline constexpr int32_t kETC2_RGBA8Crunched = 65;
 } // namespace texfmt
+
+// Formats whose pixels are crunched data (a CRN file's contents).
+constexpr bool IsCrunchedFormat(int32_t format) {
+    return format == texfmt::kDXT1Crunched || format == texfmt::kDXT5Crunched ||
+           format == texfmt::kETC_RGB4Crunched || format == texfmt::kETC2_RGBA8Crunched;
+}
 
 // ATC data is stored as the DDS readers expect it and is never flipped.
 constexpr bool IsAtcFormat(int32_t format) {

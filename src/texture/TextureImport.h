@@ -12,16 +12,40 @@ namespace kestrel {
 struct TextureImportInput {
     std::span<const uint8_t> objectHead; // the object's bytes before `object` (its name field)
     Reader object;                       // the bytes after the name field, in the file's order
-    std::filesystem::path imageFile;     // the edited picture
+    std::filesystem::path imageFile;     // the edited picture (image 1; image k is + "_k")
     std::filesystem::path outputFile;    // receives the rebuilt object bytes
     bool noFlip = false;                 // the picture's rows are stored as in the object
     Reporter& reporter;
+    std::filesystem::path executableDir = {}; // where the crunch tool is looked for
 };
 
-// Rebuilds a Texture2D from a DDS file: pixels, sizes, format and mip field follow the file;
-// the other fields are kept. A pixel format that no texture format matches leaves the object
-// unchanged with an Alert naming the file. Raises KestrelError (and writes nothing) when the file
-// is not a complete DDS picture or the texture is streamed or has several images.
+// Every importer rebuilds the object in the layout it has (a texture whose pixels lay in a
+// resource file gets them inside the object, with an empty stream reference; the resource file
+// is not touched), writes it to in.outputFile and ends with the progress line
+// imageFile + " -> TEX". A pixel format that no texture format matches leaves the object
+// unchanged (nothing written) with an Alert naming the file. A picture that is not complete for
+// its sizes and format, a missing further image file ("_2" ... for the images after the first)
+// or an object that cannot hold the result raises KestrelError, and nothing is written.
+
+// Texture2D or Cubemap from DDS file(s): pixels, sizes, format and mip field follow the file;
+// the image count stays the object's, image k read from imageFile + "_k".
 void ImportTextureDDS(const TextureImportInput& in);
+
+// Texture2D or Cubemap from KTX 1.1 file(s), one image per file as the export writes them; the
+// image count follows the file's numberOfFaces.
+void ImportTextureKTX(const TextureImportInput& in);
+
+// Texture2D or Cubemap from PVR 3 file(s), one image per file; the image count follows the
+// file's number of faces.
+void ImportTexturePVR(const TextureImportInput& in);
+
+// A crunched texture from its CRN file. When imageFile + ".dds" exists (the edited DDS that the
+// export made with the crunch tool) the tool beside the executable crunches it into imageFile
+// first; without the tool that DDS is passed over with an Alert. Width, height, format and mip
+// field stay the object's.
+void ImportTextureCRN(const TextureImportInput& in);
+
+// ProceduralTexture from a DDS file; objects of 88 bytes or fewer are left alone.
+void ImportProceduralDDS(const TextureImportInput& in);
 
 } // namespace kestrel

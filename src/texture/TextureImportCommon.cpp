@@ -1,0 +1,179 @@
+#include "texture/TextureImportCommon.h"
+
+#include "common/Error.h"
+#include "io/ByteSource.h"
+#include "io/Writer.h"
+#include "texture/TextureFileHeaders.h"
+#include "texture/TexturePixels.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace kestrel {
+namespace {
+
+constexpr uint32_t kDdsMagic = 0x20534444; // "DDS "
+constexpr uint32_t kDdsHeaderLength = 124;
+
+} // namespace
+
+Reader OpenPicture(const std::filesystem::path& path) {
+    return Reader(FileSource::Open(path), Endian::Little);
+}
+
+std::filesystem::path ImagePath(const std::filesystem::path& first, int32_t k) {
+    if (k < 2) return first;
+    std::filesystem::path path = first;
+    path += "_" + std::to_string(k);
+    return path;
+}
+
+TextureObject ReadImportTarget(const TextureImportInput& in) {
+    Reader object = in.object;
+    TextureObject tex = ReadTextureHeader(object);
+    CheckTextureHeaderSizes(tex.header);
+    return tex;
+}
+
+std::vector<uint8_t> ImportedMipField(const TextureObject& tex, uint32_t fileLevels,
+                                      std::optional<uint32_t> exportedLevels) {
+    fileLevels = std::max<uint32_t>(fileLevels, 1);
+    std::vector<uint8_t> field = tex.header.mipField;
+    if (field.empty()) return field;
+    if (exportedLevels && fileLevels == std::max<uint32_t>(*exportedLevels, 1)) return field;
+    if (tex.MipCountLayout) {
+        field[0] = static_cast<uint8_t>(fileLevels);
+    } else {
+        field[0] = fileLevels >= 2 ? 1 : 0;
+    }
+    return field;
+}
+
+int32_t ImageSizeField(uint64_t size, int32_t imageCount, const std::filesystem::path& file) {
+    const auto count = static_cast<uint64_t>(std::max<int32_t>(imageCount, 1));
+    if (size == 0) throw KestrelError(file.string() + ": the picture holds no pixels");
+    if (size > INT32_MAX / count) {
+        throw KestrelError(file.string() + ": " + std::to_string(count) + " image(s) of " +
+                           std::to_string(size) + " bytes do not fit in a texture object");
+    }
+    return static_cast<int32_t>(size);
+}
+
+void WriteRebuiltTexture(const TextureImportInput& in, const TextureObject& tex,
+                         const ImportedPicture& picture) {
+    const structure_tex_hat& h = tex.header;
+    const auto count = static_cast<uint64_t>(std::max<int32_t>(picture.imageCount, 1));
+    const uint64_t imageSize = picture.images.size() / count;
+    Writer out(in.object.Order());
+    out.Bytes(in.objectHead.data(), in.objectHead.size());
+    const size_t base = out.Size();
+    out.I32(picture.width);
+    out.I32(picture.height);
+    out.I32(static_cast<int32_t>(imageSize));
+    out.I32(picture.format);
+    if (tex.MipCountLayout) {
+        const auto& m = picture.mipField;
+        out.U32(static_cast<uint32_t>(m[0]) | (static_cast<uint32_t>(m[1]) << 8) |
+                (static_cast<uint32_t>(m[2]) << 16) | (static_cast<uint32_t>(m[3]) << 24));
+    } else {
+        out.U8(picture.mipField[0]);
+    }
+    out.Bytes(h.flagBytes.data(), h.flagBytes.size());
+    out.I32(picture.imageCount);
+    for (int32_t field : h.carriedFields)
+        out.I32(field);
+    out.I32(static_cast<int32_t>(picture.images.size()));
+    out.Bytes(picture.images.data(), picture.images.size());
+    out.Align4(base);
+    if (tex.StreamedData) {
+        // Stream offset, stream size and an empty path: the pixels now lie inside the object.
+        out.Zeros(12);
+    }
+    for (uint32_t word : h.trailingWords)
+        out.U32LE(word);
+    WriteWholeFile(in.outputFile, out.Data().data(), out.Data().size());
+}
+
+void Unrotate4444(std::span<uint8_t> pixels) {
+    for (size_t i = 0; i + 2 <= pixels.size(); i += 2) {
+        const auto v = static_cast<uint16_t>(pixels[i] | (pixels[i + 1] << 8));
+        const auto r = static_cast<uint16_t>((v << 4) | (v >> 12));
+        pixels[i] = static_cast<uint8_t>(r);
+        pixels[i + 1] = static_cast<uint8_t>(r >> 8);
+    }
+}
+
+void ConvertChannelsFromDDS(int32_t format, std::span<uint8_t> pixels) {
+    if (format == texfmt::kRGBA4444) {
+        Unrotate4444(pixels);
+    } else {
+        // Swapping R and B, and reversing, are their own inverses.
+        ConvertChannelsForDDS(format, pixels);
+    }
+}
+
+void RequireDdsLevels(int32_t format, BytesPerPixel bpp, uint32_t width, uint32_t height,
+                      uint32_t levels, uint64_t available, const std::filesystem::path& file) {
+    const bool blocks =
+        format == texfmt::kDXT1 || format == texfmt::kDXT3 || format == texfmt::kDXT5;
+    uint64_t w = width;
+    uint64_t h = height;
+    uint64_t total = 0;
+    for (uint32_t level = 1; level <= levels && w != 0 && h != 0; ++level) {
+        total = CheckedAdd(total, bpp.Bytes(w, h), "level sizes");
+        if (total > available) {
+            throw KestrelError(file.string() + ", offset 128: the picture data (" +
+                               std::to_string(available) + " bytes) is shorter than " +
+                               std::to_string(level) + " level(s) of a " + std::to_string(width) +
+                               " x " + std::to_string(height) + " image of texture format " +
+                               std::to_string(format) + " (" + std::to_string(total) + " bytes)");
+        }
+        w = blocks ? std::max<uint64_t>(w / 2, 4) : w / 2;
+        h = blocks ? std::max<uint64_t>(h / 2, 4) : h / 2;
+    }
+}
+
+DdsPictureHeader ReadDdsPictureHeader(Reader& file, int32_t currentFormat) {
+    const std::string name = file.Name();
+    if (file.Remaining() < kDDSHeaderSize) {
+        throw KestrelError(name + ", offset 0: shorter than a DDS header (128 bytes)");
+    }
+    if (file.U32("DDS magic") != kDdsMagic || file.U32("DDS header size") != kDdsHeaderLength) {
+        throw KestrelError(name + ", offset 0: not a DDS file");
+    }
+    DdsPictureHeader out;
+    file.Skip(4, "DDS flags");
+    out.height = file.U32("DDS height");
+    out.width = file.U32("DDS width");
+    file.Skip(8, "DDS linear size and depth");
+    out.mipMapCount = file.U32("DDS mip map count");
+    file.Seek(file.Begin() + 80, "DDS pixel format");
+    const uint32_t flags = file.U32("DDS pixel format flags");
+    const uint32_t fourCC = file.U32("DDS FourCC");
+    const uint32_t bits = file.U32("DDS bit count");
+    std::array<uint32_t, 4> masks{};
+    for (auto& mask : masks)
+        mask = file.U32("DDS channel mask");
+    out.row = DdsFormatForPixelFormat(flags, fourCC, bits, masks, currentFormat);
+    if (out.width > INT32_MAX || out.height > INT32_MAX) {
+        throw KestrelError(name + ", offset 12: picture size " + std::to_string(out.width) + " x " +
+                           std::to_string(out.height) + " is out of range");
+    }
+    file.Seek(file.Begin() + kDDSHeaderSize, "DDS data");
+    out.dataSize = file.Remaining();
+    return out;
+}
+
+void AppendDdsImage(std::vector<uint8_t>& out, std::vector<uint8_t> data,
+                    const DdsImageRule& rule) {
+    ConvertChannelsFromDDS(rule.format, data);
+    if (!rule.flip) {
+        out.insert(out.end(), data.begin(), data.end());
+        return;
+    }
+    // The flip is its own inverse: applied to the exported rows it restores the stored order.
+    WriteFlippedLevels(out, data, static_cast<int32_t>(rule.width),
+                       static_cast<int32_t>(rule.height), rule.bpp, rule.levels, rule.format);
+}
+
+} // namespace kestrel

@@ -1,0 +1,152 @@
+// Every texture of the real samples (serialized formats up to 15, every inner file) exported to
+// DDS, KTX and PVR as its format allows and imported back unedited gives back its object bytes;
+// a texture streamed from a resource file comes back with the same pixels inside the object.
+#include "assets/Vocabulary.h"
+#include "common/Error.h"
+#include "io/ByteSource.h"
+#include "session/Operations.h"
+#include "support/Manifest.h"
+#include "support/TempDir.h"
+#include "support/TextureObjects.h"
+#include "texture/TextureExport.h"
+#include "texture/TextureHeader.h"
+#include "texture/TextureImport.h"
+#include "texture/TextureResource.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+namespace kestrel {
+namespace {
+
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+struct Tally {
+    size_t samples = 0, textures = 0, imported = 0, identical = 0, streamed = 0;
+    std::vector<std::string> problems;
+};
+
+struct Converter {
+    uint8_t kind; // TextureFormatSupports kind
+    void (*exportTexture)(const ConverterInput&);
+    void (*importTexture)(const TextureImportInput&);
+    const char* extension;
+};
+
+constexpr Converter kConverters[] = {{1, ExportTextureDDS, ImportTextureDDS, ".dds"},
+                                     {3, ExportTextureKTX, ImportTextureKTX, ".ktx"},
+                                     {4, ExportTexturePVR, ImportTexturePVR, ".pvr"}};
+
+// A streamed texture rebuilt with its pixels inside: the same header, the image data size of
+// all images, then an empty stream reference before the same trailing words.
+bool SameTextureWithPixelsInside(const TextureObject& before, const Bytes& rebuilt, Endian order) {
+    Reader reader(std::make_shared<MemorySource>("rebuilt", rebuilt), order);
+    const TextureObject after = ReadTextureHeader(reader);
+    const structure_tex_hat& a = after.header;
+    const structure_tex_hat& b = before.header;
+    std::vector<uint32_t> trailing = {0, 0, 0};
+    trailing.insert(trailing.end(), b.trailingWords.begin(), b.trailingWords.end());
+    return after.layout == TextureLayout::MipCount && a.width == b.width && a.height == b.height &&
+           a.completeImageSize == b.completeImageSize && a.textureFormat == b.textureFormat &&
+           a.mipField == b.mipField && a.flagBytes == b.flagBytes && a.imageCount == b.imageCount &&
+           a.carriedFields == b.carriedFields &&
+           a.dataSizes[0] == b.completeImageSize * b.imageCount && a.trailingWords == trailing;
+}
+
+void RoundTripOne(KestrelState& state, size_t i, const fs::path& scratch, Tally& tally,
+                  const std::string& label) {
+    const ObjectRow& row = state.Items().rows[i];
+    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+    const Reader object = Reader(state.WorkStream, order)
+                              .Sub(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize,
+                                   row.ObjSize - row.NameHeaderSize, "texture object");
+    Reader copy = object;
+    const Bytes body = copy.Bytes(copy.Remaining(), "texture object");
+    Reader header = object;
+    const TextureObject tex = ReadTextureHeader(header);
+    tally.streamed += tex.StreamedData ? 1 : 0;
+    const int32_t format = state.Items().types[i].TextureFormat;
+    const std::string& name = state.Items().ExportName[i];
+    const std::string dir = tex.StreamedData ? ResourceDirFor(tex.resource.path) : "";
+    for (const Converter& c : kConverters) {
+        if (!TextureFormatSupports(format, c.kind)) continue;
+        ConverterInput in{state, object,
+                          "Unity_Assets_Files/" + state.ArchiveDirName + "/Textures/", name, i};
+        c.exportTexture(in);
+        const fs::path picture = in.OutputDir() / dir / (name + c.extension);
+        if (!fs::exists(picture)) continue; // an empty texture writes no file
+        RecordedMessages messages;
+        const fs::path rebuilt = scratch / "rebuilt.bin";
+        fs::remove(rebuilt);
+        c.importTexture({{},
+                         Reader(std::make_shared<MemorySource>(name, body), order),
+                         picture,
+                         rebuilt,
+                         false,
+                         messages});
+        ++tally.imported;
+        const Bytes result = fs::exists(rebuilt) ? ReadFileBytes(rebuilt) : Bytes{};
+        const bool same =
+            tex.StreamedData ? SameTextureWithPixelsInside(tex, result, order) : result == body;
+        tally.identical += same ? 1 : 0;
+        if (!same || !messages.alerts.empty()) {
+            tally.problems.push_back(
+                label + " " + name + c.extension + ": " +
+                (messages.alerts.empty() ? "differs after import" : messages.alerts[0]));
+        }
+    }
+}
+
+TEST(TextureSamplesImport, UneditedExportsOfEveryTextureImportToTheSameObject) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "sample archives are not present";
+    const auto list = SamplesHolding(samples, 0, 15, {"Texture2D", "Cubemap"});
+    ASSERT_FALSE(list.empty()) << "no texture samples in MANIFEST.md";
+    Tally tally;
+    for (const std::string& local : list) {
+        SCOPED_TRACE(local);
+        TempDir dir;
+        const fs::path copy = CopySampleWithCompanions(samples / local, dir.Path());
+        KestrelState state;
+        state.ConsoleMode = true;
+        RecordedMessages messages;
+        state.reporter = &messages;
+        OpenArchive(state, copy.string());
+        ++tally.samples;
+        const size_t entries = state.isBundle ? state.innerFileNames.size() : 1;
+        for (size_t e = 0; e < entries; ++e) {
+            if (e > 0) {
+                state.SelectedEntry.index = static_cast<uint32_t>(e);
+                OpenArchive(state, state.WorkFileName);
+            }
+            state.WorkStream = FileSource::Open(state.WorkFileName);
+            for (size_t i = 0; i < state.Items().Count(); ++i) {
+                const ObjectRow& row = state.Items().rows[i];
+                if ((row.ClassID != 28 && row.ClassID != 89) || row.ObjSize <= row.NameHeaderSize)
+                    continue;
+                ++tally.textures;
+                try {
+                    RoundTripOne(state, i, dir.Path(), tally, local);
+                } catch (const KestrelError& e) {
+                    tally.problems.push_back(local + " " + state.Items().ExportName[i] + ": " +
+                                             e.what());
+                }
+            }
+            state.WorkStream.reset();
+        }
+        CleanUpWorkingFiles(state);
+    }
+    std::cout << "[ texture import ] " << tally.samples << " samples, " << tally.textures
+              << " textures, " << tally.imported << " DDS/KTX/PVR files imported, "
+              << tally.identical << " gave back their object (" << tally.streamed
+              << " textures streamed from a resource file, compared with their pixels inside)\n";
+    for (const std::string& p : tally.problems)
+        ADD_FAILURE() << p;
+    EXPECT_GT(tally.imported, 0u);
+}
+
+} // namespace
+} // namespace kestrel
