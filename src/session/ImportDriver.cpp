@@ -190,16 +190,23 @@ void ImportInnerFiles(KestrelState& state, const std::vector<size_t>& entries) {
     size_t current = openIndex;
     std::vector<InnerReplacement> replacements;
     std::vector<std::string> lines;
-    for (const size_t entry : entries) {
-        if (entry != current) {
-            state.SelectedEntry = EntrySelector{static_cast<uint32_t>(entry), std::nullopt, true};
-            OpenArchive(state, state.WorkFileName);
-            current = entry;
+    try {
+        for (const size_t entry : entries) {
+            if (entry != current) {
+                state.SelectedEntry =
+                    EntrySelector{static_cast<uint32_t>(entry), std::nullopt, true};
+                OpenArchive(state, state.WorkFileName);
+                current = entry;
+            }
+            InnerImport imported = ImportOpenInnerFile(state);
+            if (!imported.replacement) continue;
+            replacements.push_back(std::move(*imported.replacement));
+            lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
         }
-        InnerImport imported = ImportOpenInnerFile(state);
-        if (!imported.replacement) continue;
-        replacements.push_back(std::move(*imported.replacement));
-        lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
+    } catch (...) {
+        // The archive is unchanged; the inner file open before is open again.
+        if (current != openIndex) ReopenInnerFile(state, open, order);
+        throw;
     }
     if (!replacements.empty()) {
         std::sort(
