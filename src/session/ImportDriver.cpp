@@ -203,19 +203,20 @@ void ImportInnerFiles(KestrelState& state, const std::vector<size_t>& entries) {
             replacements.push_back(std::move(*imported.replacement));
             lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
         }
+        if (!replacements.empty()) {
+            std::sort(replacements.begin(), replacements.end(),
+                      [](const InnerReplacement& a, const InnerReplacement& b) {
+                          return a.entry < b.entry;
+                      });
+            WriteImportedArchive(state, replacements);
+        }
     } catch (...) {
         // The archive is unchanged; the inner file open before is open again.
         if (current != openIndex) ReopenInnerFile(state, open, order);
         throw;
     }
-    if (!replacements.empty()) {
-        std::sort(
-            replacements.begin(), replacements.end(),
-            [](const InnerReplacement& a, const InnerReplacement& b) { return a.entry < b.entry; });
-        WriteImportedArchive(state, replacements);
-        for (const std::string& line : lines)
-            state.Report().ProgressLine(line);
-    }
+    for (const std::string& line : lines)
+        state.Report().ProgressLine(line);
     if (!replacements.empty() || current != openIndex) ReopenInnerFile(state, open, order);
     state.Report().Progress(100);
 }
