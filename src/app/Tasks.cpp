@@ -155,6 +155,10 @@ int ImportTask(KestrelState& state, const std::string& archive) {
     }
     state.Report().ProgressLine("import\r\n");
     OpenArchive(state, archive);
+    if (state.isBundle && !state.SelectedEntry.given) {
+        ImportBundle(state);
+        return 0;
+    }
     const std::string root = state.OutputBaseDir + ExportTreeRelative(state);
     if (!fs::is_directory(root, ec)) {
         state.Report().Alert("Nothing to import: " + root + " does not exist.");

@@ -8,6 +8,7 @@
 #include "session/ExportDriver.h"
 #include "session/ImportFiles.h"
 #include "session/ImportWrite.h"
+#include "session/Operations.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -38,12 +39,24 @@ bool IsResourceItem(const KestrelState& state) {
     return state.assets.header.EngineMajorVersion == 0;
 }
 
+uint64_t OpenInnerFileSize(const KestrelState& state) {
+    if (!state.isBundle) return state.WorkStream->Size() - state.assetsBase;
+    return InnerEntries(state.Bundle).at(OpenInnerFileIndex(state)).size;
+}
+
 std::optional<ObjectEdit> ResourceEdit(const KestrelState& state,
                                        const std::shared_ptr<const ByteSource>& file) {
     const ObjectRow& row = state.assets.items.rows.at(0);
     const uint64_t start = state.assets.DataOffset + row.ObjOffset;
-    if (file->Size() == row.ObjSize && SameBytes(*file, 0, *state.WorkStream, start, row.ObjSize))
+    const uint64_t size = OpenInnerFileSize(state);
+    if (file->Size() == size && SameBytes(*file, 0, *state.WorkStream, start, size))
         return std::nullopt;
+    // The item's 32-bit size cut the export of a larger resource short: its copy is not whole.
+    if (size > row.ObjSize) {
+        throw KestrelError(state.ArchiveName + ": " + state.InnerFileName +
+                           " is larger than 4 GiB; its exported copy " + file->Name() +
+                           " is not whole and is not imported");
+    }
     return ObjectEdit{0, 0, row.ObjSize, file};
 }
 
@@ -83,11 +96,6 @@ std::vector<ObjectEdit> MatchRawFiles(KestrelState& state, const fs::path& root,
     return edits;
 }
 
-uint64_t OpenInnerFileSize(const KestrelState& state) {
-    if (!state.isBundle) return state.WorkStream->Size() - state.assetsBase;
-    return InnerEntries(state.Bundle).at(OpenInnerFileIndex(state)).size;
-}
-
 // The progress lines of the objects that changed size: the shrinking ones by ascending offset,
 // then the growing ones by descending offset.
 std::vector<std::string> MovedObjectLines(const KestrelState& state,
@@ -110,36 +118,135 @@ std::vector<std::string> MovedObjectLines(const KestrelState& state,
     return lines;
 }
 
-} // namespace
+// The new content of the open inner file from its export tree, and the progress lines of its
+// objects that move, told once the archive is written.
+struct InnerImport {
+    std::optional<InnerReplacement> replacement; // none when no byte of it changes
+    std::vector<std::string> movedLines;
+};
 
-void ImportAll(KestrelState& state) {
+InnerImport ImportOpenInnerFile(KestrelState& state) {
+    InnerImport out;
+    WorkStreamScope scope(state);
+    const fs::path root = ImportRoot(state);
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) return out;
+    ConvertEditedFiles(state, root);
+    const std::vector<std::string> names = RawFileNames(root, state);
+    if (names.empty()) return out;
+    std::vector<ObjectEdit> edits = MatchRawFiles(state, root, names);
+    if (edits.empty()) return out;
+    out.movedLines = MovedObjectLines(state, edits);
+    // The new content refers to the working file, which stays as it is until the archive is
+    // written; the item table may be replaced meanwhile.
+    const std::shared_ptr<const ByteSource> bytes =
+        IsResourceItem(state) ? edits.front().bytes
+                              : RewriteAssets(state.assets, state.WorkStream, state.assetsBase,
+                                              OpenInnerFileSize(state), std::move(edits));
+    out.replacement = InnerReplacement{OpenInnerFileIndex(state), bytes};
+    return out;
+}
+
+bool IsResourceEntry(const std::string& name) {
+    std::string lower = CutInnerName(name);
+    for (char& c : lower)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return lower.ends_with(".ress") || lower.ends_with(".resource");
+}
+
+std::string WithoutExtension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// The resource entries holding the streamed data of inner file `owner`: the engine names them
+// after it ("CAB-x" keeps its data in "CAB-x.resS", "level.assets" in "level.assets.resS" and
+// "level.resource").
+std::vector<size_t> ResourceEntriesOf(const std::vector<std::string>& names, size_t owner) {
+    const std::string ownerName = CutInnerName(names.at(owner));
+    std::vector<size_t> found;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i == owner || !IsResourceEntry(names[i])) continue;
+        const std::string base = WithoutExtension(CutInnerName(names[i]));
+        if (base == ownerName || base == WithoutExtension(ownerName)) found.push_back(i);
+    }
+    return found;
+}
+
+// True when inner file `entry` of the open bundle has an export tree.
+bool HasExportTree(const KestrelState& state, size_t entry) {
+    const std::string relative = "Unity_Assets_Files/" + state.ArchiveBaseName + "/" +
+                                 SafeComponent(CutInnerName(state.innerFileNames.at(entry)));
+    std::error_code ec;
+    return fs::is_directory(JoinInside(state.OutputBaseDir, relative), ec);
+}
+
+// Imports the inner files `entries` in this order (the open one first when listed), writes the
+// archive once with every one that changed, and opens the inner file that was open before again.
+void ImportInnerFiles(KestrelState& state, const std::vector<size_t>& entries) {
+    const EntrySelector open = state.SelectedEntry;
+    const size_t openIndex = OpenInnerFileIndex(state);
+    const std::vector<uint32_t> order = ListOrder(state);
+    size_t current = openIndex;
+    std::vector<InnerReplacement> replacements;
     std::vector<std::string> lines;
-    {
-        WorkStreamScope scope(state);
-        const fs::path root = ImportRoot(state);
-        std::error_code ec;
-        if (!fs::is_directory(root, ec)) return;
-        ConvertEditedFiles(state, root);
-        const std::vector<std::string> names = RawFileNames(root, state);
-        if (names.empty()) return;
-
-        std::vector<ObjectEdit> edits = MatchRawFiles(state, root, names);
-        if (edits.empty()) {
-            // No byte of any object changes: the archive is left as it is.
-            state.Report().Progress(100);
-            return;
+    try {
+        for (const size_t entry : entries) {
+            if (entry != current) {
+                state.SelectedEntry =
+                    EntrySelector{static_cast<uint32_t>(entry), std::nullopt, true};
+                OpenArchive(state, state.WorkFileName);
+                current = entry;
+            }
+            InnerImport imported = ImportOpenInnerFile(state);
+            if (!imported.replacement) continue;
+            replacements.push_back(std::move(*imported.replacement));
+            lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
         }
-        lines = MovedObjectLines(state, edits);
-        const std::shared_ptr<const ByteSource> inner =
-            IsResourceItem(state) ? edits.front().bytes
-                                  : RewriteAssets(state.assets, state.WorkStream, state.assetsBase,
-                                                  OpenInnerFileSize(state), std::move(edits));
-        WriteImportedArchive(state, {{OpenInnerFileIndex(state), inner}});
+        if (!replacements.empty()) {
+            std::sort(replacements.begin(), replacements.end(),
+                      [](const InnerReplacement& a, const InnerReplacement& b) {
+                          return a.entry < b.entry;
+                      });
+            WriteImportedArchive(state, replacements);
+        }
+    } catch (...) {
+        // The archive is unchanged; the inner file open before is open again.
+        if (current != openIndex) ReopenInnerFile(state, open, order);
+        throw;
     }
     for (const std::string& line : lines)
         state.Report().ProgressLine(line);
-    ReopenAfterImport(state);
+    if (!replacements.empty() || current != openIndex) ReopenInnerFile(state, open, order);
     state.Report().Progress(100);
+}
+
+} // namespace
+
+void ImportAll(KestrelState& state) {
+    std::vector<size_t> entries = {OpenInnerFileIndex(state)};
+    // Sound imports write into the exported copies of the resource entries: those go last.
+    if (state.isBundle) {
+        for (const size_t r : ResourceEntriesOf(state.innerFileNames, entries[0])) {
+            if (HasExportTree(state, r)) entries.push_back(r);
+        }
+    }
+    ImportInnerFiles(state, entries);
+}
+
+void ImportBundle(KestrelState& state) {
+    if (!state.isBundle) {
+        ImportAll(state);
+        return;
+    }
+    std::vector<size_t> entries;
+    for (const bool resources : {false, true}) {
+        for (size_t i = 0; i < state.innerFileNames.size(); ++i) {
+            if (IsResourceEntry(state.innerFileNames[i]) == resources && HasExportTree(state, i))
+                entries.push_back(i);
+        }
+    }
+    ImportInnerFiles(state, entries);
 }
 
 } // namespace kestrel

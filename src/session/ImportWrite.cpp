@@ -3,49 +3,12 @@
 #include "assets/AssetsParser.h"
 #include "bundle/BundleReader.h"
 #include "common/Error.h"
-#include "io/AtomicFile.h"
 #include "io/SafePath.h"
 #include "session/Operations.h"
-#include "session/WorkingFiles.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace kestrel {
-namespace {
-
-namespace fs = std::filesystem;
-
-// A plain assets file: the new file is written beside it and renamed over it. A link is
-// followed, so the file it names is replaced and the link stays.
-void WritePlainFile(KestrelState& state, const ByteSource& bytes) {
-    std::error_code ec;
-    fs::path target = state.WorkFileName;
-    if (fs::is_symlink(target, ec)) target = fs::canonical(target);
-    const fs::perms mode = fs::status(target).permissions();
-    const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-    RequireFreeSpace(dir, bytes.Size(), "the new " + state.ArchiveName);
-
-    AtomicOutputFile out(target, AtomicOutputFile::Flush::ToDisk);
-    constexpr size_t kBufferSize = size_t{1} << 20;
-    std::vector<uint8_t> buffer(kBufferSize);
-    const uint64_t total = bytes.Size();
-    for (uint64_t pos = 0; pos < total;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize, total - pos));
-        if (bytes.ReadAt(pos, buffer.data(), want) != want) {
-            throw KestrelError("Internal error: the new " + state.ArchiveName + " ends early");
-        }
-        out.Write(buffer.data(), want);
-        pos += want;
-        state.Report().Progress(25 + static_cast<int>(pos * 75 / total));
-        state.Report().Breathe();
-    }
-    // The new file keeps the old one's permissions.
-    fs::permissions(out.TempPath(), mode, ec);
-    out.Commit();
-}
-
-} // namespace
 
 size_t OpenInnerFileIndex(const KestrelState& state) {
     if (!state.isBundle) return 0;
@@ -59,27 +22,42 @@ size_t OpenInnerFileIndex(const KestrelState& state) {
     throw KestrelError(state.ArchiveName + ": the open inner file is not in the bundle's list");
 }
 
-void WriteImportedArchive(KestrelState& state, const std::vector<NewInnerFile>& files) {
+void WriteImportedArchive(KestrelState& state, const std::vector<InnerReplacement>& files) {
     if (files.empty()) return;
+    ArchiveWriteInput input;
+    input.archiveName = state.ArchiveName;
+    input.workFileName = state.WorkFileName;
+    input.splitPieceCount = state.SplitPieceCount;
+    input.isBundle = state.isBundle;
+    input.bundle = &state.Bundle;
+    input.replacements = files;
+    input.progress = [&state](uint64_t done, uint64_t total) {
+        if (total == 0) return;
+        state.Report().Progress(25 + static_cast<int>(std::min(done, total) * 75 / total));
+        state.Report().Breathe();
+    };
+    uint32_t pieces = state.SplitPieceCount;
+    input.splitPieceCountOut = &pieces;
     try {
-        if (state.isBundle || state.SplitPieceCount > 0) {
-            throw KestrelError("writing bundles and split archives back is not in this build yet");
-        }
-        if (files.size() != 1 || files[0].entry != 0) {
-            throw KestrelError("Internal error: a plain assets file has one inner file");
-        }
-        WritePlainFile(state, *files[0].bytes);
+        WriteArchive(input);
     } catch (const KestrelError& e) {
         throw KestrelError("Cannot import into " + state.ArchiveName + ": " + e.what() +
                                ". The archive is unchanged.",
                            e.OutputFailed());
     }
+    state.SplitPieceCount = pieces;
 }
 
-void ReopenAfterImport(KestrelState& state) {
+std::vector<uint32_t> ListOrder(const KestrelState& state) {
     std::vector<uint32_t> order;
-    for (const auto& row : state.Items().listRows)
+    for (const auto& row : state.assets.items.listRows)
         order.push_back(row.number);
+    return order;
+}
+
+void ReopenInnerFile(KestrelState& state, const EntrySelector& entry,
+                     const std::vector<uint32_t>& order) {
+    state.SelectedEntry = entry;
     OpenArchive(state, state.WorkFileName);
     ItemTable& items = state.Items();
     if (order.size() != items.listRows.size()) return;

@@ -50,14 +50,15 @@ std::vector<fs::path> TemporaryFilesIn(const fs::path& dir) {
 }
 
 bool Reopens(const fs::path& archive) {
+    KestrelState state;
+    state.ConsoleMode = true;
     try {
-        KestrelState state;
-        state.ConsoleMode = true;
         OpenArchive(state, archive.string());
-        return state.Items().Count() == 3;
     } catch (const std::exception&) {
         return false;
     }
+    CleanUpWorkingFiles(state);
+    return state.Items().Count() == 3;
 }
 
 // A kestrel child with stdout and stderr on one pipe; started by root it can run as "nobody",
@@ -165,12 +166,13 @@ TEST(ImportCli, AFileOfNoObjectIsToldInTheUsersLanguageAndChangesNothing) {
     }
 }
 
-TEST(ImportCli, KilledAtAnyMomentTheArchiveIsTheOldOrTheNewOne) {
-    TempDir dir;
-    const fs::path archive = WriteLevel(dir, 4u << 20);
+// Imports an edit of readme.txt into `archive` once to learn the new bytes, then 50 times from
+// the old archive with the process killed at a random moment of the run: every time the archive
+// is exactly the old or exactly the new one, and opens.
+void KillImportsAtRandomMoments(const TempDir& dir, const fs::path& archive,
+                                const fs::path& editedText) {
     ASSERT_EQ(RunKestrel({"export", archive.string()}, "C.UTF-8").exitCode, 0);
-    WriteFileBytes(dir / "Unity_Assets_Files" / "level0" / "readme.txt",
-                   std::vector<unsigned char>(1024 + 9, 'n'));
+    WriteFileBytes(editedText, std::vector<unsigned char>(1024 + 9, 'n'));
     const auto oldBytes = ReadFileBytes(archive);
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(RunKestrel({"import", archive.string()}, "C.UTF-8").exitCode, 0);
@@ -193,11 +195,29 @@ TEST(ImportCli, KilledAtAnyMomentTheArchiveIsTheOldOrTheNewOne) {
         EXPECT_TRUE(now == oldBytes || now == newBytes) << "kill " << i;
         EXPECT_TRUE(Reopens(archive)) << "kill " << i;
         (now == oldBytes ? old : replaced) += 1;
-        // A kill leaves its temporary file: nothing can remove it then.
+        // A killed run leaves its temporary and working files: nothing can remove them then.
         for (const fs::path& p : TemporaryFilesIn(dir.Path()))
             fs::remove(p);
     }
-    std::cout << "50 kills: " << old << " left the old archive, " << replaced << " the new one\n";
+    std::cout << archive.filename().string() << ", 50 kills: " << old << " left the old archive, "
+              << replaced << " the new one\n";
+}
+
+TEST(ImportCli, KilledAtAnyMomentAPlainFileIsTheOldOrTheNewOne) {
+    TempDir dir;
+    const fs::path archive = WriteLevel(dir, 4u << 20);
+    KillImportsAtRandomMoments(dir, archive, dir / "Unity_Assets_Files/level0/readme.txt");
+}
+
+TEST(ImportCli, KilledAtAnyMomentACompressedBundleIsTheOldOrTheNewOne) {
+    TempDir dir;
+    const fs::path plain = WriteLevel(dir, 4u << 20);
+    const auto assets = ReadFileBytes(plain);
+    fs::remove(plain);
+    const fs::path archive = dir / "level0.unity3d";
+    WriteFileBytes(archive, BuildUnityFS({{"CAB-level", {assets.begin(), assets.end()}, 4}}).bytes);
+    KillImportsAtRandomMoments(dir, archive,
+                               dir / "Unity_Assets_Files/level0/CAB-level/readme.txt");
 }
 
 TEST(ImportCli, AFileSizeLimitFailsClearlyAndLeavesTheArchiveAndNoTemporaryFile) {

@@ -5,6 +5,7 @@
 
 #include "app/Options.h"
 #include "assets/AssetsParser.h"
+#include "assets/Vocabulary.h"
 #include "io/ByteOrder.h"
 #include "io/Writer.h"
 #include "session/ExportDriver.h"
@@ -321,6 +322,26 @@ TEST(ImportDriver, TheWindowsRowOrderSurvivesAnImport) {
     EXPECT_EQ(rows.back().number, 1u);
     EXPECT_EQ(rows[rows.size() - 2].name, "readme.txt");
     EXPECT_EQ(rows[rows.size() - 2].size, 100u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ImportDriver, ATextureTakesTheFormatItsRawFileStates) {
+    for (const bool big : {false, true}) {
+        Opened a(BuildAssetsFile(Plan(15, big)));
+        a.ExportRaw();
+        std::vector<unsigned char> raw = ReadFileBytes(a.Tree() / "t.tex");
+        Writer format(big ? Endian::Big : Endian::Little);
+        format.U32(4);
+        std::copy(format.Data().begin(), format.Data().end(), raw.begin() + 12);
+        WriteFileBytes(a.Tree() / "t.tex", raw);
+        ImportAll(a.state);
+        EXPECT_EQ(a.state.Items().types[3].TextureFormat, 4);
+        EXPECT_EQ(a.state.Items().types[3].name, ClassName(28) + " " + TextureFormatName(4));
+        EXPECT_EQ(a.state.Items().listRows[3].typeText, " (" + a.state.Items().types[3].name + ")");
+    }
 }
 
 } // namespace
