@@ -3,10 +3,12 @@
 #include "io/Writer.h"
 #include "support/AssetsBuilder.h"
 #include "support/BundleBuilder.h"
+#include "support/TextureObjects.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 using namespace kestrel::test;
 
@@ -92,6 +94,21 @@ int main(int argc, char** argv) {
         }
     }
     Save(dir, "resource-ogg", ogg);
+    // Texture bodies for the texture converters' target: a first byte choosing the variant (2: a
+    // DXT5 Texture2D, 0x82 the same big-endian), then the object body.
+    for (const auto& [name, selector, order] :
+         {std::tuple{"texture-dxt5-le", uint8_t{2}, kestrel::Endian::Little},
+          std::tuple{"texture-dxt5-be", uint8_t{0x82}, kestrel::Endian::Big}}) {
+        TextureObjectSpec plan;
+        plan.width = 8;
+        plan.height = 8;
+        plan.format = 12;
+        plan.pixels.assign(64, 0x5A);
+        std::vector<uint8_t> seed = {selector};
+        const auto body = MakeTextureObject(plan, order);
+        seed.insert(seed.end(), body.begin(), body.end());
+        Save(dir, name, seed);
+    }
     std::printf("seeds written to %s\n", dir.string().c_str());
     return 0;
 }
