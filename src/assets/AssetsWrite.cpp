@@ -1,6 +1,7 @@
 #include "assets/AssetsWrite.h"
 
 #include "assets/AssetsParser.h"
+#include "assets/ModernAssetsWrite.h"
 #include "common/Error.h"
 #include "io/CompositeSource.h"
 #include "io/Reader.h"
@@ -109,7 +110,10 @@ std::optional<ObjectEdit> EditFromExportedFile(const AssetsFile& file,
     }
     const uint64_t bodySize = row.ObjSize - row.NameHeaderSize;
     const uint64_t length = exported->Size();
-    if (!HasInnerPayload(row.ClassID, row.PayloadSize)) {
+    // A payload that is everything after the name (a Shader of format 16 and later) is replaced
+    // whole, as a raw object is.
+    const bool wholeBody = row.PayloadOffset == 0 && row.PayloadSize == bodySize;
+    if (!HasInnerPayload(row.ClassID, row.PayloadSize) || wholeBody) {
         if (length == bodySize &&
             SameBytes(*exported, 0, *work, start + row.NameHeaderSize, length)) {
             return std::nullopt;
@@ -148,6 +152,9 @@ std::shared_ptr<const ByteSource> RewriteAssets(const AssetsFile& file,
                                                 const std::shared_ptr<const ByteSource>& work,
                                                 uint64_t assetsBase, uint64_t innerSize,
                                                 std::vector<ObjectEdit> edits) {
+    if (file.header.formatVersion >= 16) {
+        return RewriteModernAssets(file, work, assetsBase, innerSize, edits);
+    }
     const uint64_t innerEnd = assetsBase + innerSize;
     if (assetsBase > work->Size() || innerSize > work->Size() - assetsBase) {
         throw KestrelError(work->Name() + ": the assets file at offset " + HexOffset(assetsBase) +

@@ -95,4 +95,20 @@ TEST(Vocabulary, Extensions) {
     EXPECT_EQ(withExtension, 27);
 }
 
+// Files of format 16 and later name the classes of the current engines; the older table stays
+// as it was for the older files.
+TEST(Vocabulary, ModernClassNamesAddTheCurrentEnginesClasses) {
+    EXPECT_EQ(ModernClassName(329), "VideoClip");
+    EXPECT_EQ(ModernClassName(687078895), "SpriteAtlas");
+    EXPECT_EQ(ModernClassName(1001), "PrefabInstance");
+    EXPECT_EQ(ClassName(1001), "Prefab");
+    EXPECT_EQ(ClassName(329), "UNKNOW_TYPE");
+    EXPECT_EQ(ModernClassName(28), "Texture2D");
+    EXPECT_EQ(ModernClassName(5000), "UNKNOW_TYPE");
+    EXPECT_TRUE(BeginsWithName(49));
+    EXPECT_TRUE(BeginsWithName(329));
+    EXPECT_FALSE(BeginsWithName(114));
+    EXPECT_FALSE(BeginsWithName(1));
+}
+
 } // namespace

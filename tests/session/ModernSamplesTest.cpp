@@ -16,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <regex>
+#include <set>
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -26,8 +27,18 @@ namespace {
 struct ModernSample {
     std::string path;
     uint64_t objects = 0;
-    std::map<std::string, uint64_t> classCounts; // the classes the manifest names
+    std::map<std::string, uint64_t> classCounts;   // the classes the manifest names
+    std::map<std::string, uint64_t> textureCounts; // Texture2D and Cubemap objects per format
 };
+
+// Texture formats whose names the engine kept since the format table was drawn up (later engines
+// renamed or renumbered others, such as BC7 or the ASTC formats).
+bool StableFormatName(const std::string& name) {
+    static const std::set<std::string> names = {"Alpha8", "RGB24", "RGBA32", "ARGB32", "DXT1",
+                                                "DXT5", "RGBA4444", "ETC_RGB4", "ETC2_RGBA8",
+                                                "DXT1Crunched", "DXT5Crunched", "RGB565"};
+    return names.count(name) != 0;
+}
 
 std::vector<ModernSample> ModernSamples(const fs::path& samples) {
     std::vector<ModernSample> out;
@@ -41,11 +52,20 @@ std::vector<ModernSample> ModernSamples(const fs::path& samples) {
             std::regex_search(cols[4], m, unityFs) && std::stoi(m[1].str()) >= 7;
         if (!newBundle && std::atoi(cols[6].c_str()) < 17) continue;
         if (!std::regex_search(cols[10], m, count)) continue;
-        ModernSample s{cols[1], std::stoull(m[1].str()), {}};
+        ModernSample s{cols[1], std::stoull(m[1].str()), {}, {}};
         const std::string list = m[2].str();
         for (auto it = std::sregex_iterator(list.begin(), list.end(), item);
              it != std::sregex_iterator(); ++it) {
             s.classCounts[(*it)[1].str()] += std::stoull((*it)[2].str());
+        }
+        const std::regex textures(R"(; tex: ([^;]*))");
+        if (std::regex_search(cols[10], m, textures)) {
+            const std::string formats = m[1].str();
+            const std::regex format(R"(([A-Za-z0-9_]+)×([0-9]+))");
+            for (auto it = std::sregex_iterator(formats.begin(), formats.end(), format);
+                 it != std::sregex_iterator(); ++it) {
+                s.textureCounts[(*it)[1].str()] += std::stoull((*it)[2].str());
+            }
         }
         out.push_back(std::move(s));
     }
@@ -58,6 +78,7 @@ struct Tally {
     uint64_t objects = 0;
     uint64_t exported = 0;
     std::map<std::string, uint64_t> classes;
+    std::map<std::string, uint64_t> textures;
 };
 
 // Exports every object of the open inner file and checks each one's file.
@@ -93,6 +114,9 @@ void CountInnerFile(KestrelState& state, const std::string& what, Tally& tally) 
         const ObjectRow& row = items.rows[i];
         const std::string& type = items.types[i].name;
         ++tally.classes[type.substr(0, type.find(' '))];
+        if (row.ClassID == 28 || row.ClassID == 89) {
+            ++tally.textures[TextureFormatShortName(items.types[i].TextureFormat)];
+        }
         // Named objects read their name field; their export name is that name unless it is empty.
         if (BeginsWithName(row.ClassID) && !state.assets.types.empty() &&
             !state.assets.types[row.typeIndex].hasTypeTree) {
@@ -129,6 +153,11 @@ TEST(ModernSamples, EveryInnerFileListsAndExportsAllItsObjects) {
         EXPECT_EQ(tally.objects, s.objects);
         for (const auto& [name, count] : s.classCounts)
             EXPECT_EQ(tally.classes[name], count) << name;
+        for (const auto& [format, count] : s.textureCounts) {
+            if (StableFormatName(format)) {
+                EXPECT_EQ(tally.textures[format], count) << format;
+            }
+        }
         std::cout << "  " << s.path << ": " << tally.innerFiles << " inner, "
                   << tally.assetsFiles << " assets, " << tally.objects << "/" << s.objects
                   << " objects, " << tally.exported << " exported\n";
