@@ -7,6 +7,7 @@
 #include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
 
@@ -140,6 +141,29 @@ struct ScratchFile {
     ScratchFile& operator=(const ScratchFile&) = delete;
 };
 
+// Appends the first `size` bytes of the file at `from` to `out`, copied by the kernel where it can
+// (no pass through this process's memory), by reading and writing otherwise.
+void AppendFile(const std::filesystem::path& from, uint64_t size, OutputFile& out) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int to = ::open(out.Name().c_str(), O_WRONLY | O_CLOEXEC);
+    loff_t inPos = 0;
+    auto outPos = static_cast<loff_t>(out.Position());
+    while (in >= 0 && to >= 0 && static_cast<uint64_t>(inPos) < size) {
+        const ssize_t n = ::copy_file_range(in, &inPos, to, &outPos,
+                                            static_cast<size_t>(size - inPos), 0);
+        if (n <= 0) break;
+    }
+    if (in >= 0) ::close(in);
+    if (to >= 0) ::close(to);
+    out.Seek(static_cast<uint64_t>(outPos));
+    if (static_cast<uint64_t>(inPos) < size) {
+        const auto rest = FileSource::Open(from);
+        WriteProgress quiet;
+        CopyBytes(rest, static_cast<uint64_t>(inPos), size - static_cast<uint64_t>(inPos), out,
+                  quiet);
+    }
+}
+
 } // namespace
 
 ArchivePacking PackingOf(const Unity3D_Structure& b) {
@@ -263,9 +287,7 @@ void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSou
         out.Write(info.first);
         const uint64_t packedSize = scratch.file->Position();
         scratch.file->Close();
-        const auto packed = FileSource::Open(scratch.path);
-        WriteProgress quiet;
-        CopyBytes(packed, 0, packedSize, out, quiet);
+        AppendFile(scratch.path, packedSize, out);
     }
     const uint32_t storedSize = Fit32(info.first.size(), file, "block info");
     PutU64BE(out, records.afterVersionsPos, out.Position());
