@@ -3,8 +3,8 @@
 // each next to its floor measured in the same run: liblz4 compressing the same data in the same
 // 128 KiB chunks, and liblzma alone encoding it with the same settings, each read from the working
 // file and written to a file (for LZ4 also with that file flushed to disk, as the re-packed archive
-// is before it replaces the old one). Peak memory of each is measured in a child process (fork, wait4's
-// ru_maxrss). KESTREL_REPACK_MIB sets another data size (for example 16 for a quick run).
+// is before it replaces the old one). Peak memory of each is measured in a child process (fork,
+// wait4's ru_maxrss). KESTREL_REPACK_MIB sets another data size (for example 16 for a quick run).
 #include "bundle/ArchiveWriter.h"
 #include "bundle/BundleReader.h"
 #include "io/ByteSource.h"

@@ -125,10 +125,9 @@ struct ScratchFile {
         const std::filesystem::path target(beside);
         std::filesystem::path dir = target.parent_path();
         if (dir.empty()) dir = ".";
-        file = CreateUniqueFile(dir,
-                                target.filename().string() + ".kestrel-" +
-                                    std::to_string(::getpid()),
-                                ".blocks", path);
+        file = CreateUniqueFile(
+            dir, target.filename().string() + ".kestrel-" + std::to_string(::getpid()), ".blocks",
+            path);
         if (!file) throw KestrelError("Cannot create a temporary file in " + dir.string());
     }
     ~ScratchFile() {
@@ -149,8 +148,8 @@ void AppendFile(const std::filesystem::path& from, uint64_t size, OutputFile& ou
     loff_t inPos = 0;
     auto outPos = static_cast<loff_t>(out.Position());
     while (in >= 0 && to >= 0 && static_cast<uint64_t>(inPos) < size) {
-        const ssize_t n = ::copy_file_range(in, &inPos, to, &outPos,
-                                            static_cast<size_t>(size - inPos), 0);
+        const ssize_t n =
+            ::copy_file_range(in, &inPos, to, &outPos, static_cast<size_t>(size - inPos), 0);
         if (n <= 0) break;
     }
     if (in >= 0) ::close(in);

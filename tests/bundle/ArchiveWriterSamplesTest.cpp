@@ -81,7 +81,8 @@ TEST(ArchiveWriterSamples, EngineBundlesWriteBackExactlyAndReopenAfterAnEdit) {
         if (!HasFailure()) ++edited;
     }
     std::cout << "[ samples  ] " << bundles << " bundles, " << identical
-              << " written back identically, " << edited << " of the smaller ones reopened after a 1 KiB edit\n";
+              << " written back identically, " << edited
+              << " of the smaller ones reopened after a 1 KiB edit\n";
     EXPECT_GT(bundles, 0u);
 }
 
