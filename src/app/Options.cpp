@@ -84,6 +84,7 @@ std::vector<std::string> SplitList(const std::string& text) {
 
 EntrySelector ParseEntrySelector(const std::string& text) {
     EntrySelector sel;
+    sel.given = true;
     uint32_t index = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, index);

@@ -2,7 +2,10 @@
 
 #include "app/Options.h"
 #include "common/Error.h"
+#include "bundle/BundleReader.h"
+#include "io/SafePath.h"
 #include "session/ExportDriver.h"
+#include "session/ImportDriver.h"
 #include "session/Operations.h"
 
 #include <filesystem>
@@ -25,6 +28,66 @@ std::string FullPath(const std::string& path) {
     return fs::absolute(path).lexically_normal();
 }
 
+// True for the inner files that hold streamed data (textures' .resS, sounds' .resource): objects
+// of the other inner files name them, and their exported copies are where converters read them.
+bool IsResourceEntry(const std::string& name) {
+    const std::string lower = ToLowerAscii(name);
+    return lower.ends_with(".ress") || lower.ends_with(".resource");
+}
+
+// Makes inner file `index` of the bundle opened last the open one; the working file is reused, so
+// a compressed bundle is decompressed once however many inner files a run covers.
+void SelectInnerFile(KestrelState& state, size_t index) {
+    state.SelectedEntry = EntrySelector{static_cast<uint32_t>(index), std::nullopt, true};
+    OpenArchive(state, state.WorkFileName);
+}
+
+struct ExportCount {
+    size_t attempted = 0;
+    size_t failures = 0;
+};
+
+void ExportOpenInnerFile(KestrelState& state, ExportCount& count) {
+    for (const auto& row : state.Items().rows)
+        count.attempted += PassesTypeFilter(state, row.ClassID) ? 1 : 0;
+    count.failures += ExportFilteredItems(state);
+}
+
+// A resource entry is exported whole whatever -t says: it is the input the conversions of the
+// other inner files read.
+void ExportResourceEntry(KestrelState& state, ExportCount& count) {
+    count.attempted += state.Items().Count();
+    count.failures += ExportFilteredItems(state, /*everyItem=*/true);
+}
+
+bool ResourceAlreadyExported(const KestrelState& state) {
+    std::error_code ec;
+    const ItemTable& items = state.assets.items;
+    return items.Count() == 1 &&
+           fs::exists(fs::path(state.OutputBaseDir) / ExportTreeRelative(state) /
+                          SafeComponent(items.ExportName[0]),
+                      ec);
+}
+
+std::string WithoutExtension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// The resource entries of inner file `chosen`: the engine names them after the file whose objects
+// stream from them ("CAB-x" keeps its data in "CAB-x.resS", "level.assets" in "level.assets.resS"
+// and "level.resource").
+std::vector<size_t> ResourcesOf(const std::vector<std::string>& names, size_t chosen) {
+    const std::string owner = CutInnerName(names[chosen]);
+    std::vector<size_t> own;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i == chosen || !IsResourceEntry(names[i])) continue;
+        const std::string base = WithoutExtension(CutInnerName(names[i]));
+        if (base == owner || base == WithoutExtension(owner)) own.push_back(i);
+    }
+    return own;
+}
+
 int ExportTask(KestrelState& state, const std::string& archive) {
     if (state.TypeFilterActive) {
         ApplyTypeNames(state);
@@ -33,13 +96,38 @@ int ExportTask(KestrelState& state, const std::string& archive) {
     }
     state.Report().ProgressLine("export\r\n");
     OpenArchive(state, FullPath(archive));
-    size_t attempted = 0;
-    for (const auto& row : state.Items().rows)
-        attempted += PassesTypeFilter(state, row.ClassID) ? 1 : 0;
-    const size_t failures = ExportFilteredItems(state);
-    if (failures != 0) {
-        state.Report().Alert(CountText(failures) + " of " + CountText(attempted) +
-                             (attempted == 1 ? " object" : " objects") + " failed");
+    ExportCount count;
+    if (!state.isBundle) {
+        ExportOpenInnerFile(state, count);
+    } else {
+        const std::vector<std::string> names = state.innerFileNames;
+        if (state.SelectedEntry.given) {
+            // The chosen inner file, after the resource entries it needs that are not exported yet.
+            const size_t chosen = state.SelectedEntry.index;
+            for (size_t r : ResourcesOf(names, chosen)) {
+                SelectInnerFile(state, r);
+                if (!ResourceAlreadyExported(state)) ExportResourceEntry(state, count);
+            }
+            SelectInnerFile(state, chosen);
+            ExportOpenInnerFile(state, count);
+        } else {
+            // Every inner file, the resource entries first.
+            for (int pass = 0; pass < 2; ++pass) {
+                for (size_t i = 0; i < names.size(); ++i) {
+                    if (IsResourceEntry(names[i]) != (pass == 0)) continue;
+                    SelectInnerFile(state, i);
+                    if (pass == 0) {
+                        ExportResourceEntry(state, count);
+                    } else {
+                        ExportOpenInnerFile(state, count);
+                    }
+                }
+            }
+        }
+    }
+    if (count.failures != 0) {
+        state.Report().Alert(CountText(count.failures) + " of " + CountText(count.attempted) +
+                             (count.attempted == 1 ? " object" : " objects") + " failed");
         return 1;
     }
     return 0;
@@ -47,7 +135,12 @@ int ExportTask(KestrelState& state, const std::string& archive) {
 
 int ImportTask(KestrelState& state, const std::string& archive) {
     const fs::path path(archive);
-    const fs::path dir = path.parent_path() / "Unity_Assets_Files" / path.stem();
+    // The export tree the import reads: under -p DIR when given, else beside the archive, named
+    // as the export names it (the file name up to its first dot).
+    const std::string fileName = path.filename().string();
+    const fs::path base = state.CustomPathGiven ? fs::path(state.CustomPath) : path.parent_path();
+    const fs::path dir =
+        base / "Unity_Assets_Files" / SafeComponent(fileName.substr(0, fileName.find('.')));
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
         state.Report().Alert("Nothing to import: " + dir.string() + " does not exist.");
@@ -62,8 +155,13 @@ int ImportTask(KestrelState& state, const std::string& archive) {
     }
     state.Report().ProgressLine("import\r\n");
     OpenArchive(state, archive);
-    state.Report().Alert("Import is not available in this build yet.");
-    return 1;
+    const std::string root = state.OutputBaseDir + ExportTreeRelative(state);
+    if (!fs::is_directory(root, ec)) {
+        state.Report().Alert("Nothing to import: " + root + " does not exist.");
+        return 1;
+    }
+    ImportAll(state);
+    return 0;
 }
 
 int ExportBundleTask(KestrelState& state, const std::string& archive) {
@@ -78,10 +176,24 @@ int ExportBundleTask(KestrelState& state, const std::string& archive) {
     return 0;
 }
 
-int ListTask(KestrelState& state, const std::string& archive) {
-    OpenArchive(state, FullPath(archive));
+void ListOpenInnerFile(KestrelState& state) {
     for (const auto& row : state.Items().listRows)
         state.Report().ProgressLine(ListLine(row));
+}
+
+int ListTask(KestrelState& state, const std::string& archive) {
+    OpenArchive(state, FullPath(archive));
+    const std::vector<std::string> names = state.innerFileNames;
+    if (!state.isBundle || state.SelectedEntry.given || names.size() < 2) {
+        ListOpenInnerFile(state);
+        return 0;
+    }
+    // Every inner file, each under a line naming it.
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i != 0) SelectInnerFile(state, i);
+        state.Report().ProgressLine("# " + std::to_string(i) + " " + names[i]);
+        ListOpenInnerFile(state);
+    }
     return 0;
 }
 

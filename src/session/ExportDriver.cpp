@@ -205,7 +205,7 @@ private:
 
 } // namespace
 
-size_t ExportFilteredItems(KestrelState& state) {
+size_t ExportFilteredItems(KestrelState& state, bool everyItem) {
     WorkStreamScope scope(state);
     // An object whose export showed an error (a missing resource file, say) counts as failed.
     CountingReporter counter(state.Report());
@@ -219,7 +219,7 @@ size_t ExportFilteredItems(KestrelState& state) {
     size_t failures = 0;
     const std::string prefix = state.OutputBaseDir + ExportTreeRelative(state);
     for (size_t i = 0; i < state.Items().Count(); ++i) {
-        if (!PassesTypeFilter(state, state.Items().rows[i].ClassID)) continue;
+        if (!everyItem && !PassesTypeFilter(state, state.Items().rows[i].ClassID)) continue;
         state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
         const size_t before = counter.Alerts();
         if (!ExportItemChecked(state, i) || counter.Alerts() != before) ++failures;

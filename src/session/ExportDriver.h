@@ -19,8 +19,9 @@ bool ExportItemChecked(KestrelState& state, size_t index);
 bool PassesTypeFilter(const KestrelState& state, int32_t classId);
 
 // The command-line export loop: opens the working file, writes the progress line of each item
-// that passes the type filter and exports it. Returns the number of items that failed.
-size_t ExportFilteredItems(KestrelState& state);
+// that passes the type filter (every item with everyItem) and exports it. Returns the number of
+// items that failed.
+size_t ExportFilteredItems(KestrelState& state, bool everyItem = false);
 
 // Exports the given items (the window's export commands). Returns the number that failed.
 size_t ExportItems(KestrelState& state, const std::vector<size_t>& indices);

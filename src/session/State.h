@@ -18,6 +18,7 @@ namespace kestrel {
 struct EntrySelector {
     uint32_t index = 0;
     std::optional<std::string> name;
+    bool given = false; // chosen by the user (-e); otherwise a run covers every inner file
 };
 
 // The program-wide state: mode flags, switches, the paths of the archive opened last, its bundle

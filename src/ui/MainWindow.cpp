@@ -371,7 +371,7 @@ void MainWindow::OpenFile(const QString& path) {
 
 void MainWindow::SelectInnerFile(int index) {
     if (busy_ || index < 0 || state_.WorkFileName.empty()) return;
-    state_.SelectedEntry = EntrySelector{static_cast<uint32_t>(index), std::nullopt};
+    state_.SelectedEntry = EntrySelector{static_cast<uint32_t>(index), std::nullopt, true};
     list->clearSelection();
     model->SetRowCount(0);
     RunOperation([&] {

@@ -1,4 +1,5 @@
 #include "support/AssetsBuilder.h"
+#include "support/AudioObjects.h"
 #include "support/BundleBuilder.h"
 #include "support/Cli.h"
 #include "support/TempDir.h"
@@ -117,6 +118,50 @@ TEST(CliTasks, UnknownInnerFileAndDamagedArchiveFailCleanly) {
     EXPECT_NE(damaged.err.find("0x"), std::string::npos) << damaged.err;
     // Nothing is left behind: no working copy, no export tree.
     EXPECT_EQ(FilesUnder(dir.Path()), std::vector<fs::path>{"level.bundle.unity3d"});
+}
+
+// A bundle whose AudioClip streams its sound from the bundle's own resource entry, stored after
+// the assets file so that only a run that takes resource entries first finds it.
+fs::path WriteStreamingBundle(const fs::path& dir, const std::vector<uint8_t>& wav) {
+    std::vector<uint8_t> resource(8, 0xEE);
+    resource.insert(resource.end(), wav.begin(), wav.end());
+    AssetsSpec plan;
+    plan.objects.push_back({83, "clip", MakeNamedResourceAudioBody(
+                                            Endian::Little, "archive:/CAB-main/CAB-main.resS", 8,
+                                            wav.size())});
+    const auto path = dir / "music.unity3d";
+    WriteFileBytes(path, BuildUnityFS({{"CAB-main", BuildAssetsFile(plan), 4},
+                                       {"CAB-main.resS", resource, 0}})
+                             .bytes);
+    return path;
+}
+
+TEST(CliTasks, ABundleIsOneUnitForListAndExport) {
+    TempDir dir;
+    const auto wav = MakeTinyWav(40);
+    const auto bundle = WriteStreamingBundle(dir.Path(), wav);
+    const auto list = RunKestrel({"list", bundle.string()}, "C.UTF-8");
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_TRUE(list.out.starts_with("# 0 CAB-main\n1\tclip.snd\t83 (AudioClip)")) << list.out;
+    EXPECT_NE(list.out.find("\n# 1 CAB-main.resS\n1\tCAB-main.resS\t"), std::string::npos)
+        << list.out;
+
+    // Without -e every inner file, the resource entry first; with -e the chosen file, after the
+    // resource entry it reads from when that is not exported yet.
+    for (const std::vector<std::string>& entry :
+         {std::vector<std::string>{}, std::vector<std::string>{"-e", "0"}}) {
+        const fs::path out = dir / ("out" + std::to_string(entry.size()));
+        std::vector<std::string> args = {"export", bundle.string(), "-p", out.string()};
+        args.insert(args.end(), entry.begin(), entry.end());
+        const auto r = RunKestrel(args, "C.UTF-8");
+        ASSERT_EQ(r.exitCode, 0) << r.err << r.out;
+        const fs::path tree = out / "Unity_Assets_Files/music";
+        EXPECT_EQ(ReadFileBytes(tree / "CAB-main/Sounds/res_CAB-main.resS/clip.snd.wav"), wav);
+        EXPECT_TRUE(fs::exists(tree / "CAB-main.resS/CAB-main.resS"));
+        EXPECT_TRUE(r.out.find("CAB-main.resS/CAB-main.resS") < r.out.find("clip.snd")) << r.out;
+    }
+    for (const auto& f : FilesUnder(dir.Path()))
+        EXPECT_EQ(f.string().find(".kestrel-"), std::string::npos) << "working file left: " << f;
 }
 
 } // namespace
