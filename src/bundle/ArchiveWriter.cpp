@@ -70,10 +70,9 @@ void WriteArchive(const ArchiveWriteInput& input) {
                                work->Size() * (1 + (copy ? 1 : 0) + (split ? 1 : 0))};
 
     bw::Step("working file");
-    AtomicOutputFile newWork(inPlace ? ReplaceTarget(input.workFileName)
-                                     : fs::path(input.workFileName),
-                             inPlace ? AtomicOutputFile::Flush::ToDisk
-                                     : AtomicOutputFile::Flush::RenameOnly);
+    AtomicOutputFile newWork(
+        inPlace ? ReplaceTarget(input.workFileName) : fs::path(input.workFileName),
+        inPlace ? AtomicOutputFile::Flush::ToDisk : AtomicOutputFile::Flush::RenameOnly);
     if (inPlace) KeepPermissions(newWork);
     Unity3D_Structure records;
     const Unity3D_Structure* old = input.bundle;
@@ -82,8 +81,8 @@ void WriteArchive(const ArchiveWriteInput& input) {
     } else if (old->IsFormat3()) {
         records = bw::WriteWorkFormat3(*old, work, input.replacements, newWork.File(), progress);
     } else if (old->IsFormat6()) {
-        records = bw::WriteWorkFormat6(*old, work, input.replacements, copy, newWork.File(),
-                                       progress);
+        records =
+            bw::WriteWorkFormat6(*old, work, input.replacements, copy, newWork.File(), progress);
     } else {
         throw KestrelError(input.archiveName + ": bundle format " +
                            std::to_string(old->FormatVersion) + " cannot be written");

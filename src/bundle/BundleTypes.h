@@ -68,6 +68,7 @@ struct ArchivePacking {
     std::array<uint8_t, 2> firstBlockFlags{};
     uint32_t firstBlockSize = 0;
     uint32_t blockCount = 0;
+    bool blocksPadded = false; // the data blocks start on a multiple of 16
 };
 
 // The parsed bundle header of the archive opened last.

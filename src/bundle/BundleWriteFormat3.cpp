@@ -46,10 +46,10 @@ void MoveLevels(Unity3D_RW_Structure& rw, const DataLayout& layout, const std::s
         }
         const int64_t unc = int64_t{pair.uncompressedSize} + delta;
         const int64_t comp = int64_t{pair.compressedSize} + delta;
-        pair.uncompressedSize = Fit32(static_cast<uint64_t>(std::max<int64_t>(unc, 0)), file,
-                                      "level size");
-        pair.compressedSize = Fit32(static_cast<uint64_t>(std::max<int64_t>(comp, 0)), file,
-                                    "level size");
+        pair.uncompressedSize =
+            Fit32(static_cast<uint64_t>(std::max<int64_t>(unc, 0)), file, "level size");
+        pair.compressedSize =
+            Fit32(static_cast<uint64_t>(std::max<int64_t>(comp, 0)), file, "level size");
     }
 }
 

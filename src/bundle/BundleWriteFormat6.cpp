@@ -7,6 +7,7 @@
 #include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
 
@@ -22,6 +23,15 @@ constexpr uint64_t kMaxStoredBlock = 0x7FFFFFFF;
 constexpr uint8_t kInfoAtEndBit = 0x80;
 constexpr uint8_t kInfoMethodMask = 0x3F;
 constexpr uint8_t kLzmaBlock = 0x41;
+
+constexpr uint64_t AlignUp16(uint64_t n) {
+    return (n + 15) & ~uint64_t{15};
+}
+
+// Zero bytes from `out`'s position up to `pos`.
+void PadTo(OutputFile& out, uint64_t pos) {
+    if (pos > out.Position()) out.Write(std::vector<uint8_t>(pos - out.Position()));
+}
 
 bool IsLz4(uint8_t method) {
     return method == 2 || method == 3;
@@ -124,10 +134,9 @@ struct ScratchFile {
         const std::filesystem::path target(beside);
         std::filesystem::path dir = target.parent_path();
         if (dir.empty()) dir = ".";
-        file = CreateUniqueFile(dir,
-                                target.filename().string() + ".kestrel-" +
-                                    std::to_string(::getpid()),
-                                ".blocks", path);
+        file = CreateUniqueFile(
+            dir, target.filename().string() + ".kestrel-" + std::to_string(::getpid()), ".blocks",
+            path);
         if (!file) throw KestrelError("Cannot create a temporary file in " + dir.string());
     }
     ~ScratchFile() {
@@ -140,16 +149,39 @@ struct ScratchFile {
     ScratchFile& operator=(const ScratchFile&) = delete;
 };
 
+// Appends the first `size` bytes of the file at `from` to `out`, copied by the kernel where it can
+// (no pass through this process's memory), by reading and writing otherwise.
+void AppendFile(const std::filesystem::path& from, uint64_t size, OutputFile& out) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int to = ::open(out.Name().c_str(), O_WRONLY | O_CLOEXEC);
+    loff_t inPos = 0;
+    auto outPos = static_cast<loff_t>(out.Position());
+    while (in >= 0 && to >= 0 && static_cast<uint64_t>(inPos) < size) {
+        const ssize_t n =
+            ::copy_file_range(in, &inPos, to, &outPos, static_cast<size_t>(size - inPos), 0);
+        if (n <= 0) break;
+    }
+    if (in >= 0) ::close(in);
+    if (to >= 0) ::close(to);
+    out.Seek(static_cast<uint64_t>(outPos));
+    if (static_cast<uint64_t>(inPos) < size) {
+        const auto rest = FileSource::Open(from);
+        WriteProgress quiet;
+        CopyBytes(rest, static_cast<uint64_t>(inPos), size - static_cast<uint64_t>(inPos), out,
+                  quiet);
+    }
+}
+
 } // namespace
 
 ArchivePacking PackingOf(const Unity3D_Structure& b) {
     if (b.packing.known) return b.packing;
     ArchivePacking p;
     p.known = true;
-    p.flags = b.FS.Flags;
-    // Block info at the end of the file is read as if it followed the header: the reader clears
-    // the bit that says where it was and marks the block info as rewritten.
-    if (b.blockInfoRewritten && (p.flags[3] & kInfoMethodMask) == 0) p.flags[3] |= kInfoAtEndBit;
+    // The flags as the archive had them (the records' flag bytes describe the working copy).
+    p.flags = {static_cast<uint8_t>(b.flagsWord >> 24), static_cast<uint8_t>(b.flagsWord >> 16),
+               static_cast<uint8_t>(b.flagsWord >> 8), static_cast<uint8_t>(b.flagsWord)};
+    p.blocksPadded = b.blocksPadded;
     p.firstBlockFlags = b.FS.Blocks.empty() ? b.blockFlags : b.FS.Blocks.front().flags;
     p.firstBlockSize = b.FS.Blocks.empty() ? 0 : b.FS.Blocks.front().uncompressedSize;
     p.blockCount = static_cast<uint32_t>(b.FS.Blocks.size());
@@ -187,10 +219,9 @@ Unity3D_Structure WriteWorkFormat6(const Unity3D_Structure& old,
     }
     const std::vector<uint8_t> info = BlockInfoBytes(fs, blocks);
     const uint32_t infoSize = Fit32(info.size(), file, "block info");
-    // Bytes between the block info and the data (none in the files this program reads) stay.
-    const uint64_t gapStart = old.headerEnd + old.FS.CompressedBlockInfoSize;
-    const uint64_t gap = old.dataStart > gapStart ? old.dataStart - gapStart : 0;
-    const uint64_t dataStart = old.headerEnd + infoSize + gap;
+    // The data follows the block info, on a multiple of 16 when the archive pads its blocks.
+    const uint64_t infoEnd = old.headerEnd + infoSize;
+    const uint64_t dataStart = b.packing.blocksPadded ? AlignUp16(infoEnd) : infoEnd;
     const uint64_t length = dataStart + layout.newEnd;
 
     CopyBytes(work, 0, old.headerEnd, out, progress);
@@ -198,7 +229,7 @@ Unity3D_Structure WriteWorkFormat6(const Unity3D_Structure& old,
     PutU32BE(out, old.afterVersionsPos + 8, infoSize);
     PutU32BE(out, old.afterVersionsPos + 12, infoSize);
     out.Write(info);
-    CopyBytes(work, gapStart, gap, out, progress);
+    PadTo(out, dataStart);
     WriteDataArea(layout, work, old.dataStart, out, progress);
 
     fs.TotalSize = length;
@@ -241,8 +272,14 @@ void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSou
     };
 
     CopyBytes(work, 0, records.headerEnd, out, progress);
+    auto padBlocks = [&] {
+        if (p.blocksPadded) PadTo(out, AlignUp16(out.Position()));
+    };
     std::pair<std::vector<uint8_t>, size_t> info;
+    uint64_t blocksStart = 0;
     if (atEnd) {
+        padBlocks();
+        blocksStart = out.Position();
         WriteBlocks(work, records.dataStart, blocks, out, progress);
         info = storedInfo();
         out.Write(info.first);
@@ -251,6 +288,8 @@ void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSou
         // it is written once the blocks are.
         const uint64_t infoPos = out.Position();
         out.Write(std::vector<uint8_t>(BlockInfoBytes(records.FS, blocks).size()));
+        padBlocks();
+        blocksStart = out.Position();
         WriteBlocks(work, records.dataStart, blocks, out, progress);
         info = storedInfo();
         out.WriteAt(infoPos, info.first.data(), info.first.size());
@@ -261,11 +300,11 @@ void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSou
         WriteBlocks(work, records.dataStart, blocks, *scratch.file, progress);
         info = storedInfo();
         out.Write(info.first);
+        padBlocks();
+        blocksStart = out.Position();
         const uint64_t packedSize = scratch.file->Position();
         scratch.file->Close();
-        const auto packed = FileSource::Open(scratch.path);
-        WriteProgress quiet;
-        CopyBytes(packed, 0, packedSize, out, quiet);
+        AppendFile(scratch.path, packedSize, out);
     }
     const uint32_t storedSize = Fit32(info.first.size(), file, "block info");
     PutU64BE(out, records.afterVersionsPos, out.Position());
@@ -276,7 +315,7 @@ void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSou
     for (auto& block : blocks)
         block.compressedSize = block.uncompressedSize;
     records.FS.Blocks = std::move(blocks);
-    records.blocksStart = atEnd ? records.headerEnd : records.headerEnd + storedSize;
+    records.blocksStart = blocksStart;
     records.packing = p;
 }
 

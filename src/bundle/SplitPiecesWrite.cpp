@@ -125,8 +125,8 @@ std::vector<JournalEntry> ParseJournal(const PieceNames& n, const std::vector<ui
         } else {
             throw damaged();
         }
-        const bool tempOk = e.kind == 'D' || (IsPlainName(e.temp) &&
-                                              e.temp.rfind(e.piece + ".kestrel-", 0) == 0);
+        const bool tempOk =
+            e.kind == 'D' || (IsPlainName(e.temp) && e.temp.rfind(e.piece + ".kestrel-", 0) == 0);
         if (!IsPlainName(e.piece) || !IsPieceName(n, e.piece) || !tempOk) throw damaged();
         entries.push_back(std::move(e));
     }
@@ -203,9 +203,9 @@ void PieceSet::CutFrom(const std::shared_ptr<const ByteSource>& source, WritePro
         const uint64_t n = std::min(kPieceSize, size - pos);
         const std::string piece = pieceStem_ + std::to_string(temps_.size());
         fs::path made;
-        auto file = CreateUniqueFile(dir_.empty() ? fs::path(".") : fs::path(dir_),
-                                     piece + ".kestrel-" + std::to_string(::getpid()), ".new",
-                                     made);
+        auto file =
+            CreateUniqueFile(dir_.empty() ? fs::path(".") : fs::path(dir_),
+                             piece + ".kestrel-" + std::to_string(::getpid()), ".new", made);
         if (!file) throw KestrelError("Cannot write the new piece " + dir_ + piece);
         temps_.push_back(made.filename().string());
         CopyBytes(source, pos, n, *file, progress);

@@ -26,6 +26,17 @@ Packing FS(std::string name, BlockKind blocks, BlockInfoKind info) {
     return p;
 }
 
+// The layout of the engines from 2019.4 on: header padded to 16, blocks on a multiple of 16 when
+// padded.
+Packing Modern(std::string name, uint32_t format, BlockKind blocks, BlockInfoKind info,
+               bool padBlocks) {
+    Packing p = FS(std::move(name), blocks, info);
+    p.fs.formatVersion = format;
+    p.fs.padBlocks = padBlocks;
+    p.fs.engineVersion = "2021.3.5f1";
+    return p;
+}
+
 Packing RW(std::string name, const std::string& signature, bool compressed, uint32_t levels) {
     Packing p{std::move(name), false, {}, {}};
     p.rw.signature = signature;
@@ -48,6 +59,10 @@ std::vector<Packing> AllPackings() {
             FS("Lzma_InfoLz4HC", B::Lzma, I::Lz4HCAtStart),
             FS("Lzma_InfoAtEnd", B::Lzma, I::StoredAtEnd),
             FS("Stored_InfoAtEnd", B::Stored, I::StoredAtEnd),
+            Modern("Format7_Lz4HC_Padded", 7, B::Lz4HC, I::Lz4HCAtStart, true),
+            Modern("Format8_Lz4_InfoAtEnd_Padded", 8, B::Lz4, I::StoredAtEnd, true),
+            Modern("Format8_Stored_Padded", 8, B::Stored, I::StoredAtStart, true),
+            Modern("Format7_Lzma", 7, B::Lzma, I::Lz4AtStart, false),
             RW("UnityRaw", "UnityRaw", false, 1),
             RW("UnityWeb", "UnityWeb", true, 1),
             RW("UnityWebLevels", "UnityWeb", true, 3),
