@@ -25,10 +25,18 @@ bool IsResourceEntry(const std::string& name) {
     return name.ends_with(".resS") || name.ends_with(".resource");
 }
 
-// The codec of an FMOD sample bank (FSB5): the u32 "mode" at 24; 6 is GameCube ADPCM.
+uint32_t U32At(const std::vector<unsigned char>& b, size_t pos) {
+    return b[pos] | (b[pos + 1] << 8) | (b[pos + 2] << 16) | (static_cast<uint32_t>(b[pos + 3]) << 24);
+}
+
+// The codec of an FMOD sample bank (FSB5, little-endian on every platform): the u32 "mode" at
+// 24, 6 being GameCube ADPCM; ~0 unless the header's sizes add up to the file's size, which
+// shows the bank was cut out whole.
 uint32_t Fsb5Codec(const std::vector<unsigned char>& b) {
     if (b.size() < 28 || std::string(b.begin(), b.begin() + 4) != "FSB5") return ~0u;
-    return b[24] | (b[25] << 8) | (b[26] << 16) | (static_cast<uint32_t>(b[27]) << 24);
+    const uint64_t headerSize = U32At(b, 4) == 0 ? 64 : 60; // bank version 0 or 1
+    const uint64_t total = headerSize + U32At(b, 12) + U32At(b, 16) + U32At(b, 20);
+    return total == b.size() ? U32At(b, 24) : ~0u;
 }
 
 struct Tally {
