@@ -46,8 +46,8 @@ ResourceFileLocation LocateResourceFile(const ResourcePlaces& places, const std:
     ResourceFileLocation where;
     where.fileName = AfterLastSeparator(storedPath);
     const bool archivePath = storedPath.rfind("archive:", 0) == 0;
-    const bool inExportTree = archivePath || (!places.innerFileNames.empty() &&
-                                              IsInnerFile(places, where.fileName));
+    const bool inExportTree =
+        archivePath || (!places.innerFileNames.empty() && IsInnerFile(places, where.fileName));
     if (inExportTree) {
         where.relativePath = "Unity_Assets_Files/" + BeforeFirstSeparator(places.archiveDirName) +
                              "/" + where.fileName + "/" + where.fileName;

@@ -21,8 +21,7 @@ namespace {
 
 // Writes the OBJ text through the atomic output file, so a failed conversion leaves no partial
 // file (and an earlier export of the same mesh intact).
-template <class Mesh>
-void SaveObj(const ConverterInput& in, const Mesh& mesh) {
+template <class Mesh> void SaveObj(const ConverterInput& in, const Mesh& mesh) {
     AtomicOutputFile out(in.OutputFile(in.exportName + ".obj"),
                          AtomicOutputFile::Flush::RenameOnly);
     WriteObjText(mesh, StripExtension(in.exportName),

@@ -6,23 +6,32 @@ namespace kestrel {
 namespace {
 
 using F = VertexFormatNumbering;
-using I = IndexFormatField;
 
-// Facts from the engine's own type trees (5.6, 2019.1, 2020.3, 2022.3 bundles) and public
+// What 5.5 to 2017.2 store beyond the fields of every release.
+constexpr uint32_t k2015 = kSkin | kCurrentChannels;
+constexpr uint32_t k2017_3 = k2015 | kSubMeshBaseVertex;
+constexpr uint32_t k2018_1 = kSubMeshBaseVertex | kIndexFormat | kSkin | kChannels2018;
+constexpr uint32_t k2018_2 = (k2018_1 & ~kSkin) | kMeshMetrics;
+constexpr uint32_t k2018_3 = k2018_2 | kStreamData;
+constexpr uint32_t k2019_1 = k2018_3 | kBonesAabb;
+constexpr uint32_t k2020_1 = k2019_1 | kStreamOffset64;
+constexpr uint32_t k2022_1 = k2020_1 | kCookingOptions;
+
+// Facts from the engine's own type trees (5.6, 2019.1, 2020.3 and 2022.3 bundles) and public
 // readers of the format for the releases between.
 constexpr std::array<MeshLayout, 10> kMeshLayouts{{
-    // from              until              base   bones  index              skin   curCh  ch2018 formats          cook   metric stream off64
-    {Version(5, 5),      Version(2017, 1),  false, false, I::Absent,           true,  true,  false, F::Channel2015, false, false, false, false},
-    {Version(2017, 1),   Version(2017, 3),  false, false, I::Absent,           true,  true,  false, F::Format2017,  false, false, false, false},
-    {Version(2017, 3),   Version(2017, 3, 1, 'p', 1), true, false, I::WhenUncompressed, true, true, false, F::Format2017, false, false, false, false},
-    {Version(2017, 3, 1, 'p', 1), Version(2018, 1), true, false, I::Present, true,  true,  false, F::Format2017,  false, false, false, false},
-    {Version(2018, 1),   Version(2018, 2),  true,  false, I::Present,          true,  false, true,  F::Format2017,  false, false, false, false},
-    {Version(2018, 2),   Version(2018, 3),  true,  false, I::Present,          false, false, true,  F::Format2017,  false, true,  false, false},
-    {Version(2018, 3),   Version(2019, 1),  true,  false, I::Present,          false, false, true,  F::Format2017,  false, true,  true,  false},
-    {Version(2019, 1),   Version(2020, 1),  true,  true,  I::Present,          false, false, true,  F::Format2019,  false, true,  true,  false},
-    {Version(2020, 1),   Version(2022, 1),  true,  true,  I::Present,          false, false, true,  F::Format2019,  false, true,  true,  true},
+    {Version(5, 5), Version(2017, 1), F::Channel2015, k2015},
+    {Version(2017, 1), Version(2017, 3), F::Format2017, k2015},
+    {Version(2017, 3), Version(2017, 3, 1, 'p', 1), F::Format2017,
+     k2017_3 | kIndexFormatWhenUncompressed},
+    {Version(2017, 3, 1, 'p', 1), Version(2018, 1), F::Format2017, k2017_3 | kIndexFormat},
+    {Version(2018, 1), Version(2018, 2), F::Format2017, k2018_1},
+    {Version(2018, 2), Version(2018, 3), F::Format2017, k2018_2},
+    {Version(2018, 3), Version(2019, 1), F::Format2017, k2018_3},
+    {Version(2019, 1), Version(2020, 1), F::Format2019, k2019_1},
+    {Version(2020, 1), Version(2022, 1), F::Format2019, k2020_1},
     // Unity 6 (6000.x) keeps the 2022 layout.
-    {Version(2022, 1),   Version(1000000),  true,  true,  I::Present,          false, false, true,  F::Format2019,  true,  true,  true,  true},
+    {Version(2022, 1), Version(1000000), F::Format2019, k2022_1},
 }};
 
 } // namespace

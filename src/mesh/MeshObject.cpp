@@ -67,26 +67,26 @@ void MeshObject::Read(Reader& r, const MeshLayout& rowLayout) {
     meshCompression = r.U8("mesh compression");
     r.Skip(3, "readable and keep flags");
     Align(r);
-    if (layout->indexFormat == IndexFormatField::Present ||
-        (layout->indexFormat == IndexFormatField::WhenUncompressed && meshCompression == 0)) {
+    if (layout->Has(kIndexFormat) ||
+        (layout->Has(kIndexFormatWhenUncompressed) && meshCompression == 0)) {
         indexFormat = r.I32("index format");
     }
     indexBuffer = ByteVector(r, "index buffer");
-    if (layout->skin) SkipVector(r, kBoneInfluenceSize, "skin");
+    if (layout->Has(kSkin)) SkipVector(r, kBoneInfluenceSize, "skin");
     ReadVertexData(r);
     ReadTail(r);
     ComputeStreams();
 }
 
 void MeshObject::ReadSubMeshes(Reader& r) {
-    const uint64_t recordSize = (layout->subMeshBaseVertex ? 6 : 5) * 4 + kAabbSize;
+    const uint64_t recordSize = (layout->Has(kSubMeshBaseVertex) ? 6 : 5) * 4 + kAabbSize;
     const uint32_t count = Count(r, recordSize, "sub-mesh count");
     subMeshes.resize(count);
     for (MeshSubMesh& s : subMeshes) {
         s.firstByte = r.U32("sub-mesh first byte");
         s.indexCount = r.U32("sub-mesh index count");
         s.topology = r.I32("sub-mesh topology");
-        if (layout->subMeshBaseVertex) s.baseVertex = r.U32("sub-mesh base vertex");
+        if (layout->Has(kSubMeshBaseVertex)) s.baseVertex = r.U32("sub-mesh base vertex");
         s.firstVertex = r.U32("sub-mesh first vertex");
         s.vertexCount = r.U32("sub-mesh vertex count");
         r.Skip(kAabbSize, "sub-mesh bounding box");
@@ -106,14 +106,14 @@ void MeshObject::ReadShapesAndBones(Reader& r) {
     SkipVector(r, kMatrixSize, "bind poses");
     SkipVector(r, 4, "bone name hashes");
     r.U32("root bone name hash");
-    if (layout->bonesAabb) {
+    if (layout->Has(kBonesAabb)) {
         SkipVector(r, kAabbSize, "bone bounding boxes");
         SkipVector(r, 4, "variable bone count weights");
     }
 }
 
 void MeshObject::ReadVertexData(Reader& r) {
-    if (layout->currentChannels) r.U32("current channels");
+    if (layout->Has(kCurrentChannels)) r.U32("current channels");
     vertexCount = r.U32("vertex count");
     const uint32_t count = Count(r, 4, "channel count");
     channels.resize(count);
@@ -141,14 +141,14 @@ void MeshObject::ReadTail(Reader& r) {
     r.U32("UV info");
     r.Skip(kAabbSize, "bounding box");
     r.U32("mesh usage flags");
-    if (layout->cookingOptions) r.U32("cooking options");
+    if (layout->Has(kCookingOptions)) r.U32("cooking options");
     SkipVector(r, 1, "baked convex collision mesh");
     SkipVector(r, 1, "baked triangle collision mesh");
-    if (layout->meshMetrics) r.Skip(8, "mesh metrics");
-    if (layout->streamData) {
+    if (layout->Has(kMeshMetrics)) r.Skip(8, "mesh metrics");
+    if (layout->Has(kStreamData)) {
         Align(r);
-        streamData.offset =
-            layout->streamOffset64 ? r.U64("stream data offset") : r.U32("stream data offset");
+        streamData.offset = layout->Has(kStreamOffset64) ? r.U64("stream data offset")
+                                                         : r.U32("stream data offset");
         streamData.size = r.U32("stream data size");
         const uint32_t length = Count(r, 1, "stream data path");
         const auto path = r.Bytes(length, "stream data path");
@@ -181,7 +181,7 @@ void MeshObject::ComputeStreams() {
         if (c.dimension == 0) continue;
         // Before 2018 a colour channel of the colour format may say dimension 1 for its four
         // bytes.
-        if (!layout->channels2018 && i == 2 && c.format == 2) c.dimension = 4;
+        if (!layout->Has(kChannels2018) && i == 2 && c.format == 2) c.dimension = 4;
         streamStrides_[c.stream] += uint64_t{c.dimension} * channelTypes_[i].size;
     }
     streamStarts_.clear();

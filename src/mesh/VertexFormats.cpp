@@ -12,19 +12,42 @@ namespace {
 using K = ComponentKind;
 
 constexpr std::array<ComponentType, 5> kChannel2015{{
-    {K::Float32, 4}, {K::Float16, 2}, {K::UNorm8, 1}, {K::UNorm8, 1}, {K::UInt32, 4},
+    {K::Float32, 4},
+    {K::Float16, 2},
+    {K::UNorm8, 1},
+    {K::UNorm8, 1},
+    {K::UInt32, 4},
 }};
 
 constexpr std::array<ComponentType, 13> kFormat2017{{
-    {K::Float32, 4}, {K::Float16, 2}, {K::UNorm8, 1}, {K::UNorm8, 1}, {K::SNorm8, 1},
-    {K::UNorm16, 2}, {K::SNorm16, 2}, {K::UInt8, 1}, {K::SInt8, 1}, {K::UInt16, 2},
-    {K::SInt16, 2}, {K::UInt32, 4}, {K::SInt32, 4},
+    {K::Float32, 4},
+    {K::Float16, 2},
+    {K::UNorm8, 1},
+    {K::UNorm8, 1},
+    {K::SNorm8, 1},
+    {K::UNorm16, 2},
+    {K::SNorm16, 2},
+    {K::UInt8, 1},
+    {K::SInt8, 1},
+    {K::UInt16, 2},
+    {K::SInt16, 2},
+    {K::UInt32, 4},
+    {K::SInt32, 4},
 }};
 
 constexpr std::array<ComponentType, 12> kFormat2019{{
-    {K::Float32, 4}, {K::Float16, 2}, {K::UNorm8, 1}, {K::SNorm8, 1}, {K::UNorm16, 2},
-    {K::SNorm16, 2}, {K::UInt8, 1}, {K::SInt8, 1}, {K::UInt16, 2}, {K::SInt16, 2},
-    {K::UInt32, 4}, {K::SInt32, 4},
+    {K::Float32, 4},
+    {K::Float16, 2},
+    {K::UNorm8, 1},
+    {K::SNorm8, 1},
+    {K::UNorm16, 2},
+    {K::SNorm16, 2},
+    {K::UInt8, 1},
+    {K::SInt8, 1},
+    {K::UInt16, 2},
+    {K::SInt16, 2},
+    {K::UInt32, 4},
+    {K::SInt32, 4},
 }};
 
 std::span<const ComponentType> TableOf(VertexFormatNumbering numbering) {

@@ -9,7 +9,18 @@ namespace kestrel {
 
 // How one component of a vertex attribute is stored.
 enum class ComponentKind : uint8_t {
-    Float32, Float16, UNorm8, SNorm8, UNorm16, SNorm16, UInt8, SInt8, UInt16, SInt16, UInt32, SInt32
+    Float32,
+    Float16,
+    UNorm8,
+    SNorm8,
+    UNorm16,
+    SNorm16,
+    UInt8,
+    SInt8,
+    UInt16,
+    SInt16,
+    UInt32,
+    SInt32
 };
 
 struct ComponentType {

@@ -20,8 +20,8 @@ std::vector<uint8_t> Bytes(const fs::path& file) {
 }
 
 std::string ReleaseOf(const EngineVersion& v) {
-    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-           std::to_string(v.patch) + "f1";
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch) +
+           "f1";
 }
 
 class AudioClipRows : public ::testing::Test {
@@ -45,13 +45,12 @@ protected:
     }
 
     void Export() {
-        ConverterInput in{state,
-                          Reader(state.WorkStream)
-                              .Sub(16 + state.Items().rows[0].NameHeaderSize,
-                                   state.Items().rows[0].ObjSize -
-                                       state.Items().rows[0].NameHeaderSize,
-                                   "clip"),
-                          "Unity_Assets_Files/level0/Sounds/", "clip.snd", 0};
+        ConverterInput in{
+            state,
+            Reader(state.WorkStream)
+                .Sub(16 + state.Items().rows[0].NameHeaderSize,
+                     state.Items().rows[0].ObjSize - state.Items().rows[0].NameHeaderSize, "clip"),
+            "Unity_Assets_Files/level0/Sounds/", "clip.snd", 0};
         ExportSound(in, state.ArchiveDirName, "level0.resS");
     }
 

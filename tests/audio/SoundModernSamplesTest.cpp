@@ -26,7 +26,8 @@ bool IsResourceEntry(const std::string& name) {
 }
 
 uint32_t U32At(const std::vector<unsigned char>& b, size_t pos) {
-    return b[pos] | (b[pos + 1] << 8) | (b[pos + 2] << 16) | (static_cast<uint32_t>(b[pos + 3]) << 24);
+    return b[pos] | (b[pos + 1] << 8) | (b[pos + 2] << 16) |
+           (static_cast<uint32_t>(b[pos + 3]) << 24);
 }
 
 // The codec of an FMOD sample bank (FSB5, little-endian on every platform): the u32 "mode" at
@@ -41,11 +42,11 @@ uint32_t Fsb5Codec(const std::vector<unsigned char>& b) {
 
 struct Tally {
     size_t clips = 0;
-    size_t probed = 0;      // read by ffprobe
-    size_t fsb = 0;         // FMOD banks ffprobe cannot read
-    size_t gcadpcm = 0;     // of those, GameCube ADPCM
-    size_t missing = 0;     // resource file absent upstream
-    size_t roundTrips = 0;  // imported back unchanged: same body, same resource bytes
+    size_t probed = 0;     // read by ffprobe
+    size_t fsb = 0;        // FMOD banks ffprobe cannot read
+    size_t gcadpcm = 0;    // of those, GameCube ADPCM
+    size_t missing = 0;    // resource file absent upstream
+    size_t roundTrips = 0; // imported back unchanged: same body, same resource bytes
     std::vector<std::string> problems;
 };
 
@@ -152,8 +153,8 @@ TEST(SoundSamples, EveryAudioClipOfFormats17To22ExportsAndImportsBack) {
             for (size_t e = 0; e < entries; ++e) {
                 if (state.isBundle && IsResourceEntry(names[e]) != (pass == 0)) continue;
                 if (state.isBundle) {
-                    state.SelectedEntry = EntrySelector{static_cast<uint32_t>(e), std::nullopt,
-                                                        true};
+                    state.SelectedEntry =
+                        EntrySelector{static_cast<uint32_t>(e), std::nullopt, true};
                     OpenArchive(state, state.WorkFileName);
                 }
                 if (pass == 0)
@@ -165,8 +166,8 @@ TEST(SoundSamples, EveryAudioClipOfFormats17To22ExportsAndImportsBack) {
         CleanUpWorkingFiles(state);
     }
     std::cout << "[ sounds   ] formats 17-22: " << list.size() << " samples, " << tally.clips
-              << " clips: " << tally.probed << " read by ffprobe, " << tally.fsb
-              << " FSB banks (" << tally.gcadpcm << " GCADPCM), " << tally.missing
+              << " clips: " << tally.probed << " read by ffprobe, " << tally.fsb << " FSB banks ("
+              << tally.gcadpcm << " GCADPCM), " << tally.missing
               << " without their resource file upstream, " << tally.roundTrips
               << " imported back unchanged\n";
     // Until the parser reads the object tables of formats 17 to 22 it finds no such object in

@@ -1,7 +1,7 @@
+#include "mesh/MeshLayout.h"
 #include "common/Error.h"
 #include "io/Writer.h"
 #include "mesh/MeshExport.h"
-#include "mesh/MeshLayout.h"
 #include "support/AudioObjects.h"
 #include "support/MeshObjects.h"
 #include "support/ObjFiles.h"
@@ -18,8 +18,8 @@ namespace {
 // A release inside a layout row: its first final (or patch) release.
 std::string ReleaseOf(const EngineVersion& v) {
     const char type = v.type == 'p' ? 'p' : 'f';
-    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-           std::to_string(v.patch) + type + std::to_string(v.build == 0 ? 1 : v.build);
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch) +
+           type + std::to_string(v.build == 0 ? 1 : v.build);
 }
 
 // The cube with one vertex no face uses, so that stream 1 starts after padding.
@@ -194,9 +194,9 @@ TEST(MeshLayoutRows, CompressedMeshesAndUnknownFormatsFailWithTheMeshMessages) {
     ModernMeshOptions options;
     options.meshCompression = 1;
     try {
-        ExportMeshOBJ(run.Input("2019.4.31f1", MakeModernMeshBody("2019.4.31f1", TestMesh(),
-                                                                   options).body),
-                      2019);
+        ExportMeshOBJ(
+            run.Input("2019.4.31f1", MakeModernMeshBody("2019.4.31f1", TestMesh(), options).body),
+            2019);
         ADD_FAILURE() << "a compressed mesh converted";
     } catch (const KestrelError& e) {
         EXPECT_EQ(std::string(e.what()), run.state.Localization.MsgMeshCompressed + " Cube.mesh");

@@ -123,8 +123,8 @@ TEST(MeshSamples, EveryMeshOfFormats17To22ConvertsToAnObjAssimpReads) {
             for (size_t e = 0; e < entries; ++e) {
                 if (state.isBundle && IsResourceEntry(names[e]) != (pass == 0)) continue;
                 if (state.isBundle) {
-                    state.SelectedEntry = EntrySelector{static_cast<uint32_t>(e), std::nullopt,
-                                                        true};
+                    state.SelectedEntry =
+                        EntrySelector{static_cast<uint32_t>(e), std::nullopt, true};
                     OpenArchive(state, state.WorkFileName);
                 }
                 if (pass == 0)

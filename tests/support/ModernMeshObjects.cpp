@@ -92,9 +92,8 @@ ModernMeshBytes MakeModernMeshBody(const std::string& engineVersion, const Simpl
                                    const ModernMeshOptions& o) {
     const EngineVersion v = ParseEngineVersion(engineVersion);
     const bool hasBaseVertex = AtLeast(v, 2017, 3);
-    const bool hasIndexFormat = AtLeast(v, 2017, 4) ||
-                                (v.major == 2017 && v.minor == 3 &&
-                                 (o.meshCompression == 0 || v.type == 'p'));
+    const bool hasIndexFormat = AtLeast(v, 2017, 4) || (v.major == 2017 && v.minor == 3 &&
+                                                        (o.meshCompression == 0 || v.type == 'p'));
     const bool wide = o.index32 && hasIndexFormat;
     const uint32_t indexSize = wide ? 4 : 2;
     ModernMeshBytes out;
@@ -163,7 +162,7 @@ ModernMeshBytes MakeModernMeshBody(const std::string& engineVersion, const Simpl
     w.U32(0); // UV info
     for (int k = 0; k < 6; ++k)
         w.F32(1.0f);
-    w.U32(0); // mesh usage flags
+    w.U32(0);                           // mesh usage flags
     if (AtLeast(v, 2022, 1)) w.U32(30); // cooking options
     EmptyVector(w);
     EmptyVector(w);
