@@ -8,20 +8,26 @@ namespace kestrel {
 void ConsoleReporter::Line(std::FILE* f, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fputc('\n', f);
-    std::fflush(f);
 }
 
 void ConsoleReporter::ClearBar() {
     if (!barShown_) return;
+    std::fflush(out_);
     std::fputs("\r\033[K", err_);
     std::fflush(err_);
     barShown_ = false;
     lastPercent_ = -1;
 }
 
+// Lines on stdout are left to the stream's buffering (a line at a time on a terminal, large
+// blocks into a pipe or file: a listing of 200,000 rows is then a few hundred writes, not 200,000).
+// Whatever goes to stderr is written at once, after the lines already printed, so both streams
+// keep their order on a terminal.
 void ConsoleReporter::Print(std::FILE* f, const std::string& text) {
     ClearBar();
+    if (f != out_) std::fflush(out_);
     Line(f, text);
+    if (f != out_) std::fflush(f);
 }
 
 void ConsoleReporter::Progress(int percent) {
@@ -37,6 +43,7 @@ void ConsoleReporter::Progress(int percent) {
     const std::string bar = "\r[" + std::string(static_cast<size_t>(filled), '#') +
                             std::string(static_cast<size_t>(kWidth - filled), ' ') + "] " +
                             std::to_string(percent) + "%\033[K";
+    std::fflush(out_);
     std::fputs(bar.c_str(), err_);
     std::fflush(err_);
     barShown_ = true;

@@ -5,6 +5,7 @@
 #include "bundle/BundleReader.h"
 #include "io/SafePath.h"
 #include "session/ExportDriver.h"
+#include "session/ImportDriver.h"
 #include "session/Operations.h"
 
 #include <filesystem>
@@ -134,7 +135,12 @@ int ExportTask(KestrelState& state, const std::string& archive) {
 
 int ImportTask(KestrelState& state, const std::string& archive) {
     const fs::path path(archive);
-    const fs::path dir = path.parent_path() / "Unity_Assets_Files" / path.stem();
+    // The export tree the import reads: under -p DIR when given, else beside the archive, named
+    // as the export names it (the file name up to its first dot).
+    const std::string fileName = path.filename().string();
+    const fs::path base = state.CustomPathGiven ? fs::path(state.CustomPath) : path.parent_path();
+    const fs::path dir =
+        base / "Unity_Assets_Files" / SafeComponent(fileName.substr(0, fileName.find('.')));
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
         state.Report().Alert("Nothing to import: " + dir.string() + " does not exist.");
@@ -149,8 +155,13 @@ int ImportTask(KestrelState& state, const std::string& archive) {
     }
     state.Report().ProgressLine("import\r\n");
     OpenArchive(state, archive);
-    state.Report().Alert("Import is not available in this build yet.");
-    return 1;
+    const std::string root = state.OutputBaseDir + ExportTreeRelative(state);
+    if (!fs::is_directory(root, ec)) {
+        state.Report().Alert("Nothing to import: " + root + " does not exist.");
+        return 1;
+    }
+    ImportAll(state);
+    return 0;
 }
 
 int ExportBundleTask(KestrelState& state, const std::string& archive) {

@@ -30,12 +30,36 @@ struct ArchiveWriteInput {
     Unity3D_Structure* bundle = nullptr; // records as read at open; updated to describe the new file
     std::vector<InnerReplacement> replacements; // at most one per entry, in entry order
     std::function<void(uint64_t done, uint64_t total)> progress;
+    uint32_t* splitPieceCountOut = nullptr; // when set: receives the number of pieces written
 };
 
 // Writes the new working file (the old one with the replacements, every following entry moved by
 // the size changes before it) and, when the working file is a copy, the archive and its pieces
 // from it. Afterwards the working file and `bundle` describe the new archive. Raises KestrelError on
-// failure; the archive and each piece are then byte for byte the old ones.
+// failure; the archive and each piece are then byte for byte the old ones (pieces whose commit had
+// begun are completed into the new ones by the next open, see FinishPieceCommit). A compressed
+// bundle (a ".TEMP" working copy) is re-packed with the packing of the archive as opened
+// (ArchivePacking): LZ4 as blocks of 128 KiB, LZMA as one block, stored as stored; a UnityWeb
+// bundle as one LZMA stream. Pieces are cut from the archive itself, 1 MiB each.
 void WriteArchive(const ArchiveWriteInput& input);
+
+// Completes a commit of new split pieces that a stopped run left half done: when the journal
+// beside the pieces of `firstPiece` (a ".split0" name) exists, its renames and deletions are
+// carried out and it is removed, so that every piece is the new one. Called before the pieces are
+// joined. Raises KestrelError when the journal is damaged or a rename fails.
+void FinishPieceCommit(const std::string& firstPiece);
+
+// The name of the commit journal of the pieces of `firstPiece`: "NAME.kestrel-commit" beside
+// "NAME.split0".
+std::string PieceCommitJournal(const std::string& firstPiece);
+
+// A reopen of the working copy reads records that no longer tell how the archive was packed;
+// this carries the packing of the records of the earlier open over to the new ones.
+void KeepArchivePacking(const Unity3D_Structure& earlier, Unity3D_Structure& reopened);
+
+// For tests: called with the name of each step of WriteArchive before it runs ("working file",
+// "archive", "pieces", "journal", "renames", "commit"); a hook that throws stands for a write that
+// fails at that point. Empty: no hook.
+void SetArchiveWriteHookForTesting(std::function<void(const std::string& step)> hook);
 
 } // namespace kestrel

@@ -58,6 +58,18 @@ struct Unity3D_FS_Structure {
     std::vector<Unity3D_FS_bundle> Nodes;
 };
 
+// How a UnityFS archive itself is packed, which re-packing after an import follows: its four
+// header flag bytes and its first block's flag bytes and size, with its block count, as the archive
+// has them. The records of a decompressed working copy no longer show them; `known` is set once
+// they were carried over (by the archive writer, or by a reopen of the working copy).
+struct ArchivePacking {
+    bool known = false;
+    std::array<uint8_t, 4> flags{};
+    std::array<uint8_t, 2> firstBlockFlags{};
+    uint32_t firstBlockSize = 0;
+    uint32_t blockCount = 0;
+};
+
 // The parsed bundle header of the archive opened last.
 struct Unity3D_Structure {
     std::string Signature;
@@ -77,6 +89,7 @@ struct Unity3D_Structure {
     // Position in the working file where entry (format 3: HeaderSize) and node (format 6: the
     // data area) offsets count from.
     uint64_t dataStart = 0;
+    ArchivePacking packing;
 
     bool IsBundleSignature() const {
         return Signature == "UnityRaw" || Signature == "UnityWeb" || Signature == "UnityFS";

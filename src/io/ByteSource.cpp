@@ -34,6 +34,23 @@ FileSource::~FileSource() {
 }
 
 size_t FileSource::ReadAt(uint64_t pos, void* dst, size_t n) const {
+    constexpr size_t kSmallRead = 4096;
+    constexpr size_t kWindow = 64 * 1024;
+    if (pos >= size_) return 0;
+    if (n > kSmallRead) return ReadFromFile(pos, dst, n);
+    n = static_cast<size_t>(std::min<uint64_t>(n, size_ - pos));
+    const std::lock_guard<std::mutex> lock(cacheMutex_);
+    if (pos < cacheStart_ || pos + n > cacheStart_ + cache_.size()) {
+        cacheStart_ = pos;
+        cache_.resize(static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - pos)));
+        cache_.resize(ReadFromFile(pos, cache_.data(), cache_.size()));
+        n = std::min(n, cache_.size());
+    }
+    std::memcpy(dst, cache_.data() + (pos - cacheStart_), n);
+    return n;
+}
+
+size_t FileSource::ReadFromFile(uint64_t pos, void* dst, size_t n) const {
     if (pos >= size_) return 0;
     n = static_cast<size_t>(std::min<uint64_t>(n, size_ - pos));
     size_t done = 0;

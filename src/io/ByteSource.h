@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,8 +40,14 @@ public:
 
 private:
     FileSource(std::string name, int fd, uint64_t size);
+    size_t ReadFromFile(uint64_t pos, void* dst, size_t n) const;
     int fd_;
     uint64_t size_;
+    // Small reads (names, fields, probes) are served from one window of the file read ahead, so
+    // that walking an object table does not cost a system call per field.
+    mutable std::mutex cacheMutex_;
+    mutable std::vector<uint8_t> cache_;
+    mutable uint64_t cacheStart_ = 0;
 };
 
 class MemorySource : public ByteSource {

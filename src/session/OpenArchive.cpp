@@ -1,4 +1,5 @@
 #include "assets/AssetsParser.h"
+#include "bundle/ArchiveWriter.h"
 #include "bundle/BundleReader.h"
 #include "common/Error.h"
 #include "io/AtomicFile.h"
@@ -157,6 +158,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
         std::string copyFor = path; // the archive a decompressed copy is named after
         if (!reopen && lowerExt == ".split0") {
             copyFor = path.substr(0, path.size() - ext.size());
+            FinishPieceCommit(path);
             workFileName = JoinPiecesIntoWorkingFile(copyFor, ext.substr(0, ext.size() - 1), pieces,
                                                      ProgressTo(state))
                                .string();
@@ -174,6 +176,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
         };
         Unity3D_Structure bundle;
         ContainerInfo info = ReadContainer(workFileName, bundle, options);
+        if (reopen) KeepArchivePacking(state.Bundle, bundle);
         if (info.madeWorkCopy) made.paths.push_back(info.workFileName);
         state.Report().Progress(100);
         state.WorkStream = info.work;

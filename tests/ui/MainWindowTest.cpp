@@ -220,13 +220,16 @@ TEST_F(WindowTest, ExportOfASelectionAfterASortExportsTheRowsShown) {
 TEST_F(WindowTest, ImportAllRefreshesTheRowsInTheirDisplayOrder) {
     Open(Write("a.assets", BuildAssetsFile(SearchPlan())));
     window->SortByColumn(1);
-    // What an import writes into the object table shows in the rows afterwards.
-    state.Items().rows[2].PayloadSize += 8;
+    // An edited file in the export tree makes the object 8 bytes longer; the rows show it.
+    const fs::path tree = dir / "Unity_Assets_Files" / "a";
+    fs::create_directories(tree);
+    WriteFileBytes(tree / state.Items().ExportName[2], {'8', ' ', 'b', 'y', 't', 'e', 's', '.'});
     const uint32_t shownBefore = state.Items().listRows[0].size;
     window->importAllButton->click();
     EXPECT_EQ(state.Items().listRows[0].number, 3u);
     EXPECT_EQ(Cell(0, 3), std::to_string(shownBefore + 8));
     EXPECT_TRUE(window->importAllButton->isEnabled());
+    EXPECT_TRUE(messages.empty()) << messages[0];
 }
 
 TEST_F(WindowTest, ButtonsAreDisabledDuringAnOperationAndEnabledAfter) {

@@ -1,0 +1,131 @@
+// The data area of a rewritten working file: inner files in file order, each moved by the size
+// changes of those before it, the bytes between them kept as they were.
+#include "bundle/BundleWriteDetail.h"
+#include "common/Error.h"
+#include "io/ByteStreams.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+
+namespace kestrel::bundle_write {
+
+std::function<void(const std::string&)>& Hook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+void Step(const char* name) {
+    if (Hook()) Hook()(name);
+}
+
+void PutU32BE(OutputFile& out, uint64_t pos, uint32_t value) {
+    const std::array<uint8_t, 4> b = {
+        static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    out.WriteAt(pos, b.data(), b.size());
+}
+
+void PutU64BE(OutputFile& out, uint64_t pos, uint64_t value) {
+    PutU32BE(out, pos, static_cast<uint32_t>(value >> 32));
+    PutU32BE(out, pos + 4, static_cast<uint32_t>(value));
+}
+
+uint32_t Fit32(uint64_t value, const std::string& file, const std::string& what) {
+    if (value > UINT32_MAX) {
+        throw KestrelError(file + ": " + what + " of " + std::to_string(value) +
+                           " bytes does not fit the bundle's 32-bit field");
+    }
+    return static_cast<uint32_t>(value);
+}
+
+void CopyBytes(const std::shared_ptr<const ByteSource>& source, uint64_t pos, uint64_t size,
+               OutputFile& out, WriteProgress& progress) {
+    constexpr size_t kChunk = size_t{256} * 1024;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kChunk)));
+    while (size > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(size, buffer.size()));
+        const size_t got = source->ReadAt(pos, buffer.data(), want);
+        if (got != want) {
+            throw KestrelError(source->Name() + ": offset " + std::to_string(pos + got) +
+                               ": the file ended before the bytes it should hold");
+        }
+        out.Write(buffer.data(), got);
+        progress.Add(got);
+        pos += got;
+        size -= got;
+    }
+}
+
+DataLayout PlanLayout(std::vector<LaidEntry> entries, const std::vector<InnerReplacement>& changes,
+                      uint64_t begin, uint64_t oldEnd, const std::string& file) {
+    for (const auto& change : changes) {
+        if (change.entry >= entries.size() || !change.bytes) {
+            throw KestrelError(file + ": no inner file number " + std::to_string(change.entry) +
+                               " to replace");
+        }
+        if (entries[change.entry].replacement) {
+            throw KestrelError(file + ": inner file number " + std::to_string(change.entry) +
+                               " is replaced twice");
+        }
+        entries[change.entry].replacement = change.bytes;
+    }
+    std::vector<size_t> order(entries.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return entries[a].oldOffset < entries[b].oldOffset;
+    });
+    uint64_t pos = begin;
+    int64_t shift = 0;
+    for (size_t i : order) {
+        LaidEntry& e = entries[i];
+        if (e.oldOffset < pos || e.oldOffset > oldEnd || e.oldSize > oldEnd - e.oldOffset) {
+            throw KestrelError(file + ": inner file number " + std::to_string(i) + " (" +
+                               std::to_string(e.oldSize) + " bytes at " +
+                               std::to_string(e.oldOffset) +
+                               ") overlaps another inner file or the directory; the bundle "
+                               "cannot be rewritten");
+        }
+        e.newSize = e.replacement ? e.replacement->Size() : e.oldSize;
+        e.newOffset = static_cast<uint64_t>(static_cast<int64_t>(e.oldOffset) + shift);
+        shift += static_cast<int64_t>(e.newSize) - static_cast<int64_t>(e.oldSize);
+        pos = e.oldOffset + e.oldSize;
+    }
+    DataLayout layout;
+    layout.entries = std::move(entries);
+    layout.begin = begin;
+    layout.oldEnd = oldEnd;
+    layout.newEnd = static_cast<uint64_t>(static_cast<int64_t>(oldEnd) + shift);
+    return layout;
+}
+
+void WriteDataArea(const DataLayout& layout, const std::shared_ptr<const ByteSource>& work,
+                   uint64_t dataStart, OutputFile& out, WriteProgress& progress) {
+    std::vector<const LaidEntry*> order;
+    for (const auto& e : layout.entries)
+        order.push_back(&e);
+    std::stable_sort(order.begin(), order.end(), [](const LaidEntry* a, const LaidEntry* b) {
+        return a->oldOffset < b->oldOffset;
+    });
+    uint64_t pos = layout.begin;
+    for (const LaidEntry* e : order) {
+        CopyBytes(work, dataStart + pos, e->oldOffset - pos, out, progress);
+        if (e->replacement) {
+            CopyBytes(e->replacement, 0, e->newSize, out, progress);
+        } else {
+            CopyBytes(work, dataStart + e->oldOffset, e->oldSize, out, progress);
+        }
+        pos = e->oldOffset + e->oldSize;
+    }
+    CopyBytes(work, dataStart + pos, layout.oldEnd - pos, out, progress);
+}
+
+} // namespace kestrel::bundle_write
+
+namespace kestrel {
+
+void SetArchiveWriteHookForTesting(std::function<void(const std::string& step)> hook) {
+    bundle_write::Hook() = std::move(hook);
+}
+
+} // namespace kestrel

@@ -1,0 +1,283 @@
+// UnityFS bundles, format version 6, written back: the header with the new total size, the block
+// info with its block table and the moved nodes, the data; a compressed archive re-packed with the
+// packing it was opened with.
+#include "bundle/BundleWriteDetail.h"
+#include "codec/Codecs.h"
+#include "common/Error.h"
+#include "io/AtomicFile.h"
+#include "io/ByteStreams.h"
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace kestrel::bundle_write {
+
+namespace {
+
+// The engine writes chunk-based bundles as blocks of 128 KiB of uncompressed data; a game reads
+// them piece by piece, and one LZ4 block could not hold more than about 2 GiB anyway.
+constexpr uint64_t kChunkBlockSize = 128 * 1024;
+// Bit 31 of a compressed size marks a stored LZ4 block, so a stored block stays below it.
+constexpr uint64_t kMaxStoredBlock = 0x7FFFFFFF;
+constexpr uint8_t kInfoAtEndBit = 0x80;
+constexpr uint8_t kInfoMethodMask = 0x3F;
+constexpr uint8_t kLzmaBlock = 0x41;
+
+bool IsLz4(uint8_t method) {
+    return method == 2 || method == 3;
+}
+
+// Stored data keeps the block size of the archive as opened when it had several blocks, and is one
+// block otherwise (while that fits).
+uint64_t StoredBlockSize(const ArchivePacking& p, uint64_t length) {
+    if (p.blockCount > 1 && p.firstBlockSize > 0 && p.firstBlockSize <= kMaxStoredBlock) {
+        return p.firstBlockSize;
+    }
+    if (length <= kMaxStoredBlock) return std::max<uint64_t>(length, 1);
+    return kChunkBlockSize;
+}
+
+// Blocks of `blockSize` bytes covering `length` (the last shorter; one empty block for no data),
+// compressed sizes set to the uncompressed ones.
+std::vector<FSBlock> CutBlocks(uint64_t length, uint64_t blockSize,
+                               const std::array<uint8_t, 2>& flags) {
+    std::vector<FSBlock> blocks;
+    uint64_t pos = 0;
+    do {
+        const auto n = static_cast<uint32_t>(std::min(blockSize, length - pos));
+        blocks.push_back({n, n, flags});
+        pos += n;
+    } while (pos < length);
+    return blocks;
+}
+
+std::vector<uint8_t> BlockInfoBytes(const Unity3D_FS_Structure& fs,
+                                    const std::vector<FSBlock>& blocks) {
+    Writer w(Endian::Big);
+    w.Bytes(fs.Hash.data(), fs.Hash.size());
+    w.U32BE(static_cast<uint32_t>(blocks.size()));
+    for (const auto& block : blocks) {
+        w.U32BE(block.uncompressedSize);
+        w.U32BE(block.compressedSize);
+        w.Bytes(block.flags.data(), block.flags.size());
+    }
+    w.U32BE(static_cast<uint32_t>(fs.Nodes.size()));
+    for (const auto& node : fs.Nodes) {
+        w.U64BE(node.Offset);
+        w.U64BE(node.Size);
+        w.U32BE(node.Flags);
+        w.CString(node.Name);
+    }
+    return w.Take();
+}
+
+// The flags the archive is written with: as opened, block info compressed only with LZ4.
+std::array<uint8_t, 4> ArchiveFlags(const ArchivePacking& p) {
+    std::array<uint8_t, 4> flags = p.flags;
+    if (!IsLz4(flags[3] & kInfoMethodMask)) flags[3] &= static_cast<uint8_t>(~kInfoMethodMask);
+    return flags;
+}
+
+// Compresses [dataStart, end) of the working file as `blocks` plan it to the end of `out`, and
+// sets each block's compressed size.
+void WriteBlocks(const std::shared_ptr<const ByteSource>& work, uint64_t dataStart,
+                 std::vector<FSBlock>& blocks, OutputFile& out, WriteProgress& progress) {
+    const std::string& file = work->Name();
+    const uint8_t method = blocks.front().Storage();
+    if (method == kLzmaBlock) {
+        const uint64_t before = out.Position();
+        SourceInput in(work, dataStart, work->Size());
+        FileOutput sink(out);
+        LZMAEncodeStream(in, sink, 0);
+        progress.Add(work->Size() - dataStart);
+        blocks.front().compressedSize = Fit32(out.Position() - before, file, "LZMA block");
+        return;
+    }
+    std::vector<uint8_t> plain;
+    std::vector<uint8_t> packed;
+    uint64_t pos = dataStart;
+    for (auto& block : blocks) {
+        if (!IsLz4(method)) {
+            CopyBytes(work, pos, block.uncompressedSize, out, progress);
+            pos += block.uncompressedSize;
+            continue;
+        }
+        plain.resize(block.uncompressedSize);
+        if (work->ReadAt(pos, plain.data(), plain.size()) != plain.size()) {
+            throw KestrelError(file + ": offset " + std::to_string(pos) +
+                               ": the working file ended before its data");
+        }
+        packed.clear();
+        LZ4EncodeBlock(plain, packed);
+        out.Write(packed);
+        block.compressedSize = static_cast<uint32_t>(packed.size());
+        progress.Add(plain.size());
+        pos += plain.size();
+    }
+}
+
+// A temporary file beside the archive, removed when it goes out of scope.
+struct ScratchFile {
+    std::filesystem::path path;
+    std::unique_ptr<OutputFile> file;
+    explicit ScratchFile(const std::string& beside) {
+        const std::filesystem::path target(beside);
+        std::filesystem::path dir = target.parent_path();
+        if (dir.empty()) dir = ".";
+        file = CreateUniqueFile(dir,
+                                target.filename().string() + ".kestrel-" +
+                                    std::to_string(::getpid()),
+                                ".blocks", path);
+        if (!file) throw KestrelError("Cannot create a temporary file in " + dir.string());
+    }
+    ~ScratchFile() {
+        file.reset();
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        ScratchFiles::Remove(path);
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+};
+
+} // namespace
+
+ArchivePacking PackingOf(const Unity3D_Structure& b) {
+    if (b.packing.known) return b.packing;
+    ArchivePacking p;
+    p.known = true;
+    p.flags = b.FS.Flags;
+    // Block info at the end of the file is read as if it followed the header: the reader clears
+    // the bit that says where it was and marks the block info as rewritten.
+    if (b.blockInfoRewritten && (p.flags[3] & kInfoMethodMask) == 0) p.flags[3] |= kInfoAtEndBit;
+    p.firstBlockFlags = b.FS.Blocks.empty() ? b.blockFlags : b.FS.Blocks.front().flags;
+    p.firstBlockSize = b.FS.Blocks.empty() ? 0 : b.FS.Blocks.front().uncompressedSize;
+    p.blockCount = static_cast<uint32_t>(b.FS.Blocks.size());
+    return p;
+}
+
+Unity3D_Structure WriteWorkFormat6(const Unity3D_Structure& old,
+                                   const std::shared_ptr<const ByteSource>& work,
+                                   const std::vector<InnerReplacement>& changes, bool workIsCopy,
+                                   OutputFile& out, WriteProgress& progress) {
+    const std::string& file = work->Name();
+    Unity3D_Structure b = old;
+    auto& fs = b.FS;
+    b.packing = PackingOf(old);
+    if (work->Size() < old.dataStart || old.dataStart < old.headerEnd) {
+        throw KestrelError(file + ": the bundle's directory does not match the file");
+    }
+    std::vector<LaidEntry> entries;
+    for (const auto& n : fs.Nodes)
+        entries.push_back({n.Offset, n.Size, 0, 0, nullptr});
+    const DataLayout layout =
+        PlanLayout(std::move(entries), changes, 0, work->Size() - old.dataStart, file);
+    for (size_t i = 0; i < fs.Nodes.size(); ++i) {
+        fs.Nodes[i].Offset = layout.entries[i].newOffset;
+        fs.Nodes[i].Size = layout.entries[i].newSize;
+    }
+
+    std::vector<FSBlock> blocks;
+    if (workIsCopy) {
+        const uint32_t size = Fit32(layout.newEnd, file, "data of the working copy");
+        blocks.push_back({size, size, old.blockFlags});
+    } else {
+        blocks = CutBlocks(layout.newEnd, StoredBlockSize(b.packing, layout.newEnd),
+                           b.packing.firstBlockFlags);
+    }
+    const std::vector<uint8_t> info = BlockInfoBytes(fs, blocks);
+    const uint32_t infoSize = Fit32(info.size(), file, "block info");
+    // Bytes between the block info and the data (none in the files this program reads) stay.
+    const uint64_t gapStart = old.headerEnd + old.FS.CompressedBlockInfoSize;
+    const uint64_t gap = old.dataStart > gapStart ? old.dataStart - gapStart : 0;
+    const uint64_t dataStart = old.headerEnd + infoSize + gap;
+    const uint64_t length = dataStart + layout.newEnd;
+
+    CopyBytes(work, 0, old.headerEnd, out, progress);
+    PutU64BE(out, old.afterVersionsPos, length);
+    PutU32BE(out, old.afterVersionsPos + 8, infoSize);
+    PutU32BE(out, old.afterVersionsPos + 12, infoSize);
+    out.Write(info);
+    CopyBytes(work, gapStart, gap, out, progress);
+    WriteDataArea(layout, work, old.dataStart, out, progress);
+
+    fs.TotalSize = length;
+    fs.CompressedBlockInfoSize = infoSize;
+    fs.UncompressedBlockInfoSize = infoSize;
+    fs.BlockCount = static_cast<uint32_t>(blocks.size());
+    fs.NodeCount = static_cast<uint32_t>(fs.Nodes.size());
+    if (!workIsCopy) {
+        fs.Blocks = blocks;
+        b.blocksStart = dataStart;
+    }
+    b.dataStart = dataStart;
+    return b;
+}
+
+void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSource>& work,
+                 OutputFile& out, const std::string& scratchBeside, WriteProgress& progress) {
+    const std::string& file = work->Name();
+    const ArchivePacking p = PackingOf(records);
+    const uint64_t length = work->Size() - records.dataStart;
+    const uint8_t method = p.firstBlockFlags[1];
+    std::vector<FSBlock> blocks;
+    if (IsLz4(method)) {
+        blocks = CutBlocks(length, kChunkBlockSize, p.firstBlockFlags);
+    } else if (method == kLzmaBlock) {
+        const uint32_t size = Fit32(length, file, "LZMA block");
+        blocks.push_back({size, size, p.firstBlockFlags});
+    } else {
+        blocks = CutBlocks(length, StoredBlockSize(p, length), p.firstBlockFlags);
+    }
+    const std::array<uint8_t, 4> flags = ArchiveFlags(p);
+    const bool atEnd = (flags[3] & kInfoAtEndBit) != 0;
+    const bool lz4Info = IsLz4(flags[3] & kInfoMethodMask);
+    auto storedInfo = [&] {
+        std::vector<uint8_t> info = BlockInfoBytes(records.FS, blocks);
+        if (!lz4Info) return std::make_pair(info, info.size());
+        std::vector<uint8_t> packed;
+        LZ4EncodeBlock(info, packed);
+        return std::make_pair(packed, info.size());
+    };
+
+    CopyBytes(work, 0, records.headerEnd, out, progress);
+    std::pair<std::vector<uint8_t>, size_t> info;
+    if (atEnd) {
+        WriteBlocks(work, records.dataStart, blocks, out, progress);
+        info = storedInfo();
+        out.Write(info.first);
+    } else if (!lz4Info) {
+        // The block info's size does not depend on the compressed sizes: room for it is left and
+        // it is written once the blocks are.
+        const uint64_t infoPos = out.Position();
+        out.Write(std::vector<uint8_t>(BlockInfoBytes(records.FS, blocks).size()));
+        WriteBlocks(work, records.dataStart, blocks, out, progress);
+        info = storedInfo();
+        out.WriteAt(infoPos, info.first.data(), info.first.size());
+    } else {
+        // The compressed block info comes first, and its size follows from the compressed blocks:
+        // they are written to a temporary file and copied after it.
+        ScratchFile scratch(scratchBeside);
+        WriteBlocks(work, records.dataStart, blocks, *scratch.file, progress);
+        info = storedInfo();
+        out.Write(info.first);
+        const uint64_t packedSize = scratch.file->Position();
+        scratch.file->Close();
+        const auto packed = FileSource::Open(scratch.path);
+        WriteProgress quiet;
+        CopyBytes(packed, 0, packedSize, out, quiet);
+    }
+    const uint32_t storedSize = Fit32(info.first.size(), file, "block info");
+    PutU64BE(out, records.afterVersionsPos, out.Position());
+    PutU32BE(out, records.afterVersionsPos + 8, storedSize);
+    PutU32BE(out, records.afterVersionsPos + 12, Fit32(info.second, file, "block info"));
+    out.WriteAt(records.afterVersionsPos + 16, flags.data(), flags.size());
+
+    for (auto& block : blocks)
+        block.compressedSize = block.uncompressedSize;
+    records.FS.Blocks = std::move(blocks);
+    records.blocksStart = atEnd ? records.headerEnd : records.headerEnd + storedSize;
+    records.packing = p;
+}
+
+} // namespace kestrel::bundle_write

@@ -1,0 +1,157 @@
+#include "session/ImportFiles.h"
+
+#include "audio/SoundImport.h"
+#include "common/Error.h"
+#include "io/Reader.h"
+#include "io/SafePath.h"
+#include "session/ExportDriver.h"
+#include "texture/TextureImport.h"
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <unordered_map>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string LowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+bool IsRegularFile(const fs::directory_entry& entry) {
+    std::error_code ec;
+    return entry.is_regular_file(ec);
+}
+
+// The object's bytes after its name field, read from the working file: what its raw file holds.
+Reader ObjectBody(const KestrelState& state, size_t index) {
+    const ObjectRow& row = state.assets.items.rows.at(index);
+    const uint64_t start = state.assets.DataOffset + row.ObjOffset;
+    if (row.NameHeaderSize > row.ObjSize) {
+        throw KestrelError(state.ArchiveName + ": object at offset " + HexOffset(start) +
+                           " is shorter than its name field");
+    }
+    return Reader(state.WorkStream, state.assets.header.DataOrder())
+        .Sub(start + row.NameHeaderSize, row.ObjSize - row.NameHeaderSize, "object");
+}
+
+// What a converter gets: the object, the edited file and the raw object file to write.
+struct ConvertedFile {
+    size_t index = 0;
+    fs::path editedFile;
+    fs::path rawFile;
+};
+
+using ImportConverter = void (*)(KestrelState&, const ConvertedFile&);
+
+void ConvertDDS(KestrelState& state, const ConvertedFile& f) {
+    // The raw file holds the bytes after the name field only: no head goes before them.
+    ImportTextureDDS({{},
+                      ObjectBody(state, f.index),
+                      f.editedFile,
+                      f.rawFile,
+                      state.NoFlipTexture,
+                      state.Report()});
+}
+
+void ConvertSound(KestrelState& state, const ConvertedFile& f) {
+    // Streamed sounds lie in the resource file named after the archive (for pieces: the name they
+    // join to), as the export found them.
+    std::string archive = fs::path(state.ArchiveName).filename().string();
+    if (state.SplitPieceCount > 0) archive = fs::path(archive).stem().string();
+    const std::string& name = state.Items().ExportName[f.index];
+    ImportSound(SoundImportInput{state, ObjectBody(state, f.index), name, state.ArchiveDirName,
+                                 archive + ".resS", f.editedFile,
+                                 ExportTreeRelative(state) + name});
+}
+
+// A directory of the export tree, the extension of the edited files in it, and their converter.
+struct ConvertedFileScan {
+    std::string_view directory;
+    std::string_view extension; // empty: every file
+    ImportConverter convert;
+};
+
+// In the order they run.
+constexpr auto kConvertedFileScans = std::to_array<ConvertedFileScan>({
+    {"Textures", "dds", &ConvertDDS},
+    {"Cubemap", "dds", &ConvertDDS},
+    {"Sounds", "", &ConvertSound},
+});
+
+} // namespace
+
+fs::path ImportRoot(const KestrelState& state) {
+    return JoinInside(state.OutputBaseDir, ExportTreeRelative(state));
+}
+
+bool SelectedByTypeFilter(std::string_view fileName, const std::vector<std::string>& filter) {
+    const size_t dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    const std::string extension = LowerAscii(fileName.substr(dot + 1));
+    return std::any_of(filter.begin(), filter.end(), [&](const std::string& entry) {
+        return entry == "114" ? extension.starts_with('-') : extension == LowerAscii(entry);
+    });
+}
+
+std::vector<std::string> RawFileNames(const fs::path& root, const KestrelState& state) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root, ec)) {
+        if (!IsRegularFile(entry)) continue;
+        const std::string name = entry.path().filename().string();
+        if (!state.TypeFilterActive || SelectedByTypeFilter(name, state.TypeFilter))
+            names.insert(name);
+    }
+    if (ec) throw KestrelError("Cannot list " + root.string() + ": " + ec.message());
+    return {names.begin(), names.end()};
+}
+
+std::vector<fs::path> CollectFiles(const fs::path& dir, std::string_view extension) {
+    std::vector<fs::path> found;
+    const std::string wanted = "." + std::string(extension);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        if (!IsRegularFile(*it)) continue;
+        if (extension.empty() || LowerAscii(it->path().extension().string()) == wanted)
+            found.push_back(it->path());
+    }
+    if (ec) throw KestrelError("Cannot list " + dir.string() + ": " + ec.message());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+void ConvertEditedFiles(KestrelState& state, const fs::path& root) {
+    std::unordered_map<std::string, size_t> byExportName;
+    for (size_t i = state.Items().Count(); i-- > 0;)
+        byExportName[state.Items().ExportName[i]] = i; // the first object of a name wins
+    for (const ConvertedFileScan& scan : kConvertedFileScans) {
+        const fs::path dir = root / std::string(scan.directory);
+        std::error_code ec;
+        if (!fs::is_directory(dir, ec)) continue;
+        for (const fs::path& file : CollectFiles(dir, scan.extension)) {
+            const auto it = byExportName.find(file.stem().string());
+            if (it == byExportName.end()) continue; // an image of no object is passed over
+            const ConvertedFile converted{
+                it->second, file,
+                JoinInside(root, SafeComponent(state.Items().ExportName[it->second]))};
+            try {
+                scan.convert(state, converted);
+            } catch (const KestrelError& e) {
+                if (e.OutputFailed()) throw;
+                state.Report().Alert(e.what());
+            }
+            state.Report().Breathe();
+        }
+    }
+}
+
+} // namespace kestrel

@@ -1,0 +1,37 @@
+#pragma once
+// The edited files of an export tree that an import takes back, and the converters that turn
+// edited pictures and sounds into raw object files first.
+#include "session/State.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+// The export tree of the archive opened last: OutputBaseDir + "Unity_Assets_Files/" +
+// ArchiveDirName.
+std::filesystem::path ImportRoot(const KestrelState& state);
+
+// True when a raw file of this name is imported under the -t list `filter`: its last extension
+// equals an entry (without regard to case), or, for the entry "114", begins with "-" (the export
+// names of script instances end in "." and their negative type).
+bool SelectedByTypeFilter(std::string_view fileName, const std::vector<std::string>& filter);
+
+// The names of the regular files directly in `root`, sorted, each once: every file, or with -t
+// (state.TypeFilterActive) those SelectedByTypeFilter picks.
+std::vector<std::string> RawFileNames(const std::filesystem::path& root, const KestrelState& state);
+
+// The regular files in `dir` and all its subdirectories whose extension, lower-cased, is "." +
+// extension (every file when extension is empty), sorted.
+std::vector<std::filesystem::path> CollectFiles(const std::filesystem::path& dir,
+                                                std::string_view extension);
+
+// Runs the converter of each edited picture or sound under `root` whose name, without its last
+// extension, is an object's export name: the converter writes that object's raw file into `root`.
+// A converter's error is shown (Alert) and the import goes on; an output that cannot be written
+// ends it. Requires state.WorkStream to be open.
+void ConvertEditedFiles(KestrelState& state, const std::filesystem::path& root);
+
+} // namespace kestrel

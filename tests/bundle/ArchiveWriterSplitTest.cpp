@@ -1,0 +1,121 @@
+#include "ArchiveWriterTestSupport.h"
+
+#include "session/Operations.h"
+#include "session/State.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMiB = 1024 * 1024;
+
+// Opens the pieces as the program does and writes the archive with one inner file replaced.
+void ReplaceInPieces(KestrelState& state, size_t entry, const Bytes& bytes) {
+    ArchiveWriteInput in;
+    in.archiveName = state.ArchiveName;
+    in.workFileName = state.WorkFileName;
+    in.splitPieceCount = state.SplitPieceCount;
+    in.isBundle = state.isBundle;
+    in.bundle = &state.Bundle;
+    in.replacements = {{entry, Memory(bytes)}};
+    in.splitPieceCountOut = &state.SplitPieceCount;
+    WriteArchive(in);
+}
+
+struct SplitCase {
+    std::string name;
+    BlockKind blocks;
+    BlockInfoKind info;
+    long change; // bytes added to the first inner file
+    uint32_t piecesAfter;
+};
+
+class ArchiveWriterSplit : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(ArchiveWriterSplit, PiecesAreCutAgainFromTheArchiveTheGameLoads) {
+    const SplitCase& c = GetParam();
+    TempDir dir;
+    // About 2.3 MiB of poorly compressible data: three pieces.
+    std::vector<InnerFile> files = WriterFiles(9);
+    UnityFSOptions opt;
+    opt.blocks = c.blocks;
+    opt.blockInfo = c.info;
+    const fs::path base = dir / "level0.unity3d";
+    ASSERT_EQ(WriteSplitPieces(base, BuildUnityFS(files, opt).bytes, kMiB), 3u);
+    KestrelState state;
+    OpenArchive(state, base.string() + ".split0");
+    ASSERT_EQ(state.SplitPieceCount, 3u);
+
+    Bytes& first = files[0].bytes;
+    if (c.change > 0) {
+        const Bytes more = NoiseBytes(static_cast<size_t>(c.change), 3);
+        first.insert(first.end(), more.begin(), more.end());
+    } else {
+        first.resize(first.size() - static_cast<size_t>(-c.change));
+    }
+    ReplaceInPieces(state, 0, first);
+    EXPECT_EQ(state.SplitPieceCount, c.piecesAfter);
+
+    uint32_t count = 0;
+    const Bytes joined = JoinedPieces(base, count);
+    EXPECT_EQ(count, c.piecesAfter) << "no old piece is left beyond the new ones";
+    for (uint32_t i = 0; i + 1 < count; ++i)
+        EXPECT_EQ(fs::file_size(base.string() + ".split" + std::to_string(i)), kMiB) << i;
+    EXPECT_FALSE(fs::exists(PieceCommitJournal(base.string() + ".split0")));
+    EXPECT_EQ(Listing(dir.Path()).size(), count + state.WorkingFiles.size())
+        << "only the pieces and this run's working files";
+    // The pieces join into a bundle that decompresses into the working file the writer left.
+    const fs::path rejoined = dir / "rejoined.unity3d";
+    PutFile(rejoined, joined);
+    const OpenedArchive again = OpenForWriting(rejoined);
+    EXPECT_EQ(FileBytes(again.workFileName), FileBytes(state.WorkFileName));
+    const auto inner = InnerFileBytes(again.bundle, again.workFileName);
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(inner[i], files[i].bytes) << i;
+
+    // And the program opens the new pieces.
+    KestrelState reopened;
+    reopened.SelectedEntry.index = 1;
+    OpenArchive(reopened, base.string() + ".split0");
+    EXPECT_EQ(reopened.SplitPieceCount, c.piecesAfter);
+    CleanUpWorkingFiles(reopened);
+    CleanUpWorkingFiles(state);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GrowAndShrink, ArchiveWriterSplit,
+    ::testing::Values(
+        SplitCase{"StoredGrows", BlockKind::Stored, BlockInfoKind::StoredAtStart, 1 << 20, 4},
+        SplitCase{"StoredShrinks", BlockKind::Stored, BlockInfoKind::StoredAtStart, -600000, 2},
+        SplitCase{"Lz4Grows", BlockKind::Lz4, BlockInfoKind::Lz4HCAtStart, 1 << 20, 4},
+        SplitCase{"Lz4Shrinks", BlockKind::Lz4, BlockInfoKind::Lz4HCAtStart, -600000, 2},
+        SplitCase{"Lz4InfoAtEndShrinks", BlockKind::Lz4HC, BlockInfoKind::StoredAtEnd, -600000, 2}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ArchiveWriterSplitPlain, PlainAssetsPiecesAreCutAgain) {
+    TempDir dir;
+    const fs::path base = dir / "sharedassets0.assets";
+    WriteSplitPieces(base, MinimalAssetsFile("5.6.3p1", 1500000), kMiB);
+    KestrelState state;
+    OpenArchive(state, base.string() + ".split0");
+    ASSERT_EQ(state.SplitPieceCount, 2u);
+    const Bytes next = MinimalAssetsFile("5.6.3p1", 2500000);
+    ArchiveWriteInput in;
+    in.archiveName = state.ArchiveName;
+    in.workFileName = state.WorkFileName;
+    in.splitPieceCount = state.SplitPieceCount;
+    in.replacements = {{0, Memory(next)}};
+    WriteArchive(in);
+    uint32_t count = 0;
+    EXPECT_EQ(JoinedPieces(base, count), next);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(FileBytes(state.WorkFileName), next);
+    CleanUpWorkingFiles(state);
+}
+
+} // namespace
