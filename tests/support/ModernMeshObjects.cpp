@@ -92,8 +92,9 @@ ModernMeshBytes MakeModernMeshBody(const std::string& engineVersion, const Simpl
                                    const ModernMeshOptions& o) {
     const EngineVersion v = ParseEngineVersion(engineVersion);
     const bool hasBaseVertex = AtLeast(v, 2017, 3);
-    const bool hasIndexFormat = AtLeast(v, 2017, 4) || (v.major == 2017 && v.minor == 3 &&
-                                                        (o.meshCompression == 0 || v.type == 'p'));
+    const bool hasIndexFormat =
+        AtLeast(v, 2017, 4) || (v.major == 2017 && v.minor == 3 &&
+                                (o.meshCompression == 0 || (v.patch >= 1 && v.type == 'p')));
     const bool wide = o.index32 && hasIndexFormat;
     const uint32_t indexSize = wide ? 4 : 2;
     ModernMeshBytes out;
