@@ -79,7 +79,7 @@ void MeshObject::Read(Reader& r, const MeshLayout& rowLayout) {
 }
 
 void MeshObject::ReadSubMeshes(Reader& r) {
-    const uint64_t recordSize = (layout->Has(kSubMeshBaseVertex) ? 6 : 5) * 4 + kAabbSize;
+    const uint64_t recordSize = uint64_t{layout->Has(kSubMeshBaseVertex) ? 6u : 5u} * 4 + kAabbSize;
     const uint32_t count = Count(r, recordSize, "sub-mesh count");
     subMeshes.resize(count);
     for (MeshSubMesh& s : subMeshes) {
@@ -223,7 +223,7 @@ ObjSubMesh MeshObject::SubMeshAt(uint64_t k) const {
         break;
     case 2:
         o.kind = FaceKind::Quads;
-        o.faceCount = s.indexCount / 4 * 2;
+        o.faceCount = uint64_t{s.indexCount / 4} * 2;
         break;
     default: // lines and points have no faces
         o.kind = FaceKind::None;
@@ -262,9 +262,10 @@ bool MeshObject::ReadAttribute(MeshAttribute attribute, uint64_t vertex, int cou
     if (vertex != 0 && stride > room / vertex) return false;
     const uint64_t at = start + stride * vertex + c->offset;
     for (int k = 0; k < count; ++k) {
-        out[k] = static_cast<uint64_t>(k) < used
-                     ? DecodeComponent(type, vertexData.data() + at + k * type.size, order)
-                     : 0.0f;
+        out[k] =
+            static_cast<uint64_t>(k) < used
+                ? DecodeComponent(type, vertexData.data() + at + uint64_t{type.size} * k, order)
+                : 0.0f;
     }
     return true;
 }

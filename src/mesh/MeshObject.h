@@ -47,7 +47,7 @@ public:
     // Vertex data read from the resource file m_StreamData names.
     void SetVertexData(std::vector<uint8_t> data);
     // True when the vertex data lies in a resource file (m_StreamData with a path and vertices).
-    bool Streamed() const { return !streamData.path.empty() && vertexCount != 0; }
+    [[nodiscard]] bool Streamed() const { return !streamData.path.empty() && vertexCount != 0; }
 
     const MeshLayout* layout = nullptr;
     Endian order = Endian::Little;
@@ -60,20 +60,20 @@ public:
     std::vector<uint8_t> vertexData;
     MeshStreamData streamData;
 
-    uint64_t VertexTotal() const override { return vertexCount; }
-    uint64_t VertexDataSize() const override { return vertexData.size(); }
-    uint64_t IndexTotal() const override { return indexBuffer.size() / IndexSize(); }
-    uint64_t BytesPerVertex() const override;
-    uint64_t DataBytesPerVertex() const override;
-    uint64_t SubMeshCount() const override { return subMeshes.size(); }
-    ObjSubMesh SubMeshAt(uint64_t k) const override;
-    bool HasAttribute(MeshAttribute attribute) const override;
-    bool ReadAttribute(MeshAttribute attribute, uint64_t vertex, int count,
-                       float* out) const override;
-    uint32_t IndexAt(uint64_t position) const override;
+    [[nodiscard]] uint64_t VertexTotal() const override { return vertexCount; }
+    [[nodiscard]] uint64_t VertexDataSize() const override { return vertexData.size(); }
+    [[nodiscard]] uint64_t IndexTotal() const override { return indexBuffer.size() / IndexSize(); }
+    [[nodiscard]] uint64_t BytesPerVertex() const override;
+    [[nodiscard]] uint64_t DataBytesPerVertex() const override;
+    [[nodiscard]] uint64_t SubMeshCount() const override { return subMeshes.size(); }
+    [[nodiscard]] ObjSubMesh SubMeshAt(uint64_t k) const override;
+    [[nodiscard]] bool HasAttribute(MeshAttribute attribute) const override;
+    [[nodiscard]] bool ReadAttribute(MeshAttribute attribute, uint64_t vertex, int count,
+                                     float* out) const override;
+    [[nodiscard]] uint32_t IndexAt(uint64_t position) const override;
 
 private:
-    uint64_t IndexSize() const { return indexFormat == 1 ? 4 : 2; }
+    [[nodiscard]] uint64_t IndexSize() const { return indexFormat == 1 ? 4 : 2; }
     const MeshChannel* ChannelFor(MeshAttribute attribute) const;
     void ReadSubMeshes(Reader& r);
     void ReadShapesAndBones(Reader& r);

@@ -27,21 +27,21 @@ struct ObjSubMesh {
 class ObjMeshSource {
 public:
     virtual ~ObjMeshSource() = default;
-    virtual uint64_t VertexTotal() const = 0;
+    [[nodiscard]] virtual uint64_t VertexTotal() const = 0;
     // Bytes of vertex data: every vertex needs at least one.
-    virtual uint64_t VertexDataSize() const = 0;
-    virtual uint64_t IndexTotal() const = 0;
-    virtual uint64_t BytesPerVertex() const = 0;
-    virtual uint64_t DataBytesPerVertex() const = 0;
-    virtual uint64_t SubMeshCount() const = 0;
-    virtual ObjSubMesh SubMeshAt(uint64_t k) const = 0;
+    [[nodiscard]] virtual uint64_t VertexDataSize() const = 0;
+    [[nodiscard]] virtual uint64_t IndexTotal() const = 0;
+    [[nodiscard]] virtual uint64_t BytesPerVertex() const = 0;
+    [[nodiscard]] virtual uint64_t DataBytesPerVertex() const = 0;
+    [[nodiscard]] virtual uint64_t SubMeshCount() const = 0;
+    [[nodiscard]] virtual ObjSubMesh SubMeshAt(uint64_t k) const = 0;
     // False for an attribute the mesh does not store (the OBJ gets zeros).
-    virtual bool HasAttribute(MeshAttribute attribute) const = 0;
+    [[nodiscard]] virtual bool HasAttribute(MeshAttribute attribute) const = 0;
     // The first `count` components of a vertex's attribute; false when they lie outside the data.
-    virtual bool ReadAttribute(MeshAttribute attribute, uint64_t vertex, int count,
-                               float* out) const = 0;
+    [[nodiscard]] virtual bool ReadAttribute(MeshAttribute attribute, uint64_t vertex, int count,
+                                             float* out) const = 0;
     // The index at a position; the caller checks position < IndexTotal().
-    virtual uint32_t IndexAt(uint64_t position) const = 0;
+    [[nodiscard]] virtual uint32_t IndexAt(uint64_t position) const = 0;
 };
 
 } // namespace kestrel

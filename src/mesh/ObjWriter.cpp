@@ -67,13 +67,15 @@ private:
 class LegacyMeshSource final : public ObjMeshSource {
 public:
     explicit LegacyMeshSource(const TMeshBase& mesh) : mesh_(mesh) {}
-    uint64_t VertexTotal() const override { return mesh_.VertexCount; }
-    uint64_t VertexDataSize() const override { return mesh_.Data.Data.size(); }
-    uint64_t IndexTotal() const override { return mesh_.IndexTotal(); }
-    uint64_t BytesPerVertex() const override { return mesh_.BytesPerVertex(); }
-    uint64_t DataBytesPerVertex() const override { return mesh_.DataBytesPerVertex(); }
-    uint64_t SubMeshCount() const override { return mesh_.SubMeshes.size(); }
-    ObjSubMesh SubMeshAt(uint64_t k) const override {
+    [[nodiscard]] uint64_t VertexTotal() const override { return mesh_.VertexCount; }
+    [[nodiscard]] uint64_t VertexDataSize() const override { return mesh_.Data.Data.size(); }
+    [[nodiscard]] uint64_t IndexTotal() const override { return mesh_.IndexTotal(); }
+    [[nodiscard]] uint64_t BytesPerVertex() const override { return mesh_.BytesPerVertex(); }
+    [[nodiscard]] uint64_t DataBytesPerVertex() const override {
+        return mesh_.DataBytesPerVertex();
+    }
+    [[nodiscard]] uint64_t SubMeshCount() const override { return mesh_.SubMeshes.size(); }
+    [[nodiscard]] ObjSubMesh SubMeshAt(uint64_t k) const override {
         const TSubMesh& s = mesh_.SubMeshes[k];
         const bool engine3 = mesh_.generation == MeshGeneration::Engine3;
         ObjSubMesh o;
@@ -86,15 +88,20 @@ public:
         o.vertexCount = s.VertexCount;
         return o;
     }
-    bool HasAttribute(MeshAttribute a) const override { return mesh_.HasAttribute(ChannelOf(a)); }
-    bool ReadAttribute(MeshAttribute a, uint64_t vertex, int count, float* out) const override {
+    [[nodiscard]] bool HasAttribute(MeshAttribute a) const override {
+        return mesh_.HasAttribute(ChannelOf(a));
+    }
+    [[nodiscard]] bool ReadAttribute(MeshAttribute a, uint64_t vertex, int count,
+                                     float* out) const override {
         const int64_t at = mesh_.AttributeOffset(ChannelOf(a), vertex, uint64_t{4} * count);
         if (at < 0) return false;
         for (int k = 0; k < count; ++k)
             out[k] = mesh_.DataFloat(at + int64_t{4} * k);
         return true;
     }
-    uint32_t IndexAt(uint64_t position) const override { return mesh_.IndexAt(position); }
+    [[nodiscard]] uint32_t IndexAt(uint64_t position) const override {
+        return mesh_.IndexAt(position);
+    }
 
 private:
     static size_t ChannelOf(MeshAttribute a) {
