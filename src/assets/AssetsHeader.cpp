@@ -3,7 +3,9 @@
 #include "common/Error.h"
 #include "io/Reader.h"
 
+#include <algorithm>
 #include <charconv>
+#include <string>
 
 namespace kestrel {
 
@@ -23,6 +25,21 @@ int32_t FallbackEngineMajor(int32_t formatVersion) {
     default:
         return 0;
     }
+}
+
+bool ReadWideSizes(Reader& r, uint64_t assetsBase, AssetsFile& out) {
+    if (!r.Fits(28)) return false;
+    out.metadataSizeField = {r.Pos(), 4};
+    r.Skip(4, "metadata size");
+    out.fileSizeField = {r.Pos(), 8};
+    out.fileSize = r.U64BE("file size");
+    out.dataOffsetField = {r.Pos(), 8};
+    const uint64_t dataOffset = r.U64BE("data offset");
+    r.Skip(8, "reserved header bytes");
+    if (dataOffset > r.End() - assetsBase) return false;
+    out.headerFileSize = static_cast<uint32_t>(std::min<uint64_t>(out.fileSize, UINT32_MAX));
+    out.DataOffset = assetsBase + dataOffset;
+    return true;
 }
 
 } // namespace
@@ -64,6 +81,13 @@ void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t as
     // give no engine version there and are listed as a single resource.
     // The endianness byte and three reserved zero bytes, taken as one little-endian word.
     out.header.BigEndianFlag = r.U32LE("endianness");
+    out.fileSize = out.headerFileSize;
+    out.metadataSizeField = {assetsBase, 4};
+    out.fileSizeField = {assetsBase + 4, 4};
+    out.dataOffsetField = {assetsBase + 12, 4};
+    // Format 22 repeats the sizes after the endianness word with 64-bit file size and data offset
+    // (still big-endian), then 8 reserved bytes. Data that does not hold them is no assets file.
+    if (format >= 22 && !ReadWideSizes(r, assetsBase, out)) return;
     r.SetOrder(out.header.DataOrder());
     try {
         out.header.engineVersion = r.CString(16, "engine version");

@@ -8,9 +8,16 @@ AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t a
                        const ParseOptions& options) {
     AssetsFile file;
     ReadAssetsHeader(work, assetsBase, file);
-    if (file.header.EngineMajorVersion == 0 || file.layout.wordCount == 0) return file;
-
+    if (file.header.EngineMajorVersion == 0) return file;
     const int32_t format = file.header.formatVersion;
+    if (format >= 16 && format <= 22) {
+        Reader r(work, file.header.DataOrder());
+        r.Seek(file.header.afterPlatformPos, "type metadata");
+        ParseModernAssets(r, assetsBase, file, options);
+        return file;
+    }
+    if (file.layout.wordCount == 0) return file;
+
     Reader r(work, file.header.DataOrder());
     r.Seek(file.header.afterPlatformPos, "type metadata");
     if (format >= 10) file.typeTreeFlag = r.U8("type tree flag");

@@ -23,7 +23,8 @@ void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t as
                       AssetsFile& out);
 
 // Header, type metadata, object table and item table of the assets file at assetsBase. Format
-// versions above 15 give an empty item table. Every count and offset is checked against the
+// versions 16 to 22 are read with their own type list and table; above 22 the item table is
+// empty. Every count and offset is checked against the
 // file; a damaged file raises KestrelError naming the file and the offset.
 AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                        const ParseOptions& options);
@@ -50,6 +51,22 @@ bool SkipTypeMetadata(Reader& r, AssetsFile& file, const ParseOptions& options);
 // With `r` at file.tableStart, builds file.items for file.objectCount objects. Raises when the
 // table or an object lies outside the file.
 void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options);
+
+// Names every row of file.items.rows (read by either table reader): occurrences, class names,
+// export names and probes, duplicate numbers; fills the list rows when asked.
+void NameObjects(const Reader& r, AssetsFile& file, const ParseOptions& options);
+
+// Formats 16 to 22, with `r` just after the platform field: the type-tree flag, the type list,
+// the object table, script types, external references and reference types, then the item table.
+void ParseModernAssets(Reader& r, uint64_t assetsBase, AssetsFile& file,
+                       const ParseOptions& options);
+
+// One type record of formats 16 to 22, from its class ID on.
+SerializedType ReadSerializedType(Reader& r, int32_t format, bool typeTrees, bool refType);
+
+// The type count and the type records (refTypes: the reference types of format 20 on, only
+// counted) into file.types.
+void ReadSerializedTypes(Reader& r, AssetsFile& file, bool refTypes);
 
 // Writes list row `listIndex` from object `objectIndex`.
 void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex);

@@ -32,9 +32,11 @@ struct Unity_Structure {
 
 // One object of the table: its raw words (converted to native order) and the computed slots.
 // ObjOffset, ObjSize, ClassID and secondTypeWord are the words at the layout's positions.
+// Formats 16 and later keep no words: their entries hold a 64-bit path ID, a byte start of 32 or
+// (format 22) 64 bits and an index into the type list; ObjOffset is therefore 64 bits wide.
 struct ObjectRow {
     std::vector<uint32_t> words;
-    uint32_t ObjOffset = 0;
+    uint64_t ObjOffset = 0;
     uint32_t ObjSize = 0;
     int32_t ClassID = 0;
     uint32_t secondTypeWord = 0;
@@ -44,6 +46,37 @@ struct ObjectRow {
     uint32_t PayloadOffset = 0;
     uint32_t PayloadSize = 0;
     int32_t sizeDelta = 0;
+    // Position of this row's table entry in the working file (every format); its fields lie at
+    // the places AssetsFile::entryFields gives (formats 16 and later).
+    uint64_t entryPos = 0;
+    int64_t pathId = 0;      // formats 16 and later
+    uint32_t typeIndex = 0;  // formats 16 and later: index into AssetsFile::types
+};
+
+// Where a field lies and how many bytes it takes: for header fields an absolute working-file
+// position, for object-table fields an offset from the entry's start.
+struct FieldPlace {
+    uint64_t offset = 0;
+    uint32_t width = 0;
+};
+
+// The fields of an object-table entry of formats 16 and later (all in the file's byte order).
+struct EntryFields {
+    FieldPlace pathId;
+    FieldPlace byteStart; // 4 bytes, 8 from format 22
+    FieldPlace byteSize;
+    FieldPlace typeIndex;
+    uint32_t entrySize = 0; // entries start on a multiple of 4 from the assets file start
+};
+
+// One type of the type list of formats 16 and later.
+struct SerializedType {
+    int32_t classId = 0;
+    bool stripped = false;
+    int16_t scriptTypeIndex = -1;
+    bool hasTypeTree = false;
+    // The type tree says the object begins with its name (first field "m_Name", a string).
+    bool treeBeginsWithName = false;
 };
 
 struct TType_info {
@@ -87,6 +120,19 @@ struct AssetsFile {
     uint32_t objectCount = 0;
     uint64_t tableStart = 0;
     ItemTable items;
+
+    // Formats 16 and later.
+    uint64_t fileSize = 0;        // the header's file size (64 bits in format 22)
+    FieldPlace metadataSizeField; // 4 bytes; at 0, or after the endianness word in format 22
+    FieldPlace fileSizeField;     // 4 bytes at 4, or 8 bytes in format 22
+    FieldPlace dataOffsetField;   // 4 bytes at 12, or 8 bytes in format 22
+    std::vector<SerializedType> types;
+    EntryFields entryFields;
+    uint32_t objectAlignment = 8;  // objects start on this multiple from the data offset
+    uint32_t scriptTypeCount = 0;
+    uint32_t externalCount = 0;
+    uint32_t refTypeCount = 0;
+    uint64_t metadataEnd = 0;      // position after the last metadata field read
 };
 
 } // namespace kestrel

@@ -78,7 +78,7 @@ std::vector<uint8_t> RewrittenTable(const AssetsFile& file, const ByteSource& wo
             // An empty object's own edit ends at its start; it is not stored before itself.
             if (own->cutEnd == 0) shift -= own->SizeDelta();
         }
-        const int64_t offset = int64_t{row.ObjOffset} + shift;
+        const int64_t offset = static_cast<int64_t>(row.ObjOffset) + shift;
         if (offset < 0 || offset > kMaxU32 || size < 0 || size > kMaxU32) {
             throw KestrelError(ObjectPlace(work, i, start) +
                                ": its new offset or size does not fit the 32-bit fields of the "

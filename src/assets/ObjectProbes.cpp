@@ -1,5 +1,7 @@
 #include "assets/ObjectProbes.h"
 
+#include <charconv>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -160,6 +162,56 @@ ProbeResult ProbeObject(int32_t classId, const ObjectBytes& object, uint32_t nam
         break;
     }
     return out;
+}
+
+namespace {
+
+// Offset of m_TextureFormat after the name of a Texture2D or Cubemap: width, height and image
+// size first; 2017.3 adds the fallback format and a flag word in front, 2020.1 the stripped mip
+// count after the image size; the engines after 2022 (Unity 6) dropped the fallback format.
+uint64_t TextureFormatOffset(const std::string& engineVersion) {
+    int numbers[2] = {0, 0};
+    const char* p = engineVersion.data();
+    const char* end = p + engineVersion.size();
+    for (int& n : numbers) {
+        const auto [next, ec] = std::from_chars(p, end, n);
+        if (ec != std::errc()) break;
+        p = next;
+        if (p == end || *p != '.') break;
+        ++p;
+    }
+    const int year = numbers[0];
+    const int minor = numbers[1];
+    if (year > 2022) return 20;
+    if (year > 2020 || (year == 2020 && minor >= 1)) return 24;
+    if (year > 2017 || (year == 2017 && minor >= 3)) return 20;
+    return 12;
+}
+
+} // namespace
+
+ProbeResult ProbeModernObject(int32_t classId, const ObjectBytes& object, uint32_t nameEnd,
+                              std::string extension, bool fontAsObject,
+                              const std::string& engineVersion) {
+    switch (classId) {
+    case 48: {
+        ProbeResult out;
+        out.extension = std::move(extension);
+        out.payloadOffset = 0;
+        out.payloadSize = object.Size() - nameEnd;
+        return out;
+    }
+    case 28:
+    case 89: {
+        ProbeResult out;
+        out.extension = std::move(extension);
+        out.textureFormat =
+            AsFormat(object.Word(uint64_t{nameEnd} + TextureFormatOffset(engineVersion)));
+        return out;
+    }
+    default:
+        return ProbeObject(classId, object, nameEnd, std::move(extension), fontAsObject);
+    }
 }
 
 } // namespace kestrel

@@ -48,4 +48,11 @@ struct ProbeResult {
 ProbeResult ProbeObject(int32_t classId, const ObjectBytes& object, uint32_t nameEnd,
                         std::string extension, bool fontAsObject);
 
+// The probes for files of serialized format 16 and later (engineVersion: the assets header's):
+// a Shader is no text any more, so its payload is everything after the name; a texture's format
+// lies after the fields those engines added in front of it; the other classes as ProbeObject.
+ProbeResult ProbeModernObject(int32_t classId, const ObjectBytes& object, uint32_t nameEnd,
+                              std::string extension, bool fontAsObject,
+                              const std::string& engineVersion);
+
 } // namespace kestrel

@@ -84,14 +84,19 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
     }
     row.NameHeaderSize = static_cast<uint32_t>(AlignUp4(*length) + 4);
 
+    const bool modern = file.header.formatVersion >= 16;
     ProbeResult probe =
-        ProbeObject(row.ClassID, object, row.NameHeaderSize, classExtension, options.fontAsObject);
+        modern ? ProbeModernObject(row.ClassID, object, row.NameHeaderSize, classExtension,
+                                   options.fontAsObject, file.header.engineVersion)
+               : ProbeObject(row.ClassID, object, row.NameHeaderSize, classExtension,
+                             options.fontAsObject);
     row.PayloadOffset = probe.payloadOffset;
     row.PayloadSize = probe.payloadSize;
     if (probe.textureFormat || row.ClassID == 28 || row.ClassID == 89 || row.ClassID == 186) {
         TType_info& type = file.items.types[i];
         type.TextureFormat = probe.textureFormat.value_or(0);
-        type.name = ClassName(row.ClassID) + " " + TextureFormatName(type.TextureFormat);
+        type.name = (modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID)) + " " +
+                    TextureFormatName(type.TextureFormat);
     }
 
     if (*length == 0) {
@@ -106,8 +111,7 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
     ++earlier;
 }
 
-void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, const Reader& r,
-             TableNaming& naming) {
+void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, const Reader& r) {
     const RowLayout& layout = file.layout;
     const bool big = file.header.BigEndianFlag == 1;
     ObjectRow& row = file.items.rows[i];
@@ -119,7 +123,7 @@ void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, cons
     row.ObjSize = row.words[layout.objSize];
     row.ClassID = static_cast<int32_t>(row.words[layout.classId]);
     row.secondTypeWord = row.words[layout.secondType];
-    row.occurrence = ++naming.occurrences[row.ClassID];
+    row.entryPos = file.tableStart + i * 4 * uint64_t{layout.wordCount};
 
     const uint64_t start = file.DataOffset + row.ObjOffset;
     if (start > r.End() || row.ObjSize > r.End() - start) {
@@ -179,17 +183,39 @@ void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) 
     items.ExportName.resize(count);
     items.types.resize(count);
 
+    for (size_t i = 0; i < count; ++i)
+        ReadRow(file, i, table, r);
+    NameObjects(r, file, options);
+}
+
+void NameObjects(const Reader& r, AssetsFile& file, const ParseOptions& options) {
+    ItemTable& items = file.items;
+    const size_t count = items.rows.size();
+    const bool modern = file.header.formatVersion >= 16;
     TableNaming naming;
     naming.namedCount.reserve(count);
     int lastPercent = -1;
     for (size_t i = 0; i < count; ++i) {
-        ReadRow(file, i, table, r, naming);
-        const ObjectRow& row = items.rows[i];
-        items.types[i].name = ClassName(row.ClassID);
+        ObjectRow& row = items.rows[i];
+        row.occurrence = ++naming.occurrences[row.ClassID];
+        items.types[i].name = modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID);
         const std::string extension = ExtensionForClass(row.ClassID);
-        if (extension.empty()) {
-            items.ExportName[i] = options.innerFileName + "_" + FiveDigits(row.occurrence) + "." +
-                                  Decimal(row.ClassID);
+        const std::string fallback = options.innerFileName + "_" + FiveDigits(row.occurrence);
+        if (modern) {
+            const SerializedType& type = file.types[row.typeIndex];
+            const bool named =
+                type.hasTypeTree ? type.treeBeginsWithName : BeginsWithName(row.ClassID);
+            const std::string ownExtension =
+                extension.empty() ? "." + Decimal(row.ClassID) : extension;
+            if (named) {
+                NameObject(file, i, ownExtension, *r.Source(), options, naming);
+            } else {
+                items.ExportName[i] = fallback + ownExtension;
+            }
+            // A Shader of these formats is exported whole after its name, even without one.
+            if (row.ClassID == 48 && row.NameHeaderSize == 0) row.PayloadSize = row.ObjSize;
+        } else if (extension.empty()) {
+            items.ExportName[i] = fallback + "." + Decimal(row.ClassID);
         } else {
             NameObject(file, i, extension, *r.Source(), options, naming);
         }

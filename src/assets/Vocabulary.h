@@ -11,6 +11,14 @@ std::string PlatformName(uint32_t number);
 // negative IDs (script instances).
 std::string ClassName(int32_t typeId);
 
+// Class name in files of serialized format 16 and later: the classes of the current engines
+// first (renamed ones included), then ClassName.
+std::string ModernClassName(int32_t typeId);
+
+// True for the classes whose serialized form begins with their name (m_Name), as files without
+// type trees leave to the reader to know.
+bool BeginsWithName(int32_t classId);
+
 // "id: " + number + " - " + name ("UNKNOW_FORMAT" outside 1..61).
 std::string TextureFormatName(int32_t format);
 

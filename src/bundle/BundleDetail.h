@@ -35,6 +35,21 @@ void CheckEntriesInside(const Unity3D_Structure& bundle, uint64_t dataEnd, const
 // pairs, LZMA decompression into the ".TEMP" copy when compressed, entry list.
 void ReadFormat3(Reader& r, ContainerInfo& info, Unity3D_Structure& bundle);
 
+constexpr uint64_t AlignUp16(uint64_t n) { return (n + 15) & ~uint64_t{15}; }
+
+// True for the UnityFS layout of the engines from 2019.4 on: formats 7 and 8, and format 6 when
+// the engine version in the header is 2019.4 or later.
+bool UsesModernLayout(uint32_t formatVersion, const std::string& engineVersion);
+
+// After the flags of a modern UnityFS header: refuses encrypted bundles, decides what bit 0x200
+// means (bundle.blocksPadded) and steps over the zero padding up to a multiple of 16.
+void ReadModernFlags(Reader& r, Unity3D_Structure& bundle);
+
+// The header bytes followed by the uncompressed block info of a modern UnityFS bundle (block
+// info at the start or the end, stored, LZ4 or LZMA); sets blocksStart, blockInfoPos,
+// blockInfoAtEnd and blockInfoRewritten.
+std::vector<uint8_t> ModernBlockInfoImage(Reader& r, Unity3D_Structure& bundle);
+
 // Format 6 (UnityFS) from the position after the format version: header, block info, block
 // decompression into the ".TEMP" copy when anything is compressed, node list.
 void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& bundle);

@@ -1,7 +1,8 @@
-// UnityFS bundles, format version 6: a big-endian header, the block info (LZ4-compressed or stored
-// after the header, or stored at the end of the file), then the data blocks. When anything is
-// compressed the bundle is rewritten into a ".TEMP" copy: the header, the block info reduced to
-// one uncompressed block, and the decoded data.
+// UnityFS bundles, format versions 6 to 8: a big-endian header, the block info (LZ4-compressed or
+// stored after the header, or stored at the end of the file), then the data blocks. When anything
+// is compressed the bundle is rewritten into a ".TEMP" copy: the header, the block info reduced to
+// one uncompressed block, and the decoded data. The engines from 2019.4 on pad the header to a
+// multiple of 16 and may pad the block info too (see ModernFlags).
 #include "bundle/BundleDetail.h"
 #include "codec/Codecs.h"
 #include "common/Error.h"
@@ -33,14 +34,23 @@ void ReadHeader(Reader& r, Unity3D_Structure& b) {
     fs.CompressedBlockInfoSize = r.U32BE("compressed block info size");
     fs.UncompressedBlockInfoSize = r.U32BE("uncompressed block info size");
     r.Bytes(fs.Flags.data(), fs.Flags.size(), "flags");
-    r.Skip(fs.Flags[2], "header padding");
+    b.flagsWord = (uint32_t{fs.Flags[0]} << 24) | (uint32_t{fs.Flags[1]} << 16) |
+                  (uint32_t{fs.Flags[2]} << 8) | fs.Flags[3];
+    b.modernLayout = UsesModernLayout(b.FormatVersion, b.EngineVersion);
+    if (b.modernLayout) {
+        ReadModernFlags(r, b);
+    } else {
+        r.Skip(fs.Flags[2], "header padding");
+    }
     b.savedFlags = fs.Flags;
     b.headerEnd = r.Pos();
 }
 
 // The header bytes followed by the uncompressed block info, as the working copy starts.
 std::vector<uint8_t> BlockInfoImage(Reader& r, Unity3D_Structure& b) {
+    if (b.modernLayout) return ModernBlockInfoImage(r, b);
     auto& fs = b.FS;
+    b.blockInfoPos = b.headerEnd;
     r.Seek(0);
     std::vector<uint8_t> image = r.Bytes(b.headerEnd, "header");
     const uint8_t where = fs.Flags[3];
@@ -55,9 +65,11 @@ std::vector<uint8_t> BlockInfoImage(Reader& r, Unity3D_Structure& b) {
         b.blockInfoRewritten = true;
         b.savedFlags[3] = kUncompressedFlag;
     } else if (where == kInfoAtEnd) {
+        b.blockInfoAtEnd = true;
         if (fs.CompressedBlockInfoSize > r.End() - b.headerEnd) {
             Damaged(r.Name(), b.afterVersionsPos + 8, "block info larger than the file");
         }
+        b.blockInfoPos = r.End() - fs.CompressedBlockInfoSize;
         Reader tail = r.Sub(r.End() - fs.CompressedBlockInfoSize, fs.CompressedBlockInfoSize,
                             "block info at the end");
         const std::vector<uint8_t> info = tail.Bytes(fs.CompressedBlockInfoSize, "block info");
@@ -185,6 +197,8 @@ void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
     CheckBlocksInside(r, b);
     if (fs.BlockCount > 1) ReduceToOneBlock(image, b);
     fs.UncompressedBlockInfoSize = static_cast<uint32_t>(image.size() - b.headerEnd);
+    // The copy keeps the padding rule of its archive: its one block starts on a multiple of 16.
+    if (b.blocksPadded) image.resize(static_cast<size_t>(AlignUp16(image.size())), 0);
 
     const uint64_t declared = image.size() + total;
     const std::unique_ptr<OutputFile> outFile = CreateWorkCopy(info, declared);

@@ -106,7 +106,7 @@ ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle,
     bundle.Signature = ReadSignature(r);
     if (!bundle.IsBundleSignature()) return info;
     bundle.FormatVersion = r.U32BE("format version");
-    if (bundle.FormatVersion != 3 && bundle.FormatVersion != 6) return info;
+    if (bundle.FormatVersion != 3 && !bundle.IsFormat6()) return info;
     try {
         if (bundle.FormatVersion == 3) {
             bundle_detail::ReadFormat3(r, info, bundle);

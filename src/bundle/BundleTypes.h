@@ -91,11 +91,22 @@ struct Unity3D_Structure {
     uint64_t dataStart = 0;
     ArchivePacking packing;
 
+    // UnityFS as the engine writes it from 2019.4 on (formats 7 and 8, and format 6 of those
+    // engines): what a writer needs to lay the bundle out again.
+    bool modernLayout = false;   // header padded with zeros to a multiple of 16 before the info
+    uint32_t flagsWord = 0;      // the header flags as the archive had them (native value)
+    bool blockInfoAtEnd = false; // the archive kept its block info at the end (flag 0x80)
+    bool blocksPadded = false;   // flag 0x200 meant padding: the blocks start on a multiple of 16
+    uint64_t blockInfoPos = 0;   // where the (possibly compressed) block info sat in the archive
+
     bool IsBundleSignature() const {
         return Signature == "UnityRaw" || Signature == "UnityWeb" || Signature == "UnityFS";
     }
     bool IsFormat3() const { return IsBundleSignature() && FormatVersion == 3; }
-    bool IsFormat6() const { return IsBundleSignature() && FormatVersion == 6; }
+    // The UnityFS layout: format 6, and formats 7 and 8 that add the alignment rules above.
+    bool IsFormat6() const {
+        return IsBundleSignature() && FormatVersion >= 6 && FormatVersion <= 8;
+    }
 };
 
 } // namespace kestrel

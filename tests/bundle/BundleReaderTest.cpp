@@ -332,9 +332,9 @@ TEST(UnityRW, UnityRawIsNeverDecompressed) {
 
 TEST(OtherFormats, AreReadAsPlainFilesAtPositionZero) {
     TempDir dir;
-    // A UnityWeb header of format 2, and a UnityFS header of format 7.
+    // A UnityWeb header of format 2, and a UnityFS header of format 4.
     for (const auto& [sig, version] : {std::pair<std::string, uint8_t>{"UnityWeb", 2},
-                                       std::pair<std::string, uint8_t>{"UnityFS", 7}}) {
+                                       std::pair<std::string, uint8_t>{"UnityFS", 4}}) {
         std::vector<uint8_t> bytes(sig.begin(), sig.end());
         bytes.push_back(0);
         bytes.insert(bytes.end(), {0, 0, 0, version});

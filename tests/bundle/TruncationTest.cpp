@@ -34,6 +34,21 @@ std::vector<Case> SmallBundles() {
     fsCase("fs-stored-infoatend", BlockKind::StoredZero, BlockInfoKind::StoredAtEnd);
     fsCase("fs-lzma-infoatend", BlockKind::Lzma, BlockInfoKind::StoredAtEnd);
     fsCase("fs-storedbit", BlockKind::Lz4StoredBit, BlockInfoKind::StoredAtStart);
+    // UnityFS 7 and 8: header padded to 16 bytes, blocks padded (flag 0x200).
+    auto modernCase = [&](const std::string& name, uint32_t format, BlockKind blocks,
+                          BlockInfoKind info) {
+        UnityFSOptions o;
+        o.formatVersion = format;
+        o.engineVersion = "2022.3.9f1";
+        o.padBlocks = true;
+        o.blocks = blocks;
+        o.blockInfo = info;
+        o.blockSize = 32;
+        out.push_back({name, BuildUnityFS(files, o).bytes, 7});
+    };
+    modernCase("fs7-lz4-infolz4hc", 7, BlockKind::Lz4, BlockInfoKind::Lz4HCAtStart);
+    modernCase("fs8-lzma-infoatend", 8, BlockKind::Lzma, BlockInfoKind::StoredAtEnd);
+    modernCase("fs8-stored-inplace", 8, BlockKind::Stored, BlockInfoKind::StoredAtStart);
     UnityRWOptions web;
     web.levelCount = 2;
     out.push_back({"web-lzma", BuildUnityRW(files, web).bytes, 8});

@@ -144,8 +144,14 @@ std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order) {
 } // namespace
 
 BuiltAssets BuildAssets(const AssetsSpec& plan) {
+    if (plan.formatVersion >= 16 && plan.formatVersion <= 22) {
+        std::vector<std::vector<uint8_t>> objects;
+        for (const AssetsObject& object : plan.objects)
+            objects.push_back(ObjectBytes(object, plan.Order()));
+        return BuildModernAssets(plan, std::move(objects));
+    }
     if (plan.formatVersion != 9 && plan.formatVersion != 14 && plan.formatVersion != 15) {
-        throw std::invalid_argument("AssetsBuilder writes formats 9, 14 and 15 only");
+        throw std::invalid_argument("AssetsBuilder writes formats 9, 14, 15 and 16 to 22 only");
     }
     BuiltAssets out;
     std::vector<std::vector<uint8_t>> objects;

@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-// Writes plain serialized assets files (formats 9, 14 and 15, either byte order) for tests.
+// Writes plain serialized assets files (formats 9, 14, 15 and 16 to 22, either byte order) for
+// tests.
 //
 //   AssetsSpec plan;                       // format 15, little-endian, no type trees
 //   plan.objects.push_back({28, "hero", TextureBody({.width = 4, .height = 4, .format = 12})});
@@ -28,7 +29,7 @@ struct AssetsObject {
 };
 
 struct AssetsSpec {
-    int32_t formatVersion = 15; // 9, 14 or 15
+    int32_t formatVersion = 15; // 9, 14, 15, or 16 to 22 (see BuildModernAssets)
     bool bigEndian = false;
     // Format 9: old-style type tree nodes per class (else a type count of 0). Formats 14, 15:
     // type tree flag 1 and new-style type trees per class, so that the object table has to be
@@ -52,6 +53,12 @@ struct BuiltAssets {
 };
 
 BuiltAssets BuildAssets(const AssetsSpec& plan);
+
+// Formats 16 to 22 (BuildAssets calls it): one type per distinct class of the plan, with a type
+// tree when plan.typeTrees (whose first field is the name string when the class's first object
+// has a name), the table with 64-bit path IDs 1, 2, ..., one script type per script class, one
+// external reference; `objects` are the objects' bytes (name field included).
+BuiltAssets BuildModernAssets(const AssetsSpec& plan, std::vector<std::vector<uint8_t>> objects);
 std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& plan);
 
 // Body of a TextAsset or Shader: the text length, the text, zero bytes up to a multiple of 4.

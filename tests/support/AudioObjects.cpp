@@ -230,7 +230,7 @@ void InstallOneClip(KestrelState& state, const std::filesystem::path& dir,
     row.ObjSize = static_cast<uint32_t>(object.size());
     row.ClassID = 83;
     row.NameHeaderSize = static_cast<uint32_t>(object.size() - body.size());
-    row.words = {1, 0, row.ObjOffset, row.ObjSize, 83, 83, 0};
+    row.words = {1, 0, static_cast<uint32_t>(row.ObjOffset), row.ObjSize, 83, 83, 0};
     state.Items().Clear();
     state.Items().rows.push_back(row);
     state.Items().ExportName.push_back(exportName);

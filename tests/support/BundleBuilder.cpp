@@ -149,20 +149,25 @@ BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptio
         o.blockInfo == BlockInfoKind::Lz4AtStart || o.blockInfo == BlockInfoKind::Lz4HCAtStart;
     const std::vector<uint8_t> storedInfo =
         lz4Info ? Lz4Raw(info.Data(), o.blockInfo == BlockInfoKind::Lz4HCAtStart) : info.Data();
+    const bool modern = o.formatVersion >= 7;
+    auto pad16 = [](Writer& to) { to.Zeros((16 - to.Size() % 16) % 16); };
 
     Writer w(Endian::Big);
     w.CString("UnityFS");
-    w.U32BE(6);
+    w.U32BE(o.formatVersion);
     w.CString(o.playerVersion);
     w.CString(o.engineVersion);
     const size_t afterVersions = w.Size();
     w.U64BE(0); // total size, set below
     w.U32BE(static_cast<uint32_t>(storedInfo.size()));
     w.U32BE(static_cast<uint32_t>(info.Size()));
-    w.U32BE((uint32_t{o.headerPadding} << 8) | InfoFlagByte(o.blockInfo));
+    w.U32BE((uint32_t{o.headerPadding} << 8) | (o.padBlocks ? 0x200u : 0u) |
+            InfoFlagByte(o.blockInfo));
     w.Zeros(o.headerPadding);
+    if (modern) pad16(w);
     const bool atEnd = o.blockInfo == BlockInfoKind::StoredAtEnd;
     if (!atEnd) w.Bytes(storedInfo.data(), storedInfo.size());
+    if (o.padBlocks) pad16(w);
     const uint64_t blocksStart = w.Size();
     for (const auto& b : blocks)
         w.Bytes(b.bytes.data(), b.bytes.size());

@@ -37,6 +37,12 @@ struct UnityFSOptions {
     BlockInfoKind blockInfo = BlockInfoKind::Lz4HCAtStart;
     uint32_t blockSize = 128 * 1024; // data is cut into blocks of this many bytes
     uint8_t headerPadding = 0;       // the flags' second byte: bytes skipped after the flags
+    // Formats 7 and 8 (engines from 2019.4 on): the header is padded to a multiple of 16 before
+    // the block info, and padBlocks sets flag 0x200 and starts the blocks on a multiple of 16
+    // (give an engine version from 2020.3.34, 2021.3.2 or 2022.1.1 on; before those the flag
+    // marks an encrypted bundle). headerPadding must stay 0 then.
+    uint32_t formatVersion = 6;
+    bool padBlocks = false;
     std::string playerVersion = "5.x.x";
     std::string engineVersion = "5.6.3p1";
     std::array<uint8_t, 16> hash = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};

@@ -255,48 +255,5 @@ TEST(TextureResource, ExportNamesCannotLeaveTheOutputDirectory) {
     EXPECT_EQ(CountFiles(tc.OutputDir()), 1u);
 }
 
-TEST(TextureResource, EveryPrefixOfAnObjectIsReadSafelyByEveryConverter) {
-    // Nothing may read outside the object: each prefix converts or raises a KestrelError.
-    TextureObjectSpec plan;
-    plan.width = 8;
-    plan.height = 8;
-    plan.mip = 1;
-    plan.pixels = Bytes(32, 0x5A);
-    plan.trailing = {1, 2, 3, 4, 5, 6};
-    test::ProceduralTextureSpec procedural;
-    procedural.format = 12;
-    procedural.pixels = Bytes(16, 0x5A);
-    for (TextureLayout layout : {TextureLayout::MipFlag, TextureLayout::MipCount}) {
-        plan.layout = layout;
-        for (int32_t format : {10, 34, 28}) {
-            plan.format = format;
-            const Bytes full = MakeTextureObject(plan, Endian::Big);
-            for (size_t n = 0; n <= full.size(); ++n) {
-                TempDir dir;
-                TextureCase tc(dir.Path(), 28, format, "t.tex", Endian::Big);
-                const Bytes part(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
-                for (auto convert : {ExportTextureDDS, ExportTextureKTX, ExportTexturePVR,
-                                     ExportTextureCRN, ExportProceduralTextureDDS}) {
-                    try {
-                        convert(tc.Input(part));
-                    } catch (const KestrelError&) {
-                    }
-                }
-            }
-        }
-    }
-    const Bytes full = test::MakeProceduralTextureObject(procedural, Endian::Little);
-    for (size_t n = 0; n <= full.size(); ++n) {
-        TempDir dir;
-        TextureCase tc(dir.Path(), 186, 12, "p.ptex", Endian::Little);
-        try {
-            ExportProceduralTextureDDS(
-                tc.Input(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n))));
-        } catch (const KestrelError&) {
-        }
-        EXPECT_EQ(std::filesystem::exists(tc.OutputDir() / "p.ptex.dds"), n == full.size()) << n;
-    }
-}
-
 } // namespace
 } // namespace kestrel

@@ -1,11 +1,14 @@
 // Writes a seed corpus for the archive fuzz targets: small bundles of every layout the reader
 // knows, split pieces and plain files, built with the test bundle builder.
 #include "io/Writer.h"
+#include "support/AssetsBuilder.h"
 #include "support/BundleBuilder.h"
+#include "support/TextureObjects.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 using namespace kestrel::test;
 
@@ -60,7 +63,52 @@ int main(int argc, char** argv) {
     raw.compressed = false;
     Save(dir, "raw", BuildUnityRW(files, raw).bytes);
     Save(dir, "assets", MinimalAssetsFile("4.6.0f3", 32));
+    // Serialized formats of the current engines, with and without type trees, both byte orders,
+    // plain and inside UnityFS 7 and 8 bundles with padding and the block info at the end.
+    for (int32_t format : {17, 19, 21, 22}) {
+        for (const bool trees : {false, true}) {
+            for (const bool big : {false, true}) {
+                AssetsSpec plan;
+                plan.formatVersion = format;
+                plan.typeTrees = trees;
+                plan.bigEndian = big;
+                plan.engineVersion = "2021.3.33f1";
+                plan.objects = {{49, "note", TextBody("text", plan.Order())},
+                                {1, std::nullopt, {1, 2, 3, 4}},
+                                {-1, std::nullopt, {5, 6, 7, 8}},
+                                {142, "bundle", {9, 9, 9, 9}}};
+                const std::vector<uint8_t> bytes = BuildAssetsFile(plan);
+                const std::string name = "sf" + std::to_string(format) +
+                                         (trees ? "-trees" : "") + (big ? "-big" : "");
+                Save(dir, name, bytes);
+                if (big || format < 21) continue;
+                UnityFSOptions o;
+                o.formatVersion = format == 22 ? 8 : 7;
+                o.engineVersion = "2022.3.9f1";
+                o.padBlocks = true;
+                o.blockInfo = trees ? BlockInfoKind::StoredAtEnd : BlockInfoKind::Lz4HCAtStart;
+                o.blockSize = 96;
+                Save(dir, "fs" + std::to_string(o.formatVersion) + "-" + name,
+                     BuildUnityFS({{"CAB-x", bytes, 4}, {"CAB-x.resS", ogg, 0}}, o).bytes);
+            }
+        }
+    }
     Save(dir, "resource-ogg", ogg);
+    // Texture bodies for the texture converters' target: a first byte choosing the variant (2: a
+    // DXT5 Texture2D, 0x82 the same big-endian), then the object body.
+    for (const auto& [name, selector, order] :
+         {std::tuple{"texture-dxt5-le", uint8_t{2}, kestrel::Endian::Little},
+          std::tuple{"texture-dxt5-be", uint8_t{0x82}, kestrel::Endian::Big}}) {
+        TextureObjectSpec plan;
+        plan.width = 8;
+        plan.height = 8;
+        plan.format = 12;
+        plan.pixels.assign(64, 0x5A);
+        std::vector<uint8_t> seed = {selector};
+        const auto body = MakeTextureObject(plan, order);
+        seed.insert(seed.end(), body.begin(), body.end());
+        Save(dir, name, seed);
+    }
     std::printf("seeds written to %s\n", dir.string().c_str());
     return 0;
 }

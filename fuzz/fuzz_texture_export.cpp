@@ -1,0 +1,68 @@
+// Converts arbitrary bytes as the body of a Texture2D, Cubemap or ProceduralTexture with every
+// texture converter: any input must end in written files, an alert or a KestrelError, never in a
+// crash, a hang or an out-of-bounds access. The first byte chooses the class, the texture format
+// and the byte order; the rest is the object's body.
+#include "common/Error.h"
+#include "io/ByteSource.h"
+#include "session/ConverterInput.h"
+#include "session/State.h"
+#include "texture/TextureExport.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Variant {
+    int32_t classId;
+    int32_t format;
+};
+
+// Uncompressed, block-compressed, crunched and PVRTC/ETC formats, and a format no table knows.
+constexpr std::array<Variant, 8> kVariants = {{
+    {28, 4}, {28, 10}, {28, 12}, {28, 28}, {28, 34}, {89, 5}, {186, 12}, {28, 999},
+}};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    static const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kestrel_fuzz_texexp_" + std::to_string(getpid()));
+    const Variant variant = kVariants[data[0] % kVariants.size()];
+    const bool bigEndian = (data[0] & 0x80) != 0;
+
+    kestrel::KestrelState state;
+    state.OutputBaseDir = dir.string() + "/";
+    state.ArchiveDir = state.OutputBaseDir;
+    state.WorkFileName = (dir / "level0").string();
+    state.ArchiveDirName = "level0";
+    state.assets.header.BigEndianFlag = bigEndian ? 1 : 0;
+    kestrel::ObjectRow row;
+    row.ClassID = variant.classId;
+    state.assets.items.rows.push_back(row);
+    state.assets.items.ExportName.push_back("t.tex");
+    state.assets.items.types.push_back({"Texture2D", variant.format});
+
+    auto body = std::make_shared<kestrel::MemorySource>(
+        "fuzz", std::vector<uint8_t>(data + 1, data + size));
+    const kestrel::Endian order = bigEndian ? kestrel::Endian::Big : kestrel::Endian::Little;
+    for (auto convert : {kestrel::ExportTextureDDS, kestrel::ExportTextureKTX,
+                         kestrel::ExportTexturePVR, kestrel::ExportTextureCRN,
+                         kestrel::ExportProceduralTextureDDS}) {
+        try {
+            convert(kestrel::ConverterInput{state, kestrel::Reader(body, order),
+                                            "Unity_Assets_Files/level0/Textures/", "t.tex", 0});
+        } catch (const kestrel::KestrelError&) {
+        }
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return 0;
+}
