@@ -1,6 +1,7 @@
 #include "audio/SoundClip.h"
 
 #include "common/Error.h"
+#include "io/ResourcePath.h"
 #include "io/SafePath.h"
 #include "session/State.h"
 
@@ -27,34 +28,6 @@ constexpr std::array<AudioSignature, 5> kAudioSignatures{{
 
 // An MPEG audio frame starts with eleven set bits, so a leading 0xFF is taken for MP3.
 constexpr uint8_t kMpegSyncByte = 0xFF;
-
-std::string AfterLastSeparator(const std::string& path) {
-    const auto cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::string BeforeFirstSeparator(const std::string& path) {
-    return path.substr(0, path.find_first_of("/\\"));
-}
-
-// Paths read from objects decide which file is read and rewritten: only relative paths whose
-// components never climb out of OutputBaseDir are taken.
-void RequireContainedPath(const std::string& relative, const std::string& shown,
-                          const std::string& exportName) {
-    bool refused =
-        relative.find('\0') != std::string::npos || (!relative.empty() && relative.front() == '/');
-    size_t start = 0;
-    while (!refused && start <= relative.size()) {
-        size_t end = relative.find('/', start);
-        if (end == std::string::npos) end = relative.size();
-        refused = relative.compare(start, end - start, "..") == 0;
-        start = end + 1;
-    }
-    if (refused) {
-        throw KestrelError("Refused resource path of " + exportName + ": \"" + shown +
-                           "\" leads outside the archive's directory");
-    }
-}
 
 std::string SoundError(const std::string& exportName, const std::string& what) {
     return "Sound " + exportName + ": " + what;
@@ -139,42 +112,81 @@ SoundClip ReadSoundClip(Reader body, const std::string& exportName) {
     return clip;
 }
 
+SoundClip ReadSoundClip(Reader body, const AudioClipLayout& layout, const std::string& exportName) {
+    SoundClip clip;
+    clip.bodySize = body.End() - body.Begin();
+    body.Seek(body.Begin());
+    try {
+        for (const ClipField& field : layout.fields) {
+            const std::string_view name = field.name;
+            if (name == "m_Offset") clip.offsetFieldPos = body.Pos() - body.Begin();
+            switch (field.kind) {
+            case ClipFieldKind::I32:
+            case ClipFieldKind::F32:
+                body.U32(field.name);
+                break;
+            case ClipFieldKind::U64: {
+                const uint64_t v = body.U64(field.name);
+                if (name == "m_Offset") clip.audioOffset = v;
+                if (name == "m_Size") clip.audioLength = v;
+                break;
+            }
+            case ClipFieldKind::Bool:
+                body.U8(field.name);
+                break;
+            case ClipFieldKind::Align: {
+                const uint64_t rel = body.Pos() - body.Begin();
+                body.Skip(AlignUp4(rel) - rel, "alignment");
+                break;
+            }
+            case ClipFieldKind::String: {
+                const uint32_t length = body.U32(field.name);
+                const auto bytes = body.Bytes(length, field.name);
+                if (name == "m_Source") clip.storedPath.assign(bytes.begin(), bytes.end());
+                const uint64_t rel = body.Pos() - body.Begin();
+                body.Skip(AlignUp4(rel) - rel, "alignment");
+                break;
+            }
+            }
+        }
+    } catch (const KestrelError& e) {
+        throw KestrelError(SoundError(exportName, e.what()));
+    }
+    clip.layout = clip.storedPath.empty() ? SoundLayout::Unsupported : SoundLayout::NamedResource;
+    return clip;
+}
+
+SoundClip ReadSoundClipOf(const KestrelState& state, const Reader& body,
+                          const std::string& exportName) {
+    const AudioClipLayout* layout =
+        AudioClipLayoutFor(ParseEngineVersion(state.assets.header.engineVersion));
+    return layout != nullptr ? ReadSoundClip(body, *layout, exportName)
+                             : ReadSoundClip(body, exportName);
+}
+
 SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& clip,
                                    const std::string& archiveDirName,
                                    const std::string& resourceName, const std::string& exportName) {
     SoundResource resource;
-    std::string fileName;
     if (clip.layout == SoundLayout::Streamed) {
-        fileName = resourceName;
+        if (resourceName != SafeComponent(resourceName)) {
+            throw KestrelError("Refused resource file name of " + exportName + ": \"" +
+                               resourceName + "\"");
+        }
         resource.relativePath = resourceName;
-        resource.subdirectory = "resS_" + resourceName;
-    } else if (clip.storedPath.rfind("archive:", 0) == 0) {
-        fileName = AfterLastSeparator(clip.storedPath);
-        resource.relativePath = "Unity_Assets_Files/" + BeforeFirstSeparator(archiveDirName) + "/" +
-                                fileName + "/" + fileName;
-        resource.subdirectory = "res_" + fileName;
-    } else {
-        // Windows builds of the engine may store "\" separators; they separate directories.
-        resource.relativePath = clip.storedPath;
-        for (char& c : resource.relativePath)
-            c = c == '\\' ? '/' : c;
-        fileName = AfterLastSeparator(resource.relativePath);
-        resource.subdirectory = "res_" + fileName;
+        const std::string& base = state.ArchiveDir.empty() ? state.OutputBaseDir : state.ArchiveDir;
+        resource.file = JoinInside(base, resource.relativePath);
+        resource.shownPath = base + resource.relativePath;
+        resource.subdirectory = SafeComponent("resS_" + resourceName);
+        return resource;
     }
-    const std::string shown = clip.layout == SoundLayout::Streamed ? resourceName : clip.storedPath;
-    if (clip.layout == SoundLayout::Streamed && resourceName != SafeComponent(resourceName)) {
-        throw KestrelError("Refused resource file name of " + exportName + ": \"" + shown + "\"");
-    }
-    RequireContainedPath(resource.relativePath, shown, exportName);
-    // Resource files lie beside the archive; an "archive:" path names an inner file of a bundle,
-    // which an earlier export wrote into the export tree.
-    const bool inExportTree =
-        (clip.layout != SoundLayout::Streamed && clip.storedPath.rfind("archive:", 0) == 0) ||
-        state.ArchiveDir.empty();
-    const std::string& base = inExportTree ? state.OutputBaseDir : state.ArchiveDir;
-    resource.file = JoinInside(base, resource.relativePath);
-    resource.shownPath = base + resource.relativePath;
-    resource.subdirectory = SafeComponent(resource.subdirectory);
+    ResourcePlaces places{state.OutputBaseDir, state.ArchiveDir, archiveDirName, {}};
+    if (state.isBundle) places.innerFileNames = state.innerFileNames;
+    const ResourceFileLocation where = LocateResourceFile(places, clip.storedPath, exportName);
+    resource.relativePath = where.relativePath;
+    resource.file = where.file;
+    resource.shownPath = where.shownPath;
+    resource.subdirectory = SafeComponent("res_" + where.fileName);
     return resource;
 }
 

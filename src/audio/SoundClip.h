@@ -1,4 +1,5 @@
 #pragma once
+#include "audio/AudioClipLayout.h"
 #include "io/Reader.h"
 #include "io/Writer.h"
 
@@ -50,6 +51,16 @@ std::string ProbeAudioExtension(Reader& reader);
 // Reads the layout and its fields from a reader over the whole body (at any position, in the
 // file's byte order). An embedded clip whose length passes the body end raises KestrelError.
 SoundClip ReadSoundClip(Reader body, const std::string& exportName);
+
+// Reads a clip of 5.5 and later by its layout row: a non-empty m_Source gives a NamedResource clip
+// (offsetFieldPos at m_Offset, m_Size after it); an empty one is Unsupported. Raises KestrelError
+// when the fields do not fit the body.
+SoundClip ReadSoundClip(Reader body, const AudioClipLayout& layout, const std::string& exportName);
+
+// The reading for the engine version the assets header states: by layout row from 5.5 on, by the
+// body's size and bytes before.
+SoundClip ReadSoundClipOf(const KestrelState& state, const Reader& body,
+                          const std::string& exportName);
 
 // Where a Streamed or NamedResource clip's resource file lies.
 struct SoundResource {

@@ -51,7 +51,7 @@ void ExportSound(const ConverterInput& in, const std::string& archiveDirName,
                  const std::string& defaultResourceName) {
     Reader body = in.object;
     body.SetOrder(in.state.assets.header.DataOrder());
-    const SoundClip clip = ReadSoundClip(body, in.exportName);
+    const SoundClip clip = ReadSoundClipOf(in.state, body, in.exportName);
     switch (clip.layout) {
     case SoundLayout::Unsupported:
         in.state.Report().Notice("Not supported file " + in.exportName);

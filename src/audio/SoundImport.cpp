@@ -119,7 +119,7 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
 void ImportSound(const SoundImportInput& in) {
     Reader body = in.object;
     body.SetOrder(in.state.assets.header.DataOrder());
-    const SoundClip clip = ReadSoundClip(body, in.exportName);
+    const SoundClip clip = ReadSoundClipOf(in.state, body, in.exportName);
     switch (clip.layout) {
     case SoundLayout::Unsupported:
         in.state.Report().Notice("Not supported file " + in.exportName);

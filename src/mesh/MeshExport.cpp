@@ -2,9 +2,13 @@
 
 #include "io/AtomicFile.h"
 
+#include "common/EngineVersion.h"
 #include "common/Error.h"
+#include "io/ResourcePath.h"
 #include "io/Writer.h"
 #include "mesh/MeshClass.h"
+#include "mesh/MeshLayout.h"
+#include "mesh/MeshObject.h"
 #include "mesh/ObjWriter.h"
 
 #include <exception>
@@ -17,12 +21,61 @@ namespace {
 
 // Writes the OBJ text through the atomic output file, so a failed conversion leaves no partial
 // file (and an earlier export of the same mesh intact).
-void SaveObj(const ConverterInput& in, const TMeshBase& mesh) {
+template <class Mesh> void SaveObj(const ConverterInput& in, const Mesh& mesh) {
     AtomicOutputFile out(in.OutputFile(in.exportName + ".obj"),
                          AtomicOutputFile::Flush::RenameOnly);
     WriteObjText(mesh, StripExtension(in.exportName),
                  [&out](std::string_view chunk) { out.Write(chunk.data(), chunk.size()); });
     out.Commit();
+}
+
+// Reads vertex data streamed into a resource file; false (after the missing-file alert) when
+// the file is not there.
+bool LoadStreamedVertices(const ConverterInput& in, MeshObject& mesh) {
+    const KestrelState& state = in.state;
+    ResourcePlaces places{state.OutputBaseDir, state.ArchiveDir, state.ArchiveDirName, {}};
+    if (state.isBundle) places.innerFileNames = state.innerFileNames;
+    const ResourceFileLocation where =
+        LocateResourceFile(places, mesh.streamData.path, in.exportName);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(where.file, ec)) {
+        in.state.Report().Alert(state.Localization.MsgMissingFile + where.shownPath);
+        return false;
+    }
+    Reader file(FileSource::Open(where.file), Endian::Little);
+    if (mesh.streamData.offset > file.End()) {
+        file.Fail(mesh.streamData.offset, "streamed vertex data", "lies past the end of the file");
+    }
+    file.Seek(mesh.streamData.offset, "streamed vertex data");
+    mesh.SetVertexData(file.Bytes(mesh.streamData.size, "streamed vertex data"));
+    return true;
+}
+
+// Meshes of 5.5 and later, read by the layout row of their engine version.
+void ExportMeshObject(const ConverterInput& in, const MeshLayout& layout) {
+    const TLocalization& text = in.state.Localization;
+    const auto failure = [&in](const std::string& message, const std::string& why) {
+        return KestrelError(message + " " + in.exportName + (why.empty() ? "" : ": " + why));
+    };
+    MeshObject mesh;
+    try {
+        Reader r = in.object;
+        mesh.Read(r, layout);
+    } catch (const std::exception& e) {
+        throw failure(text.MsgMeshFormat, e.what());
+    }
+    if (mesh.meshCompression != 0) throw failure(text.MsgMeshCompressed, "");
+    try {
+        if (mesh.Streamed() && mesh.vertexData.empty() && !LoadStreamedVertices(in, mesh)) return;
+    } catch (const std::exception& e) {
+        throw failure(text.MsgMeshFormat, e.what());
+    }
+    try {
+        SaveObj(in, mesh);
+    } catch (const std::exception& e) {
+        throw failure(text.MsgMeshConvert, e.what());
+    }
+    in.state.Report().ProgressLine(in.exportName + " -> OBJ");
 }
 
 } // namespace
@@ -38,6 +91,12 @@ void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
         // Shown on the command line's standard output as well as by the driver's error report.
         state.Report().ProgressLine(text.MsgMeshBigEndian + " " + in.exportName);
         throw failure(text.MsgMeshBigEndian);
+    }
+
+    if (const MeshLayout* layout =
+            MeshLayoutFor(ParseEngineVersion(state.assets.header.engineVersion))) {
+        ExportMeshObject(in, *layout);
+        return;
     }
 
     TMeshBase mesh;

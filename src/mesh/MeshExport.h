@@ -9,6 +9,10 @@ namespace kestrel {
 // OutputDir() / (exportName + ".obj"). Raises KestrelError with one of the four mesh messages of
 // the interface language, a blank and the export name when the mesh cannot be converted (big-endian
 // file, compressed mesh, unreadable data, failed conversion or write); no file is left then.
+// Meshes of engine releases from 5.5 on (the assets header's engine version) are read by their
+// layout row, their vertex data from the resource file m_StreamData names when it is streamed; a
+// missing resource file is an Alert (Localization.MsgMissingFile + the path) and writes nothing.
+// Their failure messages add ": " and the reason after the export name.
 void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion);
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 #pragma once
 #include "mesh/MeshClass.h"
+#include "mesh/ObjMeshSource.h"
 
 #include <functional>
 #include <string>
@@ -21,5 +22,9 @@ using ObjSink = std::function<void(std::string_view)>;
 // Lines end with CR LF. Raises KestrelError when a vertex attribute lies outside the vertex
 // data, a face position outside the index buffer, or an index outside its sub-mesh's vertices.
 void WriteObjText(const TMeshBase& mesh, const std::string& baseName, const ObjSink& sink);
+
+// The same text for any mesh source: sub-meshes in order, faces by their kind (a quad as two
+// triangles), indices shifted by the sub-mesh's base vertex.
+void WriteObjText(const ObjMeshSource& mesh, const std::string& baseName, const ObjSink& sink);
 
 } // namespace kestrel

@@ -1,5 +1,7 @@
 #include "support/AudioObjects.h"
 
+#include "common/EngineVersion.h"
+
 #include "io/ByteSource.h"
 #include "io/Writer.h"
 
@@ -96,6 +98,35 @@ std::vector<uint8_t> MakeStreamedAudioBody(Endian order, uint32_t audioLength,
     w.U32(2); // m_Stream: streamed from the resource file
     w.U32(audioLength);
     w.U32(audioOffset);
+    return w.Take();
+}
+
+std::vector<uint8_t> MakeVersionedAudioBody(const std::string& engineVersion, Endian order,
+                                            const std::string& resourcePath, uint64_t audioOffset,
+                                            uint64_t audioLength, bool ambisonic,
+                                            uint32_t subsoundIndex) {
+    const EngineVersion v = ParseEngineVersion(engineVersion);
+    const bool hasAmbisonic = v.major >= 2017;
+    Writer w(order);
+    w.U32(1);     // m_LoadType
+    w.U32(2);     // m_Channels
+    w.U32(44100); // m_Frequency
+    w.U32(16);    // m_BitsPerSample
+    w.F32(1.5f);  // m_Length
+    w.U8(0);      // m_IsTrackerFormat
+    if (hasAmbisonic) w.U8(ambisonic ? 1 : 0);
+    w.Align4();
+    w.U32(subsoundIndex);
+    w.U8(1); // m_PreloadAudioData
+    w.U8(0); // m_LoadInBackground
+    w.U8(0); // m_Legacy3D
+    w.Align4();
+    w.U32(static_cast<uint32_t>(resourcePath.size()));
+    w.Bytes(resourcePath);
+    w.Align4();
+    w.U64(audioOffset);
+    w.U64(audioLength);
+    w.U32(1); // m_CompressionFormat: Vorbis
     return w.Take();
 }
 

@@ -28,6 +28,14 @@ std::vector<uint8_t> MakeStreamedAudioBody(Endian order, uint32_t audioLength,
 std::vector<uint8_t> MakeNamedResourceAudioBody(Endian order, const std::string& resourcePath,
                                                 uint64_t audioOffset, uint64_t audioLength);
 
+// A clip of 5.5 and later laid out for `engineVersion` by the builder's own reading of the
+// engine's type trees: from 2017.1 m_Ambisonic is the byte after m_IsTrackerFormat (before, that
+// byte is padding). `ambisonic` and `subsoundIndex` fill those fields.
+std::vector<uint8_t> MakeVersionedAudioBody(const std::string& engineVersion, Endian order,
+                                            const std::string& resourcePath, uint64_t audioOffset,
+                                            uint64_t audioLength, bool ambisonic = false,
+                                            uint32_t subsoundIndex = 0);
+
 // The whole object: the name field (u32 length, the name, zeros to 4) followed by the body.
 std::vector<uint8_t> MakeAudioClipObject(const std::string& name, Endian order,
                                          const std::vector<uint8_t>& body);

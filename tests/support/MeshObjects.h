@@ -56,3 +56,30 @@ std::vector<uint8_t> MakeMeshObject(int engineMajor, Endian order, const std::st
 SimpleMesh MakeCubeMesh();
 
 } // namespace kestrel::test
+
+namespace kestrel::test {
+
+// A Mesh object of engines 5.5 and later as the builder lays it out for an engine version, by
+// its own reading of the engine's type trees (not by the program's layout table): stream 0 holds
+// position, normal and a 4-byte colour, stream 1 the first texture coordinates, starting on the
+// next 16-byte boundary.
+struct ModernMeshOptions {
+    bool index32 = false;       // m_IndexFormat 1, 32-bit indices (releases that store the field)
+    uint32_t baseVertex = 0;    // every sub-mesh's base vertex; indices are stored minus it
+    bool halfTexCoords = false; // texture coordinates as half floats
+    int32_t topology = 0;       // of every sub-mesh
+    uint8_t meshCompression = 0;
+    std::string streamPath;     // non-empty: the vertex data is streamed (2018.3 and later)
+    uint64_t streamOffset = 0;
+};
+
+struct ModernMeshBytes {
+    std::vector<uint8_t> body;       // the object's bytes after its name field
+    std::vector<uint8_t> vertexData; // the vertex data (also inside body unless streamed)
+};
+
+// Little-endian, as every engine of these releases writes meshes for the platforms they read.
+ModernMeshBytes MakeModernMeshBody(const std::string& engineVersion, const SimpleMesh& mesh,
+                                   const ModernMeshOptions& options = {});
+
+} // namespace kestrel::test
