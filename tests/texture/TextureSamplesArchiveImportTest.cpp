@@ -142,7 +142,6 @@ void EditRun(const fs::path& sample, uint32_t entry, Tally& tally, const std::st
     KestrelState state;
     RecordedMessages messages;
     const fs::path copy = OpenCopy(state, messages, sample, dir.Path(), entry);
-    if (state.isBundle) return; // writing bundles back is not in this build yet
     std::vector<size_t> all(state.Items().Count());
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = i;
