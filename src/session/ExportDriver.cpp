@@ -13,6 +13,7 @@
 #include "session/ConverterInput.h"
 #include "session/Operations.h"
 #include "texture/TextureExport.h"
+#include "video/VideoExport.h"
 
 #include <algorithm>
 #include <array>
@@ -107,6 +108,8 @@ void RunConverters(KestrelState& state, size_t index, const Reader& object,
         const std::string resource = archive + ".resS";
         ExportSound(ConverterInput{state, object, root + "Sounds/", name, index},
                     state.ArchiveDirName, resource);
+    } else if (classId == ClassId::kVideoClip && state.assets.header.formatVersion >= 17) {
+        ExportVideoClip(ConverterInput{state, object, root + "Videos/", name, index});
     }
 }
 

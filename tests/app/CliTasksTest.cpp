@@ -3,6 +3,7 @@
 #include "support/BundleBuilder.h"
 #include "support/Cli.h"
 #include "support/TempDir.h"
+#include "io/Writer.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +163,73 @@ TEST(CliTasks, ABundleIsOneUnitForListAndExport) {
     }
     for (const auto& f : FilesUnder(dir.Path()))
         EXPECT_EQ(f.string().find(".kestrel-"), std::string::npos) << "working file left: " << f;
+}
+
+// A VideoClip body as the engine stores it after the name, by engine version: the pixel aspect
+// ratio from 2017.2, the video shaders from 2020.1; the video lies in `resource` at `offset`.
+std::vector<uint8_t> VideoClipBody(const std::string& engine, Endian order,
+                                   const std::string& resource, uint64_t offset, uint64_t size) {
+    const bool aspect = engine >= "2017.2";
+    const bool shaders = engine >= "2020";
+    Writer w(order);
+    const auto text = [&w](const std::string& t) {
+        w.U32(static_cast<uint32_t>(t.size()));
+        w.Bytes(t);
+        w.Align4();
+    };
+    text("Assets/Videos/intro.MP4");
+    for (uint32_t v : {320u, 240u, 320u, 240u})
+        w.U32(v);
+    if (aspect) w.U64(0x0000000100000001ull);
+    w.U64(0x403E000000000000ull); // 30.0 frames per second
+    w.U64(90);
+    w.I32(0);
+    w.U32(1); // one audio track: 2 channels, 44100 Hz, language "en"
+    w.U16(2);
+    w.Align4();
+    w.U32(1);
+    w.U32(44100);
+    w.U32(1);
+    text("en");
+    if (shaders) {
+        w.U32(1);
+        w.Zeros(12);
+    }
+    text(resource);
+    w.U64(offset);
+    w.U64(size);
+    w.U8(0);
+    if (shaders) w.U8(1);
+    w.Align4();
+    return w.Take();
+}
+
+TEST(CliTasks, AVideoClipIsExportedFromItsResourceFile) {
+    struct Case {
+        int32_t format;
+        std::string engine;
+        bool bigEndian;
+    };
+    for (const Case& c : {Case{17, "2017.1.2f1", false}, Case{20, "2019.2.2f1", false},
+                          Case{22, "2020.3.4f1", false}, Case{22, "2021.3.1f1", true}}) {
+        SCOPED_TRACE(c.engine);
+        TempDir dir;
+        std::vector<uint8_t> video = NoiseBytes(500);
+        std::vector<uint8_t> resource(64, 0xEE);
+        resource.insert(resource.end(), video.begin(), video.end());
+        WriteFileBytes(dir / "level1.resource", resource);
+        AssetsSpec plan;
+        plan.formatVersion = c.format;
+        plan.engineVersion = c.engine;
+        plan.bigEndian = c.bigEndian;
+        plan.objects.push_back({329, "intro", VideoClipBody(c.engine, plan.Order(),
+                                                            "level1.resource", 64, video.size())});
+        WriteFileBytes(dir / "level1.assets", BuildAssetsFile(plan));
+        const auto r = RunKestrel({"export", (dir / "level1.assets").string()}, "C.UTF-8");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(ReadFileBytes(dir / "Unity_Assets_Files/level1/Videos/intro.329.MP4"), video);
+        EXPECT_TRUE(fs::exists(dir / "Unity_Assets_Files/level1/intro.329"));
+    }
 }
 
 } // namespace

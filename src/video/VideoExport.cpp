@@ -1,0 +1,114 @@
+#include "video/VideoExport.h"
+
+#include "common/EngineVersion.h"
+#include "common/Error.h"
+#include "io/AtomicFile.h"
+#include "io/ByteStreams.h"
+#include "io/ResourcePath.h"
+#include "io/SafePath.h"
+
+#include <system_error>
+
+namespace kestrel {
+namespace {
+
+// Where the video data lies: the fields of m_ExternalResources and the original file's name.
+struct VideoResource {
+    std::string originalPath;
+    std::string source;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+};
+
+// Aligned fields are aligned within the object; the body starts on a multiple of 4 after the
+// name field, so aligning from the body's start is the same.
+void AlignBody(Reader& r) {
+    const uint64_t used = (r.Pos() - r.Begin()) % 4;
+    if (used != 0) r.Skip(4 - used, "alignment");
+}
+
+std::string AlignedString(Reader& r, const char* field) {
+    const uint32_t length = r.U32(field);
+    r.Require(length, field);
+    const std::vector<uint8_t> bytes = r.Bytes(length, field);
+    AlignBody(r);
+    return {bytes.begin(), bytes.end()};
+}
+
+// Skips an array of `count`-prefixed elements of `elementSize` bytes each.
+void SkipArray(Reader& r, uint64_t elementSize, const char* field) {
+    const uint32_t count = r.U32(field);
+    r.Skip(uint64_t{count} * elementSize, field);
+}
+
+// The VideoClip's fields after its name, up to m_ExternalResources, as the engine stores them
+// from 5.6 on: the pixel aspect ratio from 2017.2, the video shaders from 2020.1.
+VideoResource ReadVideoResource(Reader r, const EngineVersion& version) {
+    VideoResource v;
+    v.originalPath = AlignedString(r, "m_OriginalPath");
+    r.Skip(16, "proxy and picture sizes");
+    if (version >= EngineVersion{2017, 2, 0, 'a', 0}) r.Skip(8, "pixel aspect ratio");
+    r.Skip(8 + 8 + 4, "frame rate, frame count and format");
+    SkipArray(r, 2, "m_AudioChannelCount");
+    AlignBody(r);
+    SkipArray(r, 4, "m_AudioSampleRate");
+    const uint32_t languages = r.U32("m_AudioLanguage");
+    for (uint32_t i = 0; i < languages; ++i)
+        AlignedString(r, "m_AudioLanguage");
+    if (version >= EngineVersion{2020, 1, 0, 'a', 0}) SkipArray(r, 12, "m_VideoShaders");
+    v.source = AlignedString(r, "m_ExternalResources.m_Source");
+    v.offset = r.U64("m_ExternalResources.m_Offset");
+    v.size = r.U64("m_ExternalResources.m_Size");
+    return v;
+}
+
+// The original file's extension when it is a plain one (".mp4", ".webm"), else ".video".
+std::string VideoExtension(const std::string& originalPath) {
+    const auto slash = originalPath.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? originalPath : originalPath.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot + 1 == name.size() || name.size() - dot > 8) return ".video";
+    const std::string ext = name.substr(dot);
+    for (size_t i = 1; i < ext.size(); ++i) {
+        const char c = ext[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return ".video";
+    }
+    return ext;
+}
+
+} // namespace
+
+void ExportVideoClip(const ConverterInput& in) {
+    const KestrelState& state = in.state;
+    Reader body = in.object;
+    body.SetOrder(state.assets.header.DataOrder());
+    const VideoResource video =
+        ReadVideoResource(body, ParseEngineVersion(state.assets.header.engineVersion));
+    if (video.source.empty() || video.size == 0) {
+        in.state.Report().Notice("No video data in " + in.exportName);
+        return;
+    }
+    ResourcePlaces places{state.OutputBaseDir, state.ArchiveDir, state.ArchiveDirName, {}};
+    if (state.isBundle) places.innerFileNames = state.innerFileNames;
+    const ResourceFileLocation where = LocateResourceFile(places, video.source, in.exportName);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(where.file, ec)) {
+        in.state.Report().Alert(state.Localization.MsgMissingFile + where.shownPath);
+        return;
+    }
+    const auto source = FileSource::Open(where.file);
+    if (video.offset > source->Size() || video.size > source->Size() - video.offset) {
+        throw KestrelError("Video data of " + in.exportName + " at offset " +
+                           HexOffset(video.offset) + ", " + std::to_string(video.size) +
+                           " bytes long, lies outside " + where.shownPath);
+    }
+    AtomicOutputFile out(in.OutputFile(in.exportName + VideoExtension(video.originalPath)),
+                         AtomicOutputFile::Flush::RenameOnly);
+    SourceInput from(source, video.offset, video.offset + video.size);
+    FileOutput to(out.File());
+    CopyStream(from, to);
+    out.Commit();
+}
+
+} // namespace kestrel
