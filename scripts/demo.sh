@@ -18,3 +18,8 @@ echo "== kestrel export demo/demo.unity3d"
 build/kestrel export demo/demo.unity3d
 echo "== files written"
 find demo/Unity_Assets_Files -type f -printf '%10s  %p\n' | sort -k2
+echo "== edit dialogue.txt, then kestrel import demo/demo.unity3d"
+printf ' A line added by the demo.' >> demo/Unity_Assets_Files/demo/CAB-demo/dialogue.txt
+build/kestrel import demo/demo.unity3d
+echo "== kestrel list demo/demo.unity3d (dialogue.txt has grown)"
+build/kestrel list demo/demo.unity3d
