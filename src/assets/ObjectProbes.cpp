@@ -1,6 +1,6 @@
 #include "assets/ObjectProbes.h"
 
-#include <charconv>
+#include "common/EngineVersion.h"
 
 #include <algorithm>
 #include <cstring>
@@ -168,23 +168,12 @@ namespace {
 
 // Offset of m_TextureFormat after the name of a Texture2D or Cubemap: width, height and image
 // size first; 2017.3 adds the fallback format and a flag word in front, 2020.1 the stripped mip
-// count after the image size; the engines after 2022 (Unity 6) dropped the fallback format.
+// count after the image size; 2023.2 dropped the fallback format, keeping one flag word.
 uint64_t TextureFormatOffset(const std::string& engineVersion) {
-    int numbers[2] = {0, 0};
-    const char* p = engineVersion.data();
-    const char* end = p + engineVersion.size();
-    for (int& n : numbers) {
-        const auto [next, ec] = std::from_chars(p, end, n);
-        if (ec != std::errc()) break;
-        p = next;
-        if (p == end || *p != '.') break;
-        ++p;
-    }
-    const int year = numbers[0];
-    const int minor = numbers[1];
-    if (year > 2022) return 20;
-    if (year > 2020 || (year == 2020 && minor >= 1)) return 24;
-    if (year > 2017 || (year == 2017 && minor >= 3)) return 20;
+    const EngineVersion v = ParseEngineVersion(engineVersion);
+    if (v >= Version(2023, 2)) return 20;
+    if (v >= Version(2020, 1)) return 24;
+    if (v >= Version(2017, 3)) return 20;
     return 12;
 }
 

@@ -149,17 +149,21 @@ constexpr uint8_t Kinds(std::initializer_list<int> list) {
     return bits;
 }
 
-constexpr std::array<FormatKinds, 10> kFormatKinds{{
+constexpr std::array<FormatKinds, 14> kFormatKinds{{
     {1, 5, Kinds({0, 1})},
     {7, 7, Kinds({0, 1})},
     {9, 14, Kinds({0, 1})},
     {21, 21, Kinds({0, 4})},
+    {24, 27, Kinds({0, 1})}, // BC6H, BC7, BC4, BC5: DDS with the extended header
     {28, 29, Kinds({0, 2})},
     {30, 34, Kinds({0, 3, 4})},
     {35, 36, Kinds({0, 1, 3})},
     {37, 37, Kinds({0, 1})},
     {41, 47, Kinds({0, 3, 4})},
+    {48, 59, Kinds({0, 3})}, // ASTC
     {60, 61, Kinds({0, 3, 4})},
+    {64, 65, Kinds({0, 2})}, // crunched ETC and ETC2
+    {66, 71, Kinds({0, 3})}, // ASTC HDR
 }};
 
 constexpr std::array<NumberedText, 27> kExtensions{{

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "io/ResourcePath.h"
 #include "io/SafePath.h"
+#include "session/ConverterInput.h"
 #include "session/State.h"
 
 #include <algorithm>
@@ -180,8 +181,8 @@ SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& c
         resource.subdirectory = SafeComponent("resS_" + resourceName);
         return resource;
     }
-    ResourcePlaces places{state.OutputBaseDir, state.ArchiveDir, archiveDirName, {}};
-    if (state.isBundle) places.innerFileNames = state.innerFileNames;
+    ResourcePlaces places = ResourcePlacesOf(state);
+    places.archiveDirName = archiveDirName;
     const ResourceFileLocation where = LocateResourceFile(places, clip.storedPath, exportName);
     resource.relativePath = where.relativePath;
     resource.file = where.file;

@@ -19,8 +19,13 @@ std::string BeforeFirstSeparator(const std::string& path) {
 
 void RequireContainedPath(const std::string& relative, const std::string& shown,
                           const std::string& owner) {
-    bool refused =
-        relative.find('\0') != std::string::npos || (!relative.empty() && relative.front() == '/');
+    // A drive letter ("C:x") names a place outside the archive's directory on the engine's
+    // Windows tools.
+    const bool drive = relative.size() >= 2 && relative[1] == ':' &&
+                       ((relative[0] >= 'A' && relative[0] <= 'Z') ||
+                        (relative[0] >= 'a' && relative[0] <= 'z'));
+    bool refused = drive || relative.find('\0') != std::string::npos ||
+                   (!relative.empty() && relative.front() == '/');
     size_t start = 0;
     while (!refused && start <= relative.size()) {
         size_t end = relative.find('/', start);

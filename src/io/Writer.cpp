@@ -71,6 +71,13 @@ void Writer::PutU32At(size_t pos, uint32_t v) {
         bytes_.at(pos + i) = static_cast<uint8_t>(v >> (8 * i));
 }
 
+void Writer::PutU64At(size_t pos, uint64_t v) {
+    const auto low = static_cast<uint32_t>(v);
+    const auto high = static_cast<uint32_t>(v >> 32);
+    PutU32At(pos, order_ == Endian::Big ? high : low);
+    PutU32At(pos + 4, order_ == Endian::Big ? low : high);
+}
+
 void Writer::PutU32BEAt(size_t pos, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         bytes_.at(pos + i) = static_cast<uint8_t>(v >> (24 - 8 * i));

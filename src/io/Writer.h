@@ -34,6 +34,7 @@ public:
     // Pads with zeros to a multiple of 4 counted from base.
     void Align4(size_t base = 0);
     void PutU32At(size_t pos, uint32_t v); // in the writer's order
+    void PutU64At(size_t pos, uint64_t v); // in the writer's order
     void PutU32BEAt(size_t pos, uint32_t v);
     void PutU64BEAt(size_t pos, uint64_t v);
 

@@ -33,10 +33,8 @@ template <class Mesh> void SaveObj(const ConverterInput& in, const Mesh& mesh) {
 // the file is not there.
 bool LoadStreamedVertices(const ConverterInput& in, MeshObject& mesh) {
     const KestrelState& state = in.state;
-    ResourcePlaces places{state.OutputBaseDir, state.ArchiveDir, state.ArchiveDirName, {}};
-    if (state.isBundle) places.innerFileNames = state.innerFileNames;
     const ResourceFileLocation where =
-        LocateResourceFile(places, mesh.streamData.path, in.exportName);
+        LocateResourceFile(ResourcePlacesOf(state), mesh.streamData.path, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
         in.state.Report().Alert(state.Localization.MsgMissingFile + where.shownPath);

@@ -14,6 +14,12 @@ std::filesystem::path ConverterInput::OutputFile(const std::string& fileName) co
     return JoinInside(OutputDir(), SafeRelativePath(fileName));
 }
 
+ResourcePlaces ResourcePlacesOf(const KestrelState& state) {
+    ResourcePlaces places{state.OutputBaseDir, state.ArchiveDir, state.ArchiveDirName, {}};
+    if (state.isBundle) places.innerFileNames = state.innerFileNames;
+    return places;
+}
+
 std::string StripExtension(const std::string& exportName) {
     const auto dot = exportName.rfind('.');
     return dot == std::string::npos ? exportName : exportName.substr(0, dot);

@@ -1,5 +1,6 @@
 #pragma once
 #include "io/Reader.h"
+#include "io/ResourcePath.h"
 #include "session/State.h"
 
 #include <filesystem>
@@ -26,6 +27,9 @@ struct ConverterInput {
     // OutputDir() / fileName, refusing names that would leave the output directory.
     std::filesystem::path OutputFile(const std::string& fileName) const;
 };
+
+// Where resource files named by the objects of the open archive are looked up.
+ResourcePlaces ResourcePlacesOf(const KestrelState& state);
 
 // The export name without its last extension ("hero.tex" -> "hero").
 std::string StripExtension(const std::string& exportName);

@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "io/Reader.h"
 #include "io/SafePath.h"
+#include "session/ConverterInput.h"
 #include "session/ExportDriver.h"
 #include "texture/TextureImport.h"
 
@@ -54,13 +55,16 @@ using ImportConverter = void (*)(KestrelState&, const ConvertedFile&);
 template <void (*Import)(const TextureImportInput&)>
 void ConvertTexture(KestrelState& state, const ConvertedFile& f) {
     // The raw file holds the bytes after the name field only: no head goes before them.
+    const Unity_Structure& header = state.assets.header;
     Import({{},
             ObjectBody(state, f.index),
             f.editedFile,
             f.rawFile,
             state.NoFlipTexture,
             state.Report(),
-            state.ExecutableDir});
+            state.ExecutableDir,
+            TextureLayoutOfFile(header.formatVersion, header.engineVersion),
+            ResourcePlacesOf(state)});
 }
 
 void ConvertSound(KestrelState& state, const ConvertedFile& f) {

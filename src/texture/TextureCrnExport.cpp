@@ -8,7 +8,7 @@ namespace kestrel {
 void ExportTextureCRN(const ConverterInput& in) {
     Reader object = in.object;
     object.SetOrder(in.state.assets.header.DataOrder());
-    const TextureObject tex = ReadTextureHeader(object);
+    const TextureObject tex = ReadTextureHeader(object, TextureLayoutOf(in));
     CheckTextureHeaderSizes(tex.header);
     auto images = OpenTextureImages(in, tex, object);
     if (!images) return;

@@ -23,6 +23,7 @@ Reader ObjectReader(const ConverterInput& in) {
 std::vector<uint8_t> DdsFileBytes(const DDSHeader& header, std::span<const uint8_t> image,
                                   int32_t width, int32_t height, int32_t format, bool flip) {
     std::vector<uint8_t> out(header.bytes.begin(), header.bytes.end());
+    if (header.hasExtended) out.insert(out.end(), header.extended.begin(), header.extended.end());
     if (!flip) {
         out.insert(out.end(), image.begin(), image.end());
     } else {
@@ -36,7 +37,7 @@ std::vector<uint8_t> DdsFileBytes(const DDSHeader& header, std::span<const uint8
 
 void ExportTextureDDS(const ConverterInput& in) {
     Reader object = ObjectReader(in);
-    const TextureObject tex = ReadTextureHeader(object);
+    const TextureObject tex = ReadTextureHeader(object, TextureLayoutOf(in));
     const structure_tex_hat& h = tex.header;
     CheckTextureHeaderSizes(h);
     const DDSHeader header =
@@ -45,7 +46,7 @@ void ExportTextureDDS(const ConverterInput& in) {
     if (!images) return;
     if (h.completeImageSize > 0) {
         RequireImages(h, images->source, static_cast<uint64_t>(h.imageCount));
-        const bool flip = !in.state.NoFlipTexture && !IsAtcFormat(h.textureFormat);
+        const bool flip = !in.state.NoFlipTexture && !KeepsStoredRowOrder(h.textureFormat);
         for (int32_t k = 1; k <= h.imageCount; ++k) {
             auto image = images->source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
             ConvertChannelsForDDS(h.textureFormat, image);

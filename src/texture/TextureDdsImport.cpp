@@ -49,7 +49,7 @@ void ImportTextureDDS(const TextureImportInput& in) {
 
     const DdsImageRule rule{row.format,   row.bytesPerPixel,
                             header.width, header.height,
-                            levels,       !in.noFlip && !IsAtcFormat(row.format)};
+                            levels,       !in.noFlip && !KeepsStoredRowOrder(row.format)};
     ImportedPicture picture;
     picture.width = static_cast<int32_t>(header.width);
     picture.height = static_cast<int32_t>(header.height);

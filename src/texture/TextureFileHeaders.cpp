@@ -79,13 +79,20 @@ DDSHeader BuildDDSHeader(int32_t format, int32_t completeImageSize, int32_t widt
     PutLE32(b, 100, row.bMask);
     PutLE32(b, 104, row.aMask);
     PutLE32(b, 108, out.mipMapCount != 0 ? kDdsCapsMips : kDdsCaps);
+    if (row.dxgiFormat != 0) {
+        out.hasExtended = true;
+        PutLE32(out.extended, 0, row.dxgiFormat);
+        PutLE32(out.extended, 4, 3); // a 2D texture
+        PutLE32(out.extended, 12, 1);
+    }
     return out;
 }
 
 KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height, uint8_t mipValue,
                            int32_t completeImageSize) {
     KtxLevelPlan plan;
-    if (mipValue == 0) return plan;
+    // Formats sized by blocks alone (bitsPerPixel 0) cannot be counted this way.
+    if (mipValue == 0 || bitsPerPixel == 0) return plan;
     const uint64_t target = NonNegative(completeImageSize);
     const uint64_t w0 = NonNegative(width);
     const uint64_t h0 = NonNegative(height);
@@ -105,6 +112,21 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
     }
     plan.count = walk.count;
     return plan;
+}
+
+KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row) {
+    const structure_tex_hat& h = tex.header;
+    if (tex.layout == TextureLayout::Fields) {
+        const auto& m = h.mipField;
+        const uint32_t count = m.size() == 4 ? (static_cast<uint32_t>(m[0]) |
+                                                (static_cast<uint32_t>(m[1]) << 8) |
+                                                (static_cast<uint32_t>(m[2]) << 16) |
+                                                (static_cast<uint32_t>(m[3]) << 24))
+                                             : 1;
+        // More levels than a 32-bit edge can halve to are not levels of this texture.
+        return KtxLevelPlan{std::clamp<uint32_t>(count, 1, 32), 4};
+    }
+    return KtxLevelCount(row.bitsPerPixel, h.width, h.height, h.MipValue(), h.completeImageSize);
 }
 
 uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header) {

@@ -11,8 +11,14 @@ inline constexpr size_t kDDSHeaderSize = 128;
 inline constexpr size_t kKTXHeaderSize = 64;
 inline constexpr size_t kPVRHeaderSize = 52;
 
+inline constexpr size_t kDDSExtendedHeaderSize = 20;
+
 struct DDSHeader {
     std::array<uint8_t, kDDSHeaderSize> bytes{}; // magic and the 124-byte header, little-endian
+    // The extended header after them when the FourCC is "DX10" (BC4 to BC7): the DXGI format,
+    // the dimension (3: 2D), flags 0, array size 1, alpha mode 0.
+    std::array<uint8_t, kDDSExtendedHeaderSize> extended{};
+    bool hasExtended = false;
     uint32_t mipMapCount = 0;                    // 0 when the file has no mip levels
     BytesPerPixel bytesPerPixel;
 };
@@ -33,6 +39,10 @@ struct KtxLevelPlan {
 // levels with that smallest edge add up to the image size exactly.
 KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height, uint8_t mipValue,
                            int32_t completeImageSize);
+
+// The levels of a texture's KTX file: a texture read by a layout row states its level count;
+// older ones are counted by KtxLevelCount.
+KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row);
 
 // The PVR file's mip map count: 0 gives 1, 1 counts levels as for KTX, more is used unchanged.
 uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header);

@@ -17,6 +17,7 @@ struct DdsPixelFormatRow {
     uint32_t bMask = 0;
     uint32_t aMask = 0;
     BytesPerPixel bytesPerPixel;
+    uint32_t dxgiFormat = 0; // with the FourCC "DX10": the DXGI format of the extended header
 };
 
 // FourCC codes are stored in reading order: "DXT1" is the bytes 44 58 54 31.
@@ -31,13 +32,13 @@ constexpr uint32_t FourCC(const char (&code)[5]) {
 // pixel.
 const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format);
 
-// The texture format of a DDS pixel format (flags, FourCC, bit count, R/G/B/A masks), or nullptr
-// when no row matches. The alpha-pixels flag is not compared. When several formats share the
+// The texture format of a DDS pixel format (flags, FourCC, bit count, R/G/B/A masks, and for the
+// FourCC "DX10" the extended header's DXGI format), or nullptr when no row matches. The alpha-pixels flag is not compared. When several formats share the
 // pixel format, `currentFormat` is chosen if it is one of them, else the last of them in the
 // table (ARGB32 for 32-bit ARGB masks, RGBA4444 for the 4444 masks).
 const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC, uint32_t bitCount,
                                                  const std::array<uint32_t, 4>& masks,
-                                                 int32_t currentFormat);
+                                                 int32_t currentFormat, uint32_t dxgiFormat = 0);
 
 // GL and PVR pixel formats of the formats that KTX and PVR files carry.
 struct KtxPvrFormatRow {
@@ -45,8 +46,16 @@ struct KtxPvrFormatRow {
     uint32_t glInternalFormat = 0; // 0: not written as KTX
     uint32_t glBaseInternalFormat = 0;
     int32_t pvrPixelFormat = -1; // -1: not written as PVR
-    uint32_t bitsPerPixel = 0;
+    uint32_t bitsPerPixel = 0;   // 0: block sizes only (ASTC)
+    // Block formats: the block's edges in pixels and its bytes (0: sized by bitsPerPixel).
+    uint32_t blockWidth = 0;
+    uint32_t blockHeight = 0;
+    uint32_t blockBytes = 0;
 };
+
+// Bytes of one w x h level of a KTX/PVR row's format: whole blocks for block formats, else
+// (w x h x bits + 7) / 8 with the edges raised to minEdge.
+uint64_t KtxLevelBytes(const KtxPvrFormatRow& row, uint64_t w, uint64_t h, uint64_t minEdge);
 
 // The KTX/PVR row of a texture format, or nullptr when it has none.
 const KtxPvrFormatRow* KtxPvrFormatFor(int32_t format);
@@ -68,6 +77,10 @@ inline constexpr int32_t kDXT1 = 10;
 inline constexpr int32_t kDXT3 = 11;
 inline constexpr int32_t kDXT5 = 12;
 inline constexpr int32_t kRGBA4444 = 13;
+inline constexpr int32_t kBC6H = 24;
+inline constexpr int32_t kBC7 = 25;
+inline constexpr int32_t kBC4 = 26;
+inline constexpr int32_t kBC5 = 27;
 inline constexpr int32_t kDXT1Crunched = 28;
 inline constexpr int32_t kDXT5Crunched = 29;
 inline constexpr int32_t kATC_RGB4 = 35;
@@ -85,6 +98,36 @@ constexpr bool IsCrunchedFormat(int32_t format) {
 // ATC data is stored as the DDS readers expect it and is never flipped.
 constexpr bool IsAtcFormat(int32_t format) {
     return format == texfmt::kATC_RGB4 || format == texfmt::kATC_RGBA8;
+}
+
+// 4 x 4 block formats whose blocks the flip turns upside down as well.
+constexpr bool IsFlippedBlockFormat(int32_t format) {
+    return format == texfmt::kDXT1 || format == texfmt::kDXT3 || format == texfmt::kDXT5 ||
+           format == texfmt::kBC4 || format == texfmt::kBC5;
+}
+
+// Formats whose pixels go into DDS files in stored row order: ATC, and BC6H and BC7, whose
+// blocks cannot be turned upside down without encoding them anew.
+constexpr bool KeepsStoredRowOrder(int32_t format) {
+    return IsAtcFormat(format) || format == texfmt::kBC6H || format == texfmt::kBC7;
+}
+
+// 4 x 4 block formats of DDS files: their levels shrink to one block, not below.
+constexpr bool IsDdsBlockFormat(int32_t format) {
+    return IsFlippedBlockFormat(format) || format == texfmt::kBC6H || format == texfmt::kBC7;
+}
+
+// The DXGI formats a DDS file with the extended header may name for a texture format's row:
+// the typeless, plain and sRGB / signed variants of BC4 to BC7 (79-84, 94-99) read as the row's
+// format.
+constexpr uint32_t CanonicalDxgiFormat(uint32_t dxgi) {
+    switch (dxgi) {
+    case 79: case 81: return 80;  // BC4
+    case 82: case 84: return 83;  // BC5
+    case 94: case 96: return 95;  // BC6H
+    case 97: case 99: return 98;  // BC7
+    default: return dxgi;
+    }
 }
 
 } // namespace kestrel

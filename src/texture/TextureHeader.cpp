@@ -46,6 +46,99 @@ void ReadTrailingWords(Reader& object, structure_tex_hat& header) {
     }
 }
 
+uint64_t NonNegativeLength(Reader& object, const char* field) {
+    const uint64_t at = object.Pos();
+    return NonNegative(object.I32(field), object, at, field);
+}
+
+// Walks the fields of a layout row, noting where the converters' fields lie.
+TextureObject ReadFieldsLayout(Reader& object, const TextureLayoutRow& row) {
+    TextureObject tex;
+    tex.layout = TextureLayout::Fields;
+    tex.MipCountLayout = true;
+    structure_tex_hat& h = tex.header;
+    TextureFieldPlaces& at = tex.places;
+    const uint64_t begin = object.Begin();
+    object.Seek(begin, "texture header");
+    const auto here = [&] { return object.Pos() - begin; };
+    bool streamed = false;
+    for (const TexField field : row.fields.View()) {
+        switch (field) {
+        case TexField::Int32:
+            object.Skip(4, "texture field");
+            break;
+        case TexField::Bool:
+            object.Skip(1, "texture flag");
+            break;
+        case TexField::Align:
+            SkipAlignment(object);
+            break;
+        case TexField::String:
+        case TexField::ByteArray:
+            object.Skip(NonNegativeLength(object, "texture field length"), "texture field");
+            SkipAlignment(object);
+            break;
+        case TexField::Width:
+            at.width = here();
+            h.width = object.I32("texture width");
+            break;
+        case TexField::Height:
+            at.height = here();
+            h.height = object.I32("texture height");
+            break;
+        case TexField::CompleteImageSize:
+            at.completeImageSize = here();
+            h.completeImageSize = object.I32("complete image size");
+            break;
+        case TexField::Format:
+            at.format = here();
+            h.textureFormat = object.I32("texture format");
+            break;
+        case TexField::MipCount: {
+            at.mipCount = here();
+            const uint32_t mipCount = object.U32("mip count");
+            h.mipField = {static_cast<uint8_t>(mipCount), static_cast<uint8_t>(mipCount >> 8),
+                          static_cast<uint8_t>(mipCount >> 16),
+                          static_cast<uint8_t>(mipCount >> 24)};
+            break;
+        }
+        case TexField::ImageCount:
+            at.imageCount = here();
+            h.imageCount = object.I32("image count");
+            break;
+        case TexField::ImageData: {
+            at.imageDataSize = here();
+            const uint64_t size = NonNegativeLength(object, "image data size");
+            h.dataSizes = {static_cast<int32_t>(size)};
+            tex.imageStart = object.Pos();
+            object.Skip(size, "image data");
+            SkipAlignment(object);
+            at.imageDataEnd = here();
+            break;
+        }
+        case TexField::StreamData32:
+        case TexField::StreamData64: {
+            at.streamOffset = here();
+            at.streamOffsetWidth = field == TexField::StreamData64 ? 8 : 4;
+            tex.streamOffset = field == TexField::StreamData64 ? object.U64("stream offset")
+                                                               : object.U32("stream offset");
+            at.streamSize = here();
+            tex.streamSize = object.U32("stream size");
+            const uint64_t length = NonNegativeLength(object, "resource path length");
+            tex.resource.pathLength = static_cast<int32_t>(length);
+            const auto text = object.Bytes(length, "resource path");
+            tex.resource.path.assign(text.begin(), text.end());
+            SkipAlignment(object);
+            streamed = h.dataSizes.at(0) == 0 && !tex.resource.path.empty();
+            break;
+        }
+        }
+    }
+    tex.StreamedData = streamed;
+    object.Seek(tex.imageStart);
+    return tex;
+}
+
 } // namespace
 
 TextureLayout ProbeTextureLayout(const Reader& object) {
@@ -55,7 +148,8 @@ TextureLayout ProbeTextureLayout(const Reader& object) {
     return TextureLayout::MipFlag;
 }
 
-TextureObject ReadTextureHeader(Reader& object) {
+TextureObject ReadTextureHeader(Reader& object, const TextureLayoutRow* row) {
+    if (row != nullptr) return ReadFieldsLayout(object, *row);
     TextureObject tex;
     tex.layout = ProbeTextureLayout(object);
     tex.MipCountLayout = tex.layout != TextureLayout::MipFlag;
@@ -92,7 +186,11 @@ TextureObject ReadTextureHeader(Reader& object) {
         SkipAlignment(object);
     }
     tex.imageStart = object.Pos();
-    if (!tex.StreamedData) {
+    if (tex.StreamedData) {
+        // Both are unsigned 32-bit values in the resource file.
+        tex.streamOffset = static_cast<uint32_t>(h.dataSizes[1]);
+        tex.streamSize = static_cast<uint32_t>(h.dataSizes[2]);
+    } else {
         object.Skip(NonNegative(h.dataSizes[0], object, object.Pos() - 4, "image data size"),
                     "image data");
         SkipAlignment(object);

@@ -1,5 +1,6 @@
 #pragma once
 #include "io/Reader.h"
+#include "texture/TextureLayouts.h"
 
 #include <array>
 #include <cstdint>
@@ -11,7 +12,8 @@ namespace kestrel {
 // The three serialized layouts of a texture object (its bytes after the name field): a
 // has-mipmaps flag (older engines), a mip count, and a mip count with the pixels in a resource
 // file.
-enum class TextureLayout { MipFlag = 1, MipCount = 2, Streamed = 3 };
+// Engines from 5.5 store the fields of a version's layout row instead (`Fields`).
+enum class TextureLayout { MipFlag = 1, MipCount = 2, Streamed = 3, Fields = 4 };
 
 // The texture header of a Texture2D or Cubemap object, in host order. Shared by the texture
 // export and import.
@@ -43,6 +45,22 @@ struct name_newTEX_format_resS {
     std::string path;
 };
 
+// Where the fields of a texture read by a layout row lie, as offsets from the object's start (the
+// byte after its name field). The importer rewrites them in place and keeps every other byte.
+struct TextureFieldPlaces {
+    uint64_t width = 0;
+    uint64_t height = 0;
+    uint64_t completeImageSize = 0;
+    uint64_t format = 0;
+    uint64_t mipCount = 0;
+    uint64_t imageCount = 0;
+    uint64_t imageDataSize = 0; // the 32-bit size before the pixels
+    uint64_t imageDataEnd = 0;  // after the pixels and their padding
+    uint64_t streamOffset = 0;  // the stream offset field
+    uint32_t streamOffsetWidth = 4;
+    uint64_t streamSize = 0; // the stream size field
+};
+
 struct TextureObject {
     structure_tex_hat header;
     name_newTEX_format_resS resource;
@@ -52,6 +70,10 @@ struct TextureObject {
     // Absolute reader position of the first image byte (pixels inside the object), or just after
     // the alignment that follows the path (streamed).
     uint64_t imageStart = 0;
+    // Where a streamed texture's images lie in its resource file.
+    uint64_t streamOffset = 0;
+    uint64_t streamSize = 0;
+    TextureFieldPlaces places; // the Fields layout only
 };
 
 // The layout of the object bytes in `object` (from its window's start), chosen by which stored
@@ -60,9 +82,10 @@ struct TextureObject {
 TextureLayout ProbeTextureLayout(const Reader& object);
 
 // Reads the texture header of the object bytes in `object`, whose byte order must be the assets
-// file's. Leaves `object` at imageStart. Raises KestrelError (with file, offset and field) when
+// file's: by the layout row when one is given (engines from 5.5), else in the layout the probe
+// finds. Leaves `object` at imageStart. Raises KestrelError (with file, offset and field) when
 // the object ends early or a length is negative.
-TextureObject ReadTextureHeader(Reader& object);
+TextureObject ReadTextureHeader(Reader& object, const TextureLayoutRow* row = nullptr);
 
 // Raises a KestrelError when width, height, complete image size or image count is negative:
 // such a header cannot describe pixels.

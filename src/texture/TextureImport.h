@@ -1,6 +1,8 @@
 #pragma once
 #include "common/Reporter.h"
 #include "io/Reader.h"
+#include "io/ResourcePath.h"
+#include "texture/TextureLayouts.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -17,15 +19,22 @@ struct TextureImportInput {
     bool noFlip = false;                 // the picture's rows are stored as in the object
     Reporter& reporter;
     std::filesystem::path executableDir = {}; // where the crunch tool is looked for
+    // Engines from 5.5: the layout row the object is read by (nullptr: the probed layouts of
+    // older files), and where the resource file of a streamed texture lies.
+    const TextureLayoutRow* layout = nullptr;
+    ResourcePlaces resources = {};
 };
 
-// Every importer rebuilds the object in the layout it has (a texture whose pixels lay in a
-// resource file gets them inside the object, with an empty stream reference; the resource file
-// is not touched), writes it to in.outputFile and ends with the progress line
+// Every importer rebuilds the object in the layout it has, writes it to in.outputFile and ends with the progress line
 // imageFile + " -> TEX". A pixel format that no texture format matches leaves the object
 // unchanged (nothing written) with an Alert naming the file. A picture that is not complete for
 // its sizes and format, a missing further image file ("_2" ... for the images after the first)
 // or an object that cannot hold the result raises KestrelError, and nothing is written.
+// Streamed textures: in the probed layouts the pixels come into the object, with an empty stream
+// reference, and the resource file is not touched. A texture read by a layout row keeps its
+// pixels in the resource file: pixels equal to the stored ones change nothing there; others are
+// appended to the file's end and the object points to them, so the bytes the archive refers to
+// until it is written again stay as they are.
 
 // Texture2D or Cubemap from DDS file(s): pixels, sizes, format and mip field follow the file;
 // the image count stays the object's, image k read from imageFile + "_k".

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <system_error>
 
 namespace kestrel {
 namespace {
@@ -30,7 +31,7 @@ std::filesystem::path ImagePath(const std::filesystem::path& first, int32_t k) {
 
 TextureObject ReadImportTarget(const TextureImportInput& in) {
     Reader object = in.object;
-    TextureObject tex = ReadTextureHeader(object);
+    TextureObject tex = ReadTextureHeader(object, in.layout);
     CheckTextureHeaderSizes(tex.header);
     return tex;
 }
@@ -59,8 +60,104 @@ int32_t ImageSizeField(uint64_t size, int32_t imageCount, const std::filesystem:
     return static_cast<int32_t>(size);
 }
 
+namespace {
+
+// The object's bytes from `from` to `to` (offsets from its start).
+std::vector<uint8_t> ObjectBytes(const TextureImportInput& in, uint64_t from, uint64_t to) {
+    Reader object = in.object;
+    object.Seek(object.Begin() + from, "texture object");
+    return object.Bytes(to - from, "texture object");
+}
+
+// Where a streamed texture's new pixels go in its resource file: where they lie already when
+// the file holds exactly them there, else at its end. Returns the offset.
+uint64_t PutStreamedPixels(const TextureImportInput& in, const TextureObject& tex,
+                           const std::vector<uint8_t>& pixels) {
+    const ResourceFileLocation where =
+        LocateResourceFile(in.resources, tex.resource.path, in.imageFile.string());
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(where.file, ec)) {
+        throw KestrelError(in.imageFile.string() + ": the texture's resource file " +
+                           where.shownPath + " is missing; the texture is left unchanged");
+    }
+    const auto stored = FileSource::Open(where.file);
+    const uint64_t size = stored->Size();
+    if (tex.streamSize == pixels.size() && tex.streamOffset <= size &&
+        pixels.size() <= size - tex.streamOffset) {
+        std::vector<uint8_t> old(pixels.size());
+        stored->ReadAt(tex.streamOffset, old.data(), old.size());
+        if (old == pixels) return tex.streamOffset;
+    }
+    // Appending leaves every byte the archive refers to now where it is: an import cut short
+    // before the archive is written changes nothing the archive reads.
+    OutputFile target(where.file, OutputFile::Mode::ReadWrite);
+    const uint64_t end = target.Size();
+    target.WriteAt(end, pixels.data(), pixels.size());
+    target.Close();
+    return end;
+}
+
+// A texture read by a layout row: the object's bytes with the picture's fields written over the
+// stored ones, its pixels in place of the stored ones (or in the resource file), and every other
+// byte kept.
+void WriteRebuiltFieldsTexture(const TextureImportInput& in, const TextureObject& tex,
+                               const ImportedPicture& picture) {
+    const TextureFieldPlaces& at = tex.places;
+    const uint64_t end = in.object.End() - in.object.Begin();
+    const auto count = static_cast<uint64_t>(std::max<int32_t>(picture.imageCount, 1));
+    Writer out(in.object.Order());
+    out.Bytes(in.objectHead.data(), in.objectHead.size());
+    const size_t base = out.Size();
+    const auto head = ObjectBytes(in, 0, at.imageDataSize);
+    out.Bytes(head.data(), head.size());
+    const auto& m = picture.mipField;
+    out.PutU32At(base + at.width, static_cast<uint32_t>(picture.width));
+    out.PutU32At(base + at.height, static_cast<uint32_t>(picture.height));
+    out.PutU32At(base + at.completeImageSize,
+                 static_cast<uint32_t>(picture.images.size() / count));
+    out.PutU32At(base + at.format, static_cast<uint32_t>(picture.format));
+    out.PutU32At(base + at.mipCount,
+                 static_cast<uint32_t>(m[0]) | (static_cast<uint32_t>(m[1]) << 8) |
+                     (static_cast<uint32_t>(m[2]) << 16) | (static_cast<uint32_t>(m[3]) << 24));
+    out.PutU32At(base + at.imageCount, static_cast<uint32_t>(picture.imageCount));
+    if (!tex.StreamedData) {
+        out.I32(static_cast<int32_t>(picture.images.size()));
+        out.Bytes(picture.images.data(), picture.images.size());
+        out.Align4(base);
+        const auto tail = ObjectBytes(in, at.imageDataEnd, end);
+        out.Bytes(tail.data(), tail.size());
+    } else {
+        if (picture.images.size() > UINT32_MAX) {
+            throw KestrelError(in.imageFile.string() + ": the pixels do not fit the stream size");
+        }
+        const uint64_t offset = PutStreamedPixels(in, tex, picture.images);
+        if (at.streamOffsetWidth == 4 && offset > UINT32_MAX) {
+            throw KestrelError(in.imageFile.string() + ": the pixels would lie past 4 GiB in the "
+                               "resource file, beyond what the texture's 32-bit offset holds");
+        }
+        const auto rest = ObjectBytes(in, at.imageDataSize, end);
+        const size_t restAt = out.Size();
+        out.Bytes(rest.data(), rest.size());
+        const size_t offsetAt = restAt + (at.streamOffset - at.imageDataSize);
+        if (at.streamOffsetWidth == 8) {
+            out.PutU64At(offsetAt, offset);
+        } else {
+            out.PutU32At(offsetAt, static_cast<uint32_t>(offset));
+        }
+        out.PutU32At(restAt + (at.streamSize - at.imageDataSize),
+                     static_cast<uint32_t>(picture.images.size()));
+    }
+    WriteWholeFile(in.outputFile, out.Data().data(), out.Data().size());
+}
+
+} // namespace
+
 void WriteRebuiltTexture(const TextureImportInput& in, const TextureObject& tex,
                          const ImportedPicture& picture) {
+    if (tex.layout == TextureLayout::Fields) {
+        WriteRebuiltFieldsTexture(in, tex, picture);
+        return;
+    }
     const structure_tex_hat& h = tex.header;
     const auto count = static_cast<uint64_t>(std::max<int32_t>(picture.imageCount, 1));
     const uint64_t imageSize = picture.images.size() / count;
@@ -114,8 +211,7 @@ void ConvertChannelsFromDDS(int32_t format, std::span<uint8_t> pixels) {
 
 void RequireDdsLevels(int32_t format, BytesPerPixel bpp, uint32_t width, uint32_t height,
                       uint32_t levels, uint64_t available, const std::filesystem::path& file) {
-    const bool blocks =
-        format == texfmt::kDXT1 || format == texfmt::kDXT3 || format == texfmt::kDXT5;
+    const bool blocks = IsDdsBlockFormat(format);
     uint64_t w = width;
     uint64_t h = height;
     uint64_t total = 0;
@@ -154,12 +250,20 @@ DdsPictureHeader ReadDdsPictureHeader(Reader& file, int32_t currentFormat) {
     std::array<uint32_t, 4> masks{};
     for (auto& mask : masks)
         mask = file.U32("DDS channel mask");
-    out.row = DdsFormatForPixelFormat(flags, fourCC, bits, masks, currentFormat);
+    uint64_t dataStart = kDDSHeaderSize;
+    uint32_t dxgiFormat = 0;
+    if (fourCC == FourCC("DX10")) {
+        file.Seek(file.Begin() + kDDSHeaderSize, "DDS extended header");
+        dxgiFormat = file.U32("DDS DXGI format");
+        dataStart += kDDSExtendedHeaderSize;
+        file.Require(kDDSExtendedHeaderSize - 4, "DDS extended header");
+    }
+    out.row = DdsFormatForPixelFormat(flags, fourCC, bits, masks, currentFormat, dxgiFormat);
     if (out.width > INT32_MAX || out.height > INT32_MAX) {
         throw KestrelError(name + ", offset 12: picture size " + std::to_string(out.width) + " x " +
                            std::to_string(out.height) + " is out of range");
     }
-    file.Seek(file.Begin() + kDDSHeaderSize, "DDS data");
+    file.Seek(file.Begin() + dataStart, "DDS data");
     out.dataSize = file.Remaining();
     return out;
 }

@@ -24,7 +24,7 @@ PreparedTexture Prepare(const ConverterInput& in, const char* container, bool kt
     Reader object = in.object;
     object.SetOrder(in.state.assets.header.DataOrder());
     PreparedTexture p;
-    p.tex = ReadTextureHeader(object);
+    p.tex = ReadTextureHeader(object, TextureLayoutOf(in));
     CheckTextureHeaderSizes(p.tex.header);
     p.row = KtxPvrFormatFor(p.tex.header.textureFormat);
     if (p.row == nullptr || (ktx ? p.row->glInternalFormat == 0 : p.row->pvrPixelFormat < 0)) {
@@ -48,15 +48,16 @@ void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
 // KTX levels: each a 32-bit size and that many bytes; the rest of the image follows unchanged.
 std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize>& header,
                                   std::span<const uint8_t> image, const structure_tex_hat& h,
-                                  uint32_t bits, const KtxLevelPlan& plan) {
+                                  const KtxPvrFormatRow& row, const KtxLevelPlan& plan) {
     std::vector<uint8_t> out(header.begin(), header.end());
     out.reserve(out.size() + image.size() + 4 * std::min<size_t>(plan.count, image.size()));
     auto w = static_cast<uint64_t>(h.width);
     auto hh = static_cast<uint64_t>(h.height);
+    // Block formats shrink to one block; the others keep their edges at least minEdge.
+    const uint64_t floor = row.blockBytes != 0 && plan.minEdge <= 4 ? 1 : plan.minEdge;
     uint64_t used = 0;
     for (uint32_t level = 1; level <= plan.count; ++level) {
-        const uint64_t size =
-            (CheckedMul(CheckedMul(w, hh, "width x height"), bits, "level size") + 7) / 8;
+        const uint64_t size = KtxLevelBytes(row, w, hh, level == 1 ? 0 : floor);
         if (size > image.size() - used || size > UINT32_MAX) {
             throw KestrelError("Texture sizes do not fit its image data: width " +
                                std::to_string(h.width) + ", height " + std::to_string(h.height) +
@@ -67,8 +68,8 @@ std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize>& hea
         out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(used),
                    image.begin() + static_cast<std::ptrdiff_t>(used + size));
         used += size;
-        w = std::max<uint64_t>(w / 2, plan.minEdge);
-        hh = std::max<uint64_t>(hh / 2, plan.minEdge);
+        w = std::max<uint64_t>(w / 2, floor);
+        hh = std::max<uint64_t>(hh / 2, floor);
     }
     out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(used), image.end());
     return out;
@@ -80,13 +81,12 @@ void ExportTextureKTX(const ConverterInput& in) {
     PreparedTexture p = Prepare(in, "KTX", true);
     if (!p.images) return;
     const structure_tex_hat& h = p.tex.header;
-    const KtxLevelPlan plan =
-        KtxLevelCount(p.row->bitsPerPixel, h.width, h.height, h.MipValue(), h.completeImageSize);
+    const KtxLevelPlan plan = KtxLevelsOf(p.tex, *p.row);
     const auto header = BuildKTXHeader(*p.row, h, plan.count);
     for (int32_t k = 1; h.completeImageSize > 0 && k <= h.imageCount; ++k) {
         const auto image =
             p.images->source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
-        const auto bytes = KtxFileBytes(header, image, h, p.row->bitsPerPixel, plan);
+        const auto bytes = KtxFileBytes(header, image, h, *p.row, plan);
         WriteWholeFile(TextureOutputFile(in, p.images->resourceDir, ".ktx", k), bytes.data(),
                        bytes.size());
     }

@@ -99,10 +99,7 @@ int32_t ImageCount(const PictureHeader& header, const std::filesystem::path& pat
 // Raises unless one image's bytes hold at least the picture's first level.
 void RequireFirstLevel(const PictureHeader& header, uint64_t size,
                        const std::filesystem::path& path) {
-    const uint64_t need = (CheckedMul(CheckedMul(header.width, header.height, "width x height"),
-                                      header.row->bitsPerPixel, "level size") +
-                           7) /
-                          8;
+    const uint64_t need = KtxLevelBytes(*header.row, header.width, header.height, 0);
     if (size < need || header.width > INT32_MAX || header.height > INT32_MAX) {
         throw KestrelError(path.string() + ": the picture data (" + std::to_string(size) +
                            " bytes) is shorter than a " + std::to_string(header.width) + " x " +
@@ -158,9 +155,7 @@ void ImportTextureKTX(const TextureImportInput& in) {
     std::optional<uint32_t> exported;
     const KtxPvrFormatRow* row = KtxPvrFormatFor(h.textureFormat);
     if (row != nullptr && row->glInternalFormat != 0) {
-        exported =
-            KtxLevelCount(row->bitsPerPixel, h.width, h.height, h.MipValue(), h.completeImageSize)
-                .count;
+        exported = KtxLevelsOf(tex, *row).count;
     }
     picture.mipField = ImportedMipField(tex, header.levels, exported);
     WriteRebuiltTexture(in, tex, picture);

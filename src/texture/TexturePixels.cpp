@@ -41,7 +41,7 @@ struct FlipCursor {
 
 void WriteFlippedBlockLevels(FlipCursor& c, int32_t width, int32_t height, BytesPerPixel bpp,
                              uint32_t levels, int32_t format) {
-    const uint64_t blockSize = format == texfmt::kDXT1 ? 8 : 16;
+    const uint64_t blockSize = format == texfmt::kDXT1 || format == texfmt::kBC4 ? 8 : 16;
     auto w = static_cast<uint64_t>(width);
     auto h = static_cast<uint64_t>(height);
     for (uint32_t level = 1; level <= levels; ++level) {
@@ -63,8 +63,12 @@ void WriteFlippedBlockLevels(FlipCursor& c, int32_t width, int32_t height, Bytes
                     FlipDXT1Block(block);
                 } else if (format == texfmt::kDXT3) {
                     FlipDXT3Block(block);
-                } else {
+                } else if (format == texfmt::kDXT5) {
                     FlipDXT5Block(block);
+                } else {
+                    // BC4 is one alpha-style block of a single channel, BC5 two of them.
+                    FlipDXT5AlphaRows(block + 2);
+                    if (format == texfmt::kBC5) FlipDXT5AlphaRows(block + 10);
                 }
             }
         }
@@ -184,7 +188,7 @@ void WriteFlippedLevels(std::vector<uint8_t>& out, std::span<const uint8_t> imag
     if (width < 0 || height < 0) LevelDoesNotFit(width, height, 1, image.size());
     FlipCursor cursor{out, image};
     out.reserve(out.size() + image.size());
-    if (format == texfmt::kDXT1 || format == texfmt::kDXT3 || format == texfmt::kDXT5) {
+    if (IsFlippedBlockFormat(format)) {
         WriteFlippedBlockLevels(cursor, width, height, bytesPerPixel, levels, format);
     } else {
         WriteFlippedPixelLevels(cursor, width, height, bytesPerPixel, levels);

@@ -10,22 +10,6 @@
 namespace kestrel {
 namespace {
 
-[[noreturn]] void Refuse(const std::string& path, const char* why) {
-    throw KestrelError("Refused resource path " + path + ": " + why);
-}
-
-// Splits at "/" and "\" (both separate names in the engine's paths).
-bool HasParentComponent(std::string_view path) {
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find_first_of("/\\", start);
-        if (end == std::string_view::npos) end = path.size();
-        if (path.substr(start, end - start) == "..") return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 std::string DropTrailingDotsAndBlanks(std::string name) {
     while (!name.empty() && (name.back() == '.' || name.back() == ' '))
         name.pop_back();
@@ -34,22 +18,14 @@ std::string DropTrailingDotsAndBlanks(std::string name) {
 
 } // namespace
 
-std::filesystem::path ResourceFilePath(const std::string& outputBaseDir, const std::string& path) {
-    if (path.find('\0') != std::string::npos) Refuse(path, "it holds a NUL byte");
-    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) Refuse(path, "it is absolute");
-    if (path.size() >= 2 && path[1] == ':') Refuse(path, "it names a drive");
-    if (HasParentComponent(path)) Refuse(path, "it leaves the archive directory");
-    std::string relative = path;
-    for (char& c : relative) {
-        if (c == '\\') c = '/';
-    }
-    const std::filesystem::path base(outputBaseDir);
-    auto full = base / relative;
-    if (!IsInside(base, full)) Refuse(path, "it leaves the archive directory");
-    return full;
+const TextureLayoutRow* TextureLayoutOf(const ConverterInput& in) {
+    const Unity_Structure& header = in.state.assets.header;
+    return TextureLayoutOfFile(header.formatVersion, header.engineVersion);
 }
 
 std::string ResourceDirFor(std::string_view path) {
+    // A bundle's own resource entry is named by its file name alone.
+    if (path.starts_with("archive:")) path = path.substr(path.find_last_of("/\\:") + 1);
     const size_t dot = path.find('.');
     const std::string dir = dot == std::string_view::npos
                                 ? std::string(path)
@@ -73,19 +49,18 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
         return TextureImages{source, ""};
     }
     const std::string& path = tex.resource.path;
-    // Resource files lie beside the archive; an "archive:" path names an inner file of a bundle,
-    // which an earlier export wrote into the export tree.
-    const bool inExportTree = path.rfind("archive:", 0) == 0 || in.state.ArchiveDir.empty();
-    const std::string& base = inExportTree ? in.state.OutputBaseDir : in.state.ArchiveDir;
-    const auto file = ResourceFilePath(base, path);
+    const ResourceFileLocation where =
+        LocateResourceFile(ResourcePlacesOf(in.state), path, in.exportName);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) {
-        in.state.Report().Alert(in.state.Localization.MsgMissingFile + base + path);
+    if (!std::filesystem::is_regular_file(where.file, ec)) {
+        in.state.Report().Alert(in.state.Localization.MsgMissingFile + where.shownPath);
         return std::nullopt;
     }
-    Reader source(FileSource::Open(file), Endian::Little);
-    // The stream offset is an unsigned 32-bit position in the resource file.
-    source.Seek(static_cast<uint32_t>(tex.header.dataSizes.at(1)), "stream offset");
+    Reader source(FileSource::Open(where.file), Endian::Little);
+    if (tex.streamOffset > source.End()) {
+        source.Fail(tex.streamOffset, "stream offset", "lies past the end of the file");
+    }
+    source.Seek(tex.streamOffset, "stream offset");
     return TextureImages{source, ResourceDirFor(path)};
 }
 

@@ -18,10 +18,8 @@ struct TextureImages {
     std::string resourceDir; // "" for pixels inside the object, else e.g. "res_sharedassets0/"
 };
 
-// The resource file of a streamed texture: OutputBaseDir + the stored path. An absolute path, a
-// path with a ".." component or with a NUL byte is refused with a KestrelError, so no resource
-// file is read from outside OutputBaseDir.
-std::filesystem::path ResourceFilePath(const std::string& outputBaseDir, const std::string& path);
+// The layout row of the open file's textures (nullptr: probed, formats up to 15).
+const TextureLayoutRow* TextureLayoutOf(const ConverterInput& in);
 
 // The subdirectory of a streamed texture's files: "res_" + the path up to and including its
 // first "." ("res_" is left out when the path has no "."), ending with "/". Trailing dots and
@@ -30,8 +28,9 @@ std::filesystem::path ResourceFilePath(const std::string& outputBaseDir, const s
 std::string ResourceDirFor(std::string_view path);
 
 // Opens the images of a texture read by ReadTextureHeader: the object itself at imageStart, or
-// the resource file at the stream offset. A missing resource file is shown as an Alert
-// (Localization.MsgMissingFile + the path) and gives nullopt.
+// the resource file (found as LocateResourceFile finds it; a refused path raises) at the stream
+// offset. A missing resource file is shown as an Alert (Localization.MsgMissingFile + the path)
+// and gives nullopt.
 std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const TextureObject& tex,
                                                const Reader& object);
 

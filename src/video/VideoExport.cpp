@@ -89,9 +89,8 @@ void ExportVideoClip(const ConverterInput& in) {
         in.state.Report().Notice("No video data in " + in.exportName);
         return;
     }
-    ResourcePlaces places{state.OutputBaseDir, state.ArchiveDir, state.ArchiveDirName, {}};
-    if (state.isBundle) places.innerFileNames = state.innerFileNames;
-    const ResourceFileLocation where = LocateResourceFile(places, video.source, in.exportName);
+    const ResourceFileLocation where =
+        LocateResourceFile(ResourcePlacesOf(state), video.source, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
         in.state.Report().Alert(state.Localization.MsgMissingFile + where.shownPath);

@@ -47,7 +47,7 @@ TEST(Vocabulary, PlatformNames) {
 TEST(Vocabulary, TextureFormatSupportsSpotChecks) {
     EXPECT_FALSE(TextureFormatSupports(12, 3));
     EXPECT_TRUE(TextureFormatSupports(34, 4));
-    EXPECT_FALSE(TextureFormatSupports(48, 0));
+    EXPECT_FALSE(TextureFormatSupports(62, 0));
     EXPECT_TRUE(TextureFormatSupports(28, 2));
     EXPECT_FALSE(TextureFormatSupports(28, 1));
     EXPECT_TRUE(TextureFormatSupports(21, 4));
@@ -67,17 +67,19 @@ TEST(Vocabulary, TextureFormatSupportsWholeTable) {
         }
         return out;
     };
-    for (int32_t f : {1, 2, 3, 4, 5, 7, 9, 10, 11, 12, 13, 14, 37})
+    for (int32_t f : {1, 2, 3, 4, 5, 7, 9, 10, 11, 12, 13, 14, 24, 25, 26, 27, 37})
         EXPECT_EQ(kinds(f), "01") << f;
-    for (int32_t f : {28, 29})
+    for (int32_t f : {28, 29, 64, 65})
         EXPECT_EQ(kinds(f), "02") << f;
+    for (int32_t f : {48, 53, 54, 59, 66, 71})
+        EXPECT_EQ(kinds(f), "03") << f;
     EXPECT_EQ(kinds(21), "04");
     for (int32_t f : {30, 31, 32, 33, 34, 41, 42, 43, 44, 45, 46, 47, 60, 61}) {
         EXPECT_EQ(kinds(f), "034") << f;
     }
     for (int32_t f : {35, 36})
         EXPECT_EQ(kinds(f), "013") << f;
-    for (int32_t f : {0, 6, 8, 15, 16, 17, 18, 19, 20, 22, 27, 38, 39, 40, 48, 59, 62, -5}) {
+    for (int32_t f : {0, 6, 8, 15, 16, 17, 18, 19, 20, 22, 23, 38, 39, 40, 62, 63, 72, -5}) {
         EXPECT_EQ(kinds(f), "") << f;
     }
 }

@@ -1,5 +1,7 @@
 #include "support/TextureObjects.h"
 
+#include <algorithm>
+
 #include "io/ByteSource.h"
 #include "io/Writer.h"
 
@@ -97,6 +99,72 @@ std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& plan, Endian ord
         w.Bytes(plan.pixels.data(), plan.pixels.size());
     }
     w.Align4();
+    w.Bytes(plan.trailing.data(), plan.trailing.size());
+    return w.Take();
+}
+
+std::vector<uint8_t> MakeModernTextureObject(const TextureLayoutRow& row,
+                                             const ModernTextureSpec& plan, Endian order) {
+    Writer w(order);
+    const auto images = static_cast<uint64_t>(std::max(plan.imageCount, 1));
+    uint32_t carried = 0x10203000;
+    for (const TexField field : row.fields.View()) {
+        switch (field) {
+        case TexField::Int32:
+            w.U32(++carried);
+            break;
+        case TexField::Bool:
+            w.U8(1);
+            break;
+        case TexField::Align:
+            w.Align4();
+            break;
+        case TexField::String:
+        case TexField::ByteArray:
+            w.U32(5);
+            w.Bytes("group");
+            w.Align4();
+            break;
+        case TexField::Width:
+            w.I32(plan.width);
+            break;
+        case TexField::Height:
+            w.I32(plan.height);
+            break;
+        case TexField::CompleteImageSize:
+            w.U32(static_cast<uint32_t>(plan.pixels.size() / images));
+            break;
+        case TexField::Format:
+            w.I32(plan.format);
+            break;
+        case TexField::MipCount:
+            w.U32(plan.mipCount);
+            break;
+        case TexField::ImageCount:
+            w.I32(plan.imageCount);
+            break;
+        case TexField::ImageData:
+            w.U32(plan.streamed ? 0 : static_cast<uint32_t>(plan.pixels.size()));
+            if (!plan.streamed) w.Bytes(plan.pixels.data(), plan.pixels.size());
+            w.Align4();
+            break;
+        case TexField::StreamData32:
+        case TexField::StreamData64: {
+            const bool streamed = plan.streamed;
+            if (field == TexField::StreamData64) {
+                w.U64(streamed ? plan.streamOffset : 0);
+            } else {
+                w.U32(streamed ? static_cast<uint32_t>(plan.streamOffset) : 0);
+            }
+            w.U32(streamed ? static_cast<uint32_t>(plan.pixels.size()) : 0);
+            const std::string path = streamed ? plan.path : "";
+            w.U32(static_cast<uint32_t>(path.size()));
+            w.Bytes(path);
+            w.Align4();
+            break;
+        }
+        }
+    }
     w.Bytes(plan.trailing.data(), plan.trailing.size());
     return w.Take();
 }

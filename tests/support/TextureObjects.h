@@ -39,6 +39,26 @@ struct TextureObjectSpec {
 
 std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& plan, Endian order);
 
+// A Texture2D / Cubemap body of 5.5 and later, field by field as a layout row lists them. Carried
+// fields hold distinct values, so a rewrite that moves or drops one shows. Streamed: the image data
+// size is 0 and the stream names `path` at streamOffset with pixels.size() bytes (the caller
+// writes them there).
+struct ModernTextureSpec {
+    int32_t width = 8;
+    int32_t height = 8;
+    int32_t format = 12;
+    uint32_t mipCount = 1;
+    int32_t imageCount = 1;
+    std::vector<uint8_t> pixels; // every image one after another
+    bool streamed = false;
+    uint64_t streamOffset = 0;
+    std::string path;
+    std::vector<uint8_t> trailing; // a Cubemap's own fields
+};
+
+std::vector<uint8_t> MakeModernTextureObject(const TextureLayoutRow& row,
+                                             const ModernTextureSpec& plan, Endian order);
+
 // A ProceduralTexture body: a 64-byte head (mip value at 36, data length at 60), the image data
 // and a 24-byte tail (width, height, format at 12).
 struct ProceduralTextureSpec {
