@@ -96,7 +96,7 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
         TType_info& type = file.items.types[i];
         type.TextureFormat = probe.textureFormat.value_or(0);
         type.name = (modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID)) + " " +
-                    TextureFormatName(type.TextureFormat);
+                    TextureFormatName(type.TextureFormat, modern);
     }
 
     if (*length == 0) {

@@ -133,6 +133,16 @@ constexpr std::array<std::string_view, 61> kTextureFormats{{
     "ASTC_RGB_12x12", "ASTC_RGBA_4x4", "ASTC_RGBA_5x5", "ASTC_RGBA_6x6", "ASTC_RGBA_8x8",
     "ASTC_RGBA_10x10", "ASTC_RGBA_12x12", "ETC_RGB4_3DS", "ETC_RGBA8_3DS",
 }};
+// Where the engines from 5.5 name formats differently: 22 to 27, and 62 onwards.
+constexpr std::array<std::string_view, 6> kModernFormats22{{
+    "RGB9e5Float", "UNUSED23", "BC6H", "BC7", "BC4", "BC5",
+}};
+constexpr std::array<std::string_view, 21> kModernFormats62{{
+    "RG16", "R8", "ETC_RGB4Crunched", "ETC2_RGBA8Crunched", "ASTC_HDR_4x4", "ASTC_HDR_5x5",
+    "ASTC_HDR_6x6", "ASTC_HDR_8x8", "ASTC_HDR_10x10", "ASTC_HDR_12x12", "RG32", "RGB48", "RGBA64",
+    "R8_SIGNED", "RG16_SIGNED", "RGB24_SIGNED", "RGBA32_SIGNED", "R16_SIGNED", "RG32_SIGNED",
+    "RGB48_SIGNED", "RGBA64_SIGNED",
+}};
 // clang-format on
 
 // Output kinds a texture format may be converted to, as a bit set over kind 0..4.
@@ -160,10 +170,10 @@ constexpr std::array<FormatKinds, 14> kFormatKinds{{
     {35, 36, Kinds({0, 1, 3})},
     {37, 37, Kinds({0, 1})},
     {41, 47, Kinds({0, 3, 4})},
-    {48, 59, Kinds({0, 3})}, // ASTC
+    {48, 59, Kinds({0, 3, 4})}, // ASTC
     {60, 61, Kinds({0, 3, 4})},
     {64, 65, Kinds({0, 2})}, // crunched ETC and ETC2
-    {66, 71, Kinds({0, 3})}, // ASTC HDR
+    {66, 71, Kinds({0, 3, 4})}, // ASTC HDR
 }};
 
 constexpr std::array<NumberedText, 27> kExtensions{{
@@ -190,17 +200,21 @@ std::string ClassName(int32_t typeId) {
     return name.empty() ? "UNKNOW_TYPE" : std::string(name);
 }
 
-std::string TextureFormatShortName(int32_t format) {
-    // The range test is unsigned, so negative numbers are unknown too.
+std::string TextureFormatShortName(int32_t format, bool modern) {
+    // The range tests are unsigned, so negative numbers are unknown too.
     const auto index = static_cast<uint32_t>(format);
+    if (modern && index - 22 < kModernFormats22.size())
+        return std::string(kModernFormats22[index - 22]);
+    if (modern && index - 62 < kModernFormats62.size())
+        return std::string(kModernFormats62[index - 62]);
     if (index < 1 || index > kTextureFormats.size()) return "UNKNOW_FORMAT";
     return std::string(kTextureFormats[index - 1]);
 }
 
-std::string TextureFormatName(int32_t format) {
+std::string TextureFormatName(int32_t format, bool modern) {
     char digits[12];
     const auto end = std::to_chars(digits, digits + sizeof digits, format).ptr;
-    return "id: " + std::string(digits, end) + " - " + TextureFormatShortName(format);
+    return "id: " + std::string(digits, end) + " - " + TextureFormatShortName(format, modern);
 }
 
 bool TextureFormatSupports(int32_t format, uint8_t kind) {

@@ -19,11 +19,13 @@ std::string ModernClassName(int32_t typeId);
 // type trees leave to the reader to know.
 bool BeginsWithName(int32_t classId);
 
-// "id: " + number + " - " + name ("UNKNOW_FORMAT" outside 1..61).
-std::string TextureFormatName(int32_t format);
+// "id: " + number + " - " + name ("UNKNOW_FORMAT" outside 1..61). `modern`: the names of the
+// engines from 5.5 (serialized format 16 and later), where 22 to 27 are RGB9e5Float, BC6H, BC7,
+// BC4 and BC5 instead of the Wii formats, and 62 to 82 are named too.
+std::string TextureFormatName(int32_t format, bool modern = false);
 
 // The bare format name ("DXT5", "UNKNOW_FORMAT").
-std::string TextureFormatShortName(int32_t format);
+std::string TextureFormatShortName(int32_t format, bool modern = false);
 
 // Output kinds: 0 any converter, 1 DDS, 2 CRN, 3 KTX, 4 PVR.
 bool TextureFormatSupports(int32_t format, uint8_t kind);

@@ -73,6 +73,7 @@ void ConvertTexture(KestrelState& state, size_t index, const Reader& object,
     const int32_t format = state.Items().types[index].TextureFormat;
     const std::string& name = state.Items().ExportName[index];
     const std::string dir = root + (classId == ClassId::kCubemap ? "Cubemap/" : "Textures/");
+    const bool modern = state.assets.header.formatVersion >= 16;
     for (const auto& kind : kTextureKinds) {
         if (state.*kind.enabled && TextureFormatSupports(format, kind.kind)) {
             kind.convert(ConverterInput{state, object, dir, name, index});
@@ -80,12 +81,12 @@ void ConvertTexture(KestrelState& state, size_t index, const Reader& object,
     }
     if (state.ExportKTX && !state.ExportPVR && format == 21) {
         // The first letter of "ОNLY" is a Cyrillic capital O, as the message has always read.
-        state.Report().Notice("Not supported ktx " + TextureFormatShortName(format) + " " + name +
-                              " \xD0\x9ENLY PVR!!!");
+        state.Report().Notice("Not supported ktx " + TextureFormatShortName(format, modern) +
+                              " " + name + " \xD0\x9ENLY PVR!!!");
     }
     if (!TextureFormatSupports(format, 0)) {
-        state.Report().Notice("Not supported format compression " + TextureFormatShortName(format) +
-                              " " + name);
+        state.Report().Notice("Not supported format compression " +
+                              TextureFormatShortName(format, modern) + " " + name);
     }
 }
 

@@ -1,0 +1,194 @@
+// Every Texture2D and Cubemap of the engine-written samples of serialized format 17 and later,
+// through the built program: `export` writes a picture of each (DDS, PVR or CRN, as by default),
+// counted per pixel format as decoded by ImageMagick or, where no tool here decodes the format,
+// checked against the format's block arithmetic; `import` of the unedited export then leaves the
+// archive and its resource files byte for byte.
+#include "assets/Vocabulary.h"
+#include "io/ByteSource.h"
+#include "io/Reader.h"
+#include "support/Cli.h"
+#include "support/Manifest.h"
+#include "support/TempDir.h"
+#include "support/TextureObjects.h"
+#include "texture/TextureFormats.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+#include <sstream>
+
+using namespace kestrel;
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ListedTexture {
+    std::string inner; // "" in a plain file
+    std::string name;
+    bool cubemap = false;
+    std::string format; // e.g. "BC7"
+};
+
+// The texture rows of `kestrel list`: "N<TAB>NAME<TAB>28 (Texture2D id: F - FORMAT)<TAB>...",
+// under "# K INNER" lines in a bundle.
+std::vector<ListedTexture> ListedTextures(const std::string& listing) {
+    std::vector<ListedTexture> out;
+    std::istringstream lines(listing);
+    std::string line, inner;
+    while (std::getline(lines, line)) {
+        if (line.rfind("# ", 0) == 0) {
+            inner = line.substr(line.find(' ', 2) + 1);
+            continue;
+        }
+        std::vector<std::string> cells;
+        std::istringstream row(line);
+        for (std::string cell; std::getline(row, cell, '\t');)
+            cells.push_back(cell);
+        if (cells.size() < 3) continue;
+        const bool texture = cells[2].rfind("28 (", 0) == 0, cubemap = cells[2].rfind("89 (", 0) == 0;
+        if (!texture && !cubemap) continue;
+        const auto dash = cells[2].rfind(" - ");
+        out.push_back({inner, cells[1], cubemap, cells[2].substr(dash + 3, cells[2].size() - dash - 4)});
+    }
+    return out;
+}
+
+// The data bytes of `levels` levels of w x h in blocks of bw x bh of `blockBytes`.
+uint64_t BlockBytes(uint64_t w, uint64_t h, uint32_t levels, uint32_t bw, uint32_t bh,
+                    uint32_t blockBytes) {
+    uint64_t total = 0;
+    for (uint32_t l = 0; l < std::max(levels, 1u); ++l, w = std::max<uint64_t>(w / 2, 1),
+                  h = std::max<uint64_t>(h / 2, 1)) {
+        total += ((w + bw - 1) / bw) * ((h + bh - 1) / bh) * blockBytes;
+    }
+    return total;
+}
+
+// A picture no tool here decodes, checked by its header and block arithmetic: "" when it holds
+// what its header says, else what is wrong.
+std::string CheckByArithmetic(const fs::path& file) {
+    Reader r(FileSource::Open(file), Endian::Little);
+    const uint64_t size = r.End();
+    uint64_t header = 0, data = 0;
+    if (file.extension() == ".dds") {
+        r.Seek(12);
+        const uint32_t h = r.U32("height"), w = r.U32("width");
+        r.Seek(28);
+        const uint32_t levels = r.U32("mips");
+        r.Seek(84);
+        if (r.U32("fourcc") != FourCC("DX10")) {
+            // Uncompressed pixels (alpha-only ones, which ImageMagick does not read).
+            header = 128;
+            data = BlockBytes(w, h, levels, 1, 1, r.U32("bit count") / 8);
+            return header + data == size ? "" : "uncompressed levels do not fill the file";
+        }
+        r.Seek(128);
+        const DdsPixelFormatRow* row =
+            DdsFormatForPixelFormat(4, FourCC("DX10"), 0, {}, -1, r.U32("dxgi"));
+        if (row == nullptr) return "unknown DXGI format";
+        header = 148;
+        data = BlockBytes(w, h, levels, 4, 4, row->bytesPerPixel.halves * 8);
+    } else if (file.extension() == ".pvr") {
+        r.Seek(8);
+        const KtxPvrFormatRow* row = PvrFormatForPixelFormat(r.U64("pixel format"), -1);
+        r.Seek(24);
+        const uint32_t h = r.U32("height"), w = r.U32("width");
+        r.Seek(44);
+        const uint32_t levels = r.U32("mips");
+        header = 52 + r.U32("metadata");
+        if (row == nullptr || row->blockBytes == 0) return "not a block format";
+        data = BlockBytes(w, h, levels, row->blockWidth, row->blockHeight, row->blockBytes);
+    } else {
+        // A CRN file: "Hx", its header size, CRC, then its whole size big-endian at 6.
+        if (r.U8("H") != 'H' || r.U8("x") != 'x') return "not a CRN file";
+        r.Seek(6);
+        data = r.U32BE("file size");
+    }
+    return header + data == size ? "" : "holds " + std::to_string(size) + " bytes, its header says " +
+                                             std::to_string(header + data);
+}
+
+std::optional<fs::path> FindPicture(const fs::path& dir, const std::string& name) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); ++it) {
+        const std::string file = it->path().filename().string();
+        for (const char* ext : {".dds", ".pvr", ".crn"})
+            if (file == name + ext) return it->path();
+    }
+    return std::nullopt;
+}
+
+std::map<std::string, std::vector<unsigned char>> FilesOf(const fs::path& dir) {
+    std::map<std::string, std::vector<unsigned char>> files;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.is_regular_file()) files[e.path().filename().string()] = ReadFileBytes(e.path());
+    return files;
+}
+
+struct Count {
+    size_t textures = 0, written = 0, imageMagick = 0, arithmetic = 0, noPixels = 0, missing = 0;
+};
+
+TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "../shared/samples is absent";
+    const auto list = SamplesHolding(samples, 17, 22, {"Texture2D ", "Cubemap "});
+    ASSERT_FALSE(list.empty()) << "no texture samples of formats 17 to 22 in MANIFEST.md";
+    std::map<std::string, Count> byFormat;
+    size_t unchanged = 0;
+    for (const std::string& local : list) {
+        SCOPED_TRACE(local);
+        TempDir dir;
+        const fs::path archive = CopySampleWithCompanions(samples / local, dir.Path());
+        const auto before = FilesOf(dir.Path());
+        const CliResult listed = RunKestrel({"list", archive.string()}, "C");
+        ASSERT_EQ(listed.exitCode, 0) << listed.err;
+        const CliResult exported = RunKestrel({"export", archive.string()}, "C");
+        const fs::path root = dir.Path() / "Unity_Assets_Files" / archive.stem();
+        for (const ListedTexture& t : ListedTextures(listed.out)) {
+            Count& c = byFormat[t.format];
+            ++c.textures;
+            const auto picture = FindPicture(root / t.inner / (t.cubemap ? "Cubemap" : "Textures"), t.name);
+            if (!picture) {
+                // Textures without pixels, and those whose resource file the sample lacks.
+                const bool missing = exported.err.find("Missing file") != std::string::npos;
+                ++(missing ? c.missing : c.noPixels);
+                continue;
+            }
+            ++c.written;
+            if (picture->extension() == ".dds" && DecodePixel(*picture, 0, 0)) {
+                ++c.imageMagick;
+                continue;
+            }
+            const std::string wrong = CheckByArithmetic(*picture);
+            EXPECT_EQ(wrong, "") << picture->string();
+            c.arithmetic += wrong.empty() ? 1 : 0;
+        }
+        const CliResult imported = RunKestrel({"import", archive.string()}, "C");
+        EXPECT_EQ(imported.exitCode, 0) << imported.err;
+        for (const auto& [name, bytes] : before) {
+            const bool same = fs::exists(dir.Path() / name) && ReadFileBytes(dir.Path() / name) == bytes;
+            EXPECT_TRUE(same) << name << " changed by an import of its own unedited export";
+            unchanged += same ? 1 : 0;
+        }
+    }
+    Count all;
+    for (const auto& [format, c] : byFormat) {
+        std::cout << "[ textures ] " << format << ": " << c.textures << " textures, " << c.written
+                  << " written, " << c.imageMagick << " decoded by ImageMagick, " << c.arithmetic
+                  << " checked by block arithmetic (no decoder here), " << c.noPixels
+                  << " without pixels, " << c.missing << " without their resource file\n";
+        all.textures += c.textures;
+        all.written += c.written;
+        all.noPixels += c.noPixels;
+        all.missing += c.missing;
+    }
+    std::cout << "[ textures ] formats 17-22: " << list.size() << " samples, " << all.textures
+              << " textures, " << all.written << " pictures; " << unchanged
+              << " archive and resource files unchanged by an unedited import\n";
+    EXPECT_EQ(all.written + all.noPixels + all.missing, all.textures);
+}
+
+} // namespace
