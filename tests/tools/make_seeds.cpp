@@ -95,7 +95,9 @@ int main(int argc, char** argv) {
     }
     Save(dir, "resource-ogg", ogg);
     // Texture bodies for the texture converters' target: a first byte choosing the variant (2: a
-    // DXT5 Texture2D, 0x82 the same big-endian), then the object body.
+    // DXT5 Texture2D, 0x82 the same big-endian), a second choosing the engine version (0: an
+    // older file), then the object body; then one body of each layout row of the newer engines
+    // (variant 8: BC7, version k + 1 for row k).
     for (const auto& [name, selector, order] :
          {std::tuple{"texture-dxt5-le", uint8_t{2}, kestrel::Endian::Little},
           std::tuple{"texture-dxt5-be", uint8_t{0x82}, kestrel::Endian::Big}}) {
@@ -104,10 +106,20 @@ int main(int argc, char** argv) {
         plan.height = 8;
         plan.format = 12;
         plan.pixels.assign(64, 0x5A);
-        std::vector<uint8_t> seed = {selector};
+        std::vector<uint8_t> seed = {selector, 0};
         const auto body = MakeTextureObject(plan, order);
         seed.insert(seed.end(), body.begin(), body.end());
         Save(dir, name, seed);
+    }
+    uint8_t version = 1;
+    for (const kestrel::TextureLayoutRow& row : kestrel::TextureLayoutRows()) {
+        ModernTextureSpec plan;
+        plan.format = 25;
+        plan.pixels.assign(64, 0x3C);
+        std::vector<uint8_t> seed = {8, version};
+        const auto body = MakeModernTextureObject(row, plan, kestrel::Endian::Little);
+        seed.insert(seed.end(), body.begin(), body.end());
+        Save(dir, "texture-modern-" + std::to_string(version++), seed);
     }
     std::printf("seeds written to %s\n", dir.string().c_str());
     return 0;
