@@ -69,6 +69,17 @@ struct EntryFields {
     uint32_t entrySize = 0; // entries start on a multiple of 4 from the assets file start
 };
 
+// One node of a type tree, in the tree's pre-order: a field (or the root at level 0), its depth,
+// type and name, its stored size (-1 when it varies) and its flags (0x4000: what follows it is
+// aligned to 4 bytes).
+struct TypeTreeNode {
+    uint8_t level = 0;
+    int32_t byteSize = 0;
+    uint32_t metaFlag = 0;
+    std::string type;
+    std::string name;
+};
+
 // One type of the type list of formats 16 and later.
 struct SerializedType {
     int32_t classId = 0;
@@ -77,6 +88,9 @@ struct SerializedType {
     bool hasTypeTree = false;
     // The type tree says the object begins with its name (first field "m_Name", a string).
     bool treeBeginsWithName = false;
+    // The whole tree, kept for the classes whose fields the converters read by it (Texture2D,
+    // Cubemap); empty for the others.
+    std::vector<TypeTreeNode> tree;
 };
 
 struct TType_info {

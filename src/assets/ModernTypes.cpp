@@ -51,8 +51,14 @@ std::string_view NodeString(const std::vector<uint8_t>& local, uint32_t offset) 
                     offset);
 }
 
-// Reads the type tree blob; tells whether its first field is the name string.
-bool ReadTypeTreeBlob(Reader& r, int32_t format) {
+// Classes whose whole type tree is kept: Texture2D and Cubemap.
+bool KeepsTree(int32_t classId) {
+    return classId == 28 || classId == 89;
+}
+
+// Reads the type tree blob; tells whether its first field is the name string. With `keep`, every
+// node goes into `tree`.
+bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep) {
     const uint64_t nodeSize = format >= 19 ? 32 : 24;
     const int32_t nodeCount = r.I32("type tree node count");
     const int32_t stringSize = r.I32("type tree string buffer size");
@@ -75,6 +81,23 @@ bool ReadTypeTreeBlob(Reader& r, int32_t format) {
     }
     r.Seek(nodesStart + uint64_t(nodeCount) * nodeSize, "type tree strings");
     const std::vector<uint8_t> strings = r.Bytes(uint64_t(stringSize), "type tree strings");
+    if (keep != nullptr) {
+        const uint64_t end = r.Pos();
+        keep->reserve(static_cast<size_t>(nodeCount));
+        for (int32_t i = 0; i < nodeCount; ++i) {
+            r.Seek(nodesStart + uint64_t(i) * nodeSize + 2, "type tree node");
+            TypeTreeNode node;
+            node.level = r.U8("type tree node level");
+            r.Skip(1, "type tree node flags");
+            node.type = NodeString(strings, r.U32("type tree node type"));
+            node.name = NodeString(strings, r.U32("type tree node name"));
+            node.byteSize = r.I32("type tree node size");
+            r.Skip(4, "type tree node index");
+            node.metaFlag = r.U32("type tree node flags");
+            keep->push_back(std::move(node));
+        }
+        r.Seek(end, "type tree");
+    }
     return beginsWithName && NodeString(strings, nameOffset) == "m_Name" &&
            NodeString(strings, typeOffset) == "string";
 }
@@ -92,7 +115,8 @@ SerializedType ReadSerializedType(Reader& r, int32_t format, bool typeTrees, boo
     r.Skip(kHashSize, "type hash");
     if (!typeTrees) return type;
     type.hasTypeTree = true;
-    type.treeBeginsWithName = ReadTypeTreeBlob(r, format);
+    type.treeBeginsWithName =
+        ReadTypeTreeBlob(r, format, KeepsTree(type.classId) && !refType ? &type.tree : nullptr);
     if (format >= 21) {
         if (refType) {
             r.CString(kMaxTextLength, "reference type class name");

@@ -55,7 +55,6 @@ using ImportConverter = void (*)(KestrelState&, const ConvertedFile&);
 template <void (*Import)(const TextureImportInput&)>
 void ConvertTexture(KestrelState& state, const ConvertedFile& f) {
     // The raw file holds the bytes after the name field only: no head goes before them.
-    const Unity_Structure& header = state.assets.header;
     Import({{},
             ObjectBody(state, f.index),
             f.editedFile,
@@ -63,7 +62,7 @@ void ConvertTexture(KestrelState& state, const ConvertedFile& f) {
             state.NoFlipTexture,
             state.Report(),
             state.ExecutableDir,
-            TextureLayoutOfFile(header.formatVersion, header.engineVersion),
+            TextureLayoutOfObject(state.assets, f.index),
             ResourcePlacesOf(state)});
 }
 

@@ -86,6 +86,9 @@ TextureLayout ProbeTextureLayout(const Reader& object);
 // finds. Leaves `object` at imageStart. Raises KestrelError (with file, offset and field) when
 // the object ends early or a length is negative.
 TextureObject ReadTextureHeader(Reader& object, const TextureLayoutRow* row = nullptr);
+inline TextureObject ReadTextureHeader(Reader& object, const std::optional<TextureLayoutRow>& row) {
+    return ReadTextureHeader(object, row ? &*row : nullptr);
+}
 
 // Raises a KestrelError when width, height, complete image size or image count is negative:
 // such a header cannot describe pixels.

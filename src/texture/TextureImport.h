@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 
 namespace kestrel {
@@ -21,7 +22,7 @@ struct TextureImportInput {
     std::filesystem::path executableDir = {}; // where the crunch tool is looked for
     // Engines from 5.5: the layout row the object is read by (nullptr: the probed layouts of
     // older files), and where the resource file of a streamed texture lies.
-    const TextureLayoutRow* layout = nullptr;
+    std::optional<TextureLayoutRow> layout = {};
     ResourcePlaces resources = {};
 };
 

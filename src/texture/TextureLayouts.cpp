@@ -2,7 +2,9 @@
 
 #include "common/Error.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -66,8 +68,9 @@ constexpr uint32_t k2020_2 = k2020_1 | kAlphaOptional;
 constexpr uint32_t k2022_2 = k2020_2 | kLimitGroup;
 constexpr uint32_t k2023_2 = k2022_2 & ~kFallback;
 
-// Facts from the engine's type trees in bundles of 5.6, 2019.1, 2020.3 and 2022.3, and from
-// public readers of the format for the releases between and after.
+// From public readers of the format; the engine's own type trees in bundles of 5.6, 2019.1,
+// 2019.2, 2020.3, 2021.3 and 2022.3 list the same fields. Files that carry type trees are read by
+// their trees (TextureLayoutOfObject), so a release these rows do not know still reads right.
 constexpr std::array<TextureLayoutRow, 9> kRows{{
     {Version(5, 5), Version(2017, 1), Fields(0)},
     {Version(2017, 1), Version(2017, 3), Fields(k2017_1)},
@@ -107,6 +110,142 @@ const TextureLayoutRow* TextureLayoutOfFile(int32_t serializedFormat,
                            std::string(engineVersion) + "\"");
     }
     return row;
+}
+
+} // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+constexpr uint32_t kAlignedAfter = 0x4000;
+
+// The field kind a named field of the texture plays, for int-sized fields.
+std::optional<TexField> RoleOf(const TypeTreeNode& node) {
+    static constexpr std::pair<std::string_view, TexField> kRoles[] = {
+        {"m_Width", TexField::Width},
+        {"m_Height", TexField::Height},
+        {"m_CompleteImageSize", TexField::CompleteImageSize},
+        {"m_TextureFormat", TexField::Format},
+        {"m_MipCount", TexField::MipCount},
+        {"m_ImageCount", TexField::ImageCount},
+    };
+    for (const auto& [name, role] : kRoles) {
+        if (node.name == name) return node.byteSize == 4 ? std::optional(role) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// One past the last node of the subtree at `i`.
+size_t SubtreeEnd(std::span<const TypeTreeNode> tree, size_t i) {
+    size_t j = i + 1;
+    while (j < tree.size() && tree[j].level > tree[i].level)
+        ++j;
+    return j;
+}
+
+class TreeWalk {
+public:
+    explicit TreeWalk(std::span<const TypeTreeNode> tree) : tree_(tree) {}
+
+    // Adds the field at `i` (and its subtree); false when no kind expresses it.
+    bool Field(size_t i, size_t end) {
+        const TypeTreeNode& node = tree_[i];
+        bool ok = true;
+        if (node.level == 1 && RoleOf(node)) {
+            ok = Add(*RoleOf(node));
+        } else if (node.level == 1 && node.type == "TypelessData") {
+            ok = Add(TexField::ImageData);
+        } else if (node.level == 1 && node.type == "StreamingInfo") {
+            bool wide = false;
+            for (size_t k = i + 1; k < end; ++k)
+                wide = wide || (tree_[k].name == "offset" && tree_[k].byteSize == 8);
+            ok = Add(wide ? TexField::StreamData64 : TexField::StreamData32);
+        } else if (node.type == "string") {
+            ok = Add(TexField::String);
+        } else if (end > i + 1 && tree_[i + 1].type == "Array") {
+            // A vector of single bytes, aligned after it (the platform blob).
+            const bool bytes = end == i + 4 && tree_[i + 3].byteSize == 1;
+            const bool aligned = ((node.metaFlag | tree_[i + 1].metaFlag) & kAlignedAfter) != 0;
+            ok = bytes && aligned && Add(TexField::ByteArray);
+        } else if (end == i + 1) {
+            switch (node.byteSize) {
+            case 1:
+                ok = Add(TexField::Bool);
+                break;
+            case 2:
+                ok = Add(TexField::Bool) && Add(TexField::Bool);
+                break;
+            case 4:
+                ok = Add(TexField::Int32);
+                break;
+            case 8:
+                ok = Add(TexField::Int32) && Add(TexField::Int32);
+                break;
+            default:
+                ok = false;
+            }
+        } else {
+            // A structure: its fields in order.
+            for (size_t k = i + 1; ok && k < end; k = SubtreeEnd(tree_, k))
+                ok = Field(k, SubtreeEnd(tree_, k));
+        }
+        if (ok && (node.metaFlag & kAlignedAfter) != 0 && !EndsAligned()) ok = Add(TexField::Align);
+        return ok;
+    }
+
+    TexFieldList list;
+
+private:
+    // The last field read leaves the position on a multiple of 4 by itself.
+    bool EndsAligned() const {
+        if (list.count == 0) return false;
+        const TexField last = list.fields[list.count - 1];
+        return last == TexField::Align || last == TexField::String || last == TexField::ByteArray ||
+               last == TexField::ImageData || last == TexField::StreamData32 ||
+               last == TexField::StreamData64;
+    }
+
+    bool Add(TexField f) {
+        if (list.count == list.fields.size()) return false;
+        list.Add(f);
+        return true;
+    }
+
+    std::span<const TypeTreeNode> tree_;
+};
+
+} // namespace
+
+std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> tree) {
+    if (tree.size() < 2 || tree[1].name != "m_Name" || tree[1].type != "string") return std::nullopt;
+    TreeWalk walk(tree);
+    const auto has = [&walk](TexField f) {
+        const auto fields = walk.list.View();
+        return std::find(fields.begin(), fields.end(), f) != fields.end();
+    };
+    // The fields up to the stream data; a Cubemap's own fields after it are carried as they are.
+    for (size_t i = SubtreeEnd(tree, 1); i < tree.size(); i = SubtreeEnd(tree, i)) {
+        if (tree[i].level != 1 || !walk.Field(i, SubtreeEnd(tree, i))) return std::nullopt;
+        if (has(TexField::StreamData32) || has(TexField::StreamData64)) break;
+    }
+    // A tree without every field the converters read is not one they can read by.
+    for (const TexField role :
+         {TexField::Width, TexField::Height, TexField::CompleteImageSize, TexField::Format,
+          TexField::MipCount, TexField::ImageCount, TexField::ImageData}) {
+        if (!has(role)) return std::nullopt;
+    }
+    if (!has(TexField::StreamData32) && !has(TexField::StreamData64)) return std::nullopt;
+    return walk.list;
+}
+
+std::optional<TextureLayoutRow> TextureLayoutOfObject(const AssetsFile& file, size_t index) {
+    if (file.header.formatVersion < 16) return std::nullopt;
+    const ObjectRow& row = file.items.rows.at(index);
+    if (row.typeIndex < file.types.size()) {
+        const auto& tree = file.types[row.typeIndex].tree;
+        if (auto fields = TextureFieldsFromTree(tree)) return TextureLayoutRow{{}, {}, *fields};
+    }
+    return *TextureLayoutOfFile(file.header.formatVersion, file.header.engineVersion);
 }
 
 } // namespace kestrel

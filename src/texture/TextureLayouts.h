@@ -1,8 +1,10 @@
 #pragma once
+#include "assets/AssetsTypes.h"
 #include "common/EngineVersion.h"
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -48,6 +50,17 @@ std::span<const TextureLayoutRow> TextureLayoutRows();
 
 // The row of an engine version, or nullptr for releases before 5.5.
 const TextureLayoutRow* TextureLayoutFor(const EngineVersion& version);
+
+// The fields a Texture2D or Cubemap type tree lists after the name, up to and including the
+// stream data (a Cubemap's own fields after it are carried as they are); nullopt when the tree
+// holds a field these kinds cannot express (then the version's row is used).
+std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> tree);
+
+// The layout object `index` of an assets file is read by: nullopt for serialized formats up to
+// 15 (their layout is probed); from format 16, the fields of its type tree when the file has one
+// that they express, else the row of the file's engine version. Raises a KestrelError naming the
+// version when it has neither.
+std::optional<TextureLayoutRow> TextureLayoutOfObject(const AssetsFile& file, size_t index);
 
 // The row the textures of an assets file are read by: nullptr for serialized formats up to 15
 // (their layout is probed); from format 16, the row of the file's engine version. Raises a

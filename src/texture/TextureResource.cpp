@@ -18,9 +18,8 @@ std::string DropTrailingDotsAndBlanks(std::string name) {
 
 } // namespace
 
-const TextureLayoutRow* TextureLayoutOf(const ConverterInput& in) {
-    const Unity_Structure& header = in.state.assets.header;
-    return TextureLayoutOfFile(header.formatVersion, header.engineVersion);
+std::optional<TextureLayoutRow> TextureLayoutOf(const ConverterInput& in) {
+    return TextureLayoutOfObject(in.state.assets, in.index);
 }
 
 std::string ResourceDirFor(std::string_view path) {

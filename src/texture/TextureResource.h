@@ -18,8 +18,8 @@ struct TextureImages {
     std::string resourceDir; // "" for pixels inside the object, else e.g. "res_sharedassets0/"
 };
 
-// The layout row of the open file's textures (nullptr: probed, formats up to 15).
-const TextureLayoutRow* TextureLayoutOf(const ConverterInput& in);
+// The layout the converter's object is read by (nullopt: probed, formats up to 15).
+std::optional<TextureLayoutRow> TextureLayoutOf(const ConverterInput& in);
 
 // The subdirectory of a streamed texture's files: "res_" + the path up to and including its
 // first "." ("res_" is left out when the path has no "."), ending with "/". Trailing dots and

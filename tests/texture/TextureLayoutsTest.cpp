@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace kestrel {
@@ -97,7 +98,7 @@ struct ModernCase {
         TextureImportInput in{{},   Reader(std::make_shared<MemorySource>("level0", object), order),
                               file, rebuilt,
                               false, tc.messages};
-        in.layout = &row;
+        in.layout = row;
         in.resources = ResourcePlacesOf(tc.state);
         picture.importTexture(in);
         EXPECT_TRUE(tc.messages.alerts.empty()) << tc.messages.alerts.front();
@@ -160,6 +161,90 @@ TEST(TextureLayouts, AnEditedStreamedPictureIsAppendedToItsResourceFile) {
         fs::remove(file);
         EXPECT_EQ(ReadAll(c.Export(rebuilt)), edited);
     }
+}
+
+// The engine's type tree of a layout: one node a field, nested as the engine nests them, with the
+// aligned-after flag where the layout pads. `extra` inserts an int field the rows do not know
+// before the image count, as a later engine might.
+std::vector<TypeTreeNode> TreeOf(const TextureLayoutRow& row, bool extra = false) {
+    std::vector<TypeTreeNode> t{{0, -1, 0, "Texture2D", "Base"}, {1, -1, 0, "string", "m_Name"},
+                                {2, -1, 0x4000, "Array", "Array"}, {3, 4, 0, "int", "size"},
+                                {3, 1, 0, "char", "data"}};
+    int unnamed = 0;
+    const auto field = [&t](const char* type, const std::string& name, int32_t size) {
+        t.push_back({1, size, 0, type, name});
+    };
+    for (const TexField f : row.fields.View()) {
+        switch (f) {
+        case TexField::Int32: field("int", "m_Int" + std::to_string(++unnamed), 4); break;
+        case TexField::Bool: field("bool", "m_Bool" + std::to_string(++unnamed), 1); break;
+        case TexField::Align: t.back().metaFlag |= 0x4000; break;
+        case TexField::String:
+        case TexField::ByteArray:
+            field(f == TexField::String ? "string" : "vector", "m_Text" + std::to_string(++unnamed), -1);
+            t.back().metaFlag = 0x4000;
+            t.push_back({2, -1, 0x4000, "Array", "Array"});
+            t.push_back({3, 4, 0, "int", "size"});
+            t.push_back({3, 1, 0, f == TexField::String ? "char" : "UInt8", "data"});
+            break;
+        case TexField::Width: field("int", "m_Width", 4); break;
+        case TexField::Height: field("int", "m_Height", 4); break;
+        case TexField::CompleteImageSize: field("int", "m_CompleteImageSize", 4); break;
+        case TexField::Format: field("int", "m_TextureFormat", 4); break;
+        case TexField::MipCount: field("int", "m_MipCount", 4); break;
+        case TexField::ImageCount:
+            if (extra) field("int", "m_Future", 4);
+            field("int", "m_ImageCount", 4);
+            break;
+        case TexField::ImageData:
+            field("TypelessData", "image data", -1);
+            t.back().metaFlag = 0x4000;
+            t.push_back({2, 4, 0, "int", "size"});
+            t.push_back({2, 1, 0, "UInt8", "data"});
+            break;
+        case TexField::StreamData32:
+        case TexField::StreamData64:
+            field("StreamingInfo", "m_StreamData", -1);
+            t.push_back({2, f == TexField::StreamData64 ? 8 : 4, 0,
+                         f == TexField::StreamData64 ? "UInt64" : "unsigned int", "offset"});
+            t.push_back({2, 4, 0, "unsigned int", "size"});
+            t.push_back({2, -1, 0x4000, "string", "path"});
+            break;
+        }
+    }
+    return t;
+}
+
+TEST(TextureLayouts, TypeTreesGiveTheFieldsOfTheirLayout) {
+    for (const TextureLayoutRow& row : TextureLayoutRows()) {
+        const auto fields = TextureFieldsFromTree(TreeOf(row));
+        ASSERT_TRUE(fields) << VersionText(row.from);
+        EXPECT_TRUE(std::ranges::equal(fields->View(), row.fields.View())) << VersionText(row.from);
+    }
+    // A field no row knows is read over, so a later engine's texture still converts.
+    const TextureLayoutRow& last = TextureLayoutRows().back();
+    const auto later = TextureFieldsFromTree(TreeOf(last, true));
+    ASSERT_TRUE(later);
+    const TextureLayoutRow laterRow{last.from, last.until, *later};
+    test::ModernTextureSpec plan;
+    plan.width = 16;
+    plan.height = 4;
+    plan.format = 25;
+    plan.pixels = Pixels(64, 1);
+    const Bytes body = test::MakeModernTextureObject(laterRow, plan, Endian::Little);
+    Reader object(std::make_shared<MemorySource>("later", body), Endian::Little);
+    const TextureObject tex = ReadTextureHeader(object, &laterRow);
+    EXPECT_EQ(tex.header.width, 16);
+    EXPECT_EQ(tex.header.height, 4);
+    EXPECT_EQ(tex.header.textureFormat, 25);
+    EXPECT_EQ(tex.header.imageCount, 1);
+    // A tree with a field no kind expresses (an array of words) leaves the rows in charge.
+    auto odd = TreeOf(last);
+    odd.insert(odd.begin() + 5, {{1, -1, 0, "vector", "m_Words"},
+                                 {2, -1, 0, "Array", "Array"},
+                                 {3, 4, 0, "int", "size"},
+                                 {3, 4, 0, "int", "data"}});
+    EXPECT_FALSE(TextureFieldsFromTree(odd));
 }
 
 } // namespace

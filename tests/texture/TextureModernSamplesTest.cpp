@@ -10,12 +10,15 @@
 #include "support/Manifest.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
+#include "session/Operations.h"
 #include "texture/TextureFormats.h"
+#include "texture/TextureLayouts.h"
 
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 
 using namespace kestrel;
@@ -189,6 +192,61 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
               << " textures, " << all.written << " pictures; " << unchanged
               << " archive and resource files unchanged by an unedited import\n";
     EXPECT_EQ(all.written + all.noPixels + all.missing, all.textures);
+}
+
+// A field list without the padding that cannot move anything: padding where the fields before
+// it already end on a multiple of 4 (after padding, a length-prefixed field or whole words).
+std::vector<TexField> WithoutIdlePadding(std::span<const TexField> fields) {
+    std::vector<TexField> out;
+    bool aligned = true;
+    for (const TexField f : fields) {
+        if (f == TexField::Align && aligned) continue;
+        out.push_back(f);
+        aligned = f == TexField::Bool ? false : (f == TexField::Int32 || f == TexField::Width ||
+                                                 f == TexField::Height || f == TexField::Format ||
+                                                 f == TexField::CompleteImageSize ||
+                                                 f == TexField::MipCount || f == TexField::ImageCount)
+                                                    ? aligned
+                                                    : true;
+    }
+    return out;
+}
+
+// The engine's own type trees in the samples that carry them name the same fields, in the same
+// order, as the layout row of their engine version: the rows read the files without trees alike.
+TEST(TextureModernSamples, TypeTreesOfTexturesAgreeWithTheLayoutRows) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "../shared/samples is absent";
+    size_t trees = 0;
+    std::set<std::string> versions;
+    for (const std::string& local : SamplesHolding(samples, 17, 22, {"Texture2D ", "Cubemap "})) {
+        SCOPED_TRACE(local);
+        TempDir dir;
+        KestrelState state;
+        state.ConsoleMode = true;
+        OpenArchive(state, CopySampleWithCompanions(samples / local, dir.Path()).string());
+        for (uint32_t i = 0; i < std::max<size_t>(state.innerFileNames.size(), 1); ++i) {
+            if (i > 0) {
+                state.SelectedEntry.index = i;
+                OpenArchive(state, state.WorkFileName);
+            }
+            for (const SerializedType& type : state.assets.types) {
+                if (type.tree.empty()) continue;
+                const auto fields = TextureFieldsFromTree(type.tree);
+                const TextureLayoutRow* row =
+                    TextureLayoutFor(ParseEngineVersion(state.assets.header.engineVersion));
+                ASSERT_TRUE(fields && row) << state.assets.header.engineVersion;
+                EXPECT_EQ(WithoutIdlePadding(fields->View()), WithoutIdlePadding(row->fields.View()))
+                    << "class " << type.classId << " of " << state.assets.header.engineVersion;
+                ++trees;
+                versions.insert(state.assets.header.engineVersion);
+            }
+        }
+        CleanUpWorkingFiles(state);
+    }
+    std::cout << "[ textures ] " << trees << " Texture2D/Cubemap type trees of " << versions.size()
+              << " engine versions checked against the layout rows\n";
+    EXPECT_GT(trees, 0u);
 }
 
 } // namespace
