@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <set>
@@ -130,6 +131,16 @@ std::map<std::string, std::vector<unsigned char>> FilesOf(const fs::path& dir) {
     return files;
 }
 
+// Draws a green square into a DXT5 or RGBA32 picture with ImageMagick, in the picture's own
+// compression; false when ImageMagick cannot.
+bool DrawSquare(const fs::path& dds, const std::string& format) {
+    const std::string compression = format == "DXT5" ? "dxt5" : "none";
+    return std::system(("convert '" + dds.string() + "[0]' -fill '#00FF00' -draw " +
+                        "'rectangle 0,0 3,3' -define dds:compression=" + compression + " '" +
+                        dds.string() + "'")
+                           .c_str()) == 0;
+}
+
 struct Count {
     size_t textures = 0, written = 0, imageMagick = 0, arithmetic = 0, noPixels = 0, missing = 0;
 };
@@ -140,7 +151,7 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
     const auto list = SamplesHolding(samples, 17, 22, {"Texture2D ", "Cubemap "});
     ASSERT_FALSE(list.empty()) << "no texture samples of formats 17 to 22 in MANIFEST.md";
     std::map<std::string, Count> byFormat;
-    size_t unchanged = 0;
+    size_t unchanged = 0, edits = 0, editsBack = 0;
     for (const std::string& local : list) {
         SCOPED_TRACE(local);
         TempDir dir;
@@ -150,6 +161,7 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
         ASSERT_EQ(listed.exitCode, 0) << listed.err;
         const CliResult exported = RunKestrel({"export", archive.string()}, "C");
         const fs::path root = dir.Path() / "Unity_Assets_Files" / archive.stem();
+        std::optional<std::pair<ListedTexture, fs::path>> editable;
         for (const ListedTexture& t : ListedTextures(listed.out)) {
             Count& c = byFormat[t.format];
             ++c.textures;
@@ -163,6 +175,8 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
             ++c.written;
             if (picture->extension() == ".dds" && DecodePixel(*picture, 0, 0)) {
                 ++c.imageMagick;
+                if (!editable && (t.format == "DXT5" || t.format == "RGBA32"))
+                    editable = std::pair{t, *picture};
                 continue;
             }
             const std::string wrong = CheckByArithmetic(*picture);
@@ -176,6 +190,20 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
             EXPECT_TRUE(same) << name << " changed by an import of its own unedited export";
             unchanged += same ? 1 : 0;
         }
+        // One texture edited: the square comes back out of the reopened archive.
+        if (!editable || !DrawSquare(editable->second, editable->first.format)) continue;
+        ++edits;
+        const CliResult edited = RunKestrel({"import", archive.string()}, "C");
+        EXPECT_EQ(edited.exitCode, 0) << edited.err;
+        const fs::path again = dir.Path() / "again";
+        RunKestrel({"export", archive.string(), "-p", again.string()}, "C");
+        const auto picture =
+            FindPicture(again / "Unity_Assets_Files" / archive.stem() / editable->first.inner,
+                        editable->first.name);
+        const auto pixel = picture ? DecodePixel(*picture, 1, 1) : std::nullopt;
+        const bool back = pixel && pixel->r < 16 && pixel->g > 240 && pixel->b < 16;
+        EXPECT_TRUE(back) << editable->first.name << ": the drawn square is not there";
+        editsBack += back ? 1 : 0;
     }
     Count all;
     for (const auto& [format, c] : byFormat) {
@@ -190,7 +218,9 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
     }
     std::cout << "[ textures ] formats 17-22: " << list.size() << " samples, " << all.textures
               << " textures, " << all.written << " pictures; " << unchanged
-              << " archive and resource files unchanged by an unedited import\n";
+              << " archive and resource files unchanged by an unedited import; " << edits
+              << " samples with a DXT5 or RGBA32 texture edited, " << editsBack
+              << " with the square back after a reopen\n";
     EXPECT_EQ(all.written + all.noPixels + all.missing, all.textures);
 }
 
