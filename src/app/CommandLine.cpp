@@ -9,6 +9,8 @@
 #include "io/AtomicFile.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -55,6 +57,7 @@ int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) 
     const bool russian = LocaleIsRussian();
     state.ConsoleMode = true;
     state.ConsoleAttached = true;
+    state.KeepListRows = false;
     const std::string task = ToLowerAscii(params.at(0));
     if (task == "--help" || task == "-h") {
         ConsoleReporter::Line(stdout, HelpText(russian));
@@ -100,7 +103,12 @@ int RunProgram(int argc, char** argv) {
     std::vector<std::string> params(argv + 1, argv + argc);
     const int code = RunCommandLine(state, params);
     // Any error shown makes the run fail, also when the task itself went on to the end.
-    return code == 0 && reporter.Alerts() != 0 ? 1 : code;
+    const int status = code == 0 && reporter.Alerts() != 0 ? 1 : code;
+    // The task has removed its working files and every output is complete. What is left is
+    // freeing the run's tables, which for an archive of 200,000 objects costs a third as much as
+    // parsing it; the process ends here and the system takes the memory back at once.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 } // namespace kestrel

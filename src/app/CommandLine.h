@@ -6,9 +6,9 @@
 
 namespace kestrel {
 
-// The program body: the window without parameters, one command-line task with them. Returns the
-// process exit code: 0 success, 2 unknown task word (after the help), 1 missing archive or a
-// failed task.
+// The program body: the window without parameters, one command-line task with them. The exit code
+// is 0 for success, 2 for an unknown task word (after the help), 1 for a missing archive or a
+// failed task; after a task the process ends here with it, without freeing the run's tables.
 int RunProgram(int argc, char** argv);
 
 // One command-line run on a prepared state; params are the parameters after the program name.

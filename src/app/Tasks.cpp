@@ -1,6 +1,7 @@
 #include "app/Tasks.h"
 
 #include "app/Options.h"
+#include "assets/AssetsParser.h"
 #include "common/Error.h"
 #include "bundle/BundleReader.h"
 #include "io/SafePath.h"
@@ -181,8 +182,8 @@ int ExportBundleTask(KestrelState& state, const std::string& archive) {
 }
 
 void ListOpenInnerFile(KestrelState& state) {
-    for (const auto& row : state.Items().listRows)
-        state.Report().ProgressLine(ListLine(row));
+    for (size_t i = 0; i < state.Items().Count(); ++i)
+        state.Report().ProgressLine(ListLine(ListRowOf(state.assets, i)));
 }
 
 int ListTask(KestrelState& state, const std::string& archive) {

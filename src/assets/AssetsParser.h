@@ -70,6 +70,8 @@ void ReadSerializedTypes(Reader& r, AssetsFile& file, bool refTypes);
 
 // Writes list row `listIndex` from object `objectIndex`.
 void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex);
+// The list row of object `objectIndex`, as FillListRow stores it.
+TColumns_ListView ListRowOf(const AssetsFile& file, size_t objectIndex);
 
 // True when the object's exported bytes are its inner payload rather than everything after its
 // name field: 48 and 49 always, 128 and 152 when payloadSize is non-zero.

@@ -238,8 +238,12 @@ void NameObjects(const Reader& r, AssetsFile& file, const ParseOptions& options)
 }
 
 void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex) {
+    file.items.listRows.at(listIndex) = ListRowOf(file, objectIndex);
+}
+
+TColumns_ListView ListRowOf(const AssetsFile& file, size_t objectIndex) {
     const ObjectRow& row = file.items.rows.at(objectIndex);
-    TColumns_ListView& list = file.items.listRows.at(listIndex);
+    TColumns_ListView list;
     list.number = static_cast<uint32_t>(objectIndex + 1);
     list.name = file.items.ExportName.at(objectIndex);
     list.typeId = row.ClassID;
@@ -252,6 +256,7 @@ void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex) {
         list.size = row.ObjSize - row.NameHeaderSize;
         list.offset = afterName;
     }
+    return list;
 }
 
 bool HasInnerPayload(int32_t typeId, uint32_t payloadSize) {

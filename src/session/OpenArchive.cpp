@@ -201,7 +201,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
 
         AssetsFile assets = ParseAssets(
             info.work, assetsBase,
-            ParseOptions{innerFileName, state.FontAsObject, /*fillListRows=*/true, state.reporter});
+            ParseOptions{innerFileName, state.FontAsObject, state.KeepListRows, state.reporter});
 
         state.WorkFileName = info.workFileName;
         state.ArchiveName = archiveName;

@@ -41,6 +41,10 @@ struct KestrelState {
     bool ExportRawMesh = false;
     bool ExportOBJ = false;
 
+    // Opening fills ItemTable::listRows, which the window shows; the command line prints rows
+    // as it goes and keeps none.
+    bool KeepListRows = true;
+
     std::vector<std::string> TypeFilter; // decimal type IDs (or words left as typed)
     std::string CustomPath;              // ends with "/"
 
