@@ -133,6 +133,38 @@ uint64_t Reader::TryBytes(void* dst, uint64_t count) {
     return got;
 }
 
+void Reader::AlignFromBegin(uint64_t boundary, const char* field) {
+    const uint64_t used = (pos_ - begin_) % boundary;
+    if (used != 0) Skip(boundary - used, field);
+}
+
+uint32_t Reader::Count(uint64_t elementSize, const char* field) {
+    const uint32_t count = U32(field);
+    Require(uint64_t{count} * elementSize, field);
+    return count;
+}
+
+uint32_t Reader::SkipArray(uint64_t elementSize, const char* field) {
+    const uint32_t count = Count(elementSize, field);
+    pos_ += uint64_t{count} * elementSize;
+    AlignFromBegin(4);
+    return count;
+}
+
+std::vector<uint8_t> Reader::AlignedBytes(const char* field) {
+    std::vector<uint8_t> bytes = Bytes(Count(1, field), field);
+    AlignFromBegin(4);
+    return bytes;
+}
+
+std::string Reader::AlignedString(const char* field) {
+    const uint32_t length = Count(1, field);
+    std::string text(static_cast<size_t>(length), '\0');
+    Raw(text.data(), length, field);
+    AlignFromBegin(4);
+    return text;
+}
+
 std::string Reader::CString(uint64_t maxLen, const char* field) {
     const uint64_t start = pos_;
     char buf[256];
