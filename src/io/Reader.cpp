@@ -72,7 +72,7 @@ uint8_t Reader::U8(const char* field) {
 uint16_t Reader::U16LE(const char* field) {
     uint8_t b[2];
     Raw(b, 2, field);
-    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return LoadU16(b, Endian::Little);
 }
 
 uint16_t Reader::U16(const char* field) {
@@ -83,8 +83,7 @@ uint16_t Reader::U16(const char* field) {
 uint32_t Reader::U32LE(const char* field) {
     uint8_t b[4];
     Raw(b, 4, field);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return LoadU32(b, Endian::Little);
 }
 
 uint64_t Reader::U64LE(const char* field) {

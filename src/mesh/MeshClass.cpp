@@ -238,14 +238,11 @@ int64_t TMeshBase::AttributeOffset(size_t channel, uint64_t vertex, uint64_t byt
 }
 
 uint16_t TMeshBase::IndexAt(uint64_t position) const {
-    const uint8_t* p = IndexBuffer.Data.data() + 2 * position;
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+    return LoadU16(IndexBuffer.Data.data() + 2 * position, Endian::Little);
 }
 
 float TMeshBase::DataFloat(uint64_t offset) const {
-    const uint8_t* p = Data.Data.data() + offset;
-    const uint32_t bits = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    const uint32_t bits = LoadU32(Data.Data.data() + offset, Endian::Little);
     float f = 0;
     std::memcpy(&f, &bits, sizeof f);
     return f;

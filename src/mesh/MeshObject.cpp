@@ -239,12 +239,7 @@ bool MeshObject::ReadAttribute(MeshAttribute attribute, uint64_t vertex, int cou
 
 uint32_t MeshObject::IndexAt(uint64_t position) const {
     const uint8_t* p = indexBuffer.data() + IndexSize() * position;
-    uint32_t v = 0;
-    for (uint64_t i = 0; i < IndexSize(); ++i) {
-        const uint64_t at = order == Endian::Big ? i : IndexSize() - 1 - i;
-        v = (v << 8) | p[at];
-    }
-    return v;
+    return static_cast<uint32_t>(LoadUnsigned(p, static_cast<unsigned>(IndexSize()), order));
 }
 
 } // namespace kestrel
