@@ -3,6 +3,7 @@
 // flushed to disk as the import's new file is. Peak memory of each is measured in a child
 // process (fork, wait4's ru_maxrss). KESTREL_IMPORT_BENCH_MIB sets another size in MiB (for
 // example 64) for a quick try.
+#include "PeakMemory.h"
 #include "io/Writer.h"
 #include "session/ImportDriver.h"
 #include "session/Operations.h"
@@ -12,19 +13,17 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 namespace {
 
 using namespace kestrel;
+using namespace kestrel::bench;
 using namespace kestrel::test;
 namespace fs = std::filesystem;
 
@@ -96,22 +95,9 @@ BenchAssets& Assets() {
     return assets;
 }
 
-// Runs `work` once in a child process and returns the child's peak resident set in MiB.
-double ChildPeakMiB(const std::function<void()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        work();
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || status != 0) return -1;
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 // The edited text: 1 KiB longer than the original on even rounds (the first one), the original
-// length on odd ones, with new letters each round, so that every round changes the object and moves every
-// object after it by 1 KiB.
+// length on odd ones, with new letters each round, so that every round changes the object and moves
+// every object after it by 1 KiB.
 size_t WriteEditedText(const BenchAssets& b, int round) {
     const fs::path tree = b.dir / "Unity_Assets_Files" / "level0";
     fs::create_directories(tree);

@@ -2,6 +2,7 @@
 // the ".TEMP" working copy, next to its floor (the same blocks decoded by liblz4 alone and written
 // to a file). Peak memory of each is measured in a child process (fork, wait4's ru_maxrss), so
 // neither run nor the generation of the bundle inflates the other's number.
+#include "PeakMemory.h"
 #include "io/Writer.h"
 #include "session/Operations.h"
 #include "support/BundleBuilder.h"
@@ -10,17 +11,14 @@
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 #include <lz4hc.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
-#include <functional>
 
 namespace {
 
 using namespace kestrel;
+using namespace kestrel::bench;
 using namespace kestrel::test;
 
 constexpr uint32_t kBlockSize = 128 * 1024;
@@ -126,27 +124,6 @@ const BenchBundle& Bundle() {
     static const bool generated = (Generate(bundle), true);
     (void)generated;
     return bundle;
-}
-
-// Runs `work` once in a child process and returns the child's peak resident set in MiB.
-double ChildPeakMiB(const std::function<void()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        work();
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || status != 0) return -1;
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
-double ParentRssMiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
 }
 
 void OpenOnce(const BenchBundle& b) {

@@ -5,6 +5,7 @@
 // file and written to a file (for LZ4 also with that file flushed to disk, as the re-packed archive
 // is before it replaces the old one). Peak memory of each is measured in a child process (fork,
 // wait4's ru_maxrss). KESTREL_REPACK_MIB sets another data size (for example 16 for a quick run).
+#include "PeakMemory.h"
 #include "bundle/ArchiveWriter.h"
 #include "bundle/BundleReader.h"
 #include "io/ByteSource.h"
@@ -15,19 +16,15 @@
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 #include <lzma.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
 
 namespace {
 
 using namespace kestrel;
+using namespace kestrel::bench;
 using namespace kestrel::test;
 
 constexpr uint32_t kBlockSize = 128 * 1024;
@@ -206,27 +203,6 @@ void FloorLzma(const BenchBundle& b, const std::string& outPath) {
     }
     lzma_end(&s);
     out.Close();
-}
-
-// Runs `work` once in a child process and returns the child's peak resident set in MiB.
-double ChildPeakMiB(const std::function<void()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        work();
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || status != 0) return -1;
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
-double ParentRssMiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
 }
 
 // Seconds per run of each floor, for the ratio the re-pack beside it reports.

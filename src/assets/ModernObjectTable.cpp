@@ -26,15 +26,6 @@ EntryFields EntryFieldsFor(int32_t format) {
     return f;
 }
 
-uint64_t Value(const uint8_t* p, uint32_t width, bool big) {
-    uint64_t v = 0;
-    for (uint32_t i = 0; i < width; ++i) {
-        const uint32_t at = big ? i : width - 1 - i;
-        v = (v << 8) | p[at];
-    }
-    return v;
-}
-
 void AlignFromBase(Reader& r, uint64_t base, const char* field) {
     r.Seek(base + AlignUp4(r.Pos() - base), field);
 }
@@ -54,17 +45,17 @@ void ReadObjectRows(Reader& r, AssetsFile& file, uint64_t assetsBase) {
     if (count == 0) return;
     const uint64_t tableBytes = (uint64_t(count) - 1) * stride + f.entrySize;
     const std::vector<uint8_t> table = r.Bytes(tableBytes, "object table");
-    const bool big = file.header.BigEndianFlag == 1;
+    const Endian order = file.header.DataOrder();
     auto& rows = file.items.rows;
     rows.resize(static_cast<size_t>(count));
     for (size_t i = 0; i < rows.size(); ++i) {
         ObjectRow& row = rows[i];
         const uint8_t* e = table.data() + i * stride;
         row.entryPos = file.tableStart + i * stride;
-        row.pathId = static_cast<int64_t>(Value(e + f.pathId.offset, 8, big));
-        row.ObjOffset = Value(e + f.byteStart.offset, f.byteStart.width, big);
-        row.ObjSize = static_cast<uint32_t>(Value(e + f.byteSize.offset, 4, big));
-        row.typeIndex = static_cast<uint32_t>(Value(e + f.typeIndex.offset, 4, big));
+        row.pathId = static_cast<int64_t>(LoadU64(e + f.pathId.offset, order));
+        row.ObjOffset = LoadUnsigned(e + f.byteStart.offset, f.byteStart.width, order);
+        row.ObjSize = LoadU32(e + f.byteSize.offset, order);
+        row.typeIndex = LoadU32(e + f.typeIndex.offset, order);
         if (row.typeIndex >= file.types.size()) {
             r.Fail(row.entryPos + f.typeIndex.offset, "object type index",
                    "object " + std::to_string(i) + " names type " +

@@ -1,6 +1,7 @@
 #include "assets/ObjectProbes.h"
 
 #include "common/EngineVersion.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,9 +27,7 @@ bool ObjectBytes::Read(uint64_t offset, void* dst, uint64_t count) const {
 std::optional<uint32_t> ObjectBytes::Word(uint64_t offset) const {
     uint8_t b[4];
     if (!Read(offset, b, 4)) return std::nullopt;
-    const uint32_t b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
-    return big_ ? (b0 << 24) | (b1 << 16) | (b2 << 8) | b3
-                : (b3 << 24) | (b2 << 16) | (b1 << 8) | b0;
+    return LoadU32(b, big_ ? Endian::Big : Endian::Little);
 }
 
 bool ObjectBytes::Holds(uint64_t offset, std::string_view bytes) const {

@@ -51,13 +51,6 @@ std::string LowerAscii(std::string_view text) {
     return out;
 }
 
-uint32_t WordAt(const std::vector<uint8_t>& table, size_t index, bool big) {
-    const uint32_t b0 = table[index * 4], b1 = table[index * 4 + 1], b2 = table[index * 4 + 2],
-                   b3 = table[index * 4 + 3];
-    return big ? (b0 << 24) | (b1 << 16) | (b2 << 8) | b3
-               : (b3 << 24) | (b2 << 16) | (b1 << 8) | b0;
-}
-
 // Naming state that runs through the whole table: the per-class occurrence counts and the
 // number of earlier named objects for each lower-cased export name.
 struct TableNaming {
@@ -113,11 +106,11 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
 
 void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, const Reader& r) {
     const RowLayout& layout = file.layout;
-    const bool big = file.header.BigEndianFlag == 1;
+    const Endian order = file.header.DataOrder();
     ObjectRow& row = file.items.rows[i];
     row.words.resize(layout.wordCount);
     for (uint32_t w = 0; w < layout.wordCount; ++w) {
-        row.words[w] = WordAt(table, i * layout.wordCount + w, big);
+        row.words[w] = LoadU32(table.data() + (i * layout.wordCount + w) * 4, order);
     }
     row.ObjOffset = row.words[layout.objOffset];
     row.ObjSize = row.words[layout.objSize];

@@ -41,7 +41,7 @@ void SkipFlatTypeRecords(Reader& r, const AssetsFile& file) {
 class ObjectTableSearch {
 public:
     ObjectTableSearch(std::vector<uint8_t> bytes, const AssetsFile& file)
-        : b_(std::move(bytes)), big_(file.header.BigEndianFlag == 1),
+        : b_(std::move(bytes)), order_(file.header.DataOrder()),
           hasStripped_(file.header.formatVersion == 15), typeAt_(4 * uint64_t{file.layout.classId}),
           entrySize_(typeAt_ + (hasStripped_ ? 12 : 8)) {}
 
@@ -74,24 +74,12 @@ public:
 
 private:
     // The buffer keeps the file's byte order.
-    [[nodiscard]] uint32_t Word(uint64_t at) const {
-        const uint32_t b0 = b_[at], b1 = b_[at + 1], b2 = b_[at + 2], b3 = b_[at + 3];
-        return big_ ? (b0 << 24) | (b1 << 16) | (b2 << 8) | b3
-                    : (b3 << 24) | (b2 << 16) | (b1 << 8) | b0;
-    }
-
-    [[nodiscard]] uint16_t Half(uint64_t at) const {
-        const uint16_t lo = b_[at], hi = b_[at + 1];
-        return big_ ? static_cast<uint16_t>((lo << 8) | hi) : static_cast<uint16_t>((hi << 8) | lo);
-    }
+    [[nodiscard]] uint32_t Word(uint64_t at) const { return LoadU32(b_.data() + at, order_); }
+    [[nodiscard]] uint16_t Half(uint64_t at) const { return LoadU16(b_.data() + at, order_); }
 
     // Path ID 1 as the file stores a 64-bit value.
     [[nodiscard]] bool IsPathIdOne(uint64_t at) const {
-        for (uint64_t i = 0; i < 8; ++i) {
-            const uint8_t want = (big_ ? i == 7 : i == 0) ? 1 : 0;
-            if (b_[at + i] != want) return false;
-        }
-        return true;
+        return LoadU64(b_.data() + at, order_) == 1;
     }
 
     // An entry fits when its type ID and class ID agree (script index -1), or it is a script
@@ -113,7 +101,7 @@ private:
     }
 
     std::vector<uint8_t> b_;
-    bool big_;
+    Endian order_;
     bool hasStripped_;
     uint64_t typeAt_;
     uint64_t entrySize_;

@@ -135,17 +135,12 @@ SoundClip ReadSoundClip(Reader body, const AudioClipLayout& layout, const std::s
             case ClipFieldKind::Bool:
                 body.U8(field.name);
                 break;
-            case ClipFieldKind::Align: {
-                const uint64_t rel = body.Pos() - body.Begin();
-                body.Skip(AlignUp4(rel) - rel, "alignment");
+            case ClipFieldKind::Align:
+                body.AlignFromBegin(4);
                 break;
-            }
             case ClipFieldKind::String: {
-                const uint32_t length = body.U32(field.name);
-                const auto bytes = body.Bytes(length, field.name);
-                if (name == "m_Source") clip.storedPath.assign(bytes.begin(), bytes.end());
-                const uint64_t rel = body.Pos() - body.Begin();
-                body.Skip(AlignUp4(rel) - rel, "alignment");
+                std::string text = body.AlignedString(field.name);
+                if (name == "m_Source") clip.storedPath = std::move(text);
                 break;
             }
             }

@@ -34,8 +34,7 @@ void ReadHeader(Reader& r, Unity3D_Structure& b) {
     fs.CompressedBlockInfoSize = r.U32BE("compressed block info size");
     fs.UncompressedBlockInfoSize = r.U32BE("uncompressed block info size");
     r.Bytes(fs.Flags.data(), fs.Flags.size(), "flags");
-    b.flagsWord = (uint32_t{fs.Flags[0]} << 24) | (uint32_t{fs.Flags[1]} << 16) |
-                  (uint32_t{fs.Flags[2]} << 8) | fs.Flags[3];
+    b.flagsWord = LoadU32(fs.Flags.data(), Endian::Big);
     b.modernLayout = UsesModernLayout(b.FormatVersion, b.EngineVersion);
     if (b.modernLayout) {
         ReadModernFlags(r, b);

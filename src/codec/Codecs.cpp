@@ -1,6 +1,7 @@
 #include "codec/Codecs.h"
 
 #include "common/Error.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <array>
@@ -43,13 +44,6 @@ size_t ReadFull(ByteInput& src, uint8_t* dst, size_t n) {
         done += got;
     }
     return done;
-}
-
-uint64_t LittleEndian64(const uint8_t* b) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = (v << 8) | b[i];
-    return v;
 }
 
 // Decoder options from the 5 property bytes; `outputSize` empty means unknown (end marker
@@ -189,7 +183,7 @@ uint64_t LZMADecodeStream(ByteInput& src, ByteOutput& dst, std::optional<uint64_
         if (ReadFull(src, size.data(), size.size()) < size.size()) {
             throw KestrelError(kLzmaDataError);
         }
-        outputSize = LittleEndian64(size.data());
+        outputSize = LoadU64(size.data(), Endian::Little);
         // All ones is the "alone" layout's unknown size: the stream ends with an end marker.
         if (*outputSize == UINT64_MAX) outputSize.reset();
     }

@@ -72,7 +72,7 @@ uint8_t Reader::U8(const char* field) {
 uint16_t Reader::U16LE(const char* field) {
     uint8_t b[2];
     Raw(b, 2, field);
-    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return LoadU16(b, Endian::Little);
 }
 
 uint16_t Reader::U16(const char* field) {
@@ -83,8 +83,7 @@ uint16_t Reader::U16(const char* field) {
 uint32_t Reader::U32LE(const char* field) {
     uint8_t b[4];
     Raw(b, 4, field);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return LoadU32(b, Endian::Little);
 }
 
 uint64_t Reader::U64LE(const char* field) {
@@ -131,6 +130,38 @@ uint64_t Reader::TryBytes(void* dst, uint64_t count) {
     uint64_t got = count == 0 ? 0 : source_->ReadAt(pos_, dst, count);
     pos_ += got;
     return got;
+}
+
+void Reader::AlignFromBegin(uint64_t boundary, const char* field) {
+    const uint64_t used = (pos_ - begin_) % boundary;
+    if (used != 0) Skip(boundary - used, field);
+}
+
+uint32_t Reader::Count(uint64_t elementSize, const char* field) {
+    const uint32_t count = U32(field);
+    Require(uint64_t{count} * elementSize, field);
+    return count;
+}
+
+uint32_t Reader::SkipArray(uint64_t elementSize, const char* field) {
+    const uint32_t count = Count(elementSize, field);
+    pos_ += uint64_t{count} * elementSize;
+    AlignFromBegin(4);
+    return count;
+}
+
+std::vector<uint8_t> Reader::AlignedBytes(const char* field) {
+    std::vector<uint8_t> bytes = Bytes(Count(1, field), field);
+    AlignFromBegin(4);
+    return bytes;
+}
+
+std::string Reader::AlignedString(const char* field) {
+    const uint32_t length = Count(1, field);
+    std::string text(static_cast<size_t>(length), '\0');
+    Raw(text.data(), length, field);
+    AlignFromBegin(4);
+    return text;
 }
 
 std::string Reader::CString(uint64_t maxLen, const char* field) {

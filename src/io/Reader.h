@@ -53,6 +53,21 @@ public:
     // Reads up to count bytes without raising; returns how many were read. For probes.
     uint64_t TryBytes(void* dst, uint64_t count);
 
+    // Steps to the next multiple of `boundary` counted from the window's start. The formats pad
+    // fields to a multiple of 4 counted from the object's start; an object is read through a
+    // window that starts on such a multiple, so counting from the window's start is the same.
+    void AlignFromBegin(uint64_t boundary, const char* field = "alignment");
+    // A u32 element count, checked against the bytes left for that many elements of
+    // elementSize bytes before anything is sized from it.
+    uint32_t Count(uint64_t elementSize, const char* field);
+    // Steps over a counted array of elementSize-byte elements and the padding after it to a
+    // multiple of 4 from the window's start; returns the count.
+    uint32_t SkipArray(uint64_t elementSize, const char* field);
+    // A counted byte array, or the same read as a string, and the padding after it to a
+    // multiple of 4 from the window's start.
+    std::vector<uint8_t> AlignedBytes(const char* field);
+    std::string AlignedString(const char* field);
+
     // A NUL-terminated string of at most maxLen bytes: the bytes before the first NUL (all maxLen
     // when none is NUL); the position ends one byte past the string, as the formats expect.
     std::string CString(uint64_t maxLen, const char* field);

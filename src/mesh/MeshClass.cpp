@@ -28,33 +28,10 @@ uint64_t SubMeshRecordSize(MeshGeneration g) {
     return (g == MeshGeneration::Engine3 ? 6 : 5) * 4 + 24;
 }
 
-// The engine pads after arrays and byte flags to a multiple of 4 counted from the object's
-// start. The name field before the reader's window is a multiple of 4 long, so the window's
-// start lies on the same boundary as the object's.
-void Align(Reader& r) {
-    const uint64_t rel = r.Pos() - r.Begin();
-    r.Skip(AlignUp4(rel) - rel, "alignment");
-}
-
-// An element count, checked against the bytes left before anything is sized from it.
-uint32_t Count(Reader& r, uint64_t elementSize, const char* field) {
-    const uint32_t count = r.U32(field);
-    r.Require(static_cast<uint64_t>(count) * elementSize, field);
-    return count;
-}
-
-uint32_t SkipVector(Reader& r, uint64_t elementSize, const char* field) {
-    const uint32_t count = Count(r, elementSize, field);
-    r.Skip(static_cast<uint64_t>(count) * elementSize, field);
-    Align(r);
-    return count;
-}
-
 Tvector ReadByteVector(Reader& r, const char* field) {
     Tvector v;
-    v.Count = Count(r, 1, field);
-    v.Data = r.Bytes(v.Count, field);
-    Align(r);
+    v.Data = r.AlignedBytes(field);
+    v.Count = static_cast<uint32_t>(v.Data.size());
     return v;
 }
 
@@ -67,7 +44,7 @@ TPackedBitVector ReadPackedBitVector(Reader& r, bool ranged) {
     }
     v.Data = ReadByteVector(r, "packed vector data");
     v.BitSize = r.U8("packed vector bit size");
-    Align(r);
+    r.AlignFromBegin(4);
     return v;
 }
 
@@ -83,10 +60,10 @@ TMeshBase::ReadResult TMeshBase::Read(Reader& r, int32_t engineMajorVersion) {
     ReadSubMeshes(r);
     if (generation == MeshGeneration::Engine3) {
         MeshCompression = r.U8("mesh compression");
-        Align(r);
+        r.AlignFromBegin(4);
         IndexBuffer = ReadByteVector(r, "index buffer");
-        SkinCount = SkipVector(r, kBoneInfluenceSize, "skin");
-        BindPoseCount = SkipVector(r, kMatrixSize, "bind poses");
+        SkinCount = r.SkipArray(kBoneInfluenceSize, "skin");
+        BindPoseCount = r.SkipArray(kMatrixSize, "bind poses");
     } else {
         ReadBlendShapesAndBones(r);
         MeshCompression = r.U8("mesh compression");
@@ -95,9 +72,9 @@ TMeshBase::ReadResult TMeshBase::Read(Reader& r, int32_t engineMajorVersion) {
         IsReadable = r.U8("readable flag");
         KeepVertices = r.U8("keep-vertices flag");
         KeepIndices = r.U8("keep-indices flag");
-        Align(r);
+        r.AlignFromBegin(4);
         IndexBuffer = ReadByteVector(r, "index buffer");
-        SkinCount = SkipVector(r, kBoneInfluenceSize, "skin");
+        SkinCount = r.SkipArray(kBoneInfluenceSize, "skin");
     }
     ReadVertexData(r);
     ReadCompressedMesh(r);
@@ -113,7 +90,7 @@ TMeshBase::ReadResult TMeshBase::Read(Reader& r, int32_t engineMajorVersion) {
 }
 
 void TMeshBase::ReadSubMeshes(Reader& r) {
-    const uint32_t count = Count(r, SubMeshRecordSize(generation), "sub-mesh count");
+    const uint32_t count = r.Count(SubMeshRecordSize(generation), "sub-mesh count");
     SubMeshes.resize(count);
     for (TSubMesh& s : SubMeshes) {
         s.FirstByte = r.U32("sub-mesh first byte");
@@ -132,17 +109,17 @@ void TMeshBase::ReadSubMeshes(Reader& r) {
 }
 
 void TMeshBase::ReadBlendShapesAndBones(Reader& r) {
-    BlendShapeVertexCount = SkipVector(r, kBlendShapeVertexSize, "blend-shape vertices");
-    BlendShapeCount = SkipVector(r, kBlendShapeSize, "blend shapes");
-    BlendShapeChannelCount = Count(r, kMinBlendChannelSize, "blend-shape channel count");
+    BlendShapeVertexCount = r.SkipArray(kBlendShapeVertexSize, "blend-shape vertices");
+    BlendShapeCount = r.SkipArray(kBlendShapeSize, "blend shapes");
+    BlendShapeChannelCount = r.Count(kMinBlendChannelSize, "blend-shape channel count");
     for (uint32_t i = 0; i < BlendShapeChannelCount; ++i) {
         const uint32_t nameLength = r.U32("blend-shape channel name length");
         r.Skip(AlignUp4(nameLength), "blend-shape channel name");
         r.Skip(12, "blend-shape channel");
     }
-    BlendShapeFullWeightCount = SkipVector(r, kFloatSize, "blend-shape full weights");
-    BindPoseCount = SkipVector(r, kMatrixSize, "bind poses");
-    BoneNameHashCount = SkipVector(r, kFloatSize, "bone name hashes");
+    BlendShapeFullWeightCount = r.SkipArray(kFloatSize, "blend-shape full weights");
+    BindPoseCount = r.SkipArray(kMatrixSize, "bind poses");
+    BoneNameHashCount = r.SkipArray(kFloatSize, "bone name hashes");
     RootBoneNameHash = r.U32("root bone name hash");
 }
 
@@ -158,7 +135,7 @@ void TMeshBase::ReadVertexData(Reader& r) {
             r.U32("stream alignment");
         }
     } else {
-        const uint32_t count = Count(r, kChannelSize, "channel count");
+        const uint32_t count = r.Count(kChannelSize, "channel count");
         Channels.resize(count);
         for (TChannel& c : Channels) {
             c.Stream = r.U8("channel stream");
@@ -166,9 +143,9 @@ void TMeshBase::ReadVertexData(Reader& r) {
             c.Format = r.U8("channel format");
             c.Dimension = r.U8("channel dimension");
         }
-        Align(r);
+        r.AlignFromBegin(4);
         if (generation == MeshGeneration::Engine4) {
-            StreamRecordCount = SkipVector(r, kStreamRecordSize4, "vertex streams");
+            StreamRecordCount = r.SkipArray(kStreamRecordSize4, "vertex streams");
         }
     }
     Data = ReadByteVector(r, "vertex data");
@@ -261,14 +238,11 @@ int64_t TMeshBase::AttributeOffset(size_t channel, uint64_t vertex, uint64_t byt
 }
 
 uint16_t TMeshBase::IndexAt(uint64_t position) const {
-    const uint8_t* p = IndexBuffer.Data.data() + 2 * position;
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+    return LoadU16(IndexBuffer.Data.data() + 2 * position, Endian::Little);
 }
 
 float TMeshBase::DataFloat(uint64_t offset) const {
-    const uint8_t* p = Data.Data.data() + offset;
-    const uint32_t bits = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    const uint32_t bits = LoadU32(Data.Data.data() + offset, Endian::Little);
     float f = 0;
     std::memcpy(&f, &bits, sizeof f);
     return f;

@@ -15,42 +15,12 @@ constexpr uint64_t kBoneInfluenceSize = 32;
 // Streams of the vertex data start on this boundary.
 constexpr uint64_t kStreamAlign = 16;
 
-// The engine pads to a multiple of 4 counted from the object's start; the name field before the
-// reader's window is a multiple of 4 long, so the window's start lies on that boundary.
-void Align(Reader& r) {
-    const uint64_t rel = r.Pos() - r.Begin();
-    r.Skip(AlignUp4(rel) - rel, "alignment");
-}
-
-uint32_t Count(Reader& r, uint64_t elementSize, const char* field) {
-    const uint32_t count = r.U32(field);
-    r.Require(static_cast<uint64_t>(count) * elementSize, field);
-    return count;
-}
-
-void SkipVector(Reader& r, uint64_t elementSize, const char* field) {
-    const uint32_t count = Count(r, elementSize, field);
-    r.Skip(static_cast<uint64_t>(count) * elementSize, field);
-    Align(r);
-}
-
-std::vector<uint8_t> ByteVector(Reader& r, const char* field) {
-    const uint32_t count = Count(r, 1, field);
-    auto bytes = r.Bytes(count, field);
-    Align(r);
-    return bytes;
-}
-
-void SkipString(Reader& r, const char* field) {
-    SkipVector(r, 1, field);
-}
-
 void SkipPackedVector(Reader& r, bool ranged) {
     r.U32("packed vector item count");
     if (ranged) r.Skip(8, "packed vector range and start");
-    SkipVector(r, 1, "packed vector data");
+    r.SkipArray(1, "packed vector data");
     r.U8("packed vector bit size");
-    Align(r);
+    r.AlignFromBegin(4);
 }
 
 uint64_t AlignUp(uint64_t n, uint64_t a) {
@@ -66,13 +36,13 @@ void MeshObject::Read(Reader& r, const MeshLayout& rowLayout) {
     ReadShapesAndBones(r);
     meshCompression = r.U8("mesh compression");
     r.Skip(3, "readable and keep flags");
-    Align(r);
+    r.AlignFromBegin(4);
     if (layout->Has(kIndexFormat) ||
         (layout->Has(kIndexFormatWhenUncompressed) && meshCompression == 0)) {
         indexFormat = r.I32("index format");
     }
-    indexBuffer = ByteVector(r, "index buffer");
-    if (layout->Has(kSkin)) SkipVector(r, kBoneInfluenceSize, "skin");
+    indexBuffer = r.AlignedBytes("index buffer");
+    if (layout->Has(kSkin)) r.SkipArray(kBoneInfluenceSize, "skin");
     ReadVertexData(r);
     ReadTail(r);
     ComputeStreams();
@@ -80,7 +50,7 @@ void MeshObject::Read(Reader& r, const MeshLayout& rowLayout) {
 
 void MeshObject::ReadSubMeshes(Reader& r) {
     const uint64_t recordSize = uint64_t{layout->Has(kSubMeshBaseVertex) ? 6u : 5u} * 4 + kAabbSize;
-    const uint32_t count = Count(r, recordSize, "sub-mesh count");
+    const uint32_t count = r.Count(recordSize, "sub-mesh count");
     subMeshes.resize(count);
     for (MeshSubMesh& s : subMeshes) {
         s.firstByte = r.U32("sub-mesh first byte");
@@ -94,28 +64,28 @@ void MeshObject::ReadSubMeshes(Reader& r) {
 }
 
 void MeshObject::ReadShapesAndBones(Reader& r) {
-    SkipVector(r, kBlendShapeVertexSize, "blend-shape vertices");
+    r.SkipArray(kBlendShapeVertexSize, "blend-shape vertices");
     // A blend shape: first vertex, vertex count, two flags, padded to 12 bytes.
-    SkipVector(r, 12, "blend shapes");
-    const uint32_t channelCount = Count(r, 16, "blend-shape channel count");
+    r.SkipArray(12, "blend shapes");
+    const uint32_t channelCount = r.Count(16, "blend-shape channel count");
     for (uint32_t i = 0; i < channelCount; ++i) {
-        SkipString(r, "blend-shape channel name");
+        r.SkipArray(1, "blend-shape channel name");
         r.Skip(12, "blend-shape channel");
     }
-    SkipVector(r, 4, "blend-shape full weights");
-    SkipVector(r, kMatrixSize, "bind poses");
-    SkipVector(r, 4, "bone name hashes");
+    r.SkipArray(4, "blend-shape full weights");
+    r.SkipArray(kMatrixSize, "bind poses");
+    r.SkipArray(4, "bone name hashes");
     r.U32("root bone name hash");
     if (layout->Has(kBonesAabb)) {
-        SkipVector(r, kAabbSize, "bone bounding boxes");
-        SkipVector(r, 4, "variable bone count weights");
+        r.SkipArray(kAabbSize, "bone bounding boxes");
+        r.SkipArray(4, "variable bone count weights");
     }
 }
 
 void MeshObject::ReadVertexData(Reader& r) {
     if (layout->Has(kCurrentChannels)) r.U32("current channels");
     vertexCount = r.U32("vertex count");
-    const uint32_t count = Count(r, 4, "channel count");
+    const uint32_t count = r.Count(4, "channel count");
     channels.resize(count);
     for (MeshChannel& c : channels) {
         c.stream = r.U8("channel stream");
@@ -123,8 +93,8 @@ void MeshObject::ReadVertexData(Reader& r) {
         c.format = r.U8("channel format");
         c.dimension = r.U8("channel dimension") & 0x0F;
     }
-    Align(r);
-    vertexData = ByteVector(r, "vertex data");
+    r.AlignFromBegin(4);
+    vertexData = r.AlignedBytes("vertex data");
 }
 
 void MeshObject::ReadTail(Reader& r) {
@@ -142,18 +112,15 @@ void MeshObject::ReadTail(Reader& r) {
     r.Skip(kAabbSize, "bounding box");
     r.U32("mesh usage flags");
     if (layout->Has(kCookingOptions)) r.U32("cooking options");
-    SkipVector(r, 1, "baked convex collision mesh");
-    SkipVector(r, 1, "baked triangle collision mesh");
+    r.SkipArray(1, "baked convex collision mesh");
+    r.SkipArray(1, "baked triangle collision mesh");
     if (layout->Has(kMeshMetrics)) r.Skip(8, "mesh metrics");
     if (layout->Has(kStreamData)) {
-        Align(r);
+        r.AlignFromBegin(4);
         streamData.offset = layout->Has(kStreamOffset64) ? r.U64("stream data offset")
                                                          : r.U32("stream data offset");
         streamData.size = r.U32("stream data size");
-        const uint32_t length = Count(r, 1, "stream data path");
-        const auto path = r.Bytes(length, "stream data path");
-        streamData.path.assign(path.begin(), path.end());
-        Align(r);
+        streamData.path = r.AlignedString("stream data path");
     }
 }
 
@@ -272,12 +239,7 @@ bool MeshObject::ReadAttribute(MeshAttribute attribute, uint64_t vertex, int cou
 
 uint32_t MeshObject::IndexAt(uint64_t position) const {
     const uint8_t* p = indexBuffer.data() + IndexSize() * position;
-    uint32_t v = 0;
-    for (uint64_t i = 0; i < IndexSize(); ++i) {
-        const uint64_t at = order == Endian::Big ? i : IndexSize() - 1 - i;
-        v = (v << 8) | p[at];
-    }
-    return v;
+    return static_cast<uint32_t>(LoadUnsigned(p, static_cast<unsigned>(IndexSize()), order));
 }
 
 } // namespace kestrel

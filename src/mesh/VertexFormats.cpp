@@ -62,15 +62,6 @@ std::span<const ComponentType> TableOf(VertexFormatNumbering numbering) {
     return {};
 }
 
-uint32_t Unsigned(const uint8_t* p, int size, Endian order) {
-    uint32_t v = 0;
-    for (int i = 0; i < size; ++i) {
-        const int at = order == Endian::Big ? i : size - 1 - i;
-        v = (v << 8) | p[at];
-    }
-    return v;
-}
-
 // IEEE 754 half precision to single.
 float HalfToFloat(uint16_t h) {
     const int exponent = (h >> 10) & 0x1F;
@@ -95,7 +86,7 @@ std::optional<ComponentType> ComponentTypeOf(VertexFormatNumbering numbering, ui
 }
 
 float DecodeComponent(ComponentType type, const uint8_t* p, Endian order) {
-    const uint32_t u = Unsigned(p, type.size, order);
+    const auto u = static_cast<uint32_t>(LoadUnsigned(p, type.size, order));
     switch (type.kind) {
     case K::Float32: {
         float f = 0;

@@ -20,43 +20,21 @@ struct VideoResource {
     uint64_t size = 0;
 };
 
-// Aligned fields are aligned within the object; the body starts on a multiple of 4 after the
-// name field, so aligning from the body's start is the same.
-void AlignBody(Reader& r) {
-    const uint64_t used = (r.Pos() - r.Begin()) % 4;
-    if (used != 0) r.Skip(4 - used, "alignment");
-}
-
-std::string AlignedString(Reader& r, const char* field) {
-    const uint32_t length = r.U32(field);
-    r.Require(length, field);
-    const std::vector<uint8_t> bytes = r.Bytes(length, field);
-    AlignBody(r);
-    return {bytes.begin(), bytes.end()};
-}
-
-// Skips an array of `count`-prefixed elements of `elementSize` bytes each.
-void SkipArray(Reader& r, uint64_t elementSize, const char* field) {
-    const uint32_t count = r.U32(field);
-    r.Skip(uint64_t{count} * elementSize, field);
-}
-
 // The VideoClip's fields after its name, up to m_ExternalResources, as the engine stores them
 // from 5.6 on: the pixel aspect ratio from 2017.2, the video shaders from 2020.1.
 VideoResource ReadVideoResource(Reader r, const EngineVersion& version) {
     VideoResource v;
-    v.originalPath = AlignedString(r, "m_OriginalPath");
+    v.originalPath = r.AlignedString("m_OriginalPath");
     r.Skip(16, "proxy and picture sizes");
     if (version >= EngineVersion{2017, 2, 0, 'a', 0}) r.Skip(8, "pixel aspect ratio");
     r.Skip(8 + 8 + 4, "frame rate, frame count and format");
-    SkipArray(r, 2, "m_AudioChannelCount");
-    AlignBody(r);
-    SkipArray(r, 4, "m_AudioSampleRate");
+    r.SkipArray(2, "m_AudioChannelCount");
+    r.SkipArray(4, "m_AudioSampleRate");
     const uint32_t languages = r.U32("m_AudioLanguage");
     for (uint32_t i = 0; i < languages; ++i)
-        AlignedString(r, "m_AudioLanguage");
-    if (version >= EngineVersion{2020, 1, 0, 'a', 0}) SkipArray(r, 12, "m_VideoShaders");
-    v.source = AlignedString(r, "m_ExternalResources.m_Source");
+        r.AlignedString("m_AudioLanguage");
+    if (version >= EngineVersion{2020, 1, 0, 'a', 0}) r.SkipArray(12, "m_VideoShaders");
+    v.source = r.AlignedString("m_ExternalResources.m_Source");
     v.offset = r.U64("m_ExternalResources.m_Offset");
     v.size = r.U64("m_ExternalResources.m_Size");
     return v;

@@ -14,7 +14,6 @@
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -40,15 +39,6 @@ std::vector<unsigned char> Bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
-std::vector<fs::path> TemporaryFilesIn(const fs::path& dir) {
-    std::vector<fs::path> found;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        if (e.path().filename().string().find(".kestrel-") != std::string::npos)
-            found.push_back(e.path());
-    }
-    return found;
-}
-
 bool Reopens(const fs::path& archive) {
     KestrelState state;
     state.ConsoleMode = true;
@@ -60,55 +50,6 @@ bool Reopens(const fs::path& archive) {
     CleanUpWorkingFiles(state);
     return state.Items().Count() == 3;
 }
-
-// A kestrel child with stdout and stderr on one pipe; started by root it can run as "nobody",
-// so that folder permissions apply to it, and under a file-size limit (SIGXFSZ is ignored by
-// the program, so the write fails with an error instead).
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-
-    static Child Start(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFINITY,
-                       bool asNobody = false) {
-        int fds[2];
-        if (::pipe(fds) != 0) throw std::runtime_error("pipe");
-        Child c;
-        c.pid = ::fork();
-        if (c.pid == 0) {
-            ::dup2(fds[1], 1);
-            ::dup2(fds[1], 2);
-            ::close(fds[0]);
-            if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(126);
-            const rlimit limit{fileLimit, fileLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            std::vector<std::string> argv = {KestrelBinary()};
-            argv.insert(argv.end(), args.begin(), args.end());
-            std::vector<char*> ptrs;
-            for (auto& a : argv)
-                ptrs.push_back(a.data());
-            ptrs.push_back(nullptr);
-            ::execv(ptrs[0], ptrs.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        c.out = fds[0];
-        return c;
-    }
-    std::string ReadAll() {
-        std::string text;
-        char buf[4096];
-        for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;)
-            text.append(buf, static_cast<size_t>(n));
-        return text;
-    }
-    int Wait() {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ::close(out);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    }
-};
 
 TEST(ImportCli, ExportEditImportGivesTheEditBackOut) {
     TempDir dir;
@@ -186,7 +127,7 @@ void KillImportsAtRandomMoments(const TempDir& dir, const fs::path& archive,
     size_t old = 0, replaced = 0;
     for (int i = 0; i < 50; ++i) {
         WriteFileBytes(archive, oldBytes);
-        Child child = Child::Start({"import", archive.string()});
+        KestrelChild child = KestrelChild::Start({"import", archive.string()});
         std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
         ::kill(child.pid, SIGKILL);
         child.ReadAll();
@@ -196,7 +137,7 @@ void KillImportsAtRandomMoments(const TempDir& dir, const fs::path& archive,
         EXPECT_TRUE(Reopens(archive)) << "kill " << i;
         (now == oldBytes ? old : replaced) += 1;
         // A killed run leaves its temporary and working files: nothing can remove them then.
-        for (const fs::path& p : TemporaryFilesIn(dir.Path()))
+        for (const fs::path& p : WorkingFilesIn(dir.Path()))
             fs::remove(p);
     }
     std::cout << archive.filename().string() << ", 50 kills: " << old << " left the old archive, "
@@ -226,14 +167,14 @@ TEST(ImportCli, AFileSizeLimitFailsClearlyAndLeavesTheArchiveAndNoTemporaryFile)
     ASSERT_EQ(RunKestrel({"export", archive.string()}, "C.UTF-8").exitCode, 0);
     WriteFileBytes(dir / "Unity_Assets_Files" / "level0" / "readme.txt", Bytes("longer text"));
     const auto before = ReadFileBytes(archive);
-    Child child = Child::Start({"import", archive.string()}, 64 * 1024);
+    KestrelChild child = KestrelChild::Start({"import", archive.string()}, 64 * 1024);
     const std::string said = child.ReadAll();
     EXPECT_EQ(child.Wait(), 1) << said;
     EXPECT_NE(said.find("Cannot import into " + archive.string()), std::string::npos) << said;
     EXPECT_NE(said.find("File too large"), std::string::npos) << said;
     EXPECT_NE(said.find("The archive is unchanged."), std::string::npos) << said;
     EXPECT_EQ(ReadFileBytes(archive), before);
-    EXPECT_TRUE(TemporaryFilesIn(dir.Path()).empty());
+    EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
 }
 
 TEST(ImportCli, AFolderThatCannotBeWrittenIsAClearError) {
@@ -244,7 +185,7 @@ TEST(ImportCli, AFolderThatCannotBeWrittenIsAClearError) {
     WriteFileBytes(dir / "Unity_Assets_Files" / "level0" / "readme.txt", Bytes("longer text"));
     const auto before = ReadFileBytes(archive);
     ::chmod(dir.Path().c_str(), 0555);
-    Child child = Child::Start({"import", archive.string()}, RLIM_INFINITY, true);
+    KestrelChild child = KestrelChild::Start({"import", archive.string()}, RLIM_INFINITY, true);
     const std::string said = child.ReadAll();
     const int code = child.Wait();
     ::chmod(dir.Path().c_str(), 0755);

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -36,63 +35,6 @@ fs::path ManyObjectsBundle(const TempDir& dir) {
     return archive;
 }
 
-// A kestrel child whose stdout and stderr are one pipe the test reads (or leaves full). Started
-// by root, it runs as "nobody" when asked, so that folder permissions apply to it.
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-
-    static Child Start(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFINITY,
-                       bool asNobody = false) {
-        int fds[2];
-        if (::pipe(fds) != 0) throw std::runtime_error("pipe");
-        Child c;
-        c.pid = ::fork();
-        if (c.pid == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::dup2(fds[1], 2);
-            if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(126);
-            const rlimit limit{fileLimit, fileLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            std::vector<std::string> argv = {KestrelBinary()};
-            argv.insert(argv.end(), args.begin(), args.end());
-            std::vector<char*> ptrs;
-            for (auto& a : argv)
-                ptrs.push_back(a.data());
-            ptrs.push_back(nullptr);
-            ::execv(ptrs[0], ptrs.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        c.out = fds[0];
-        return c;
-    }
-    std::string ReadAll() {
-        std::string text;
-        char buf[65536];
-        for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;)
-            text.append(buf, static_cast<size_t>(n));
-        return text;
-    }
-    int Wait() {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ::close(out);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    }
-};
-
-std::vector<fs::path> WorkingFilesIn(const fs::path& dir) {
-    std::vector<fs::path> found;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        if (e.path().filename().string().find(".kestrel-") != std::string::npos)
-            found.push_back(e.path());
-    }
-    return found;
-}
-
 // Waits (up to 20 s) until `count` working files exist in dir.
 bool WaitForWorkingFiles(const fs::path& dir, size_t count) {
     for (int i = 0; i < 2000; ++i) {
@@ -106,7 +48,7 @@ TEST(Trust, SignalsRemoveTheWorkingCopyAndExitWith128PlusTheSignal) {
     TempDir dir;
     const fs::path archive = ManyObjectsBundle(dir);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        Child child = Child::Start({"list", archive.string()});
+        KestrelChild child = KestrelChild::Start({"list", archive.string()});
         ASSERT_TRUE(WaitForWorkingFiles(dir.Path(), 1)) << signal;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ::kill(child.pid, signal);
@@ -118,7 +60,7 @@ TEST(Trust, SignalsRemoveTheWorkingCopyAndExitWith128PlusTheSignal) {
 TEST(Trust, AFileSizeLimitIsAWriteErrorThatLeavesNothing) {
     TempDir dir;
     const fs::path archive = ManyObjectsBundle(dir);
-    Child child = Child::Start({"list", archive.string()}, 4096);
+    KestrelChild child = KestrelChild::Start({"list", archive.string()}, 4096);
     const std::string out = child.ReadAll();
     EXPECT_EQ(child.Wait(), 1) << "not killed by SIGXFSZ";
     EXPECT_NE(out.find("File too large"), std::string::npos) << out;
@@ -136,7 +78,7 @@ TEST(Trust, AnOutputThatCannotBeWrittenIsAbsentNotCut) {
     const auto bytes = BuildAssetsFile(plan);
     const fs::path archive = dir / "level0";
     WriteFileBytes(archive, {bytes.begin(), bytes.end()});
-    Child child = Child::Start({"export", archive.string()}, 32 * 1024);
+    KestrelChild child = KestrelChild::Start({"export", archive.string()}, 32 * 1024);
     const std::string out = child.ReadAll();
     EXPECT_EQ(child.Wait(), 1) << out;
     const fs::path tree = dir / "Unity_Assets_Files" / "level0";
@@ -151,8 +93,8 @@ TEST(Trust, AnOutputThatCannotBeWrittenIsAbsentNotCut) {
 TEST(Trust, TwoRunsOnOneArchiveEachHaveTheirOwnWorkingCopy) {
     TempDir dir;
     const fs::path archive = ManyObjectsBundle(dir);
-    Child first = Child::Start({"list", archive.string()});
-    Child second = Child::Start({"list", archive.string()});
+    KestrelChild first = KestrelChild::Start({"list", archive.string()});
+    KestrelChild second = KestrelChild::Start({"list", archive.string()});
     // Both are stopped mid-listing, each on its own copy.
     EXPECT_TRUE(WaitForWorkingFiles(dir.Path(), 2));
     const std::string a = first.ReadAll();
@@ -189,7 +131,7 @@ TEST(Trust, ReadOnlyFolderListsThroughTmpdirAndImportSaysWhy) {
     ::chmod(dir.Path().c_str(), 0555);
     ::chmod(tmp.Path().c_str(), 0777);
     ::setenv("TMPDIR", tmp.Path().c_str(), 1);
-    Child child = Child::Start({"list", archive.string()}, RLIM_INFINITY, true);
+    KestrelChild child = KestrelChild::Start({"list", archive.string()}, RLIM_INFINITY, true);
     EXPECT_TRUE(WaitForWorkingFiles(tmp.Path(), 1)) << "the copy is made in TMPDIR";
     const std::string out = child.ReadAll();
     EXPECT_EQ(child.Wait(), 0);
@@ -197,7 +139,7 @@ TEST(Trust, ReadOnlyFolderListsThroughTmpdirAndImportSaysWhy) {
     EXPECT_NE(out.find("text_object_number_5999"), std::string::npos);
     EXPECT_TRUE(WorkingFilesIn(tmp.Path()).empty());
 
-    Child import = Child::Start({"import", archive.string()}, RLIM_INFINITY, true);
+    KestrelChild import = KestrelChild::Start({"import", archive.string()}, RLIM_INFINITY, true);
     const std::string said = import.ReadAll();
     EXPECT_EQ(import.Wait(), 1);
     ::chmod(dir.Path().c_str(), 0755);

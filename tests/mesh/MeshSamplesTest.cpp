@@ -1,8 +1,9 @@
 #include "common/Error.h"
-#include "session/Operations.h"
 #include "mesh/MeshExport.h"
+#include "session/Operations.h"
 #include "support/Manifest.h"
 #include "support/ObjFiles.h"
+#include "support/SampleWalk.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -48,26 +49,18 @@ std::string Problem(const std::string& label, const std::string& name, const std
 
 // Converts every mesh of the inner file opened last, as the export driver calls the converter.
 void ConvertMeshes(KestrelState& state, const std::string& label, Tally& tally) {
-    state.WorkStream = FileSource::Open(state.WorkFileName);
-    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
-    ItemTable& items = state.Items();
-    for (size_t i = 0; i < items.Count(); ++i) {
-        const ObjectRow& row = items.rows[i];
-        if (row.ClassID != kMeshClass || row.ObjSize <= row.NameHeaderSize) continue;
+    ForEachBody(state, kMeshClass, [&](size_t i, const Reader& body) {
         ++tally.meshes;
-        const std::string& name = items.ExportName[i];
-        const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
-        ConverterInput in{state,
-                          Reader(state.WorkStream, order)
-                              .Sub(start, row.ObjSize - row.NameHeaderSize, "mesh object"),
-                          "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/", name, i};
+        const std::string& name = state.Items().ExportName[i];
+        ConverterInput in{state, body, "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/",
+                          name, i};
         try {
             ExportMeshOBJ(in, state.assets.header.EngineMajorVersion);
         } catch (const KestrelError& e) {
             const std::string& message = MessageOf(e.what(), state.Localization);
             if (message.empty()) tally.problems.push_back(Problem(label, name, e.what()));
             ++tally.failures[message];
-            continue;
+            return;
         }
         ++tally.converted;
         const fs::path obj = in.OutputDir() / (name + ".obj");
@@ -80,8 +73,7 @@ void ConvertMeshes(KestrelState& state, const std::string& label, Tally& tally) 
                                              "assimp read " + std::to_string(counts.faces) +
                                                  " faces of " + std::to_string(faceLines)));
         }
-    }
-    state.WorkStream.reset();
+    });
 }
 
 TEST(MeshSamples, EveryMeshOfFormats9To15ConvertsOrFailsWithAMeshMessage) {

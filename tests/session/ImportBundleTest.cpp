@@ -20,19 +20,12 @@
 #include <functional>
 #include <iostream>
 #include <map>
-#include <sys/stat.h>
 
 using namespace kestrel;
 using namespace kestrel::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-ino_t Inode(const fs::path& p) {
-    struct stat st {};
-    ::stat(p.c_str(), &st);
-    return st.st_ino;
-}
 
 std::vector<uint8_t> Assets(const std::string& text, uint32_t seed) {
     AssetsSpec plan;
@@ -126,13 +119,13 @@ TEST(ImportBundle, EveryPackingRoundTripsAndTakesATextEditInTheSecondInnerFile) 
         const fs::path archive = dir / "level.unity3d";
         const auto built = kind.build();
         WriteFileBytes(archive, {built.begin(), built.end()});
-        const ino_t inode = Inode(archive);
+        const uint64_t inode = FileInode(archive);
         RecordedMessages messages;
         ASSERT_EQ(Task("export", archive, {}, messages), 0);
         ImportWhole(archive, messages);
         EXPECT_TRUE(messages.alerts.empty()) << messages.alerts[0];
         EXPECT_EQ(ReadFileBytes(archive), std::vector<unsigned char>(built.begin(), built.end()));
-        EXPECT_EQ(Inode(archive), inode) << "rewritten although nothing changed";
+        EXPECT_EQ(FileInode(archive), inode) << "rewritten although nothing changed";
 
         const fs::path tree = dir / "Unity_Assets_Files" / "level";
         const auto first = TreeFiles(tree);
@@ -249,7 +242,7 @@ TEST(ImportBundle, EveryBundleSampleRoundTripsAndTakesATextEdit) {
         TempDir dir;
         const fs::path archive = CopySampleWithCompanions(samples / rel, dir.Path());
         const auto before = ReadFileBytes(archive);
-        const ino_t inode = Inode(archive);
+        const uint64_t inode = FileInode(archive);
         RecordedMessages messages;
         Task("export", archive, {}, messages);
         try {
@@ -258,7 +251,7 @@ TEST(ImportBundle, EveryBundleSampleRoundTripsAndTakesATextEdit) {
             ADD_FAILURE() << e.what();
             continue;
         }
-        const bool same = ReadFileBytes(archive) == before && Inode(archive) == inode;
+        const bool same = ReadFileBytes(archive) == before && FileInode(archive) == inode;
         EXPECT_TRUE(same) << "changed by an import of its own unedited export";
         identical += same ? 1 : 0;
 

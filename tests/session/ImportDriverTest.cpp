@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sys/stat.h>
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -77,12 +76,6 @@ Layout ReadLayout(const fs::path& archive) {
         l.names.push_back(s.Items().ExportName[i]);
     }
     return l;
-}
-
-ino_t Inode(const fs::path& p) {
-    struct stat st {};
-    ::stat(p.c_str(), &st);
-    return st.st_ino;
 }
 
 // An archive "level0.assets" opened in a state of its own, with its export tree.
@@ -226,14 +219,14 @@ TEST(ImportDriver, TextKeepsItsLengthFieldAndZeroPaddingAndWhatFollows) {
 TEST(ImportDriver, ANameDifferingOnlyInCaseIsNotFoundAndNothingChanges) {
     Opened a(BuildAssetsFile(Plan(15, false)));
     const std::vector<unsigned char> before = ReadFileBytes(a.archive);
-    const ino_t inode = Inode(a.archive);
+    const uint64_t inode = FileInode(a.archive);
     a.Put("README.txt", Text("changed text"));
     ImportAll(a.state);
     ASSERT_EQ(a.messages.alerts.size(), 1u);
     EXPECT_EQ(a.messages.alerts[0],
               "File not found in archive: README.txt\r\nAnd it will be skipped.");
     EXPECT_EQ(ReadFileBytes(a.archive), before);
-    EXPECT_EQ(Inode(a.archive), inode);
+    EXPECT_EQ(FileInode(a.archive), inode);
 }
 
 TEST(ImportDriver, TheNotFoundMessageSpeaksTheUsersLanguage) {
@@ -299,14 +292,14 @@ TEST(ImportDriver, UneditedExportLeavesTheArchiveUntouched) {
                     {83, "clip", MakeEmbeddedAudioBody(4, plan.Order(), MakeTinyWav(31))});
                 Opened a(BuildAssetsFile(plan));
                 const std::vector<unsigned char> before = ReadFileBytes(a.archive);
-                const ino_t inode = Inode(a.archive);
+                const uint64_t inode = FileInode(a.archive);
                 SetExportAllSwitches(a.state);
                 a.state.ExportOBJ = false; // noise meshes; OBJ files are not imported anyway
                 EXPECT_EQ(ExportFilteredItems(a.state), 0u);
                 ImportAll(a.state);
                 EXPECT_TRUE(a.messages.alerts.empty()) << a.messages.alerts[0];
                 EXPECT_EQ(ReadFileBytes(a.archive), before);
-                EXPECT_EQ(Inode(a.archive), inode) << "rewritten although nothing changed";
+                EXPECT_EQ(FileInode(a.archive), inode) << "rewritten although nothing changed";
             }
         }
     }

@@ -70,4 +70,47 @@ CliResult RunKestrel(const std::vector<std::string>& args, const std::string& la
     return result;
 }
 
+KestrelChild KestrelChild::Start(const std::vector<std::string>& args, rlim_t fileLimit,
+                                 bool asNobody) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    KestrelChild c;
+    c.pid = ::fork();
+    if (c.pid == 0) {
+        ::dup2(fds[1], 1);
+        ::dup2(fds[1], 2);
+        ::close(fds[0]);
+        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(126);
+        const rlimit limit{fileLimit, fileLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::vector<std::string> argv = {KestrelBinary()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> ptrs;
+        for (auto& a : argv)
+            ptrs.push_back(a.data());
+        ptrs.push_back(nullptr);
+        ::execv(ptrs[0], ptrs.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    c.out = fds[0];
+    return c;
+}
+
+std::string KestrelChild::ReadAll() {
+    std::string text;
+    char buf[65536];
+    for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;)
+        text.append(buf, static_cast<size_t>(n));
+    return text;
+}
+
+int KestrelChild::Wait() {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(out);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
 } // namespace kestrel::test

@@ -40,6 +40,18 @@ std::vector<std::string> SamplesHolding(const std::filesystem::path& samples, in
     return found;
 }
 
+std::vector<std::string> PlainSamples(const std::filesystem::path& samples, int first, int last) {
+    std::vector<std::string> out;
+    for (const ManifestRow& cols : ReadManifestRows(samples)) {
+        if (cols.size() < 7 || cols[4] != "SerializedFile") continue;
+        const int format = std::atoi(cols[6].c_str());
+        if (format < first || format > last || !std::filesystem::is_regular_file(samples / cols[1]))
+            continue;
+        out.push_back(cols[1]);
+    }
+    return out;
+}
+
 std::filesystem::path CopySampleWithCompanions(const std::filesystem::path& sample,
                                                const std::filesystem::path& dir) {
     namespace fs = std::filesystem;

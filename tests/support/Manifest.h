@@ -17,6 +17,10 @@ std::vector<ManifestRow> ReadManifestRows(const std::filesystem::path& samples);
 std::vector<std::string> SamplesHolding(const std::filesystem::path& samples, int first, int last,
                                         const std::vector<std::string>& classNames);
 
+// Local paths of the plain assets files (no bundle, no pieces) of serialized formats first..last
+// that are present.
+std::vector<std::string> PlainSamples(const std::filesystem::path& samples, int first, int last);
+
 // Copies a sample with its companions (split pieces, .resS and .resource files: the files of its
 // directory whose names share its stem) into dir, writable, since opening writes working files
 // beside the archive; returns the copy of the sample.

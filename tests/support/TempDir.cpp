@@ -4,12 +4,22 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrel::test {
 
 std::string WorkingFileOf(const std::filesystem::path& archive, const std::string& suffix) {
     return archive.string() + ".kestrel-" + std::to_string(::getpid()) + suffix;
+}
+
+std::vector<std::filesystem::path> WorkingFilesIn(const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        if (e.path().filename().string().find(".kestrel-") != std::string::npos)
+            found.push_back(e.path());
+    }
+    return found;
 }
 
 TempDir::TempDir() {
@@ -31,6 +41,12 @@ std::string ReadFileText(const std::filesystem::path& path) {
 std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+uint64_t FileInode(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    return st.st_ino;
 }
 
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,11 +23,16 @@ private:
 std::string ReadFileText(const std::filesystem::path& path);
 std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+// The file's inode number (0 when it cannot be read): a file rewritten by rename gets a new one.
+uint64_t FileInode(const std::filesystem::path& path);
 
 // The name of this process's first working file for `archive` with the given suffix (".TEMP",
 // ".joined"): the archive's path + ".kestrel-PID" + suffix.
 std::string WorkingFileOf(const std::filesystem::path& archive,
                           const std::string& suffix = ".TEMP");
+
+// The working files (names holding ".kestrel-") directly in dir.
+std::vector<std::filesystem::path> WorkingFilesIn(const std::filesystem::path& dir);
 
 // ../shared/samples, or empty when absent (tests then skip with a message).
 std::filesystem::path SamplesDir();
