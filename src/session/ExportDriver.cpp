@@ -5,15 +5,12 @@
 #include "assets/AssetsParser.h"
 #include "assets/ClassId.h"
 #include "assets/Vocabulary.h"
-#include "audio/SoundExport.h"
 #include "common/Error.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
-#include "mesh/MeshExport.h"
 #include "session/ConverterInput.h"
+#include "session/Converters.h"
 #include "session/Operations.h"
-#include "texture/TextureExport.h"
-#include "video/VideoExport.h"
 
 #include <algorithm>
 #include <array>
@@ -52,33 +49,11 @@ Reader ObjectBytes(const KestrelState& state, const ObjectRow& row) {
                      row.ObjSize - row.NameHeaderSize, "object");
 }
 
-using TextureConverter = void (*)(const ConverterInput&);
-
-struct TextureKind {
-    uint8_t kind;
-    bool KestrelState::*enabled;
-    TextureConverter convert;
-};
-
-constexpr std::array<TextureKind, 4> kTextureKinds = {{
-    {1, &KestrelState::ExportDDS, &ExportTextureDDS},
-    {2, &KestrelState::ExportCRN, &ExportTextureCRN},
-    {3, &KestrelState::ExportKTX, &ExportTextureKTX},
-    {4, &KestrelState::ExportPVR, &ExportTexturePVR},
-}};
-
-void ConvertTexture(KestrelState& state, size_t index, const Reader& object,
-                    const std::string& root) {
-    const int32_t classId = state.Items().rows[index].ClassID;
+// The texture notices: a format no converter takes, and YUY2 asked for as KTX.
+void ReportUnconvertedTexture(KestrelState& state, size_t index) {
     const int32_t format = state.Items().types[index].TextureFormat;
     const std::string& name = state.Items().ExportName[index];
-    const std::string dir = root + (classId == ClassId::kCubemap ? "Cubemap/" : "Textures/");
     const bool modern = state.assets.header.formatVersion >= 16;
-    for (const auto& kind : kTextureKinds) {
-        if (state.*kind.enabled && TextureFormatSupports(format, kind.kind)) {
-            kind.convert(ConverterInput{state, object, dir, name, index});
-        }
-    }
     if (state.ExportKTX && !state.ExportPVR && format == 21) {
         // The first letter of "ОNLY" is a Cyrillic capital O, as the message has always read.
         state.Report().Notice("Not supported ktx " + TextureFormatShortName(format, modern) +
@@ -90,27 +65,22 @@ void ConvertTexture(KestrelState& state, size_t index, const Reader& object,
     }
 }
 
+// Runs every converter row of the object's class that its switch asks for (texture rows also
+// when the texture's format can go to that file).
 void RunConverters(KestrelState& state, size_t index, const Reader& object,
                    const std::string& root) {
     const int32_t classId = state.Items().rows[index].ClassID;
+    const int32_t format = state.Items().types[index].TextureFormat;
     const std::string& name = state.Items().ExportName[index];
+    for (const ConverterRow& row : ConverterRows()) {
+        if (row.classId != classId || (row.enabled != nullptr && !(state.*row.enabled))) continue;
+        if (row.textureKind != 0 && !TextureFormatSupports(format, row.textureKind)) continue;
+        row.exportFile(state,
+                       ConverterInput{state, object, root + std::string(row.directory) + "/", name,
+                                      index});
+    }
     if (classId == ClassId::kTexture2D || classId == ClassId::kCubemap) {
-        ConvertTexture(state, index, object, root);
-    } else if (classId == ClassId::kProceduralTexture && state.ExportDDS) {
-        ExportProceduralTextureDDS(
-            ConverterInput{state, object, root + "ProceduralTextures/", name, index});
-    } else if (classId == ClassId::kMesh && state.ExportOBJ) {
-        ExportMeshOBJ(ConverterInput{state, object, root + "Mesh/", name, index},
-                      state.assets.header.EngineMajorVersion);
-    } else if (classId == ClassId::kAudioClip) {
-        // Named after the archive (for pieces: the name they join to), never a working copy.
-        std::string archive = fs::path(state.ArchiveName).filename().string();
-        if (state.SplitPieceCount > 0) archive = fs::path(archive).stem().string();
-        const std::string resource = archive + ".resS";
-        ExportSound(ConverterInput{state, object, root + "Sounds/", name, index},
-                    state.ArchiveDirName, resource);
-    } else if (classId == ClassId::kVideoClip && state.assets.header.formatVersion >= 17) {
-        ExportVideoClip(ConverterInput{state, object, root + "Videos/", name, index});
+        ReportUnconvertedTexture(state, index);
     }
 }
 

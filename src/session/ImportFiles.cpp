@@ -1,12 +1,10 @@
 #include "session/ImportFiles.h"
 
-#include "audio/SoundImport.h"
 #include "common/Error.h"
 #include "io/Reader.h"
 #include "io/SafePath.h"
-#include "session/ConverterInput.h"
+#include "session/Converters.h"
 #include "session/ExportDriver.h"
-#include "texture/TextureImport.h"
 
 #include <algorithm>
 #include <array>
@@ -30,70 +28,6 @@ bool IsRegularFile(const fs::directory_entry& entry) {
     std::error_code ec;
     return entry.is_regular_file(ec);
 }
-
-// The object's bytes after its name field, read from the working file: what its raw file holds.
-Reader ObjectBody(const KestrelState& state, size_t index) {
-    const ObjectRow& row = state.assets.items.rows.at(index);
-    const uint64_t start = state.assets.DataOffset + row.ObjOffset;
-    if (row.NameHeaderSize > row.ObjSize) {
-        throw KestrelError(state.ArchiveName + ": object at offset " + HexOffset(start) +
-                           " is shorter than its name field");
-    }
-    return Reader(state.WorkStream, state.assets.header.DataOrder())
-        .Sub(start + row.NameHeaderSize, row.ObjSize - row.NameHeaderSize, "object");
-}
-
-// What a converter gets: the object, the edited file and the raw object file to write.
-struct ConvertedFile {
-    size_t index = 0;
-    fs::path editedFile;
-    fs::path rawFile;
-};
-
-using ImportConverter = void (*)(KestrelState&, const ConvertedFile&);
-
-template <void (*Import)(const TextureImportInput&)>
-void ConvertTexture(KestrelState& state, const ConvertedFile& f) {
-    // The raw file holds the bytes after the name field only: no head goes before them.
-    Import({{},
-            ObjectBody(state, f.index),
-            f.editedFile,
-            f.rawFile,
-            state.NoFlipTexture,
-            state.Report(),
-            state.ExecutableDir,
-            TextureLayoutOfObject(state.assets, f.index),
-            ResourcePlacesOf(state)});
-}
-
-void ConvertSound(KestrelState& state, const ConvertedFile& f) {
-    // Streamed sounds lie in the resource file named after the archive (for pieces: the name they
-    // join to), as the export found them.
-    std::string archive = fs::path(state.ArchiveName).filename().string();
-    if (state.SplitPieceCount > 0) archive = fs::path(archive).stem().string();
-    const std::string& name = state.Items().ExportName[f.index];
-    ImportSound(SoundImportInput{state, ObjectBody(state, f.index), name, state.ArchiveDirName,
-                                 archive + ".resS", f.editedFile,
-                                 ExportTreeRelative(state) + name});
-}
-
-// A directory of the export tree, the extension of the edited files in it, and their converter.
-struct ConvertedFileScan {
-    std::string_view directory;
-    std::string_view extension; // empty: every file
-    ImportConverter convert;
-};
-
-// In the order they run.
-constexpr auto kConvertedFileScans = std::to_array<ConvertedFileScan>({
-    {"Textures", "dds", &ConvertTexture<ImportTextureDDS>},
-    {"Textures", "crn", &ConvertTexture<ImportTextureCRN>},
-    {"Textures", "ktx", &ConvertTexture<ImportTextureKTX>},
-    {"Textures", "pvr", &ConvertTexture<ImportTexturePVR>},
-    {"Cubemap", "dds", &ConvertTexture<ImportTextureDDS>},
-    {"ProceduralTextures", "dds", &ConvertTexture<ImportProceduralDDS>},
-    {"Sounds", "", &ConvertSound},
-});
 
 } // namespace
 
@@ -142,18 +76,19 @@ void ConvertEditedFiles(KestrelState& state, const fs::path& root) {
     std::unordered_map<std::string, size_t> byExportName;
     for (size_t i = state.Items().Count(); i-- > 0;)
         byExportName[state.Items().ExportName[i]] = i; // the first object of a name wins
-    for (const ConvertedFileScan& scan : kConvertedFileScans) {
+    for (const ConverterRow& scan : ConverterRows()) {
+        if (scan.importFile == nullptr) continue;
         const fs::path dir = root / std::string(scan.directory);
         std::error_code ec;
         if (!fs::is_directory(dir, ec)) continue;
         for (const fs::path& file : CollectFiles(dir, scan.extension)) {
             const auto it = byExportName.find(file.stem().string());
             if (it == byExportName.end()) continue; // an image of no object is passed over
-            const ConvertedFile converted{
+            const EditedFile edited{
                 it->second, file,
                 JoinInside(root, SafeComponent(state.Items().ExportName[it->second]))};
             try {
-                scan.convert(state, converted);
+                scan.importFile(state, edited);
             } catch (const KestrelError& e) {
                 if (e.OutputFailed()) throw;
                 state.Report().Alert(e.what());
