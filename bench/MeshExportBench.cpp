@@ -1,9 +1,11 @@
+#include "session/ConverterInput.h"
 #include "io/Writer.h"
 #include "mesh/MeshExport.h"
 #include "support/MeshObjects.h"
 #include "support/TempDir.h"
 
 #include <benchmark/benchmark.h>
+#include <optional>
 
 #include <filesystem>
 
@@ -36,13 +38,15 @@ SimpleMesh GridMesh() {
 struct Fixture {
     TempDir dir;
     KestrelState state;
+    std::optional<ConverterContext> context; // made from `state` by each input
     std::vector<uint8_t> body = MakeMeshBody(5, Endian::Little, GridMesh());
     Fixture() {
         state.OutputBaseDir = dir.Path().string() + "/";
         state.WorkStream = std::make_shared<MemorySource>("bench", body);
     }
     ConverterInput Input() {
-        return ConverterInput{state, Reader(state.WorkStream), "Unity_Assets_Files/bench/Mesh/",
+        context.emplace(ContextOf(state));
+        return ConverterInput{*context, Reader(state.WorkStream), "Unity_Assets_Files/bench/Mesh/",
                               "Grid.mesh", 0};
     }
 };

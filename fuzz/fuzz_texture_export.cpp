@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          kestrel::ExportTexturePVR, kestrel::ExportTextureCRN,
                          kestrel::ExportProceduralTextureDDS}) {
         try {
-            convert(kestrel::ConverterInput{state, kestrel::Reader(body, order),
+            convert(kestrel::ConverterInput{kestrel::ContextOf(state), kestrel::Reader(body, order),
                                             "Unity_Assets_Files/level0/Textures/", "t.tex", 0});
         } catch (const kestrel::KestrelError&) {
         }

@@ -3,8 +3,7 @@
 #include "common/Error.h"
 #include "io/ResourcePath.h"
 #include "io/SafePath.h"
-#include "session/ConverterInput.h"
-#include "session/State.h"
+#include "assets/ConverterInput.h"
 
 #include <algorithm>
 #include <array>
@@ -152,15 +151,15 @@ SoundClip ReadSoundClip(Reader body, const AudioClipLayout& layout, const std::s
     return clip;
 }
 
-SoundClip ReadSoundClipOf(const KestrelState& state, const Reader& body,
+SoundClip ReadSoundClipOf(const ConverterContext& context, const Reader& body,
                           const std::string& exportName) {
     const AudioClipLayout* layout =
-        AudioClipLayoutFor(ParseEngineVersion(state.assets.header.engineVersion));
+        AudioClipLayoutFor(ParseEngineVersion(context.assets.header.engineVersion));
     return layout != nullptr ? ReadSoundClip(body, *layout, exportName)
                              : ReadSoundClip(body, exportName);
 }
 
-SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& clip,
+SoundResource ResolveSoundResource(const ConverterContext& context, const SoundClip& clip,
                                    const std::string& archiveDirName,
                                    const std::string& resourceName, const std::string& exportName) {
     SoundResource resource;
@@ -170,13 +169,14 @@ SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& c
                                resourceName + "\"");
         }
         resource.relativePath = resourceName;
-        const std::string& base = state.ArchiveDir.empty() ? state.OutputBaseDir : state.ArchiveDir;
+        const ResourcePlaces& at = context.places;
+        const std::string& base = at.archiveDir.empty() ? at.outputBaseDir : at.archiveDir;
         resource.file = JoinInside(base, resource.relativePath);
         resource.shownPath = base + resource.relativePath;
         resource.subdirectory = SafeComponent("resS_" + resourceName);
         return resource;
     }
-    ResourcePlaces places = ResourcePlacesOf(state);
+    ResourcePlaces places = context.places;
     places.archiveDirName = archiveDirName;
     const ResourceFileLocation where = LocateResourceFile(places, clip.storedPath, exportName);
     resource.relativePath = where.relativePath;

@@ -1,4 +1,5 @@
 #pragma once
+#include "assets/ConverterInput.h"
 #include "audio/AudioClipLayout.h"
 #include "io/Reader.h"
 #include "io/Writer.h"
@@ -9,7 +10,6 @@
 
 namespace kestrel {
 
-struct KestrelState;
 
 // The three ways an AudioClip body holds its sound, told apart by the body's size and the bytes
 // at fixed positions. "Body" is the object's bytes after its name field.
@@ -59,7 +59,7 @@ SoundClip ReadSoundClip(Reader body, const AudioClipLayout& layout, const std::s
 
 // The reading for the engine version the assets header states: by layout row from 5.5 on, by the
 // body's size and bytes before.
-SoundClip ReadSoundClipOf(const KestrelState& state, const Reader& body,
+SoundClip ReadSoundClipOf(const ConverterContext& context, const Reader& body,
                           const std::string& exportName);
 
 // Where a Streamed or NamedResource clip's resource file lies.
@@ -75,7 +75,7 @@ struct SoundResource {
 // archiveDirName>/<R>/<R>, R being the stored path's file name. Any other path is taken relative
 // to OutputBaseDir. Absolute paths and paths with a ".." component are refused with a
 // KestrelError naming the clip, so no file outside OutputBaseDir is ever read or written.
-SoundResource ResolveSoundResource(const KestrelState& state, const SoundClip& clip,
+SoundResource ResolveSoundResource(const ConverterContext& context, const SoundClip& clip,
                                    const std::string& archiveDirName,
                                    const std::string& resourceName, const std::string& exportName);
 

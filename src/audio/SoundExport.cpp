@@ -22,17 +22,17 @@ void WriteSoundFile(const ConverterInput& in, const std::string& subdirectory,
                          AtomicOutputFile::Flush::RenameOnly);
     CopySoundData(data, out.File(), 0);
     out.Commit();
-    in.state.Report().ProgressLine(in.exportName + " -> Audio File - " + extension);
+    in.Report().ProgressLine(in.exportName + " -> Audio File - " + extension);
 }
 
 void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
                         const std::string& archiveDirName, const std::string& resourceName) {
     const SoundResource resource =
-        ResolveSoundResource(in.state, clip, archiveDirName, resourceName, in.exportName);
+        ResolveSoundResource(in.context, clip, archiveDirName, resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.state.Report().Alert(
-            MissingResourceText(in.state.Localization.MsgMissingFile, resource));
+        in.Report().Alert(
+            MissingResourceText(in.context.text.MsgMissingFile, resource));
         return;
     }
     const auto source = FileSource::Open(resource.file);
@@ -50,11 +50,11 @@ void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
 void ExportSound(const ConverterInput& in, const std::string& archiveDirName,
                  const std::string& defaultResourceName) {
     Reader body = in.object;
-    body.SetOrder(in.state.assets.header.DataOrder());
-    const SoundClip clip = ReadSoundClipOf(in.state, body, in.exportName);
+    body.SetOrder(in.context.assets.header.DataOrder());
+    const SoundClip clip = ReadSoundClipOf(in.context, body, in.exportName);
     switch (clip.layout) {
     case SoundLayout::Unsupported:
-        in.state.Report().Notice("Not supported file " + in.exportName);
+        in.Report().Notice("Not supported file " + in.exportName);
         return;
     case SoundLayout::Embedded: {
         Reader data = body.Sub(body.Begin() + kSoundDataPos, clip.audioLength, "sound data");

@@ -1,5 +1,5 @@
 #pragma once
-#include "session/ConverterInput.h"
+#include "assets/ConverterInput.h"
 
 #include <string>
 

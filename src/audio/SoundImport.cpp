@@ -58,7 +58,7 @@ private:
 };
 
 std::filesystem::path RawObjectPath(const SoundImportInput& in) {
-    return JoinInside(in.state.OutputBaseDir, SafeRelativePath(in.rawObjectRelativePath));
+    return JoinInside(in.context.places.outputBaseDir, SafeRelativePath(in.rawObjectRelativePath));
 }
 
 void ImportEmbedded(const SoundImportInput& in, const Reader& body) {
@@ -79,10 +79,10 @@ void ImportEmbedded(const SoundImportInput& in, const Reader& body) {
 
 void ImportIntoResource(const SoundImportInput& in, const Reader& body, const SoundClip& clip) {
     const SoundResource resource =
-        ResolveSoundResource(in.state, clip, in.archiveDirName, in.resourceName, in.exportName);
+        ResolveSoundResource(in.context, clip, in.archiveDirName, in.resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.state.Report().Alert(MissingResourceText(in.state.Localization.MsgMissingFile, resource));
+        in.context.reporter.Alert(MissingResourceText(in.context.text.MsgMissingFile, resource));
         return;
     }
     const auto audio = FileSource::Open(in.audioFile);
@@ -118,11 +118,11 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
 
 void ImportSound(const SoundImportInput& in) {
     Reader body = in.object;
-    body.SetOrder(in.state.assets.header.DataOrder());
-    const SoundClip clip = ReadSoundClipOf(in.state, body, in.exportName);
+    body.SetOrder(in.context.assets.header.DataOrder());
+    const SoundClip clip = ReadSoundClipOf(in.context, body, in.exportName);
     switch (clip.layout) {
     case SoundLayout::Unsupported:
-        in.state.Report().Notice("Not supported file " + in.exportName);
+        in.context.reporter.Notice("Not supported file " + in.exportName);
         return;
     case SoundLayout::Embedded:
         ImportEmbedded(in, body);
@@ -132,34 +132,6 @@ void ImportSound(const SoundImportInput& in) {
         ImportIntoResource(in, body, clip);
         return;
     }
-}
-
-void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile) {
-    const ItemTable& items = state.Items();
-    if (itemIndex >= items.Count()) {
-        throw KestrelError("No object number " + std::to_string(itemIndex) + " to import " +
-                           audioFile.string() + " into");
-    }
-    const ObjectRow& row = items.rows[itemIndex];
-    const std::string& exportName = items.ExportName[itemIndex];
-    if (row.NameHeaderSize > row.ObjSize) {
-        throw KestrelError("Sound " + exportName + ": name field larger than the object");
-    }
-    const std::shared_ptr<const ByteSource> work =
-        state.WorkStream ? state.WorkStream : FileSource::Open(state.WorkFileName);
-    const uint64_t start =
-        state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize + row.PayloadOffset;
-    const Endian order = state.assets.header.DataOrder();
-    SoundImportInput in{
-        state,
-        Reader(work, order).Sub(start, row.ObjSize - row.NameHeaderSize, "sound object"),
-        exportName,
-        state.ArchiveDirName,
-        std::filesystem::path(state.WorkFileName).filename().string() + ".resS",
-        audioFile,
-        "Unity_Assets_Files/" + state.ArchiveDirName + "/" + exportName,
-    };
-    ImportSound(in);
 }
 
 } // namespace kestrel

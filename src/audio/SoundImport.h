@@ -1,6 +1,6 @@
 #pragma once
+#include "assets/ConverterInput.h"
 #include "io/Reader.h"
-#include "session/State.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -10,13 +10,12 @@ namespace kestrel {
 
 // One sound to put back: an AudioClip's current body and where its files lie.
 struct SoundImportInput {
-    KestrelState& state;
-    // The object's bytes after its name field, in the assets file's byte order
-    // (state.assets.header.BigEndianFlag).
+    const ConverterContext& context;
+    // The object's bytes after its name field, in the assets file's byte order.
     Reader object;
     std::string exportName;     // e.g. "Music.snd"
     std::string archiveDirName; // resolves "archive:" resource paths
-    std::string resourceName;   // file name of WorkFileName + ".resS", looked for in OutputBaseDir
+    std::string resourceName;   // the archive's name + ".resS", looked for beside the archive
     std::filesystem::path audioFile;   // the edited audio file
     std::string rawObjectRelativePath; // "Unity_Assets_Files/<ArchiveDirName>/<ExportName>"
 };
@@ -35,11 +34,5 @@ struct SoundImportInput {
 // file " + ExportName); both write nothing. Damaged sizes, refused resource paths and sizes that
 // the clip's fields cannot hold raise KestrelError before anything is written.
 void ImportSound(const SoundImportInput& in);
-
-// The import driver's call for item `itemIndex` of state's item table: reads its body from
-// state.WorkStream (or from WorkFileName when no stream is open) and imports `audioFile` with
-// ArchiveDirName, the ".resS" name of WorkFileName and the raw path
-// "Unity_Assets_Files/" + ArchiveDirName + "/" + ExportName.
-void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile);
 
 } // namespace kestrel

@@ -32,12 +32,12 @@ template <class Mesh> void SaveObj(const ConverterInput& in, const Mesh& mesh) {
 // Reads vertex data streamed into a resource file; false (after the missing-file alert) when
 // the file is not there.
 bool LoadStreamedVertices(const ConverterInput& in, MeshObject& mesh) {
-    const KestrelState& state = in.state;
+    const ConverterContext& context = in.context;
     const ResourceFileLocation where =
-        LocateResourceFile(ResourcePlacesOf(state), mesh.streamData.path, in.exportName);
+        LocateResourceFile(context.places, mesh.streamData.path, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
-        in.state.Report().Alert(state.Localization.MsgMissingFile + where.shownPath);
+        in.Report().Alert(context.text.MsgMissingFile + where.shownPath);
         return false;
     }
     Reader file(FileSource::Open(where.file), Endian::Little);
@@ -51,7 +51,7 @@ bool LoadStreamedVertices(const ConverterInput& in, MeshObject& mesh) {
 
 // Meshes of 5.5 and later, read by the layout row of their engine version.
 void ExportMeshObject(const ConverterInput& in, const MeshLayout& layout) {
-    const TLocalization& text = in.state.Localization;
+    const TLocalization& text = in.context.text;
     const auto failure = [&in](const std::string& message, const std::string& why) {
         return KestrelError(message + " " + in.exportName + (why.empty() ? "" : ": " + why));
     };
@@ -73,26 +73,26 @@ void ExportMeshObject(const ConverterInput& in, const MeshLayout& layout) {
     } catch (const std::exception& e) {
         throw failure(text.MsgMeshConvert, e.what());
     }
-    in.state.Report().ProgressLine(in.exportName + " -> OBJ");
+    in.Report().ProgressLine(in.exportName + " -> OBJ");
 }
 
 } // namespace
 
 void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
-    KestrelState& state = in.state;
-    const TLocalization& text = state.Localization;
+    const ConverterContext& context = in.context;
+    const TLocalization& text = context.text;
     const auto failure = [&in](const std::string& message) {
         return KestrelError(message + " " + in.exportName);
     };
 
-    if (state.assets.header.BigEndianFlag == 1) {
+    if (context.assets.header.BigEndianFlag == 1) {
         // Shown on the command line's standard output as well as by the driver's error report.
-        state.Report().ProgressLine(text.MsgMeshBigEndian + " " + in.exportName);
+        in.Report().ProgressLine(text.MsgMeshBigEndian + " " + in.exportName);
         throw failure(text.MsgMeshBigEndian);
     }
 
     if (const MeshLayout* layout =
-            MeshLayoutFor(ParseEngineVersion(state.assets.header.engineVersion))) {
+            MeshLayoutFor(ParseEngineVersion(context.assets.header.engineVersion))) {
         ExportMeshObject(in, *layout);
         return;
     }
@@ -113,7 +113,7 @@ void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
     } catch (const std::exception&) {
         throw failure(text.MsgMeshConvert);
     }
-    state.Report().ProgressLine(in.exportName + " -> OBJ");
+    in.Report().ProgressLine(in.exportName + " -> OBJ");
 }
 
 } // namespace kestrel

@@ -70,7 +70,8 @@ void ImportTexture(KestrelState& state, const EditedFile& f) {
 
 void ImportClip(KestrelState& state, const EditedFile& f) {
     const std::string& name = state.Items().ExportName[f.index];
-    ImportSound(SoundImportInput{state, ObjectBody(state, f.index), name, state.ArchiveDirName,
+    const ConverterContext context = ContextOf(state);
+    ImportSound(SoundImportInput{context, ObjectBody(state, f.index), name, state.ArchiveDirName,
                                  SoundResourceName(state), f.editedFile,
                                  ExportTreeRelative(state) + name});
 }
@@ -106,6 +107,19 @@ constexpr std::array<ConverterRow, 12> kRows{{
 
 std::span<const ConverterRow> ConverterRows() {
     return kRows;
+}
+
+void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile) {
+    if (itemIndex >= state.Items().Count()) {
+        throw KestrelError("No object number " + std::to_string(itemIndex) + " to import " +
+                           audioFile.string() + " into");
+    }
+    if (!state.WorkStream) state.WorkStream = FileSource::Open(state.WorkFileName);
+    const std::string& name = state.Items().ExportName[itemIndex];
+    const ConverterContext context = ContextOf(state);
+    ImportSound(SoundImportInput{context, ObjectBody(state, itemIndex), name, state.ArchiveDirName,
+                                 fs::path(state.WorkFileName).filename().string() + ".resS",
+                                 audioFile, ExportTreeRelative(state) + name});
 }
 
 } // namespace kestrel

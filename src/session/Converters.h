@@ -35,4 +35,9 @@ struct ConverterRow {
 // In the order the converters run, in both directions.
 std::span<const ConverterRow> ConverterRows();
 
+// Puts `audioFile` back into AudioClip `itemIndex` of the open inner file, as the import does,
+// with the resource file named after the working file (WorkFileName + ".resS") and the raw object
+// file "Unity_Assets_Files/" + ArchiveDirName + "/" + its export name below OutputBaseDir.
+void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile);
+
 } // namespace kestrel

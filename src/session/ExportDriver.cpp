@@ -72,12 +72,12 @@ void RunConverters(KestrelState& state, size_t index, const Reader& object,
     const int32_t classId = state.Items().rows[index].ClassID;
     const int32_t format = state.Items().types[index].TextureFormat;
     const std::string& name = state.Items().ExportName[index];
+    const ConverterContext context = ContextOf(state);
     for (const ConverterRow& row : ConverterRows()) {
         if (row.classId != classId || (row.enabled != nullptr && !(state.*row.enabled))) continue;
         if (row.textureKind != 0 && !TextureFormatSupports(format, row.textureKind)) continue;
-        row.exportFile(state,
-                       ConverterInput{state, object, root + std::string(row.directory) + "/", name,
-                                      index});
+        row.exportFile(state, ConverterInput{context, object,
+                                             root + std::string(row.directory) + "/", name, index});
     }
     if (classId == ClassId::kTexture2D || classId == ClassId::kCubemap) {
         ReportUnconvertedTexture(state, index);

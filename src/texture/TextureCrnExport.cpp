@@ -7,7 +7,7 @@ namespace kestrel {
 
 void ExportTextureCRN(const ConverterInput& in) {
     Reader object = in.object;
-    object.SetOrder(in.state.assets.header.DataOrder());
+    object.SetOrder(in.context.assets.header.DataOrder());
     const TextureObject tex = ReadTextureHeader(object, TextureLayoutOf(in));
     CheckTextureHeaderSizes(tex.header);
     auto images = OpenTextureImages(in, tex, object);
@@ -18,12 +18,12 @@ void ExportTextureCRN(const ConverterInput& in) {
         images->source.Bytes(static_cast<uint64_t>(tex.header.completeImageSize), "image");
     const auto crnFile = TextureOutputFile(in, images->resourceDir, ".crn", 1);
     WriteWholeFile(crnFile, data.data(), data.size());
-    in.state.Report().ProgressLine(in.exportName + " -> CRN");
+    in.Report().ProgressLine(in.exportName + " -> CRN");
 
-    if (!in.state.ExportDDS) return;
-    const auto tool = FindCrunchTool(in.state.ExecutableDir);
+    if (!in.context.exportDDS) return;
+    const auto tool = FindCrunchTool(in.context.executableDir);
     if (tool.empty()) return;
-    in.state.Report().ProgressLine(in.exportName + ".crn -> DDS");
+    in.Report().ProgressLine(in.exportName + ".crn -> DDS");
     const std::string crnPath = crnFile.string();
     // The tool writes the DDS image beside the CRN file; its result is not read back here.
     RunAndWait(tool, {"-out", crnPath + ".dds", "-file", crnPath}, true);

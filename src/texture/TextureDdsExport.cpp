@@ -15,7 +15,7 @@ constexpr uint64_t kProceduralTailSize = 24;
 // The object bytes in the assets file's byte order.
 Reader ObjectReader(const ConverterInput& in) {
     Reader object = in.object;
-    object.SetOrder(in.state.assets.header.DataOrder());
+    object.SetOrder(in.context.assets.header.DataOrder());
     return object;
 }
 
@@ -46,7 +46,7 @@ void ExportTextureDDS(const ConverterInput& in) {
     if (!images) return;
     if (h.completeImageSize > 0) {
         RequireImages(h, images->source, static_cast<uint64_t>(h.imageCount));
-        const bool flip = !in.state.NoFlipTexture && !KeepsStoredRowOrder(h.textureFormat);
+        const bool flip = !in.context.noFlipTexture && !KeepsStoredRowOrder(h.textureFormat);
         for (int32_t k = 1; k <= h.imageCount; ++k) {
             auto image = images->source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
             ConvertChannelsForDDS(h.textureFormat, image);
@@ -56,7 +56,7 @@ void ExportTextureDDS(const ConverterInput& in) {
                            bytes.size());
         }
     }
-    in.state.Report().ProgressLine(in.exportName + " -> DDS");
+    in.Report().ProgressLine(in.exportName + " -> DDS");
 }
 
 void ExportProceduralTextureDDS(const ConverterInput& in) {
@@ -82,9 +82,9 @@ void ExportProceduralTextureDDS(const ConverterInput& in) {
     ConvertChannelsForDDS(format, image);
     if (length != 0) {
         const auto bytes =
-            DdsFileBytes(header, image, width, height, format, !in.state.NoFlipTexture);
+            DdsFileBytes(header, image, width, height, format, !in.context.noFlipTexture);
         WriteWholeFile(TextureOutputFile(in, "", ".dds", 1), bytes.data(), bytes.size());
-        in.state.Report().ProgressLine(in.exportName + " -> DDS");
+        in.Report().ProgressLine(in.exportName + " -> DDS");
     }
 }
 

@@ -22,7 +22,7 @@ struct PreparedTexture {
 // counted.
 PreparedTexture Prepare(const ConverterInput& in, const char* container, bool ktx) {
     Reader object = in.object;
-    object.SetOrder(in.state.assets.header.DataOrder());
+    object.SetOrder(in.context.assets.header.DataOrder());
     PreparedTexture p;
     p.tex = ReadTextureHeader(object, TextureLayoutOf(in));
     CheckTextureHeaderSizes(p.tex.header);
@@ -90,7 +90,7 @@ void ExportTextureKTX(const ConverterInput& in) {
         WriteWholeFile(TextureOutputFile(in, p.images->resourceDir, ".ktx", k), bytes.data(),
                        bytes.size());
     }
-    in.state.Report().ProgressLine(in.exportName + " -> KTX");
+    in.Report().ProgressLine(in.exportName + " -> KTX");
 }
 
 void ExportTexturePVR(const ConverterInput& in) {
@@ -106,7 +106,7 @@ void ExportTexturePVR(const ConverterInput& in) {
         WriteWholeFile(TextureOutputFile(in, p.images->resourceDir, ".pvr", k), bytes.data(),
                        bytes.size());
     }
-    in.state.Report().ProgressLine(in.exportName + " -> PVR");
+    in.Report().ProgressLine(in.exportName + " -> PVR");
 }
 
 } // namespace kestrel

@@ -19,7 +19,7 @@ std::string DropTrailingDotsAndBlanks(std::string name) {
 } // namespace
 
 std::optional<TextureLayoutRow> TextureLayoutOf(const ConverterInput& in) {
-    return TextureLayoutOfObject(in.state.assets, in.index);
+    return TextureLayoutOfObject(in.context.assets, in.index);
 }
 
 std::string ResourceDirFor(std::string_view path) {
@@ -49,10 +49,10 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
     }
     const std::string& path = tex.resource.path;
     const ResourceFileLocation where =
-        LocateResourceFile(ResourcePlacesOf(in.state), path, in.exportName);
+        LocateResourceFile(in.context.places, path, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
-        in.state.Report().Alert(in.state.Localization.MsgMissingFile + where.shownPath);
+        in.Report().Alert(in.context.text.MsgMissingFile + where.shownPath);
         return std::nullopt;
     }
     Reader source(FileSource::Open(where.file), Endian::Little);

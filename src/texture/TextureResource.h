@@ -1,6 +1,6 @@
 #pragma once
 #include "io/Reader.h"
-#include "session/ConverterInput.h"
+#include "assets/ConverterInput.h"
 #include "texture/TextureHeader.h"
 
 #include <filesystem>

@@ -58,20 +58,20 @@ std::string VideoExtension(const std::string& originalPath) {
 } // namespace
 
 void ExportVideoClip(const ConverterInput& in) {
-    const KestrelState& state = in.state;
+    const ConverterContext& context = in.context;
     Reader body = in.object;
-    body.SetOrder(state.assets.header.DataOrder());
+    body.SetOrder(context.assets.header.DataOrder());
     const VideoResource video =
-        ReadVideoResource(body, ParseEngineVersion(state.assets.header.engineVersion));
+        ReadVideoResource(body, ParseEngineVersion(context.assets.header.engineVersion));
     if (video.source.empty() || video.size == 0) {
-        in.state.Report().Notice("No video data in " + in.exportName);
+        in.Report().Notice("No video data in " + in.exportName);
         return;
     }
     const ResourceFileLocation where =
-        LocateResourceFile(ResourcePlacesOf(state), video.source, in.exportName);
+        LocateResourceFile(context.places, video.source, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
-        in.state.Report().Alert(state.Localization.MsgMissingFile + where.shownPath);
+        in.Report().Alert(context.text.MsgMissingFile + where.shownPath);
         return;
     }
     const auto source = FileSource::Open(where.file);

@@ -1,6 +1,7 @@
 #include "audio/AudioClipLayout.h"
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
+#include "session/Converters.h"
 #include "io/ByteSource.h"
 #include "io/Writer.h"
 #include "support/AudioObjects.h"
@@ -45,8 +46,9 @@ protected:
     }
 
     void Export() {
+        const ConverterContext context = ContextOf(state);
         ConverterInput in{
-            state,
+            context,
             Reader(state.WorkStream)
                 .Sub(16 + state.Items().rows[0].NameHeaderSize,
                      state.Items().rows[0].ObjSize - state.Items().rows[0].NameHeaderSize, "clip"),

@@ -1,3 +1,4 @@
+#include "session/ConverterInput.h"
 #include "audio/SoundExport.h"
 #include "common/Error.h"
 #include "io/Writer.h"
@@ -6,6 +7,8 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <iostream>
 
@@ -27,8 +30,9 @@ protected:
         const ObjectRow& row = state.Items().rows[0];
         const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
         const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
+        context.emplace(ContextOf(state));
         return ConverterInput{
-            state,
+            *context,
             Reader(state.WorkStream, order).Sub(start, row.ObjSize - row.NameHeaderSize, "clip"),
             "Unity_Assets_Files/" + state.ArchiveDirName + "/Sounds/", state.Items().ExportName[0],
             0};
@@ -50,6 +54,7 @@ protected:
 
     TempDir dir;
     KestrelState state;
+    std::optional<ConverterContext> context; // made from `state` by each input
     RecordedMessages messages;
 };
 

@@ -1,5 +1,6 @@
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
+#include "session/Converters.h"
 #include "common/Error.h"
 #include "support/SampleWalk.h"
 #include "support/TempDir.h"
@@ -60,7 +61,7 @@ void CheckClips(KestrelState& state, RecordedMessages& messages, const fs::path&
         const fs::path sounds = fs::path(state.OutputBaseDir) / soundsRel;
         fs::remove_all(sounds);
         try {
-            ExportSound(ConverterInput{state, body, soundsRel, name, i}, state.ArchiveDirName,
+            ExportSound(ConverterInput{ContextOf(state), body, soundsRel, name, i}, state.ArchiveDirName,
                         fs::path(state.WorkFileName).filename().string() + ".resS");
         } catch (const KestrelError& e) {
             problems.push_back(label + " " + name + ": " + e.what());

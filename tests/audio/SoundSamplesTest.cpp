@@ -3,6 +3,7 @@
 #include "session/Operations.h"
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
+#include "session/Converters.h"
 #include "support/AudioObjects.h"
 #include "support/TempDir.h"
 
@@ -51,7 +52,7 @@ std::vector<fs::path> ExportAllSounds(KestrelState& state) {
         const ObjectRow& row = items.rows[i];
         if (row.ClassID != kAudioClip || row.ObjSize <= row.NameHeaderSize) continue;
         const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
-        ExportSound(ConverterInput{state,
+        ExportSound(ConverterInput{ContextOf(state),
                                    Reader(state.WorkStream, order)
                                        .Sub(start, row.ObjSize - row.NameHeaderSize, "clip"),
                                    "Unity_Assets_Files/" + state.ArchiveDirName + "/Sounds/",

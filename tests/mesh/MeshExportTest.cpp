@@ -1,3 +1,4 @@
+#include "session/ConverterInput.h"
 #include "mesh/MeshExport.h"
 #include "common/Error.h"
 #include "io/Writer.h"
@@ -7,6 +8,8 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -46,7 +49,8 @@ public:
         state.Items().rows.push_back(row);
         state.Items().ExportName.push_back(exportName);
         state.Items().types.push_back({"Mesh", 0});
-        return ConverterInput{state,
+        context.emplace(ContextOf(state));
+        return ConverterInput{*context,
                               Reader(state.WorkStream).Sub(objectStart + 8, body.size(), "mesh"),
                               "Unity_Assets_Files/level0/Mesh/", exportName, 0};
     }
@@ -83,6 +87,7 @@ public:
 
     TempDir dir;
     KestrelState state;
+    std::optional<ConverterContext> context; // made from `state` by each input
     RecordedMessages messages;
 };
 

@@ -1,3 +1,4 @@
+#include "session/ConverterInput.h"
 #include "mesh/MeshLayout.h"
 #include "common/Error.h"
 #include "io/Writer.h"
@@ -8,6 +9,8 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -52,7 +55,8 @@ public:
         file.Bytes(body.data(), body.size());
         file.Zeros(8);
         state.WorkStream = std::make_shared<MemorySource>("level0", file.Take());
-        return ConverterInput{state, Reader(state.WorkStream).Sub(24, body.size(), "mesh"),
+        context.emplace(ContextOf(state));
+        return ConverterInput{*context, Reader(state.WorkStream).Sub(24, body.size(), "mesh"),
                               "Unity_Assets_Files/level0/Mesh/", "Cube.mesh", 0};
     }
 
@@ -75,6 +79,7 @@ public:
 
     TempDir dir;
     KestrelState state;
+    std::optional<ConverterContext> context; // made from `state` by each input
     RecordedMessages messages;
 };
 

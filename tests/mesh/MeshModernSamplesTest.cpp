@@ -1,3 +1,4 @@
+#include "session/ConverterInput.h"
 #include "common/Error.h"
 #include "mesh/MeshExport.h"
 #include "support/ObjFiles.h"
@@ -42,7 +43,8 @@ void ConvertMeshes(KestrelState& state, RecordedMessages& messages, const std::s
     ForEachBody(state, kMeshClass, [&](size_t i, const Reader& body) {
         ++tally.meshes;
         const std::string& name = state.Items().ExportName[i];
-        ConverterInput in{state, body, "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/",
+        const ConverterContext context = ContextOf(state);
+        ConverterInput in{context, body, "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/",
                           name, i};
         const size_t alerts = messages.alerts.size();
         try {

@@ -1,3 +1,4 @@
+#include "session/ConverterInput.h"
 #include "common/Error.h"
 #include "mesh/MeshExport.h"
 #include "session/Operations.h"
@@ -52,7 +53,8 @@ void ConvertMeshes(KestrelState& state, const std::string& label, Tally& tally) 
     ForEachBody(state, kMeshClass, [&](size_t i, const Reader& body) {
         ++tally.meshes;
         const std::string& name = state.Items().ExportName[i];
-        ConverterInput in{state, body, "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/",
+        const ConverterContext context = ContextOf(state);
+        ConverterInput in{context, body, "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/",
                           name, i};
         try {
             ExportMeshOBJ(in, state.assets.header.EngineMajorVersion);

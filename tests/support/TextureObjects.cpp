@@ -210,7 +210,8 @@ TextureCase::TextureCase(const std::filesystem::path& dir, int32_t classId, int3
 ConverterInput TextureCase::Input(const std::vector<uint8_t>& body,
                                   const std::string& relativeDir) {
     auto source = std::make_shared<MemorySource>("level0", body);
-    return ConverterInput{state, Reader(source, order), relativeDir,
+    context.emplace(ContextOf(state));
+    return ConverterInput{*context, Reader(source, order), relativeDir,
                           state.assets.items.ExportName[0], 0};
 }
 

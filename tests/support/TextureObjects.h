@@ -84,6 +84,7 @@ public:
     OutputDir(const std::string& relativeDir = "Unity_Assets_Files/level0/Textures/") const;
 
     KestrelState state;
+    std::optional<ConverterContext> context; // made from `state` by each Input()
     RecordedMessages messages;
     Endian order;
 };

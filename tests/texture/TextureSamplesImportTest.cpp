@@ -1,6 +1,7 @@
 // Every texture of the real samples (serialized formats up to 15, every inner file) exported to
 // DDS, KTX and PVR as its format allows and imported back unedited gives back its object bytes;
 // a texture streamed from a resource file comes back with the same pixels inside the object.
+#include "session/ConverterInput.h"
 #include "assets/Vocabulary.h"
 #include "common/Error.h"
 #include "io/ByteSource.h"
@@ -73,7 +74,8 @@ void RoundTripOne(KestrelState& state, size_t i, const fs::path& scratch, Tally&
     const std::string dir = tex.StreamedData ? ResourceDirFor(tex.resource.path) : "";
     for (const Converter& c : kConverters) {
         if (!TextureFormatSupports(format, c.kind)) continue;
-        ConverterInput in{state, object,
+        const ConverterContext context = ContextOf(state);
+        ConverterInput in{context, object,
                           "Unity_Assets_Files/" + state.ArchiveDirName + "/Textures/", name, i};
         c.exportTexture(in);
         const fs::path picture = in.OutputDir() / dir / (name + c.extension);

@@ -1,3 +1,4 @@
+#include "session/ConverterInput.h"
 #include "assets/Vocabulary.h"
 #include "io/ByteSource.h"
 #include "common/Error.h"
@@ -86,7 +87,8 @@ void ExportOne(KestrelState& state, size_t i, Tally& tally, const std::string& l
     const int32_t format = state.Items().types[i].TextureFormat;
     const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
     const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
-    ConverterInput in{state,
+    const ConverterContext context = ContextOf(state);
+    ConverterInput in{context,
                       Reader(state.WorkStream, order)
                           .Sub(start, row.ObjSize - row.NameHeaderSize, "texture object"),
                       "Unity_Assets_Files/" + state.ArchiveDirName +
