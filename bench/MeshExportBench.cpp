@@ -1,6 +1,6 @@
-#include "session/ConverterInput.h"
 #include "io/Writer.h"
 #include "mesh/MeshExport.h"
+#include "session/ConverterInput.h"
 #include "support/MeshObjects.h"
 #include "support/TempDir.h"
 

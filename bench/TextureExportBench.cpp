@@ -46,9 +46,11 @@ struct TextureBundle {
         options.blockInfo = BlockInfoKind::StoredAtStart;
         options.formatVersion = 8;
         options.blockSize = 1u << 30;
-        const auto bytes = BuildUnityFS({{"CAB-textures", BuildAssetsFile(plan), 4}}, options).bytes;
+        const auto bytes =
+            BuildUnityFS({{"CAB-textures", BuildAssetsFile(plan), 4}}, options).bytes;
         std::ofstream(bundle, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
     }
 };
 

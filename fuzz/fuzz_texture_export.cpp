@@ -27,22 +27,40 @@ struct Variant {
 
 // Uncompressed, block-compressed, crunched and PVRTC/ETC formats, and a format no table knows.
 constexpr std::array<Variant, 12> kVariants = {{
-    {28, 4}, {28, 10}, {28, 12}, {28, 28}, {28, 34}, {89, 5}, {186, 12}, {28, 999},
-    {28, 25}, {28, 26}, {28, 56}, {89, 24},
+    {28, 4},
+    {28, 10},
+    {28, 12},
+    {28, 28},
+    {28, 34},
+    {89, 5},
+    {186, 12},
+    {28, 999},
+    {28, 25},
+    {28, 26},
+    {28, 56},
+    {89, 24},
 }};
 
 // An older file, then one version inside each layout row of the newer engines.
 constexpr std::array<const char*, 10> kVersions = {{
-    "4.6.0f1", "5.6.3f1", "2017.1.0f1", "2017.4.0f1", "2018.4.0f1", "2019.4.0f1", "2020.1.0f1",
-    "2021.3.0f1", "2022.3.0f1", "6000.0.0f1",
+    "4.6.0f1",
+    "5.6.3f1",
+    "2017.1.0f1",
+    "2017.4.0f1",
+    "2018.4.0f1",
+    "2019.4.0f1",
+    "2020.1.0f1",
+    "2021.3.0f1",
+    "2022.3.0f1",
+    "6000.0.0f1",
 }};
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    static const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("kestrel_fuzz_texexp_" + std::to_string(getpid()));
+    static const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                             ("kestrel_fuzz_texexp_" + std::to_string(getpid()));
     const Variant variant = kVariants[data[0] % kVariants.size()];
     const bool bigEndian = (data[0] & 0x80) != 0;
 
@@ -64,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto body = std::make_shared<kestrel::MemorySource>(
         "fuzz", std::vector<uint8_t>(data + 2, data + size));
     const kestrel::Endian order = bigEndian ? kestrel::Endian::Big : kestrel::Endian::Little;
-    for (auto convert : {kestrel::ExportTextureDDS, kestrel::ExportTextureKTX,
-                         kestrel::ExportTexturePVR, kestrel::ExportTextureCRN,
-                         kestrel::ExportProceduralTextureDDS}) {
+    for (auto convert :
+         {kestrel::ExportTextureDDS, kestrel::ExportTextureKTX, kestrel::ExportTexturePVR,
+          kestrel::ExportTextureCRN, kestrel::ExportProceduralTextureDDS}) {
         try {
             convert(kestrel::ConverterInput{kestrel::ContextOf(state), kestrel::Reader(body, order),
                                             "Unity_Assets_Files/level0/Textures/", "t.tex", 0});

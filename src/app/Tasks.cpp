@@ -2,8 +2,8 @@
 
 #include "app/Options.h"
 #include "assets/AssetsParser.h"
-#include "common/Error.h"
 #include "bundle/BundleReader.h"
+#include "common/Error.h"
 #include "io/SafePath.h"
 #include "session/ExportDriver.h"
 #include "session/ImportDriver.h"

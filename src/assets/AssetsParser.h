@@ -1,8 +1,8 @@
 #pragma once
 #include "assets/AssetsTypes.h"
+#include "common/Reporter.h"
 #include "io/ByteSource.h"
 #include "io/Reader.h"
-#include "common/Reporter.h"
 
 #include <cstdint>
 #include <memory>

@@ -49,8 +49,8 @@ struct ObjectRow {
     // Position of this row's table entry in the working file (every format); its fields lie at
     // the places AssetsFile::entryFields gives (formats 16 and later).
     uint64_t entryPos = 0;
-    int64_t pathId = 0;      // formats 16 and later
-    uint32_t typeIndex = 0;  // formats 16 and later: index into AssetsFile::types
+    int64_t pathId = 0;     // formats 16 and later
+    uint32_t typeIndex = 0; // formats 16 and later: index into AssetsFile::types
 };
 
 // Where a field lies and how many bytes it takes: for header fields an absolute working-file
@@ -142,11 +142,11 @@ struct AssetsFile {
     FieldPlace dataOffsetField;   // 4 bytes at 12, or 8 bytes in format 22
     std::vector<SerializedType> types;
     EntryFields entryFields;
-    uint32_t objectAlignment = 8;  // objects start on this multiple from the data offset
+    uint32_t objectAlignment = 8; // objects start on this multiple from the data offset
     uint32_t scriptTypeCount = 0;
     uint32_t externalCount = 0;
     uint32_t refTypeCount = 0;
-    uint64_t metadataEnd = 0;      // position after the last metadata field read
+    uint64_t metadataEnd = 0; // position after the last metadata field read
 };
 
 } // namespace kestrel

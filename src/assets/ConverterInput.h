@@ -23,7 +23,7 @@ struct ConverterContext {
     Reporter& reporter;
     const TLocalization& text;
     bool noFlipTexture = false;
-    bool exportDDS = false; // the CRN export also asks the crunch tool for a DDS file
+    bool exportDDS = false;              // the CRN export also asks the crunch tool for a DDS file
     std::filesystem::path executableDir; // where the crunch tool is looked for
 };
 

@@ -58,9 +58,8 @@ void ReadObjectRows(Reader& r, AssetsFile& file, uint64_t assetsBase) {
         row.typeIndex = LoadU32(e + f.typeIndex.offset, order);
         if (row.typeIndex >= file.types.size()) {
             r.Fail(row.entryPos + f.typeIndex.offset, "object type index",
-                   "object " + std::to_string(i) + " names type " +
-                       std::to_string(row.typeIndex) + " of " +
-                       std::to_string(file.types.size()));
+                   "object " + std::to_string(i) + " names type " + std::to_string(row.typeIndex) +
+                       " of " + std::to_string(file.types.size()));
         }
         row.ClassID = file.types[row.typeIndex].classId;
         const uint64_t start = file.DataOffset + std::min(row.ObjOffset, r.End());

@@ -31,7 +31,8 @@ constexpr std::string_view kCommonStrings{
     "Texture2D\0Transform\0TypelessData\0UInt16\0UInt32\0UInt64\0UInt8\0unsigned int\0"
     "unsigned long long\0unsigned short\0vector\0Vector2f\0Vector3f\0Vector4f\0"
     "m_ScriptingClassIdentifier\0Gradient\0Type*\0int2_storage\0int3_storage\0BoundsInt\0"
-    "m_CorrespondingSourceObject\0m_PrefabInstance\0m_PrefabAsset\0FileSize\0Hash128\0"    , 1169};
+    "m_CorrespondingSourceObject\0m_PrefabInstance\0m_PrefabAsset\0FileSize\0Hash128\0",
+    1169};
 
 constexpr uint32_t kCommonStringBit = 0x80000000u;
 constexpr uint64_t kHashSize = 16;
@@ -46,7 +47,8 @@ std::string_view StringAt(std::string_view buffer, uint64_t offset) {
 }
 
 std::string_view NodeString(const std::vector<uint8_t>& local, uint32_t offset) {
-    if ((offset & kCommonStringBit) != 0) return StringAt(kCommonStrings, offset & ~kCommonStringBit);
+    if ((offset & kCommonStringBit) != 0)
+        return StringAt(kCommonStrings, offset & ~kCommonStringBit);
     return StringAt(std::string_view(reinterpret_cast<const char*>(local.data()), local.size()),
                     offset);
 }

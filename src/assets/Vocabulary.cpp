@@ -160,20 +160,20 @@ constexpr uint8_t Kinds(std::initializer_list<int> list) {
 }
 
 constexpr std::array<FormatKinds, 14> kFormatKinds{{
-    {1, 5, Kinds({0, 1})},
-    {7, 7, Kinds({0, 1})},
-    {9, 14, Kinds({0, 1})},
-    {21, 21, Kinds({0, 4})},
-    {24, 27, Kinds({0, 1})}, // BC6H, BC7, BC4, BC5: DDS with the extended header
-    {28, 29, Kinds({0, 2})},
-    {30, 34, Kinds({0, 3, 4})},
-    {35, 36, Kinds({0, 1, 3})},
-    {37, 37, Kinds({0, 1})},
-    {41, 47, Kinds({0, 3, 4})},
-    {48, 59, Kinds({0, 3, 4})}, // ASTC
-    {60, 61, Kinds({0, 3, 4})},
-    {64, 65, Kinds({0, 2})}, // crunched ETC and ETC2
-    {66, 71, Kinds({0, 3, 4})}, // ASTC HDR
+    {1, 5, Kinds({kAnyOutput, kDdsOutput})},
+    {7, 7, Kinds({kAnyOutput, kDdsOutput})},
+    {9, 14, Kinds({kAnyOutput, kDdsOutput})},
+    {21, 21, Kinds({kAnyOutput, kPvrOutput})},
+    {24, 27, Kinds({kAnyOutput, kDdsOutput})}, // BC6H, BC7, BC4, BC5: DDS with the extended header
+    {28, 29, Kinds({kAnyOutput, kCrnOutput})},
+    {30, 34, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})},
+    {35, 36, Kinds({kAnyOutput, kDdsOutput, kKtxOutput})},
+    {37, 37, Kinds({kAnyOutput, kDdsOutput})},
+    {41, 47, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})},
+    {48, 59, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})}, // ASTC
+    {60, 61, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})},
+    {64, 65, Kinds({kAnyOutput, kCrnOutput})},             // crunched ETC and ETC2
+    {66, 71, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})}, // ASTC HDR
 }};
 
 constexpr std::array<NumberedText, 27> kExtensions{{
@@ -218,7 +218,7 @@ std::string TextureFormatName(int32_t format, bool modern) {
 }
 
 bool TextureFormatSupports(int32_t format, uint8_t kind) {
-    if (kind > 4) return false;
+    if (kind > kPvrOutput) return false;
     for (const FormatKinds& row : kFormatKinds) {
         if (format >= row.first && format <= row.last) return (row.kinds >> kind) & 1u;
     }

@@ -27,7 +27,16 @@ std::string TextureFormatName(int32_t format, bool modern = false);
 // The bare format name ("DXT5", "UNKNOW_FORMAT").
 std::string TextureFormatShortName(int32_t format, bool modern = false);
 
-// Output kinds: 0 any converter, 1 DDS, 2 CRN, 3 KTX, 4 PVR.
+// The files a texture format can be converted to, as the format table numbers them.
+enum TextureOutput : uint8_t {
+    kAnyOutput = 0,
+    kDdsOutput = 1,
+    kCrnOutput = 2,
+    kKtxOutput = 3,
+    kPvrOutput = 4
+};
+
+// True when textures of `format` can go to files of output kind `kind` (kAnyOutput: to any).
 bool TextureFormatSupports(int32_t format, uint8_t kind);
 
 // Export extension of a class (".tex" for 28, ...), or "" when the class has none.

@@ -1,9 +1,9 @@
 #include "audio/SoundClip.h"
 
+#include "assets/ConverterInput.h"
 #include "common/Error.h"
 #include "io/ResourcePath.h"
 #include "io/SafePath.h"
-#include "assets/ConverterInput.h"
 
 #include <algorithm>
 #include <array>

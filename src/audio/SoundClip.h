@@ -10,7 +10,6 @@
 
 namespace kestrel {
 
-
 // The three ways an AudioClip body holds its sound, told apart by the body's size and the bytes
 // at fixed positions. "Body" is the object's bytes after its name field.
 enum class SoundLayout {

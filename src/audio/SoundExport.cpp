@@ -31,8 +31,7 @@ void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
         ResolveSoundResource(in.context, clip, archiveDirName, resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.Report().Alert(
-            MissingResourceText(in.context.text.MsgMissingFile, resource));
+        in.Report().Alert(MissingResourceText(in.context.text.MsgMissingFile, resource));
         return;
     }
     const auto source = FileSource::Open(resource.file);

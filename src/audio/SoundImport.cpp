@@ -1,9 +1,9 @@
 #include "audio/SoundImport.h"
 
+#include "audio/SoundClip.h"
 #include "common/Error.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
-#include "audio/SoundClip.h"
 
 #include <cstdint>
 #include <limits>

@@ -13,10 +13,10 @@ struct SoundImportInput {
     const ConverterContext& context;
     // The object's bytes after its name field, in the assets file's byte order.
     Reader object;
-    std::string exportName;     // e.g. "Music.snd"
-    std::string archiveDirName; // resolves "archive:" resource paths
-    std::string resourceName;   // the archive's name + ".resS", looked for beside the archive
-    std::filesystem::path audioFile;   // the edited audio file
+    std::string exportName;          // e.g. "Music.snd"
+    std::string archiveDirName;      // resolves "archive:" resource paths
+    std::string resourceName;        // the archive's name + ".resS", looked for beside the archive
+    std::filesystem::path audioFile; // the edited audio file
     std::string rawObjectRelativePath; // "Unity_Assets_Files/<ArchiveDirName>/<ExportName>"
 };
 

@@ -31,13 +31,14 @@ constexpr uint16_t LoadU16(const uint8_t* p, Endian order) {
 
 constexpr uint32_t LoadU32(const uint8_t* p, Endian order) {
     const uint32_t little = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+                            (static_cast<uint32_t>(p[2]) << 16) |
+                            (static_cast<uint32_t>(p[3]) << 24);
     return order == Endian::Big ? SwapBytes32(little) : little;
 }
 
 constexpr uint64_t LoadU64(const uint8_t* p, Endian order) {
-    const uint64_t little = LoadU32(p, Endian::Little) |
-                            (static_cast<uint64_t>(LoadU32(p + 4, Endian::Little)) << 32);
+    const uint64_t little =
+        LoadU32(p, Endian::Little) | (static_cast<uint64_t>(LoadU32(p + 4, Endian::Little)) << 32);
     return order == Endian::Big ? SwapBytes64(little) : little;
 }
 

@@ -21,9 +21,9 @@ void RequireContainedPath(const std::string& relative, const std::string& shown,
                           const std::string& owner) {
     // A drive letter ("C:x") names a place outside the archive's directory on the engine's
     // Windows tools.
-    const bool drive = relative.size() >= 2 && relative[1] == ':' &&
-                       ((relative[0] >= 'A' && relative[0] <= 'Z') ||
-                        (relative[0] >= 'a' && relative[0] <= 'z'));
+    const bool drive =
+        relative.size() >= 2 && relative[1] == ':' &&
+        ((relative[0] >= 'A' && relative[0] <= 'Z') || (relative[0] >= 'a' && relative[0] <= 'z'));
     bool refused = drive || relative.find('\0') != std::string::npos ||
                    (!relative.empty() && relative.front() == '/');
     size_t start = 0;

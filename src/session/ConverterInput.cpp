@@ -9,8 +9,8 @@ ResourcePlaces ResourcePlacesOf(const KestrelState& state) {
 }
 
 ConverterContext ContextOf(KestrelState& state) {
-    return ConverterContext{state.assets,         ResourcePlacesOf(state), state.Report(),
-                            state.Localization,   state.NoFlipTexture,     state.ExportDDS,
+    return ConverterContext{state.assets,       ResourcePlacesOf(state), state.Report(),
+                            state.Localization, state.NoFlipTexture,     state.ExportDDS,
                             state.ExecutableDir};
 }
 

@@ -1,6 +1,7 @@
 #include "session/Converters.h"
 
 #include "assets/ClassId.h"
+#include "assets/Vocabulary.h"
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
 #include "common/Error.h"
@@ -77,24 +78,23 @@ void ImportClip(KestrelState& state, const EditedFile& f) {
 }
 
 using S = KestrelState;
-constexpr uint8_t kDds = 1, kCrn = 2, kKtx = 3, kPvr = 4;
 
 constexpr std::array<ConverterRow, 12> kRows{{
-    {ClassId::kTexture2D, "Textures", "dds", &S::ExportDDS, kDds, ExportWith<ExportTextureDDS>,
+    {ClassId::kTexture2D, "Textures", "dds", &S::ExportDDS, kDdsOutput,
+     ExportWith<ExportTextureDDS>, ImportTexture<ImportTextureDDS>},
+    {ClassId::kTexture2D, "Textures", "crn", &S::ExportCRN, kCrnOutput,
+     ExportWith<ExportTextureCRN>, ImportTexture<ImportTextureCRN>},
+    {ClassId::kTexture2D, "Textures", "ktx", &S::ExportKTX, kKtxOutput,
+     ExportWith<ExportTextureKTX>, ImportTexture<ImportTextureKTX>},
+    {ClassId::kTexture2D, "Textures", "pvr", &S::ExportPVR, kPvrOutput,
+     ExportWith<ExportTexturePVR>, ImportTexture<ImportTexturePVR>},
+    {ClassId::kCubemap, "Cubemap", "dds", &S::ExportDDS, kDdsOutput, ExportWith<ExportTextureDDS>,
      ImportTexture<ImportTextureDDS>},
-    {ClassId::kTexture2D, "Textures", "crn", &S::ExportCRN, kCrn, ExportWith<ExportTextureCRN>,
+    {ClassId::kCubemap, "Cubemap", "crn", &S::ExportCRN, kCrnOutput, ExportWith<ExportTextureCRN>,
      ImportTexture<ImportTextureCRN>},
-    {ClassId::kTexture2D, "Textures", "ktx", &S::ExportKTX, kKtx, ExportWith<ExportTextureKTX>,
+    {ClassId::kCubemap, "Cubemap", "ktx", &S::ExportKTX, kKtxOutput, ExportWith<ExportTextureKTX>,
      ImportTexture<ImportTextureKTX>},
-    {ClassId::kTexture2D, "Textures", "pvr", &S::ExportPVR, kPvr, ExportWith<ExportTexturePVR>,
-     ImportTexture<ImportTexturePVR>},
-    {ClassId::kCubemap, "Cubemap", "dds", &S::ExportDDS, kDds, ExportWith<ExportTextureDDS>,
-     ImportTexture<ImportTextureDDS>},
-    {ClassId::kCubemap, "Cubemap", "crn", &S::ExportCRN, kCrn, ExportWith<ExportTextureCRN>,
-     ImportTexture<ImportTextureCRN>},
-    {ClassId::kCubemap, "Cubemap", "ktx", &S::ExportKTX, kKtx, ExportWith<ExportTextureKTX>,
-     ImportTexture<ImportTextureKTX>},
-    {ClassId::kCubemap, "Cubemap", "pvr", &S::ExportPVR, kPvr, ExportWith<ExportTexturePVR>,
+    {ClassId::kCubemap, "Cubemap", "pvr", &S::ExportPVR, kPvrOutput, ExportWith<ExportTexturePVR>,
      ImportTexture<ImportTexturePVR>},
     {ClassId::kProceduralTexture, "ProceduralTextures", "dds", &S::ExportDDS, 0,
      ExportWith<ExportProceduralTextureDDS>, ImportTexture<ImportProceduralDDS>},

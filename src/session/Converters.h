@@ -27,7 +27,7 @@ struct ConverterRow {
     std::string_view directory; // below the inner file's export directory, e.g. "Textures"
     std::string_view extension; // of the files written and read back; empty: named by the converter
     bool KestrelState::*enabled; // the switch that asks for it; nullptr: every conversion
-    uint8_t textureKind;         // texture converters: the kind TextureFormatSupports checks; else 0
+    uint8_t textureKind; // texture converters: the kind TextureFormatSupports checks; else 0
     ExportConverter exportFile;
     ImportConverter importFile; // nullptr: nothing comes back this way
 };

@@ -56,10 +56,10 @@ void ReportUnconvertedTexture(KestrelState& state, size_t index) {
     const bool modern = state.assets.header.formatVersion >= 16;
     if (state.ExportKTX && !state.ExportPVR && format == 21) {
         // The first letter of "ОNLY" is a Cyrillic capital O, as the message has always read.
-        state.Report().Notice("Not supported ktx " + TextureFormatShortName(format, modern) +
-                              " " + name + " \xD0\x9ENLY PVR!!!");
+        state.Report().Notice("Not supported ktx " + TextureFormatShortName(format, modern) + " " +
+                              name + " \xD0\x9ENLY PVR!!!");
     }
-    if (!TextureFormatSupports(format, 0)) {
+    if (!TextureFormatSupports(format, kAnyOutput)) {
         state.Report().Notice("Not supported format compression " +
                               TextureFormatShortName(format, modern) + " " + name);
     }

@@ -118,11 +118,11 @@ KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row) {
     const structure_tex_hat& h = tex.header;
     if (tex.layout == TextureLayout::Fields) {
         const auto& m = h.mipField;
-        const uint32_t count = m.size() == 4 ? (static_cast<uint32_t>(m[0]) |
-                                                (static_cast<uint32_t>(m[1]) << 8) |
-                                                (static_cast<uint32_t>(m[2]) << 16) |
-                                                (static_cast<uint32_t>(m[3]) << 24))
-                                             : 1;
+        const uint32_t count =
+            m.size() == 4
+                ? (static_cast<uint32_t>(m[0]) | (static_cast<uint32_t>(m[1]) << 8) |
+                   (static_cast<uint32_t>(m[2]) << 16) | (static_cast<uint32_t>(m[3]) << 24))
+                : 1;
         // More levels than a 32-bit edge can halve to are not levels of this texture.
         return KtxLevelPlan{std::clamp<uint32_t>(count, 1, 32), 4};
     }

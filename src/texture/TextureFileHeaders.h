@@ -19,7 +19,7 @@ struct DDSHeader {
     // the dimension (3: 2D), flags 0, array size 1, alpha mode 0.
     std::array<uint8_t, kDDSExtendedHeaderSize> extended{};
     bool hasExtended = false;
-    uint32_t mipMapCount = 0;                    // 0 when the file has no mip levels
+    uint32_t mipMapCount = 0; // 0 when the file has no mip levels
     BytesPerPixel bytesPerPixel;
 };
 

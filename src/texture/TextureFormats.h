@@ -33,9 +33,10 @@ constexpr uint32_t FourCC(const char (&code)[5]) {
 const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format);
 
 // The texture format of a DDS pixel format (flags, FourCC, bit count, R/G/B/A masks, and for the
-// FourCC "DX10" the extended header's DXGI format), or nullptr when no row matches. The alpha-pixels flag is not compared. When several formats share the
-// pixel format, `currentFormat` is chosen if it is one of them, else the last of them in the
-// table (ARGB32 for 32-bit ARGB masks, RGBA4444 for the 4444 masks).
+// FourCC "DX10" the extended header's DXGI format), or nullptr when no row matches. The
+// alpha-pixels flag is not compared. When several formats share the pixel format, `currentFormat`
+// is chosen if it is one of them, else the last of them in the table (ARGB32 for 32-bit ARGB masks,
+// RGBA4444 for the 4444 masks).
 const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC, uint32_t bitCount,
                                                  const std::array<uint32_t, 4>& masks,
                                                  int32_t currentFormat, uint32_t dxgiFormat = 0);
@@ -122,11 +123,20 @@ constexpr bool IsDdsBlockFormat(int32_t format) {
 // format.
 constexpr uint32_t CanonicalDxgiFormat(uint32_t dxgi) {
     switch (dxgi) {
-    case 79: case 81: return 80;  // BC4
-    case 82: case 84: return 83;  // BC5
-    case 94: case 96: return 95;  // BC6H
-    case 97: case 99: return 98;  // BC7
-    default: return dxgi;
+    case 79:
+    case 81:
+        return 80; // BC4
+    case 82:
+    case 84:
+        return 83; // BC5
+    case 94:
+    case 96:
+        return 95; // BC6H
+    case 97:
+    case 99:
+        return 98; // BC7
+    default:
+        return dxgi;
     }
 }
 

@@ -113,8 +113,7 @@ void WriteRebuiltFieldsTexture(const TextureImportInput& in, const TextureObject
     const auto& m = picture.mipField;
     out.PutU32At(base + at.width, static_cast<uint32_t>(picture.width));
     out.PutU32At(base + at.height, static_cast<uint32_t>(picture.height));
-    out.PutU32At(base + at.completeImageSize,
-                 static_cast<uint32_t>(picture.images.size() / count));
+    out.PutU32At(base + at.completeImageSize, static_cast<uint32_t>(picture.images.size() / count));
     out.PutU32At(base + at.format, static_cast<uint32_t>(picture.format));
     out.PutU32At(base + at.mipCount,
                  static_cast<uint32_t>(m[0]) | (static_cast<uint32_t>(m[1]) << 8) |
@@ -132,7 +131,8 @@ void WriteRebuiltFieldsTexture(const TextureImportInput& in, const TextureObject
         }
         const uint64_t offset = PutStreamedPixels(in, tex, picture.images);
         if (at.streamOffsetWidth == 4 && offset > UINT32_MAX) {
-            throw KestrelError(in.imageFile.string() + ": the pixels would lie past 4 GiB in the "
+            throw KestrelError(in.imageFile.string() +
+                               ": the pixels would lie past 4 GiB in the "
                                "resource file, beyond what the texture's 32-bit offset holds");
         }
         const auto rest = ObjectBytes(in, at.imageDataSize, end);

@@ -13,13 +13,13 @@ using F = TexField;
 
 // What each release range adds to or drops from the fields of 5.5.
 enum : uint32_t {
-    kWrapUVW = 1u << 0,          // 2017.1: three wrap modes instead of one
-    kFallback = 1u << 1,         // 2017.3 to 2023.1: fallback format and downscale flag
-    kStreamingMips = 1u << 2,    // 2018.2: streaming mipmaps flag and priority
-    kIgnoreLimit = 1u << 3,      // 2019.3: ignore-texture-limit flag
-    kMipsStripped = 1u << 4,     // 2020.1: stripped mip count, preprocessed flag, 64-bit offset
-    kAlphaOptional = 1u << 5,    // 2020.2: alpha-channel-optional flag and the platform blob
-    kLimitGroup = 1u << 6,       // 2022.2: the mipmap limit group name
+    kWrapUVW = 1u << 0,       // 2017.1: three wrap modes instead of one
+    kFallback = 1u << 1,      // 2017.3 to 2023.1: fallback format and downscale flag
+    kStreamingMips = 1u << 2, // 2018.2: streaming mipmaps flag and priority
+    kIgnoreLimit = 1u << 3,   // 2019.3: ignore-texture-limit flag
+    kMipsStripped = 1u << 4,  // 2020.1: stripped mip count, preprocessed flag, 64-bit offset
+    kAlphaOptional = 1u << 5, // 2020.2: alpha-channel-optional flag and the platform blob
+    kLimitGroup = 1u << 6,    // 2022.2: the mipmap limit group name
 };
 
 constexpr TexFieldList Fields(uint32_t flags) {
@@ -36,9 +36,9 @@ constexpr TexFieldList Fields(uint32_t flags) {
     if (flags & kMipsStripped) l.Add(F::Int32); // m_MipsStripped
     l.Add(F::Format);
     l.Add(F::MipCount);
-    l.Add(F::Bool);                              // m_IsReadable
-    if (flags & kMipsStripped) l.Add(F::Bool);   // m_IsPreProcessed
-    if (flags & kIgnoreLimit) l.Add(F::Bool);    // m_IgnoreMasterTextureLimit / MipmapLimit
+    l.Add(F::Bool);                            // m_IsReadable
+    if (flags & kMipsStripped) l.Add(F::Bool); // m_IsPreProcessed
+    if (flags & kIgnoreLimit) l.Add(F::Bool);  // m_IgnoreMasterTextureLimit / MipmapLimit
     if (flags & kLimitGroup) {
         l.Add(F::Align);
         l.Add(F::String); // m_MipmapLimitGroupName
@@ -51,8 +51,8 @@ constexpr TexFieldList Fields(uint32_t flags) {
     // m_TextureSettings: filter mode, anisotropy, mip bias, then the wrap mode(s).
     for (int i = 0; i < ((flags & kWrapUVW) ? 6 : 4); ++i)
         l.Add(F::Int32);
-    l.Add(F::Int32); // m_LightmapFormat
-    l.Add(F::Int32); // m_ColorSpace
+    l.Add(F::Int32);                                 // m_LightmapFormat
+    l.Add(F::Int32);                                 // m_ColorSpace
     if (flags & kAlphaOptional) l.Add(F::ByteArray); // m_PlatformBlob
     l.Add(F::ImageData);
     l.Add((flags & kMipsStripped) ? F::StreamData64 : F::StreamData32);
@@ -217,7 +217,8 @@ private:
 } // namespace
 
 std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> tree) {
-    if (tree.size() < 2 || tree[1].name != "m_Name" || tree[1].type != "string") return std::nullopt;
+    if (tree.size() < 2 || tree[1].name != "m_Name" || tree[1].type != "string")
+        return std::nullopt;
     TreeWalk walk(tree);
     const auto has = [&walk](TexField f) {
         const auto fields = walk.list.View();

@@ -65,6 +65,7 @@ std::optional<TextureLayoutRow> TextureLayoutOfObject(const AssetsFile& file, si
 // The row the textures of an assets file are read by: nullptr for serialized formats up to 15
 // (their layout is probed); from format 16, the row of the file's engine version. Raises a
 // KestrelError naming the version when it has none.
-const TextureLayoutRow* TextureLayoutOfFile(int32_t serializedFormat, std::string_view engineVersion);
+const TextureLayoutRow* TextureLayoutOfFile(int32_t serializedFormat,
+                                            std::string_view engineVersion);
 
 } // namespace kestrel

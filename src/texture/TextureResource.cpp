@@ -48,8 +48,7 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
         return TextureImages{source, ""};
     }
     const std::string& path = tex.resource.path;
-    const ResourceFileLocation where =
-        LocateResourceFile(in.context.places, path, in.exportName);
+    const ResourceFileLocation where = LocateResourceFile(in.context.places, path, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
         in.Report().Alert(in.context.text.MsgMissingFile + where.shownPath);

@@ -1,6 +1,6 @@
 #pragma once
-#include "io/Reader.h"
 #include "assets/ConverterInput.h"
+#include "io/Reader.h"
 #include "texture/TextureHeader.h"
 
 #include <filesystem>

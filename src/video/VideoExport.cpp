@@ -43,9 +43,11 @@ VideoResource ReadVideoResource(Reader r, const EngineVersion& version) {
 // The original file's extension when it is a plain one (".mp4", ".webm"), else ".video".
 std::string VideoExtension(const std::string& originalPath) {
     const auto slash = originalPath.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? originalPath : originalPath.substr(slash + 1);
+    const std::string name =
+        slash == std::string::npos ? originalPath : originalPath.substr(slash + 1);
     const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot + 1 == name.size() || name.size() - dot > 8) return ".video";
+    if (dot == std::string::npos || dot + 1 == name.size() || name.size() - dot > 8)
+        return ".video";
     const std::string ext = name.substr(dot);
     for (size_t i = 1; i < ext.size(); ++i) {
         const char c = ext[i];

@@ -1,9 +1,9 @@
 #include "audio/AudioClipLayout.h"
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
-#include "session/Converters.h"
 #include "io/ByteSource.h"
 #include "io/Writer.h"
+#include "session/Converters.h"
 #include "support/AudioObjects.h"
 #include "support/TempDir.h"
 

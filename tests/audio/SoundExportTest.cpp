@@ -1,8 +1,8 @@
-#include "session/ConverterInput.h"
 #include "audio/SoundExport.h"
+#include "audio/SoundClip.h"
 #include "common/Error.h"
 #include "io/Writer.h"
-#include "audio/SoundClip.h"
+#include "session/ConverterInput.h"
 #include "support/AudioObjects.h"
 #include "support/TempDir.h"
 

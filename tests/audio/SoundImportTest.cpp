@@ -1,9 +1,9 @@
 #include "audio/SoundImport.h"
-#include "session/Converters.h"
+#include "audio/SoundExport.h"
 #include "common/Error.h"
 #include "io/Reader.h"
 #include "io/Writer.h"
-#include "audio/SoundExport.h"
+#include "session/Converters.h"
 #include "support/AudioObjects.h"
 #include "support/TempDir.h"
 
@@ -92,7 +92,8 @@ TEST_F(SoundImport, EmbeddedRoundTripGivesTheSameBody) {
     Install(body);
     const ObjectRow& row = state.Items().rows[0];
     const uint64_t start = state.assets.DataOffset + row.NameHeaderSize;
-    ExportSound(ConverterInput{ContextOf(state), Reader(state.WorkStream).Sub(start, body.size(), "clip"),
+    ExportSound(ConverterInput{ContextOf(state),
+                               Reader(state.WorkStream).Sub(start, body.size(), "clip"),
                                "Unity_Assets_Files/level0/Sounds/", "clip.snd", 0},
                 "level0", "level0.resS");
     Import(dir / "Unity_Assets_Files/level0/Sounds/clip.snd.wav");

@@ -1,7 +1,7 @@
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
-#include "session/Converters.h"
 #include "common/Error.h"
+#include "session/Converters.h"
 #include "support/SampleWalk.h"
 #include "support/TempDir.h"
 
@@ -61,7 +61,8 @@ void CheckClips(KestrelState& state, RecordedMessages& messages, const fs::path&
         const fs::path sounds = fs::path(state.OutputBaseDir) / soundsRel;
         fs::remove_all(sounds);
         try {
-            ExportSound(ConverterInput{ContextOf(state), body, soundsRel, name, i}, state.ArchiveDirName,
+            ExportSound(ConverterInput{ContextOf(state), body, soundsRel, name, i},
+                        state.ArchiveDirName,
                         fs::path(state.WorkFileName).filename().string() + ".resS");
         } catch (const KestrelError& e) {
             problems.push_back(label + " " + name + ": " + e.what());

@@ -1,9 +1,9 @@
 #include "assets/AssetsParser.h"
-#include "io/ByteSource.h"
-#include "session/Operations.h"
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
+#include "io/ByteSource.h"
 #include "session/Converters.h"
+#include "session/Operations.h"
 #include "support/AudioObjects.h"
 #include "support/TempDir.h"
 

@@ -1,7 +1,7 @@
-#include "session/ConverterInput.h"
 #include "mesh/MeshExport.h"
 #include "common/Error.h"
 #include "io/Writer.h"
+#include "session/ConverterInput.h"
 #include "support/AudioObjects.h"
 #include "support/MeshObjects.h"
 #include "support/ObjFiles.h"

@@ -1,6 +1,6 @@
-#include "session/ConverterInput.h"
 #include "common/Error.h"
 #include "mesh/MeshExport.h"
+#include "session/ConverterInput.h"
 #include "support/ObjFiles.h"
 #include "support/SampleWalk.h"
 #include "support/TempDir.h"

@@ -1,6 +1,6 @@
-#include "session/ConverterInput.h"
 #include "common/Error.h"
 #include "mesh/MeshExport.h"
+#include "session/ConverterInput.h"
 #include "session/Operations.h"
 #include "support/Manifest.h"
 #include "support/ObjFiles.h"

@@ -1,9 +1,9 @@
 #pragma once
 #include "io/ByteOrder.h"
-#include "session/State.h"
 #include "session/ConverterInput.h"
-#include "texture/TextureHeader.h"
+#include "session/State.h"
 #include "support/AudioObjects.h"
+#include "texture/TextureHeader.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -59,7 +59,8 @@ Bytes ReadAll(const fs::path& path) {
 
 void WriteAll(const fs::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 // One texture in a scratch export tree, read by `row`.
@@ -95,9 +96,10 @@ struct ModernCase {
     Bytes Import(const Bytes& object, const fs::path& file) {
         const auto rebuilt = dir.Path() / "rebuilt.bin";
         fs::remove(rebuilt);
-        TextureImportInput in{{},   Reader(std::make_shared<MemorySource>("level0", object), order),
-                              file, rebuilt,
-                              false, tc.messages};
+        TextureImportInput in{
+            {},    Reader(std::make_shared<MemorySource>("level0", object), order),
+            file,  rebuilt,
+            false, tc.messages};
         in.layout = row;
         in.resources = ResourcePlacesOf(tc.state);
         picture.importTexture(in);
@@ -125,7 +127,8 @@ TEST(TextureLayouts, EveryRowGivesBackItsObjectAndItsResourceFile) {
                                  (order == Endian::Big ? " big-endian" : "") +
                                  (streamed ? " streamed" : ""));
                     ModernCase c(row, picture, order, streamed);
-                    const Bytes resource = streamed ? ReadAll(c.dir.Path() / "level0.resS") : Bytes{};
+                    const Bytes resource =
+                        streamed ? ReadAll(c.dir.Path() / "level0.resS") : Bytes{};
                     const fs::path file = c.Export(c.body);
                     ASSERT_TRUE(fs::exists(file));
                     EXPECT_EQ(c.Import(c.body, file), c.body);
@@ -141,7 +144,8 @@ TEST(TextureLayouts, EveryRowGivesBackItsObjectAndItsResourceFile) {
 }
 
 TEST(TextureLayouts, AnEditedStreamedPictureIsAppendedToItsResourceFile) {
-    for (const TextureLayoutRow* row : {&TextureLayoutRows().front(), &TextureLayoutRows().back()}) {
+    for (const TextureLayoutRow* row :
+         {&TextureLayoutRows().front(), &TextureLayoutRows().back()}) {
         SCOPED_TRACE(VersionText(row->from));
         ModernCase c(*row, kPictures[0], Endian::Little, true);
         const uint64_t resourceSize = fs::file_size(c.dir.Path() / "level0.resS");
@@ -167,8 +171,10 @@ TEST(TextureLayouts, AnEditedStreamedPictureIsAppendedToItsResourceFile) {
 // aligned-after flag where the layout pads. `extra` inserts an int field the rows do not know
 // before the image count, as a later engine might.
 std::vector<TypeTreeNode> TreeOf(const TextureLayoutRow& row, bool extra = false) {
-    std::vector<TypeTreeNode> t{{0, -1, 0, "Texture2D", "Base"}, {1, -1, 0, "string", "m_Name"},
-                                {2, -1, 0x4000, "Array", "Array"}, {3, 4, 0, "int", "size"},
+    std::vector<TypeTreeNode> t{{0, -1, 0, "Texture2D", "Base"},
+                                {1, -1, 0, "string", "m_Name"},
+                                {2, -1, 0x4000, "Array", "Array"},
+                                {3, 4, 0, "int", "size"},
                                 {3, 1, 0, "char", "data"}};
     int unnamed = 0;
     const auto field = [&t](const char* type, const std::string& name, int32_t size) {
@@ -176,22 +182,39 @@ std::vector<TypeTreeNode> TreeOf(const TextureLayoutRow& row, bool extra = false
     };
     for (const TexField f : row.fields.View()) {
         switch (f) {
-        case TexField::Int32: field("int", "m_Int" + std::to_string(++unnamed), 4); break;
-        case TexField::Bool: field("bool", "m_Bool" + std::to_string(++unnamed), 1); break;
-        case TexField::Align: t.back().metaFlag |= 0x4000; break;
+        case TexField::Int32:
+            field("int", "m_Int" + std::to_string(++unnamed), 4);
+            break;
+        case TexField::Bool:
+            field("bool", "m_Bool" + std::to_string(++unnamed), 1);
+            break;
+        case TexField::Align:
+            t.back().metaFlag |= 0x4000;
+            break;
         case TexField::String:
         case TexField::ByteArray:
-            field(f == TexField::String ? "string" : "vector", "m_Text" + std::to_string(++unnamed), -1);
+            field(f == TexField::String ? "string" : "vector", "m_Text" + std::to_string(++unnamed),
+                  -1);
             t.back().metaFlag = 0x4000;
             t.push_back({2, -1, 0x4000, "Array", "Array"});
             t.push_back({3, 4, 0, "int", "size"});
             t.push_back({3, 1, 0, f == TexField::String ? "char" : "UInt8", "data"});
             break;
-        case TexField::Width: field("int", "m_Width", 4); break;
-        case TexField::Height: field("int", "m_Height", 4); break;
-        case TexField::CompleteImageSize: field("int", "m_CompleteImageSize", 4); break;
-        case TexField::Format: field("int", "m_TextureFormat", 4); break;
-        case TexField::MipCount: field("int", "m_MipCount", 4); break;
+        case TexField::Width:
+            field("int", "m_Width", 4);
+            break;
+        case TexField::Height:
+            field("int", "m_Height", 4);
+            break;
+        case TexField::CompleteImageSize:
+            field("int", "m_CompleteImageSize", 4);
+            break;
+        case TexField::Format:
+            field("int", "m_TextureFormat", 4);
+            break;
+        case TexField::MipCount:
+            field("int", "m_MipCount", 4);
+            break;
         case TexField::ImageCount:
             if (extra) field("int", "m_Future", 4);
             field("int", "m_ImageCount", 4);

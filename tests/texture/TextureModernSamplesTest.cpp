@@ -6,11 +6,11 @@
 #include "assets/Vocabulary.h"
 #include "io/ByteSource.h"
 #include "io/Reader.h"
+#include "session/Operations.h"
 #include "support/Cli.h"
 #include "support/Manifest.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
-#include "session/Operations.h"
 #include "texture/TextureFormats.h"
 #include "texture/TextureLayouts.h"
 
@@ -51,10 +51,12 @@ std::vector<ListedTexture> ListedTextures(const std::string& listing) {
         for (std::string cell; std::getline(row, cell, '\t');)
             cells.push_back(cell);
         if (cells.size() < 3) continue;
-        const bool texture = cells[2].rfind("28 (", 0) == 0, cubemap = cells[2].rfind("89 (", 0) == 0;
+        const bool texture = cells[2].rfind("28 (", 0) == 0,
+                   cubemap = cells[2].rfind("89 (", 0) == 0;
         if (!texture && !cubemap) continue;
         const auto dash = cells[2].rfind(" - ");
-        out.push_back({inner, cells[1], cubemap, cells[2].substr(dash + 3, cells[2].size() - dash - 4)});
+        out.push_back(
+            {inner, cells[1], cubemap, cells[2].substr(dash + 3, cells[2].size() - dash - 4)});
     }
     return out;
 }
@@ -63,8 +65,8 @@ std::vector<ListedTexture> ListedTextures(const std::string& listing) {
 uint64_t BlockBytes(uint64_t w, uint64_t h, uint32_t levels, uint32_t bw, uint32_t bh,
                     uint32_t blockBytes) {
     uint64_t total = 0;
-    for (uint32_t l = 0; l < std::max(levels, 1u); ++l, w = std::max<uint64_t>(w / 2, 1),
-                  h = std::max<uint64_t>(h / 2, 1)) {
+    for (uint32_t l = 0; l < std::max(levels, 1u);
+         ++l, w = std::max<uint64_t>(w / 2, 1), h = std::max<uint64_t>(h / 2, 1)) {
         total += ((w + bw - 1) / bw) * ((h + bh - 1) / bh) * blockBytes;
     }
     return total;
@@ -110,8 +112,9 @@ std::string CheckByArithmetic(const fs::path& file) {
         r.Seek(6);
         data = r.U32BE("file size");
     }
-    return header + data == size ? "" : "holds " + std::to_string(size) + " bytes, its header says " +
-                                             std::to_string(header + data);
+    return header + data == size ? ""
+                                 : "holds " + std::to_string(size) + " bytes, its header says " +
+                                       std::to_string(header + data);
 }
 
 std::optional<fs::path> FindPicture(const fs::path& dir, const std::string& name) {
@@ -165,7 +168,8 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
         for (const ListedTexture& t : ListedTextures(listed.out)) {
             Count& c = byFormat[t.format];
             ++c.textures;
-            const auto picture = FindPicture(root / t.inner / (t.cubemap ? "Cubemap" : "Textures"), t.name);
+            const auto picture =
+                FindPicture(root / t.inner / (t.cubemap ? "Cubemap" : "Textures"), t.name);
             if (!picture) {
                 // Textures without pixels, and those whose resource file the sample lacks.
                 const bool missing = exported.err.find("Missing file") != std::string::npos;
@@ -186,7 +190,8 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
         const CliResult imported = RunKestrel({"import", archive.string()}, "C");
         EXPECT_EQ(imported.exitCode, 0) << imported.err;
         for (const auto& [name, bytes] : before) {
-            const bool same = fs::exists(dir.Path() / name) && ReadFileBytes(dir.Path() / name) == bytes;
+            const bool same =
+                fs::exists(dir.Path() / name) && ReadFileBytes(dir.Path() / name) == bytes;
             EXPECT_TRUE(same) << name << " changed by an import of its own unedited export";
             unchanged += same ? 1 : 0;
         }
@@ -232,12 +237,12 @@ std::vector<TexField> WithoutIdlePadding(std::span<const TexField> fields) {
     for (const TexField f : fields) {
         if (f == TexField::Align && aligned) continue;
         out.push_back(f);
-        aligned = f == TexField::Bool ? false : (f == TexField::Int32 || f == TexField::Width ||
-                                                 f == TexField::Height || f == TexField::Format ||
-                                                 f == TexField::CompleteImageSize ||
-                                                 f == TexField::MipCount || f == TexField::ImageCount)
-                                                    ? aligned
-                                                    : true;
+        aligned = f == TexField::Bool ? false
+                  : (f == TexField::Int32 || f == TexField::Width || f == TexField::Height ||
+                     f == TexField::Format || f == TexField::CompleteImageSize ||
+                     f == TexField::MipCount || f == TexField::ImageCount)
+                      ? aligned
+                      : true;
     }
     return out;
 }
@@ -266,7 +271,8 @@ TEST(TextureModernSamples, TypeTreesOfTexturesAgreeWithTheLayoutRows) {
                 const TextureLayoutRow* row =
                     TextureLayoutFor(ParseEngineVersion(state.assets.header.engineVersion));
                 ASSERT_TRUE(fields && row) << state.assets.header.engineVersion;
-                EXPECT_EQ(WithoutIdlePadding(fields->View()), WithoutIdlePadding(row->fields.View()))
+                EXPECT_EQ(WithoutIdlePadding(fields->View()),
+                          WithoutIdlePadding(row->fields.View()))
                     << "class " << type.classId << " of " << state.assets.header.engineVersion;
                 ++trees;
                 versions.insert(state.assets.header.engineVersion);

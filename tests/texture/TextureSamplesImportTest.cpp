@@ -1,10 +1,10 @@
 // Every texture of the real samples (serialized formats up to 15, every inner file) exported to
 // DDS, KTX and PVR as its format allows and imported back unedited gives back its object bytes;
 // a texture streamed from a resource file comes back with the same pixels inside the object.
-#include "session/ConverterInput.h"
 #include "assets/Vocabulary.h"
 #include "common/Error.h"
 #include "io/ByteSource.h"
+#include "session/ConverterInput.h"
 #include "session/Operations.h"
 #include "support/Manifest.h"
 #include "support/TempDir.h"

@@ -1,14 +1,14 @@
-#include "session/ConverterInput.h"
 #include "assets/Vocabulary.h"
-#include "io/ByteSource.h"
 #include "common/Error.h"
+#include "io/ByteSource.h"
+#include "session/ConverterInput.h"
 #include "session/Operations.h"
-#include "texture/TextureExport.h"
-#include "texture/TextureHeader.h"
-#include "texture/TextureResource.h"
 #include "support/Manifest.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
+#include "texture/TextureExport.h"
+#include "texture/TextureHeader.h"
+#include "texture/TextureResource.h"
 
 #include <gtest/gtest.h>
 

@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
                                 {-1, std::nullopt, {5, 6, 7, 8}},
                                 {142, "bundle", {9, 9, 9, 9}}};
                 const std::vector<uint8_t> bytes = BuildAssetsFile(plan);
-                const std::string name = "sf" + std::to_string(format) +
-                                         (trees ? "-trees" : "") + (big ? "-big" : "");
+                const std::string name =
+                    "sf" + std::to_string(format) + (trees ? "-trees" : "") + (big ? "-big" : "");
                 Save(dir, name, bytes);
                 if (big || format < 21) continue;
                 UnityFSOptions o;
