@@ -80,8 +80,8 @@ struct ModernCase {
         if (streamed) {
             plan.streamOffset = 16;
             plan.path = "level0.resS";
-            Bytes resource(16, 0xEE);
-            resource.insert(resource.end(), plan.pixels.begin(), plan.pixels.end());
+            Bytes resource(16 + plan.pixels.size(), 0xEE);
+            std::copy(plan.pixels.begin(), plan.pixels.end(), resource.begin() + 16);
             WriteAll(dir.Path() / "level0.resS", resource);
         }
         body = test::MakeModernTextureObject(row, plan, order);
