@@ -5,6 +5,7 @@
 #include "io/SafePath.h"
 #include "io/Writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <system_error>
@@ -57,6 +58,24 @@ private:
     bool committed_ = false;
 };
 
+// True when `length` bytes of `file` at `offset` equal the whole of `audio`.
+bool SameBytes(const ByteSource& audio, const std::filesystem::path& file, uint64_t offset,
+               uint64_t length) {
+    const auto stored = FileSource::Open(file);
+    constexpr uint64_t kChunk = 1 << 20;
+    std::vector<uint8_t> a(static_cast<size_t>(std::min(kChunk, length)));
+    std::vector<uint8_t> b(a.size());
+    for (uint64_t done = 0; done < length;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(a.size(), length - done));
+        if (audio.ReadAt(done, a.data(), n) != n || stored->ReadAt(offset + done, b.data(), n) != n ||
+            !std::equal(a.begin(), a.begin() + n, b.begin())) {
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
 std::filesystem::path RawObjectPath(const SoundImportInput& in) {
     return JoinInside(in.context.places.outputBaseDir, SafeRelativePath(in.rawObjectRelativePath));
 }
@@ -89,12 +108,14 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
     const uint64_t length = audio->Size();
     OutputFile target(resource.file, OutputFile::Mode::ReadWrite);
     const uint64_t resourceSize = target.Size();
-    uint64_t offset = resourceSize;
-    if (clip.audioLength >= length) {
-        RequireSoundDataInside(clip.audioOffset, clip.audioLength, resourceSize, resource.shownPath,
-                               in.exportName);
-        offset = clip.audioOffset;
-    }
+    RequireSoundDataInside(clip.audioOffset, clip.audioLength, resourceSize, resource.shownPath,
+                           in.exportName);
+    // The sound the clip refers to stays where it is: an edited one goes after the file's end, so
+    // that the archive, until it is written again, still finds its sound whole. An unedited one
+    // changes nothing.
+    const bool unchanged = clip.audioLength == length && SameBytes(*audio, resource.file,
+                                                                   clip.audioOffset, length);
+    const uint64_t offset = unchanged ? clip.audioOffset : resourceSize;
     std::vector<uint8_t> newBody = BodyPrefix(body, clip.bodySize);
     if (clip.layout == SoundLayout::Streamed) {
         if (offset > kMaxU32 || length > kMaxU32) {
@@ -108,8 +129,10 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
         PutValue(newBody, clip.offsetFieldPos + 8, length, 8, body.Order());
     }
     StagedRawObject raw(RawObjectPath(in), newBody);
-    Reader data(audio);
-    CopySoundData(data, target, offset);
+    if (!unchanged) {
+        Reader data(audio);
+        CopySoundData(data, target, offset);
+    }
     target.Close();
     raw.Commit();
 }

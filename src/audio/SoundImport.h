@@ -25,9 +25,10 @@ struct SoundImportInput {
 // never written.
 //   Embedded clip: the new length at 16, the audio from 20, zero bytes up to a multiple of 4;
 //     whatever followed the old audio is dropped.
-//   Streamed and named-resource clips: the audio is written into the resource file, over the old
-//     data when that is at least as long, else appended at its end; the body gets the new offset
-//     and length.
+//   Streamed and named-resource clips: audio equal to the stored sound changes nothing; other
+//     audio is appended at the resource file's end (the stored sound stays where it is, so the
+//     archive finds it whole until it is written again) and the body gets the new offset and
+//     length.
 // The raw object file is staged before the resource file changes and put in place after, so a
 // failure never leaves a raw file that disagrees with the resource file. A missing resource file
 // is an Alert ("Отсутствует файл: " + path) and an unrecognised body a Notice ("Not supported

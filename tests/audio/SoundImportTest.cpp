@@ -100,7 +100,7 @@ TEST_F(SoundImport, EmbeddedRoundTripGivesTheSameBody) {
     EXPECT_EQ(Bytes(RawFile()), body);
 }
 
-TEST_F(SoundImport, StreamedShorterSoundReusesTheOldOffset) {
+TEST_F(SoundImport, AShorterSoundIsAppendedAndTheStoredOneStaysWhole) {
     const auto old = Filled(100, 0xA1);
     std::vector<uint8_t> resource = Filled(64, 0x5A);
     resource.insert(resource.end(), old.begin(), old.end());
@@ -111,11 +111,16 @@ TEST_F(SoundImport, StreamedShorterSoundReusesTheOldOffset) {
     Import(Edited(wav));
 
     const auto after = Bytes(dir / "level0.resS");
-    ASSERT_EQ(after.size(), resource.size());
-    EXPECT_EQ(std::vector<uint8_t>(after.begin() + 64, after.begin() + 64 + 54), wav);
-    // The old bytes beyond the new sound stay.
-    EXPECT_EQ(std::vector<uint8_t>(after.begin() + 64 + 54, after.end()), Filled(46, 0xA1));
-    EXPECT_EQ(Bytes(RawFile()), MakeStreamedAudioBody(Endian::Little, 54, 64));
+    ASSERT_EQ(after.size(), resource.size() + wav.size());
+    EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + 164), resource);
+    EXPECT_EQ(std::vector<uint8_t>(after.begin() + 164, after.end()), wav);
+    EXPECT_EQ(Bytes(RawFile()), MakeStreamedAudioBody(Endian::Little, 54, 164));
+
+    // The same sound once more changes nothing in the resource file.
+    Install(MakeStreamedAudioBody(Endian::Little, 54, 164));
+    Import(Edited(wav));
+    EXPECT_EQ(Bytes(dir / "level0.resS"), after);
+    EXPECT_EQ(Bytes(RawFile()), MakeStreamedAudioBody(Endian::Little, 54, 164));
 }
 
 TEST_F(SoundImport, StreamedLongerSoundIsAppendedAndTheFileGrows) {
@@ -136,27 +141,20 @@ TEST_F(SoundImport, StreamedLongerSoundIsAppendedAndTheFileGrows) {
               MakeStreamedAudioBody(Endian::Big, static_cast<uint32_t>(wav.size()), 94));
 }
 
-TEST_F(SoundImport, NamedResourceShorterAndLongerWithSixtyFourBitFields) {
+TEST_F(SoundImport, NamedResourceWithSixtyFourBitFieldsGetsTheNewPlace) {
     const fs::path resourceFile = dir / "sharedassets1.resource";
     WriteBytes(resourceFile, Filled(200, 0x33));
     Install(MakeNamedResourceAudioBody(Endian::Big, "sharedassets1.resource", 40, 120),
             Endian::Big);
 
-    const auto small = MakeTinyWav(20); // 64 bytes, fits the old 120
+    const auto small = MakeTinyWav(20); // 64 bytes, shorter than the old 120
     Import(Edited(small));
     auto after = Bytes(resourceFile);
-    ASSERT_EQ(after.size(), 200u);
-    EXPECT_EQ(std::vector<uint8_t>(after.begin() + 40, after.begin() + 104), small);
+    ASSERT_EQ(after.size(), 200u + 64u);
+    EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + 200), Filled(200, 0x33));
+    EXPECT_EQ(std::vector<uint8_t>(after.begin() + 200, after.end()), small);
     EXPECT_EQ(Bytes(RawFile()),
-              MakeNamedResourceAudioBody(Endian::Big, "sharedassets1.resource", 40, 64));
-
-    const auto large = MakeTinyWav(200); // 244 bytes, more than the old 120
-    Import(Edited(large));
-    after = Bytes(resourceFile);
-    ASSERT_EQ(after.size(), 200u + 244u);
-    EXPECT_EQ(std::vector<uint8_t>(after.begin() + 200, after.end()), large);
-    EXPECT_EQ(Bytes(RawFile()),
-              MakeNamedResourceAudioBody(Endian::Big, "sharedassets1.resource", 200, 244));
+              MakeNamedResourceAudioBody(Endian::Big, "sharedassets1.resource", 200, 64));
 }
 
 TEST_F(SoundImport, ArchivePathWritesIntoTheExportedResourceEntry) {
