@@ -62,10 +62,7 @@ std::span<const AudioClipLayout> AudioClipLayouts() {
 }
 
 const AudioClipLayout* AudioClipLayoutFor(const EngineVersion& version) {
-    for (const AudioClipLayout& row : kLayouts) {
-        if (version >= row.from && version < row.until) return &row;
-    }
-    return nullptr;
+    return RowForVersion(kLayouts, version);
 }
 
 } // namespace kestrel

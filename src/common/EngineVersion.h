@@ -53,4 +53,13 @@ constexpr EngineVersion Version(int32_t major, int32_t minor = 0, int32_t patch 
     return EngineVersion{major, minor, patch, type, build};
 }
 
+// The row of a layout table whose [from, until) range holds `version`, or nullptr.
+template <typename Rows>
+auto RowForVersion(const Rows& rows, const EngineVersion& version) -> decltype(&rows[0]) {
+    for (const auto& row : rows) {
+        if (version >= row.from && version < row.until) return &row;
+    }
+    return nullptr;
+}
+
 } // namespace kestrel

@@ -41,10 +41,7 @@ std::span<const MeshLayout> MeshLayouts() {
 }
 
 const MeshLayout* MeshLayoutFor(const EngineVersion& version) {
-    for (const MeshLayout& row : kMeshLayouts) {
-        if (version >= row.from && version < row.until) return &row;
-    }
-    return nullptr;
+    return RowForVersion(kMeshLayouts, version);
 }
 
 } // namespace kestrel

@@ -91,10 +91,7 @@ std::span<const TextureLayoutRow> TextureLayoutRows() {
 }
 
 const TextureLayoutRow* TextureLayoutFor(const EngineVersion& version) {
-    for (const TextureLayoutRow& row : kRows) {
-        if (version >= row.from && version < row.until) return &row;
-    }
-    return nullptr;
+    return RowForVersion(kRows, version);
 }
 
 } // namespace kestrel
