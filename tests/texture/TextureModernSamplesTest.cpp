@@ -117,6 +117,27 @@ std::string CheckByArithmetic(const fs::path& file) {
                                        std::to_string(header + data);
 }
 
+// A KTX file whose level sizes are not those of its format's blocks: what is wrong, else "".
+std::string CheckKtxLevels(const fs::path& file) {
+    Reader r(FileSource::Open(file), Endian::Little);
+    r.Seek(28);
+    const uint32_t gl = r.U32("glInternalFormat"), base = r.U32("glBaseInternalFormat");
+    uint64_t w = r.U32("width"), h = r.U32("height");
+    r.Seek(56);
+    const uint32_t levels = std::max(r.U32("levels"), 1u);
+    r.Skip(r.U32("key and value bytes"));
+    const KtxPvrFormatRow* row = KtxFormatForGl(gl, base, -1);
+    if (row == nullptr || row->blockBytes == 0) return "not a block format";
+    for (uint32_t l = 0; l < levels;
+         ++l, w = std::max<uint64_t>(w / 2, 1), h = std::max<uint64_t>(h / 2, 1)) {
+        const uint64_t size = r.U32("level size");
+        if (size != BlockBytes(w, h, 1, row->blockWidth, row->blockHeight, row->blockBytes))
+            return "level " + std::to_string(l) + " holds " + std::to_string(size) + " bytes";
+        r.Skip(size);
+    }
+    return r.Remaining() == 0 ? "" : std::to_string(r.Remaining()) + " bytes after the levels";
+}
+
 std::optional<fs::path> FindPicture(const fs::path& dir, const std::string& name) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); ++it) {
@@ -154,7 +175,7 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
     const auto list = SamplesHolding(samples, 17, 22, {"Texture2D ", "Cubemap "});
     ASSERT_FALSE(list.empty()) << "no texture samples of formats 17 to 22 in MANIFEST.md";
     std::map<std::string, Count> byFormat;
-    size_t unchanged = 0, edits = 0, editsBack = 0;
+    size_t unchanged = 0, edits = 0, editsBack = 0, ktx = 0;
     for (const std::string& local : list) {
         SCOPED_TRACE(local);
         TempDir dir;
@@ -186,6 +207,16 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
             const std::string wrong = CheckByArithmetic(*picture);
             EXPECT_EQ(wrong, "") << picture->string();
             c.arithmetic += wrong.empty() ? 1 : 0;
+        }
+        // The block formats once more through KTX, which only `-t ktx` writes.
+        const fs::path ktxDir = dir.Path() / "ktx";
+        RunKestrel({"export", archive.string(), "-t", "ktx", "-p", ktxDir.string()}, "C");
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(ktxDir, ec); !ec && it != fs::end(it);
+             ++it) {
+            if (it->path().extension() != ".ktx") continue;
+            EXPECT_EQ(CheckKtxLevels(it->path()), "") << it->path();
+            ++ktx;
         }
         const CliResult imported = RunKestrel({"import", archive.string()}, "C");
         EXPECT_EQ(imported.exitCode, 0) << imported.err;
@@ -222,9 +253,10 @@ TEST(TextureModernSamples, EveryTextureExportsAndAnUneditedImportKeepsTheArchive
         all.missing += c.missing;
     }
     std::cout << "[ textures ] formats 17-22: " << list.size() << " samples, " << all.textures
-              << " textures, " << all.written << " pictures; " << unchanged
-              << " archive and resource files unchanged by an unedited import; " << edits
-              << " samples with a DXT5 or RGBA32 texture edited, " << editsBack
+              << " textures, " << all.written << " pictures, " << ktx
+              << " KTX files of block formats with every level's size as its blocks give; "
+              << unchanged << " archive and resource files unchanged by an unedited import; "
+              << edits << " samples with a DXT5 or RGBA32 texture edited, " << editsBack
               << " with the square back after a reopen\n";
     EXPECT_EQ(all.written + all.noPixels + all.missing, all.textures);
 }
