@@ -1,10 +1,13 @@
-// Imports arbitrary bytes as the DDS, KTX, PVR or CRN picture of a small texture, or the DDS
-// picture of a procedural texture (the first byte chooses): any input must end in a rebuilt
-// object, an alert or a KestrelError, never in a crash, a hang or an out-of-bounds access.
+// Imports arbitrary bytes as the DDS, KTX, PVR or CRN picture of a small texture, the DDS picture
+// of a procedural texture, or the picture of a texture of the newer engines (read by a layout row,
+// pixels inside or streamed into a resource file); the first byte chooses. Any input must end in
+// a rebuilt object, an alert or a KestrelError, never in a crash, a hang or an out-of-bounds
+// access.
 #include "common/Error.h"
 #include "io/ByteSource.h"
 #include "io/Writer.h"
 #include "texture/TextureImport.h"
+#include "texture/TextureLayouts.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -50,9 +53,68 @@ std::vector<uint8_t> ProceduralBody() {
     return w.Take();
 }
 
+const kestrel::TextureLayoutRow& ModernRow() {
+    return *kestrel::TextureLayoutFor(kestrel::ParseEngineVersion("2022.3.9f1"));
+}
+
+// A 4 x 4 texture of the 2022.3 layout: 16 bytes of pixels inside, or streamed from offset 0 of
+// "level0.resS".
+std::vector<uint8_t> ModernBody(int32_t format, bool streamed) {
+    using kestrel::TexField;
+    kestrel::Writer w(kestrel::Endian::Little);
+    for (const TexField f : ModernRow().fields.View()) {
+        switch (f) {
+        case TexField::Bool:
+            w.U8(0);
+            break;
+        case TexField::Align:
+            w.Align4();
+            break;
+        case TexField::String:
+        case TexField::ByteArray:
+            w.U32(0);
+            break;
+        case TexField::Width:
+        case TexField::Height:
+            w.I32(4);
+            break;
+        case TexField::CompleteImageSize:
+            w.I32(16);
+            break;
+        case TexField::Format:
+            w.I32(format);
+            break;
+        case TexField::MipCount:
+        case TexField::ImageCount:
+            w.I32(1);
+            break;
+        case TexField::ImageData:
+            w.I32(streamed ? 0 : 16);
+            if (!streamed) w.Zeros(16);
+            break;
+        case TexField::StreamData32:
+        case TexField::StreamData64:
+            if (f == TexField::StreamData64)
+                w.U64(0);
+            else
+                w.U32(0);
+            w.U32(streamed ? 16 : 0);
+            w.U32(streamed ? 11 : 0);
+            if (streamed) w.Bytes("level0.resS");
+            w.Align4();
+            break;
+        default:
+            w.U32(0);
+            break;
+        }
+    }
+    return w.Take();
+}
+
 struct Target {
     void (*importer)(const kestrel::TextureImportInput&);
     std::shared_ptr<kestrel::MemorySource> body;
+    bool modern = false;
 };
 
 } // namespace
@@ -71,17 +133,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          std::make_shared<kestrel::MemorySource>("fuzz", TextureBody(28))},
         {kestrel::ImportProceduralDDS,
          std::make_shared<kestrel::MemorySource>("fuzz", ProceduralBody())},
+        {kestrel::ImportTextureDDS,
+         std::make_shared<kestrel::MemorySource>("fuzz", ModernBody(25, false)), true},
+        {kestrel::ImportTextureDDS,
+         std::make_shared<kestrel::MemorySource>("fuzz", ModernBody(12, true)), true},
+        {kestrel::ImportTextureKTX,
+         std::make_shared<kestrel::MemorySource>("fuzz", ModernBody(56, true)), true},
     };
     if (size == 0) return 0;
-    const Target& target = targets[data[0] % 5];
+    const Target& target = targets[data[0] % std::size(targets)];
     std::filesystem::create_directories(dir);
+    // The resource file of the streamed ones, 16 bytes, as it was before each run.
+    std::ofstream(dir / "level0.resS", std::ios::binary | std::ios::trunc)
+        .write("0123456789abcdef", 16);
     const auto picture = dir / "in.pic";
     const auto rebuilt = dir / "rebuilt.bin";
     std::ofstream(picture, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
     SilentReporter reporter;
     try {
-        target.importer({{}, kestrel::Reader(target.body), picture, rebuilt, false, reporter});
+        kestrel::TextureImportInput in{
+            {}, kestrel::Reader(target.body), picture, rebuilt, false, reporter};
+        if (target.modern) {
+            in.layout = ModernRow();
+            const std::string base = dir.string() + "/";
+            in.resources = kestrel::ResourcePlaces{base, base, "level0", {}};
+        }
+        target.importer(in);
     } catch (const kestrel::KestrelError&) {
     }
     return 0;
