@@ -141,7 +141,7 @@ int ImportTask(KestrelState& state, const std::string& archive) {
     const std::string fileName = path.filename().string();
     const fs::path base = state.CustomPathGiven ? fs::path(state.CustomPath) : path.parent_path();
     const fs::path dir =
-        base / "Unity_Assets_Files" / SafeComponent(fileName.substr(0, fileName.find('.')));
+        (base / ExportTreeOf(SafeComponent(fileName.substr(0, fileName.find('.'))))).parent_path();
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
         state.Report().Alert("Nothing to import: " + dir.string() + " does not exist.");
@@ -176,8 +176,7 @@ int ExportBundleTask(KestrelState& state, const std::string& archive) {
         state.Report().Alert("Not a bundle, no inner files to export: " + archive);
         return 1;
     }
-    ExportBundle(state,
-                 state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName + "/Bundle/");
+    ExportBundle(state, state.OutputBaseDir + ExportTreeOf(state.ArchiveBaseName) + "Bundle/");
     return 0;
 }
 

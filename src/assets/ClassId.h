@@ -15,6 +15,7 @@ inline constexpr int32_t kCubemap = 89;
 inline constexpr int32_t kMonoBehaviour = 114;
 inline constexpr int32_t kMonoScript = 115;
 inline constexpr int32_t kFont = 128;
+inline constexpr int32_t kMovieTexture = 152;
 inline constexpr int32_t kProceduralTexture = 186;
 inline constexpr int32_t kVideoClip = 329;
 } // namespace ClassId

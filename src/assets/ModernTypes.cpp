@@ -5,6 +5,8 @@
 // three strings instead of the dependencies.
 #include "assets/AssetsParser.h"
 
+#include "assets/ClassId.h"
+
 #include "io/Reader.h"
 
 #include <string>
@@ -55,7 +57,7 @@ std::string_view NodeString(const std::vector<uint8_t>& local, uint32_t offset) 
 
 // Classes whose whole type tree is kept: Texture2D and Cubemap.
 bool KeepsTree(int32_t classId) {
-    return classId == 28 || classId == 89;
+    return classId == ClassId::kTexture2D || classId == ClassId::kCubemap;
 }
 
 // Reads the type tree blob; tells whether its first field is the name string. With `keep`, every

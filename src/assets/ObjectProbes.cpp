@@ -1,5 +1,7 @@
 #include "assets/ObjectProbes.h"
 
+#include "assets/ClassId.h"
+
 #include "common/EngineVersion.h"
 #include "io/ByteOrder.h"
 
@@ -138,21 +140,21 @@ ProbeResult ProbeObject(int32_t classId, const ObjectBytes& object, uint32_t nam
     ProbeResult out;
     out.extension = std::move(extension);
     switch (classId) {
-    case 128:
+    case ClassId::kFont:
         ProbeFont(out, object, nameEnd, fontAsObject);
         break;
-    case 48:
-    case 49:
+    case ClassId::kShader:
+    case ClassId::kTextAsset:
         ProbeText(out, object, nameEnd);
         break;
-    case 152:
+    case ClassId::kMovieTexture:
         ProbeMovie(out, object, nameEnd);
         break;
-    case 28:
-    case 89:
+    case ClassId::kTexture2D:
+    case ClassId::kCubemap:
         out.textureFormat = AsFormat(object.Word(uint64_t{nameEnd} + 12));
         break;
-    case 186:
+    case ClassId::kProceduralTexture:
         if (object.Size() >= uint64_t{nameEnd} + 12) {
             out.textureFormat = AsFormat(object.Word(object.Size() - 12));
         }
@@ -182,15 +184,15 @@ ProbeResult ProbeModernObject(int32_t classId, const ObjectBytes& object, uint32
                               std::string extension, bool fontAsObject,
                               const std::string& engineVersion) {
     switch (classId) {
-    case 48: {
+    case ClassId::kShader: {
         ProbeResult out;
         out.extension = std::move(extension);
         out.payloadOffset = 0;
         out.payloadSize = object.Size() - nameEnd;
         return out;
     }
-    case 28:
-    case 89: {
+    case ClassId::kTexture2D:
+    case ClassId::kCubemap: {
         ProbeResult out;
         out.extension = std::move(extension);
         out.textureFormat =

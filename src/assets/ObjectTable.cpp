@@ -1,5 +1,7 @@
 #include "assets/AssetsParser.h"
 
+#include "assets/ClassId.h"
+
 #include "assets/ObjectProbes.h"
 #include "assets/Vocabulary.h"
 #include "io/Reader.h"
@@ -85,7 +87,8 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
                              options.fontAsObject);
     row.PayloadOffset = probe.payloadOffset;
     row.PayloadSize = probe.payloadSize;
-    if (probe.textureFormat || row.ClassID == 28 || row.ClassID == 89 || row.ClassID == 186) {
+    if (probe.textureFormat || row.ClassID == ClassId::kTexture2D ||
+        row.ClassID == ClassId::kCubemap || row.ClassID == ClassId::kProceduralTexture) {
         TType_info& type = file.items.types[i];
         type.TextureFormat = probe.textureFormat.value_or(0);
         type.name = (modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID)) + " " +
@@ -206,7 +209,8 @@ void NameObjects(const Reader& r, AssetsFile& file, const ParseOptions& options)
                 items.ExportName[i] = fallback + ownExtension;
             }
             // A Shader of these formats is exported whole after its name, even without one.
-            if (row.ClassID == 48 && row.NameHeaderSize == 0) row.PayloadSize = row.ObjSize;
+            if (row.ClassID == ClassId::kShader && row.NameHeaderSize == 0)
+                row.PayloadSize = row.ObjSize;
         } else if (extension.empty()) {
             items.ExportName[i] = fallback + "." + Decimal(row.ClassID);
         } else {
@@ -254,11 +258,11 @@ TColumns_ListView ListRowOf(const AssetsFile& file, size_t objectIndex) {
 
 bool HasInnerPayload(int32_t typeId, uint32_t payloadSize) {
     switch (typeId) {
-    case 48:
-    case 49:
+    case ClassId::kShader:
+    case ClassId::kTextAsset:
         return true;
-    case 128:
-    case 152:
+    case ClassId::kFont:
+    case ClassId::kMovieTexture:
         return payloadSize != 0;
     default:
         return false;

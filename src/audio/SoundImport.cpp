@@ -2,6 +2,7 @@
 
 #include "audio/SoundClip.h"
 #include "common/Error.h"
+#include "io/AtomicFile.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
 
@@ -30,32 +31,20 @@ std::vector<uint8_t> BodyPrefix(Reader body, uint64_t count) {
     return body.Bytes(count, "sound object");
 }
 
-// Writes the new body beside its final place first; Commit moves it there once the resource
-// file holds the data it points to. Destruction without Commit removes the staged file.
+// Writes the new body beside its final place first (the atomic output file); Commit moves it
+// there once the resource file holds the data it points to. Dropped without Commit, it leaves
+// nothing.
 class StagedRawObject {
 public:
     StagedRawObject(const std::filesystem::path& target, const std::vector<uint8_t>& body)
-        : target_(target), staged_(target.string() + ".kestrel-new") {
-        CreateDirectories(target_.parent_path());
-        WriteWholeFile(staged_, body.data(), body.size());
+        : file_((CreateDirectories(target.parent_path()), target),
+                AtomicOutputFile::Flush::RenameOnly) {
+        file_.Write(body);
     }
-    ~StagedRawObject() {
-        std::error_code ec;
-        if (!committed_) std::filesystem::remove(staged_, ec);
-    }
-    StagedRawObject(const StagedRawObject&) = delete;
-    StagedRawObject& operator=(const StagedRawObject&) = delete;
-    void Commit() {
-        std::error_code ec;
-        std::filesystem::rename(staged_, target_, ec);
-        if (ec) throw KestrelError("Cannot write " + target_.string() + ": " + ec.message());
-        committed_ = true;
-    }
+    void Commit() { file_.Commit(); }
 
 private:
-    std::filesystem::path target_;
-    std::filesystem::path staged_;
-    bool committed_ = false;
+    AtomicOutputFile file_;
 };
 
 // True when `length` bytes of `file` at `offset` equal the whole of `audio`.

@@ -19,18 +19,6 @@ void Step(const char* name) {
     if (Hook()) Hook()(name);
 }
 
-void PutU32BE(OutputFile& out, uint64_t pos, uint32_t value) {
-    const std::array<uint8_t, 4> b = {
-        static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-    out.WriteAt(pos, b.data(), b.size());
-}
-
-void PutU64BE(OutputFile& out, uint64_t pos, uint64_t value) {
-    PutU32BE(out, pos, static_cast<uint32_t>(value >> 32));
-    PutU32BE(out, pos + 4, static_cast<uint32_t>(value));
-}
-
 uint32_t Fit32(uint64_t value, const std::string& file, const std::string& what) {
     if (value > UINT32_MAX) {
         throw KestrelError(file + ": " + what + " of " + std::to_string(value) +

@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the archive writer's source files; not part of the container's interface.
 #include "bundle/ArchiveWriter.h"
+#include "bundle/BundleDetail.h"
 #include "io/ByteSource.h"
 #include "io/Writer.h"
 
@@ -55,8 +56,8 @@ void WriteDataArea(const DataLayout& layout, const std::shared_ptr<const ByteSou
 void CopyBytes(const std::shared_ptr<const ByteSource>& source, uint64_t pos, uint64_t size,
                OutputFile& out, WriteProgress& progress);
 
-void PutU32BE(OutputFile& out, uint64_t pos, uint32_t value);
-void PutU64BE(OutputFile& out, uint64_t pos, uint64_t value);
+using bundle_detail::PutU32BE;
+using bundle_detail::PutU64BE;
 
 // Raises the error of a value that does not fit a 32-bit field of the bundle.
 uint32_t Fit32(uint64_t value, const std::string& file, const std::string& what);

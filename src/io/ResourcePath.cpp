@@ -54,8 +54,8 @@ ResourceFileLocation LocateResourceFile(const ResourcePlaces& places, const std:
     const bool inExportTree =
         archivePath || (!places.innerFileNames.empty() && IsInnerFile(places, where.fileName));
     if (inExportTree) {
-        where.relativePath = "Unity_Assets_Files/" + BeforeFirstSeparator(places.archiveDirName) +
-                             "/" + where.fileName + "/" + where.fileName;
+        where.relativePath = ExportTreeOf(BeforeFirstSeparator(places.archiveDirName)) +
+                             where.fileName + "/" + where.fileName;
     } else {
         // Windows builds of the engine may store "\" separators; they separate directories.
         where.relativePath = storedPath;

@@ -85,4 +85,8 @@ void CreateDirectories(const std::filesystem::path& dir) {
     if (ec) throw KestrelError("Cannot create directory " + dir.string() + ": " + ec.message());
 }
 
+std::string ExportTreeOf(std::string_view archiveDirName) {
+    return "Unity_Assets_Files/" + std::string(archiveDirName) + "/";
+}
+
 } // namespace kestrel

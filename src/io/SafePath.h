@@ -12,6 +12,10 @@ namespace kestrel {
 // "_"; an empty name, "." and ".." become "_", "_." and "_.." so they stay ordinary names.
 std::string SafeComponent(std::string_view name);
 
+// The export tree of an archive (or of "<archive>/<inner file>"), relative to the output base:
+// "Unity_Assets_Files/" + archiveDirName + "/".
+std::string ExportTreeOf(std::string_view archiveDirName);
+
 // A relative path whose components are each made safe (split at "/" and "\"; empty components
 // dropped), so the result never leaves the directory it is joined to.
 std::string SafeRelativePath(std::string_view path);

@@ -129,7 +129,7 @@ void ExportItemUnchecked(KestrelState& state, size_t index) {
 } // namespace
 
 std::string ExportTreeRelative(const KestrelState& state) {
-    return "Unity_Assets_Files/" + state.ArchiveDirName + "/";
+    return ExportTreeOf(state.ArchiveDirName);
 }
 
 bool ExportItemChecked(KestrelState& state, size_t index) {

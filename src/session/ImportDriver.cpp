@@ -175,7 +175,7 @@ std::vector<size_t> ResourceEntriesOf(const std::vector<std::string>& names, siz
 
 // True when inner file `entry` of the open bundle has an export tree.
 bool HasExportTree(const KestrelState& state, size_t entry) {
-    const std::string relative = "Unity_Assets_Files/" + state.ArchiveBaseName + "/" +
+    const std::string relative = ExportTreeOf(state.ArchiveBaseName) +
                                  SafeComponent(CutInnerName(state.innerFileNames.at(entry)));
     std::error_code ec;
     return fs::is_directory(JoinInside(state.OutputBaseDir, relative), ec);

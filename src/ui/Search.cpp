@@ -1,5 +1,7 @@
 #include "ui/Search.h"
 
+#include "assets/ClassId.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -8,10 +10,10 @@ namespace kestrel::ui {
 bool NeverSearchedByContent(int32_t typeId) {
     switch (typeId) {
     case 27:
-    case 28:
-    case 83:
-    case 128:
-    case 152:
+    case ClassId::kTexture2D:
+    case ClassId::kAudioClip:
+    case ClassId::kFont:
+    case ClassId::kMovieTexture:
         return true;
     default:
         return false;
