@@ -31,10 +31,6 @@ std::string FullPath(const std::string& path) {
 
 // True for the inner files that hold streamed data (textures' .resS, sounds' .resource): objects
 // of the other inner files name them, and their exported copies are where converters read them.
-bool IsResourceEntry(const std::string& name) {
-    const std::string lower = ToLowerAscii(name);
-    return lower.ends_with(".ress") || lower.ends_with(".resource");
-}
 
 // Makes inner file `index` of the bundle opened last the open one; the working file is reused, so
 // a compressed bundle is decompressed once however many inner files a run covers.
@@ -70,25 +66,6 @@ bool ResourceAlreadyExported(const KestrelState& state) {
                       ec);
 }
 
-std::string WithoutExtension(const std::string& name) {
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-// The resource entries of inner file `chosen`: the engine names them after the file whose objects
-// stream from them ("CAB-x" keeps its data in "CAB-x.resS", "level.assets" in "level.assets.resS"
-// and "level.resource").
-std::vector<size_t> ResourcesOf(const std::vector<std::string>& names, size_t chosen) {
-    const std::string owner = CutInnerName(names[chosen]);
-    std::vector<size_t> own;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (i == chosen || !IsResourceEntry(names[i])) continue;
-        const std::string base = WithoutExtension(CutInnerName(names[i]));
-        if (base == owner || base == WithoutExtension(owner)) own.push_back(i);
-    }
-    return own;
-}
-
 int ExportTask(KestrelState& state, const std::string& archive) {
     if (state.TypeFilterActive) {
         ApplyTypeNames(state);
@@ -105,7 +82,7 @@ int ExportTask(KestrelState& state, const std::string& archive) {
         if (state.SelectedEntry.given) {
             // The chosen inner file, after the resource entries it needs that are not exported yet.
             const size_t chosen = state.SelectedEntry.index;
-            for (size_t r : ResourcesOf(names, chosen)) {
+            for (size_t r : ResourceEntriesOf(names, chosen)) {
                 SelectInnerFile(state, r);
                 if (!ResourceAlreadyExported(state)) ExportResourceEntry(state, count);
             }

@@ -56,7 +56,8 @@ bool SameBytes(const ByteSource& audio, const std::filesystem::path& file, uint6
     std::vector<uint8_t> b(a.size());
     for (uint64_t done = 0; done < length;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(a.size(), length - done));
-        if (audio.ReadAt(done, a.data(), n) != n || stored->ReadAt(offset + done, b.data(), n) != n ||
+        if (audio.ReadAt(done, a.data(), n) != n ||
+            stored->ReadAt(offset + done, b.data(), n) != n ||
             !std::equal(a.begin(), a.begin() + n, b.begin())) {
             return false;
         }
@@ -102,8 +103,8 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
     // The sound the clip refers to stays where it is: an edited one goes after the file's end, so
     // that the archive, until it is written again, still finds its sound whole. An unedited one
     // changes nothing.
-    const bool unchanged = clip.audioLength == length && SameBytes(*audio, resource.file,
-                                                                   clip.audioOffset, length);
+    const bool unchanged =
+        clip.audioLength == length && SameBytes(*audio, resource.file, clip.audioOffset, length);
     const uint64_t offset = unchanged ? clip.audioOffset : resourceSize;
     std::vector<uint8_t> newBody = BodyPrefix(body, clip.bodySize);
     if (clip.layout == SoundLayout::Streamed) {

@@ -146,4 +146,25 @@ std::string CutInnerName(std::string_view name) {
     return std::string(name);
 }
 
+bool IsResourceEntry(std::string_view name) {
+    std::string lower = CutInnerName(name);
+    for (char& c : lower)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return lower.ends_with(".ress") || lower.ends_with(".resource");
+}
+
+std::vector<size_t> ResourceEntriesOf(const std::vector<std::string>& names, size_t owner) {
+    const auto withoutExtension = [](const std::string& name) {
+        return name.substr(0, std::min(name.rfind('.'), name.size()));
+    };
+    const std::string ownerName = CutInnerName(names.at(owner));
+    std::vector<size_t> found;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i == owner || !IsResourceEntry(names[i])) continue;
+        const std::string base = withoutExtension(CutInnerName(names[i]));
+        if (base == ownerName || base == withoutExtension(ownerName)) found.push_back(i);
+    }
+    return found;
+}
+
 } // namespace kestrel

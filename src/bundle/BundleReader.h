@@ -58,4 +58,12 @@ std::vector<InnerEntry> InnerEntries(const Unity3D_Structure& bundle);
 // An inner name with everything up to its last "\" and then its last "/" removed.
 std::string CutInnerName(std::string_view name);
 
+// True for an inner file that holds streamed data (".resS", ".resource", in any case).
+bool IsResourceEntry(std::string_view name);
+
+// The resource entries holding the streamed data of inner file `owner`: the engine names them
+// after it ("CAB-x" keeps its data in "CAB-x.resS", "level.assets" in "level.assets.resS" and
+// "level.resource").
+std::vector<size_t> ResourceEntriesOf(const std::vector<std::string>& names, size_t owner);
+
 } // namespace kestrel

@@ -147,32 +147,6 @@ InnerImport ImportOpenInnerFile(KestrelState& state) {
     return out;
 }
 
-bool IsResourceEntry(const std::string& name) {
-    std::string lower = CutInnerName(name);
-    for (char& c : lower)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return lower.ends_with(".ress") || lower.ends_with(".resource");
-}
-
-std::string WithoutExtension(const std::string& name) {
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-// The resource entries holding the streamed data of inner file `owner`: the engine names them
-// after it ("CAB-x" keeps its data in "CAB-x.resS", "level.assets" in "level.assets.resS" and
-// "level.resource").
-std::vector<size_t> ResourceEntriesOf(const std::vector<std::string>& names, size_t owner) {
-    const std::string ownerName = CutInnerName(names.at(owner));
-    std::vector<size_t> found;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (i == owner || !IsResourceEntry(names[i])) continue;
-        const std::string base = WithoutExtension(CutInnerName(names[i]));
-        if (base == ownerName || base == WithoutExtension(ownerName)) found.push_back(i);
-    }
-    return found;
-}
-
 // True when inner file `entry` of the open bundle has an export tree.
 bool HasExportTree(const KestrelState& state, size_t entry) {
     const std::string relative = ExportTreeOf(state.ArchiveBaseName) +
