@@ -5,6 +5,7 @@
 #include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
 
+#include <algorithm>
 #include <array>
 #include <system_error>
 
