@@ -161,24 +161,6 @@ bool PassesTypeFilter(const KestrelState& state, int32_t classId) {
         });
 }
 
-namespace {
-
-// Keeps the working file open for one export operation and closes it on every path out.
-class WorkStreamScope {
-public:
-    explicit WorkStreamScope(KestrelState& state) : state_(state) {
-        state_.WorkStream = FileSource::Open(state_.WorkFileName, state_.ArchiveName);
-    }
-    ~WorkStreamScope() { state_.WorkStream.reset(); }
-    WorkStreamScope(const WorkStreamScope&) = delete;
-    WorkStreamScope& operator=(const WorkStreamScope&) = delete;
-
-private:
-    KestrelState& state_;
-};
-
-} // namespace
-
 size_t ExportFilteredItems(KestrelState& state, bool everyItem) {
     WorkStreamScope scope(state);
     // An object whose export showed an error (a missing resource file, say) counts as failed.

@@ -19,20 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Keeps the working file open for the import and closes it on every path out.
-class WorkStreamScope {
-public:
-    explicit WorkStreamScope(KestrelState& state) : state_(state) {
-        state_.WorkStream = FileSource::Open(state_.WorkFileName, state_.ArchiveName);
-    }
-    ~WorkStreamScope() { state_.WorkStream.reset(); }
-    WorkStreamScope(const WorkStreamScope&) = delete;
-    WorkStreamScope& operator=(const WorkStreamScope&) = delete;
-
-private:
-    KestrelState& state_;
-};
-
 // A file that is no assets file is one item covering the whole inner file: its raw file is the
 // inner file's new content.
 bool IsResourceItem(const KestrelState& state) {

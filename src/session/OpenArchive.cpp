@@ -42,9 +42,9 @@ WorkProgress ProgressTo(KestrelState& state) {
 }
 
 // Clears WorkStream at the end of an operation, also when it fails.
-struct WorkStreamScope {
+struct WorkStreamReset {
     KestrelState& state;
-    ~WorkStreamScope() { state.WorkStream.reset(); }
+    ~WorkStreamReset() { state.WorkStream.reset(); }
 };
 
 std::string DirectoryOf(const std::string& path) {
@@ -139,7 +139,7 @@ void BuildResourceItem(KestrelState& state, uint64_t itemSize) {
 } // namespace
 
 void OpenArchive(KestrelState& state, const std::string& path) {
-    WorkStreamScope scope{state};
+    WorkStreamReset scope{state};
     MadeFiles made;
     try {
         // Selecting another inner file reopens the working file; it still stands for the archive
@@ -236,7 +236,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
 
 void ExportBundle(KestrelState& state, const std::string& dir) {
     if (!state.isBundle) return;
-    WorkStreamScope scope{state};
+    WorkStreamReset scope{state};
     state.WorkStream = FileSource::Open(state.WorkFileName, state.ArchiveName);
     const uint64_t fileSize = state.WorkStream->Size();
     const std::vector<InnerEntry> entries = InnerEntries(state.Bundle);
