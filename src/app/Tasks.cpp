@@ -9,6 +9,7 @@
 #include "session/ImportDriver.h"
 #include "session/Operations.h"
 
+#include <charconv>
 #include <filesystem>
 #include <unistd.h>
 
@@ -158,8 +159,12 @@ int ExportBundleTask(KestrelState& state, const std::string& archive) {
 }
 
 void ListOpenInnerFile(KestrelState& state) {
-    for (size_t i = 0; i < state.Items().Count(); ++i)
-        state.Report().ProgressLine(ListLine(ListRowOf(state.assets, i)));
+    std::string line;
+    for (size_t i = 0; i < state.Items().Count(); ++i) {
+        line.clear();
+        AppendListLine(line, state.assets, i);
+        state.Report().ProgressLine(line);
+    }
 }
 
 int ListTask(KestrelState& state, const std::string& archive) {
@@ -180,14 +185,25 @@ int ListTask(KestrelState& state, const std::string& archive) {
 
 } // namespace
 
-std::string ListLine(const TColumns_ListView& row) {
+void AppendListLine(std::string& out, const AssetsFile& file, size_t index) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string offset = "0x";
-    const int digits = row.offset > 0xFFFFFFFFu ? 16 : 8;
-    for (int i = digits - 1; i >= 0; --i)
-        offset.push_back(kHex[(row.offset >> (4 * i)) & 0xF]);
-    return std::to_string(row.number) + '\t' + row.name + '\t' + std::to_string(row.typeId) +
-           row.typeText + '\t' + std::to_string(row.size) + '\t' + offset;
+    char digits[24];
+    const auto number = [&](auto value) {
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    };
+    const ListSpan span = ListSpanOf(file, index);
+    number(index + 1);
+    out += '\t';
+    out += file.items.ExportName[index];
+    out += '\t';
+    number(file.items.rows[index].ClassID);
+    out += " (";
+    out += file.items.types[index].name;
+    out += ")\t";
+    number(span.size);
+    out += "\t0x";
+    for (int i = span.offset > 0xFFFFFFFFu ? 15 : 7; i >= 0; --i)
+        out += kHex[(span.offset >> (4 * i)) & 0xF];
 }
 
 int RunTask(KestrelState& state, const std::string& task, const std::string& archive) {

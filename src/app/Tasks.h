@@ -9,7 +9,8 @@ namespace kestrel {
 // cleans up the working files. Returns the exit code.
 int RunTask(KestrelState& state, const std::string& task, const std::string& archive);
 
-// One list row as the list task prints it: number, name, type, size, offset, tab-separated.
-std::string ListLine(const TColumns_ListView& row);
+// Appends object `index`'s row as the list task prints it: number, name, type, size, offset,
+// tab-separated.
+void AppendListLine(std::string& out, const AssetsFile& file, size_t index);
 
 } // namespace kestrel

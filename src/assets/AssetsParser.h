@@ -70,8 +70,13 @@ void ReadSerializedTypes(Reader& r, AssetsFile& file, bool refTypes);
 
 // Writes list row `listIndex` from object `objectIndex`.
 void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex);
-// The list row of object `objectIndex`, as FillListRow stores it.
-TColumns_ListView ListRowOf(const AssetsFile& file, size_t objectIndex);
+// The size and offset columns of object `objectIndex`'s list row: its payload's, or its bytes
+// after the name field.
+struct ListSpan {
+    uint64_t size = 0;
+    uint64_t offset = 0;
+};
+ListSpan ListSpanOf(const AssetsFile& file, size_t objectIndex);
 
 // True when the object's exported bytes are its inner payload rather than everything after its
 // name field: 48 and 49 always, 128 and 152 when payloadSize is non-zero.

@@ -235,25 +235,24 @@ void NameObjects(const Reader& r, AssetsFile& file, const ParseOptions& options)
 }
 
 void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex) {
-    file.items.listRows.at(listIndex) = ListRowOf(file, objectIndex);
-}
-
-TColumns_ListView ListRowOf(const AssetsFile& file, size_t objectIndex) {
     const ObjectRow& row = file.items.rows.at(objectIndex);
-    TColumns_ListView list;
+    TColumns_ListView& list = file.items.listRows.at(listIndex);
     list.number = static_cast<uint32_t>(objectIndex + 1);
     list.name = file.items.ExportName.at(objectIndex);
     list.typeId = row.ClassID;
     list.typeText = " (" + file.items.types.at(objectIndex).name + ")";
+    const ListSpan span = ListSpanOf(file, objectIndex);
+    list.size = span.size;
+    list.offset = span.offset;
+}
+
+ListSpan ListSpanOf(const AssetsFile& file, size_t objectIndex) {
+    const ObjectRow& row = file.items.rows.at(objectIndex);
     const uint64_t afterName = file.DataOffset + row.ObjOffset + row.NameHeaderSize;
     if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
-        list.size = row.PayloadSize;
-        list.offset = afterName + row.PayloadOffset;
-    } else {
-        list.size = row.ObjSize - row.NameHeaderSize;
-        list.offset = afterName;
+        return {row.PayloadSize, afterName + row.PayloadOffset};
     }
-    return list;
+    return {row.ObjSize - row.NameHeaderSize, afterName};
 }
 
 bool HasInnerPayload(int32_t typeId, uint32_t payloadSize) {
