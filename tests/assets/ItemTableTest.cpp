@@ -1,6 +1,7 @@
 #include "assets/AssetsParser.h"
 #include "io/Writer.h"
 #include "support/AssetsBuilder.h"
+#include "support/RecordedMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -8,18 +9,6 @@ using namespace kestrel;
 using namespace kestrel::test;
 
 namespace {
-
-class RecordingReporter : public Reporter {
-public:
-    void Notice(const std::string& text) override { notices.push_back(text); }
-    void Alert(const std::string& text) override { alerts.push_back(text); }
-    void ProgressLine(const std::string& text) override { lines.push_back(text); }
-    void Progress(int percent) override { percents.push_back(percent); }
-    void Breathe() override { ++breaths; }
-    std::vector<std::string> notices, alerts, lines;
-    std::vector<int> percents;
-    int breaths = 0;
-};
 
 AssetsFile Parse(const std::vector<uint8_t>& bytes, bool fontAsObject = false) {
     ParseOptions options;
@@ -361,7 +350,7 @@ TEST(ItemTable, ListRowsAndProgressOnlyForTheWindow) {
     for (int i = 0; i < 300; ++i)
         plan.objects.push_back({49, "t", TextBody("x")});
     const std::vector<uint8_t> bytes = BuildAssetsFile(plan);
-    RecordingReporter reporter;
+    RecordedMessages reporter;
     ParseOptions options;
     options.innerFileName = "level0";
     options.reporter = &reporter;

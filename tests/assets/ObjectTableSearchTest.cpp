@@ -1,5 +1,6 @@
 #include "assets/AssetsParser.h"
 #include "support/AssetsBuilder.h"
+#include "support/RecordedMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,6 @@ using namespace kestrel;
 using namespace kestrel::test;
 
 namespace {
-
-class AlertRecorder : public SilentReporter {
-public:
-    void Alert(const std::string& text) override { alerts.push_back(text); }
-    std::vector<std::string> alerts;
-};
 
 AssetsSpec TreeSpec(int format, bool big, const std::string& engineVersion = "5.0.0f4") {
     AssetsSpec plan;
@@ -28,7 +23,7 @@ AssetsSpec TreeSpec(int format, bool big, const std::string& engineVersion = "5.
     return plan;
 }
 
-AssetsFile Parse(const std::vector<uint8_t>& bytes, AlertRecorder& reporter) {
+AssetsFile Parse(const std::vector<uint8_t>& bytes, RecordedMessages& reporter) {
     ParseOptions options;
     options.innerFileName = "mainData";
     options.reporter = &reporter;
@@ -44,7 +39,7 @@ TEST(ObjectTableSearch, FindsTheTableBehindTypeTrees) {
                 SCOPED_TRACE(std::to_string(format) + (big ? " big " : " little ") + version);
                 AssetsSpec plan = TreeSpec(format, big, version);
                 const BuiltAssets built = BuildAssets(plan);
-                AlertRecorder reporter;
+                RecordedMessages reporter;
                 const AssetsFile file = Parse(built.bytes, reporter);
                 EXPECT_TRUE(reporter.alerts.empty());
                 EXPECT_EQ(file.typeTreeFlag, 1);
@@ -79,7 +74,7 @@ TEST(ObjectTableSearch, CountNotBesideTheTableWarnsAndUsesTheWordBeforeIt) {
         std::vector<uint8_t> bytes = built.bytes;
         // Neither 5 nor 6: the count, declared as 2, is taken from 4 bytes before the table.
         bytes[built.objectCountPos + (big ? 3 : 0)] = 2;
-        AlertRecorder reporter;
+        RecordedMessages reporter;
         const AssetsFile file = Parse(bytes, reporter);
         ASSERT_EQ(reporter.alerts.size(), 1u);
         EXPECT_EQ(reporter.alerts[0], "WARNING: Not find coint offsets.");
@@ -99,7 +94,7 @@ TEST(ObjectTableSearch, NoFittingEntryStopsWithAnEmptyTable) {
             bytes[at] = 7; // class ID 7 against type ID 1, 4, 49, or a script class
             bytes[at + 1] = 0;
         }
-        AlertRecorder reporter;
+        RecordedMessages reporter;
         const AssetsFile file = Parse(bytes, reporter);
         ASSERT_EQ(reporter.alerts.size(), 1u);
         EXPECT_EQ(reporter.alerts[0], "Error: Not find offsets.");
@@ -116,7 +111,7 @@ TEST(ObjectTableSearch, RunExtendsBackwardsFromPathIdOne) {
     for (size_t i = 0; i < 5; ++i) {
         bytes[built.tableStart + i * 24] = static_cast<uint8_t>(i == 3 ? 1 : 10 + i);
     }
-    AlertRecorder reporter;
+    RecordedMessages reporter;
     const AssetsFile file = Parse(bytes, reporter);
     EXPECT_TRUE(reporter.alerts.empty());
     EXPECT_EQ(file.tableStart, built.tableStart);

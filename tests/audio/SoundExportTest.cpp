@@ -98,8 +98,8 @@ TEST_F(SoundExport, EmbeddedWavInBothByteOrders) {
         ExpectFormat(out, "wav");
         fs::remove_all(dir / "Unity_Assets_Files");
     }
-    EXPECT_EQ(messages.progressLines, (std::vector<std::string>{"clip.snd -> Audio File - .wav",
-                                                                "clip.snd -> Audio File - .wav"}));
+    EXPECT_EQ(messages.lines, (std::vector<std::string>{"clip.snd -> Audio File - .wav",
+                                                        "clip.snd -> Audio File - .wav"}));
 }
 
 TEST_F(SoundExport, EmbeddedOggReadByProber) {

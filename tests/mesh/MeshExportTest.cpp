@@ -118,7 +118,7 @@ TEST_P(MeshExport, CubeSummaryFirstFaceAndVertexLines) {
     EXPECT_EQ(lines[5 + 72], "f -22/-22/-22 -23/-23/-23 -24/-24/-24");
     EXPECT_EQ(lines.size(), 5u + 72u + 12u);
     EXPECT_TRUE(ObjHasCrLfLines(Obj()));
-    EXPECT_EQ(messages.progressLines, std::vector<std::string>{"Cube.mesh -> OBJ"});
+    EXPECT_EQ(messages.lines, std::vector<std::string>{"Cube.mesh -> OBJ"});
 
     const AssimpCounts counts = ReadWithAssimp(Obj());
     if (!counts.available) GTEST_SKIP() << "assimp is not installed";
@@ -197,7 +197,7 @@ TEST_P(MeshExport, BigEndianFileFailsBeforeReading) {
     state.assets.header.BigEndianFlag = 1;
     // Even an empty body fails with this message: nothing is read.
     ExpectFailure({}, GetParam(), "Not supported convertanion meshes big endian.");
-    EXPECT_EQ(messages.progressLines,
+    EXPECT_EQ(messages.lines,
               std::vector<std::string>{"Not supported convertanion meshes big endian. Cube.mesh"});
     state.Localization = MakeLocalization(true);
     ExpectFailure(MakeMeshBody(GetParam(), Endian::Big, MakeCubeMesh()), GetParam(),
@@ -211,7 +211,7 @@ TEST_P(MeshExport, EveryTruncationFailsWithTheFormatMessage) {
         ExpectFailure({body.begin(), body.begin() + static_cast<ptrdiff_t>(n)}, GetParam(),
                       "Error memory: This format meshes not supported!!!");
     }
-    EXPECT_TRUE(messages.progressLines.empty());
+    EXPECT_TRUE(messages.lines.empty());
 }
 
 // Counts that only describe what is written fail at conversion; all others fail while reading.

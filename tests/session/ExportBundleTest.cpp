@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "session/Operations.h"
 #include "support/BundleBuilder.h"
+#include "support/RecordedMessages.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -22,17 +23,6 @@ std::vector<uint8_t> Bytes(const fs::path& p) {
     return {v.begin(), v.end()};
 }
 
-class LineRecorder : public Reporter {
-public:
-    void Notice(const std::string& text) override { notices.push_back(text); }
-    void Alert(const std::string&) override {}
-    void ProgressLine(const std::string& text) override { lines.push_back(text); }
-    void Progress(int) override {}
-    void Breathe() override {}
-    std::vector<std::string> lines;
-    std::vector<std::string> notices;
-};
-
 std::set<std::string> FilesUnder(const fs::path& root) {
     std::set<std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(root)) {
@@ -50,7 +40,7 @@ TEST(ExportBundle, WritesEveryInnerFileUnchanged) {
         const fs::path archive = dir / "pack.unity3d";
         Write(archive, fsFormat ? BuildUnityFS(files).bytes : BuildUnityRW(files).bytes);
         KestrelState state;
-        LineRecorder recorder;
+        RecordedMessages recorder;
         state.reporter = &recorder;
         state.ConsoleAttached = true;
         OpenArchive(state, archive.string());
@@ -72,7 +62,7 @@ TEST(ExportBundle, NothingForPlainFiles) {
     TempDir dir;
     Write(dir / "a.unity3d", BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4")}}).bytes);
     KestrelState state;
-    LineRecorder recorder;
+    RecordedMessages recorder;
     state.reporter = &recorder;
     OpenArchive(state, (dir / "a.unity3d").string());
     ExportBundle(state, (dir / "out/").string());
@@ -111,7 +101,7 @@ TEST(ExportBundle, NamesThatFlattenAlikeStayApartAndSaySo) {
     Write(dir / "d.unity3d",
           BuildUnityFS({{"dup/a", {1}, 0}, {"dup\\a", {2}, 0}, {"dup:a", {3}, 0}}).bytes);
     KestrelState state;
-    LineRecorder recorder;
+    RecordedMessages recorder;
     state.reporter = &recorder;
     OpenArchive(state, (dir / "d.unity3d").string());
     const fs::path out = dir / "Bundle";

@@ -3,6 +3,7 @@
 #include "io/SafePath.h"
 #include "io/Writer.h"
 #include "session/Operations.h"
+#include "support/RecordedMessages.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 
@@ -16,22 +17,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingReporter : public Reporter {
-public:
-    void Notice(const std::string& t) override { notices.push_back(t); }
-    void Alert(const std::string& t) override { alerts.push_back(t); }
-    void ProgressLine(const std::string& t) override { lines.push_back(t); }
-    void Progress(int) override {}
-    void Breathe() override {}
-    std::vector<std::string> notices, alerts, lines;
-};
-
 // A working file whose data area holds the given objects one after another (each: a name field
 // when `named`, then its body) and a matching item table.
 struct Fixture {
     kestrel::test::TempDir dir;
     KestrelState state;
-    RecordingReporter reporter;
+    kestrel::test::RecordedMessages reporter;
     Writer data{Endian::Little};
 
     Fixture() {

@@ -1,7 +1,8 @@
 #pragma once
-#include "io/ByteOrder.h"
 #include "common/Reporter.h"
+#include "io/ByteOrder.h"
 #include "session/State.h"
+#include "support/RecordedMessages.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -52,17 +53,6 @@ std::string ProbeFormatName(const std::filesystem::path& file);
 
 // True when ffprobe runs on this machine.
 bool HaveFfprobe();
-
-// Keeps every message the core sends, for tests to check.
-class RecordedMessages : public Reporter {
-public:
-    void Notice(const std::string& text) override { notices.push_back(text); }
-    void Alert(const std::string& text) override { alerts.push_back(text); }
-    void ProgressLine(const std::string& text) override { progressLines.push_back(text); }
-    void Progress(int) override {}
-    void Breathe() override {}
-    std::vector<std::string> notices, alerts, progressLines;
-};
 
 // Makes `dir` the archive's directory (OutputBaseDir) holding a working file "level0" with one
 // AudioClip object (name field + body) at data offset 16, and fills `state` with one item row

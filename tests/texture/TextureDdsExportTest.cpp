@@ -1,10 +1,10 @@
 #include "common/Error.h"
 #include "io/Writer.h"
+#include "support/TempDir.h"
+#include "support/TextureObjects.h"
 #include "texture/TextureExport.h"
 #include "texture/TextureFormats.h"
 #include "texture/TexturePixels.h"
-#include "support/TempDir.h"
-#include "support/TextureObjects.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +70,7 @@ Bytes ExportDds(const TextureObjectSpec& plan, Endian order = Endian::Little, bo
     TextureCase tc(dir.Path(), 28, plan.format, "tex.tex", order);
     tc.state.NoFlipTexture = noFlip;
     ExportTextureDDS(tc.Input(MakeTextureObject(plan, order)));
-    EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"tex.tex -> DDS"});
+    EXPECT_EQ(tc.messages.lines, std::vector<std::string>{"tex.tex -> DDS"});
     return ReadFileBytes(tc.OutputDir() / "tex.tex.dds");
 }
 
@@ -385,7 +385,7 @@ TEST(TextureDdsExport, EmptyImageWritesNoFile) {
     plan.format = 4;
     ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
     EXPECT_FALSE(std::filesystem::exists(tc.OutputDir() / "e.tex.dds"));
-    EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"e.tex -> DDS"});
+    EXPECT_EQ(tc.messages.lines, std::vector<std::string>{"e.tex -> DDS"});
 }
 
 TEST(TextureDdsExport, ProceduralTexture) {
@@ -402,7 +402,7 @@ TEST(TextureDdsExport, ProceduralTexture) {
         const Bytes file = ReadFileBytes(tc.OutputDir(rel) / "p.ptex.dds");
         const PixelFormatFields argb{0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000};
         EXPECT_EQ(file, Concat({ExpectedDdsHeader(1, 2, 8, 0, argb), {8, 7, 6, 5, 4, 3, 2, 1}}));
-        EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"p.ptex -> DDS"});
+        EXPECT_EQ(tc.messages.lines, std::vector<std::string>{"p.ptex -> DDS"});
     }
 }
 
@@ -414,7 +414,7 @@ TEST(TextureDdsExport, ProceduralTextureOf88BytesIsSkipped) {
     ExportProceduralTextureDDS(tc.Input(body, "Unity_Assets_Files/level0/ProceduralTextures/"));
     EXPECT_FALSE(
         std::filesystem::exists(tc.OutputDir("Unity_Assets_Files/level0/ProceduralTextures/")));
-    EXPECT_TRUE(tc.messages.progressLines.empty());
+    EXPECT_TRUE(tc.messages.lines.empty());
 }
 
 TEST(TextureDdsExport, ProceduralLengthBeyondObjectIsAnError) {

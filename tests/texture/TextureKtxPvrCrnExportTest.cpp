@@ -1,9 +1,9 @@
 #include "common/Error.h"
 #include "io/Writer.h"
-#include "texture/TextureExport.h"
-#include "texture/TextureFileHeaders.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
+#include "texture/TextureExport.h"
+#include "texture/TextureFileHeaders.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +80,7 @@ TEST(TextureKtxExport, PvrtcLevelsStopAtEightByEight) {
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 64),
               ExpectedKtxHeader(0x8C00, 0x1907, 32, 32, 1, 6));
     EXPECT_EQ(KtxLevelSizes(file, plan.pixels), (std::vector<uint32_t>{512, 128, 32, 32, 32, 32}));
-    EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"p.tex -> KTX"});
+    EXPECT_EQ(tc.messages.lines, std::vector<std::string>{"p.tex -> KTX"});
 }
 
 TEST(TextureKtxExport, EtcLevelsGoDownToFourByFour) {
@@ -185,7 +185,7 @@ TEST(TexturePvrExport, HeadersAndData) {
                                            static_cast<uint32_t>(c.h), 1, c.expectedMips);
         expected.insert(expected.end(), plan.pixels.begin(), plan.pixels.end());
         EXPECT_EQ(file, expected);
-        EXPECT_EQ(tc.messages.progressLines, std::vector<std::string>{"v.tex -> PVR"});
+        EXPECT_EQ(tc.messages.lines, std::vector<std::string>{"v.tex -> PVR"});
     }
 }
 
@@ -271,7 +271,7 @@ TEST(TextureCrnExport, WritesCrunchedDataAndRunsTheTool) {
               (std::vector<std::string>{"-out", crn.string() + ".dds", "-file", crn.string()}));
     // The tool had finished (and written its file) when the converter returned.
     EXPECT_EQ(test::ReadFileText(crn.string() + ".dds"), "crunch");
-    EXPECT_EQ(run.tc->messages.progressLines,
+    EXPECT_EQ(run.tc->messages.lines,
               (std::vector<std::string>{name + " -> CRN", name + ".crn -> DDS"}));
     EXPECT_FALSE(fs::exists(fs::current_path() / "x"));
 }
@@ -291,14 +291,14 @@ TEST(TextureCrnExport, ToolRunsOnlyWithDdsExportAndWhenPresent) {
         run.Run();
         EXPECT_TRUE(run.RecordedArgs().empty());
         EXPECT_EQ(ReadFileBytes(run.tc->OutputDir() / "c.tex.crn"), run.crunched);
-        EXPECT_EQ(run.tc->messages.progressLines, std::vector<std::string>{"c.tex -> CRN"});
+        EXPECT_EQ(run.tc->messages.lines, std::vector<std::string>{"c.tex -> CRN"});
     }
     {
         CrnRun run("c.tex", true);
         run.Run();
         EXPECT_EQ(ReadFileBytes(run.tc->OutputDir() / "c.tex.crn"), run.crunched);
         EXPECT_FALSE(fs::exists(run.tc->OutputDir() / "c.tex.crn.dds"));
-        EXPECT_EQ(run.tc->messages.progressLines, std::vector<std::string>{"c.tex -> CRN"});
+        EXPECT_EQ(run.tc->messages.lines, std::vector<std::string>{"c.tex -> CRN"});
     }
 }
 

@@ -115,7 +115,7 @@ TEST(TextureResource, MissingResourceFileIsAnAlertAndWritesNothing) {
     ExportTextureCRN(tc.Input(MakeTextureObject(plan, Endian::Little)));
     const std::string expected = "Missing file: " + tc.state.OutputBaseDir + "gone.resS";
     EXPECT_EQ(tc.messages.alerts, std::vector<std::string>(4, expected));
-    EXPECT_TRUE(tc.messages.progressLines.empty());
+    EXPECT_TRUE(tc.messages.lines.empty());
     EXPECT_EQ(CountFiles(dir.Path()), 0u);
 }
 
