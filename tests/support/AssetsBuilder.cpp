@@ -1,5 +1,7 @@
 #include "support/AssetsBuilder.h"
 
+#include "support/TextureObjects.h"
+
 #include "io/Writer.h"
 
 #include <algorithm>
@@ -227,34 +229,27 @@ std::vector<uint8_t> TextureBody(const TextureSpec& t, Endian order) {
         throw std::invalid_argument("TextureBody: layout 1 to 3, a positive image count and seven "
                                     "carried fields");
     }
-    Writer w(order);
-    w.I32(t.width);
-    w.I32(t.height);
-    w.U32(static_cast<uint32_t>(t.imageData.size() / static_cast<size_t>(t.imageCount)));
-    w.I32(t.format);
-    if (t.layout == 1) {
-        w.U8(t.mipCount > 1 ? 1 : 0);
-        for (int i = 0; i < 3; ++i)
-            w.U8(static_cast<uint8_t>(t.flagBytes >> (8 * i)));
-    } else {
-        w.U32(t.mipCount);
-        w.U32LE(t.flagBytes); // flag bytes are single bytes, stored as they are
-    }
-    w.I32(t.imageCount);
-    for (int32_t field : t.carriedFields)
-        w.I32(field);
+    TextureObjectSpec plan;
+    plan.layout = static_cast<TextureLayout>(t.layout);
+    plan.width = t.width;
+    plan.height = t.height;
+    plan.format = t.format;
+    plan.mip = t.layout == 1 ? (t.mipCount > 1 ? 1 : 0) : t.mipCount;
+    plan.imageCount = t.imageCount;
+    plan.completeImageSize =
+        static_cast<int32_t>(t.imageData.size() / static_cast<size_t>(t.imageCount));
     if (t.layout == 3) {
-        w.U32(0);
-        w.U32(t.streamOffset);
-        w.U32(static_cast<uint32_t>(t.imageData.size()));
-        w.U32(static_cast<uint32_t>(t.streamPath.size()));
-        w.Bytes(t.streamPath);
+        plan.streamOffset = t.streamOffset;
+        plan.streamSize = static_cast<uint32_t>(t.imageData.size());
+        plan.path = t.streamPath;
     } else {
-        w.U32(static_cast<uint32_t>(t.imageData.size()));
-        w.Bytes(t.imageData.data(), t.imageData.size());
+        plan.pixels = t.imageData;
     }
-    w.Align4();
-    return w.Take();
+    plan.flagBytes = t.flagBytes;
+    std::array<int32_t, 7> carried{};
+    std::copy(t.carriedFields.begin(), t.carriedFields.end(), carried.begin());
+    plan.carriedFields = carried;
+    return MakeTextureObject(plan, order);
 }
 
 } // namespace kestrel::test

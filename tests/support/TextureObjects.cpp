@@ -24,13 +24,16 @@ void WriteTextureFields(Writer& w, const TextureObjectSpec& plan, int32_t comple
     w.I32(plan.format);
     if (plan.layout == TextureLayout::MipFlag) {
         w.U8(static_cast<uint8_t>(plan.mip));
-        w.Bytes("\x01\x00\x00", 3); // readable, read allowed, padding
+        // Readable, read allowed, padding.
+        const uint32_t flags = plan.flagBytes.value_or(0x000001);
+        for (int i = 0; i < 3; ++i)
+            w.U8(static_cast<uint8_t>(flags >> (8 * i)));
     } else {
         w.U32(plan.mip);
-        w.Bytes("\x00\x01\x00\x00", 4);
+        w.U32LE(plan.flagBytes.value_or(0x00000100));
     }
     w.I32(plan.imageCount);
-    for (int32_t field : kCarried)
+    for (int32_t field : plan.carriedFields.value_or(kCarried))
         w.I32(field);
 }
 

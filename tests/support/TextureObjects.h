@@ -5,6 +5,7 @@
 #include "support/AudioObjects.h"
 #include "texture/TextureHeader.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -35,6 +36,10 @@ struct TextureObjectSpec {
     uint32_t streamSize = 0;
     std::string path;              // resource path (Streamed)
     std::vector<uint8_t> trailing; // bytes after the image data or the path's alignment
+    // The flag bytes after the mip field (MipFlag: the low 3), low byte first, and the seven
+    // fields after the image count; unset: as the engine writes them.
+    std::optional<uint32_t> flagBytes;
+    std::optional<std::array<int32_t, 7>> carriedFields;
 };
 
 std::vector<uint8_t> MakeTextureObject(const TextureObjectSpec& plan, Endian order);
