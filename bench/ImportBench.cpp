@@ -109,11 +109,12 @@ size_t WriteEditedText(const BenchAssets& b, int round) {
 
 // Imports and checks that the text now has the edited length.
 void ImportOnce(const BenchAssets& b, size_t textLength) {
-    KestrelState state;
-    state.ConsoleMode = true;
-    OpenArchive(state, b.path.string());
-    ImportAll(state);
-    if (state.Items().rows.at(0).PayloadSize != textLength) std::abort();
+    SilentReporter silent;
+    const RunOptions options;
+    const auto archive = Archive::Open(b.path.string(), silent);
+    ImportInnerFileAndResources(*archive, 0, options, silent);
+    if (archive->Parse(0, options, &silent).Items().rows.at(0).PayloadSize != textLength)
+        std::abort();
 }
 
 // The copy as the system makes it (copy_file: in the kernel where it can), flushed to disk and

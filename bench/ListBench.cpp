@@ -70,7 +70,7 @@ void BM_ParseLargeAssetsWithListRows(benchmark::State& state) {
     ParseFromMemory(state, true);
 }
 
-// The same file read through the file system, as OpenArchive reads the working file.
+// The same file read through the file system, as an archive parses its working file.
 void BM_ParseLargeAssetsFile(benchmark::State& state) {
     TempDir dir;
     const auto path = dir / "large.assets";

@@ -37,17 +37,17 @@ SimpleMesh GridMesh() {
 
 struct Fixture {
     TempDir dir;
-    KestrelState state;
-    std::optional<ConverterContext> context; // made from `state` by each input
+    AssetsFile assets;
+    SilentReporter silent;
+    const TLocalization text = MakeLocalization(false);
+    std::optional<ConverterContext> context; // made by each input
     std::vector<uint8_t> body = MakeMeshBody(5, Endian::Little, GridMesh());
-    Fixture() {
-        state.OutputBaseDir = dir.Path().string() + "/";
-        state.WorkStream = std::make_shared<MemorySource>("bench", body);
-    }
+    std::shared_ptr<const ByteSource> work = std::make_shared<MemorySource>("bench", body);
     ConverterInput Input() {
-        context.emplace(ContextOf(state));
-        return ConverterInput{*context, Reader(state.WorkStream), "Unity_Assets_Files/bench/Mesh/",
-                              "Grid.mesh", 0};
+        context.emplace(ConverterContext{
+            assets, ResourcePlaces{dir.Path().string() + "/", "", "", {}}, silent, text});
+        return ConverterInput{*context, Reader(work), "Unity_Assets_Files/bench/Mesh/", "Grid.mesh",
+                              0};
     }
 };
 

@@ -3,7 +3,6 @@
 // files; next to the floor of copying the same bytes as a plain file, and of writing 1,000 files
 // of the DDS files' size.
 #include "session/ExportDriver.h"
-#include "session/Operations.h"
 #include "support/AssetsBuilder.h"
 #include "support/BundleBuilder.h"
 #include "support/TempDir.h"
@@ -60,20 +59,22 @@ TextureBundle& Bundle() {
 }
 
 void BM_ExportBc7TexturesOfBundle(benchmark::State& st) {
-    KestrelState state;
-    state.ConsoleMode = true;
-    state.ExportConvert = state.ExportDDS = true;
-    state.TypeFilterActive = true;
-    state.TypeFilter = {"28"};
-    OpenArchive(state, Bundle().bundle.string());
+    SilentReporter silent;
+    RunOptions options;
+    options.outputs = kOutConvert | kOutDds;
+    options.typeFilterActive = true;
+    options.typeFilter = {"28"};
+    auto archive = Archive::Open(Bundle().bundle.string(), silent);
+    const ParsedInnerFile inner = archive->Parse(0, options, &silent);
+    const InnerScope scope{*archive, inner, options, silent};
     for (auto _ : st) {
         // Every run writes new files, as a first export does.
         st.PauseTiming();
         fs::remove_all(Bundle().dir.Path() / "Unity_Assets_Files");
         st.ResumeTiming();
-        ExportFilteredItems(state);
+        ExportObjects(scope, ExportedObjects(inner, options, false));
     }
-    CleanUpWorkingFiles(state);
+    archive.reset();
     st.SetBytesProcessed(static_cast<int64_t>(kTextures * kPixels * st.iterations()));
 }
 BENCHMARK(BM_ExportBc7TexturesOfBundle)->Unit(benchmark::kMillisecond)->UseRealTime();

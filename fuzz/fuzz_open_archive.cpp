@@ -1,7 +1,7 @@
 // Opens arbitrary bytes as an archive: any input must end in an item table or a KestrelError,
 // never in a crash, a hang or an out-of-bounds read, and must leave no working file behind.
 #include "common/Error.h"
-#include "session/Operations.h"
+#include "session/Archive.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,17 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::ofstream out(archive, std::ios::binary);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    kestrel::KestrelState state;
+    kestrel::SilentReporter reporter;
+    const kestrel::RunOptions options;
     try {
-        kestrel::OpenArchive(state, archive);
-        // A second inner file is opened from the working file, as selecting it in the list does.
-        if (state.innerFileNames.size() > 1) {
-            state.SelectedEntry.index = 1;
-            kestrel::OpenArchive(state, state.WorkFileName);
-        }
-        kestrel::CleanUpWorkingFiles(state);
+        // The archive's destructor removes its working files on every way out.
+        const auto opened = kestrel::Archive::Open(archive, reporter);
+        opened->Parse(0, options, &reporter);
+        // A second inner file is parsed from the same working file, as selecting it in the list
+        // does.
+        if (opened->InnerFileCount() > 1) opened->Parse(1, options, &reporter);
     } catch (const kestrel::KestrelError&) {
-        kestrel::CleanUpWorkingFiles(state);
     }
     RemoveAll(archive);
     return 0;

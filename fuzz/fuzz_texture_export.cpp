@@ -3,10 +3,11 @@
 // crash, a hang or an out-of-bounds access. The first byte chooses the class, the texture format
 // and the byte order, the second the engine version (older files, or one of the layouts of 5.5
 // and later); the rest is the object's body.
+#include "assets/ConverterInput.h"
 #include "common/Error.h"
+#include "common/Localization.h"
+#include "common/Reporter.h"
 #include "io/ByteSource.h"
-#include "session/ConverterInput.h"
-#include "session/State.h"
 #include "texture/TextureExport.h"
 
 #include <array>
@@ -64,20 +65,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Variant variant = kVariants[data[0] % kVariants.size()];
     const bool bigEndian = (data[0] & 0x80) != 0;
 
-    kestrel::KestrelState state;
-    state.OutputBaseDir = dir.string() + "/";
-    state.ArchiveDir = state.OutputBaseDir;
-    state.WorkFileName = (dir / "level0").string();
-    state.ArchiveDirName = "level0";
-    state.assets.header.BigEndianFlag = bigEndian ? 1 : 0;
+    kestrel::AssetsFile assets;
+    assets.header.BigEndianFlag = bigEndian ? 1 : 0;
     const char* version = kVersions[data[1] % kVersions.size()];
-    state.assets.header.engineVersion = version;
-    state.assets.header.formatVersion = version[0] == '4' ? 15 : 22;
+    assets.header.engineVersion = version;
+    assets.header.formatVersion = version[0] == '4' ? 15 : 22;
     kestrel::ObjectRow row;
     row.ClassID = variant.classId;
-    state.assets.items.rows.push_back(row);
-    state.assets.items.ExportName.push_back("t.tex");
-    state.assets.items.types.push_back({"Texture2D", variant.format});
+    assets.items.rows.push_back(row);
+    assets.items.ExportName.push_back("t.tex");
+    assets.items.types.push_back({"Texture2D", variant.format});
+    const std::string outputBaseDir = dir.string() + "/";
+    kestrel::SilentReporter reporter;
+    const kestrel::TLocalization text = kestrel::MakeLocalization(false);
+    const kestrel::ConverterContext context{
+        assets,   kestrel::ResourcePlaces{outputBaseDir, outputBaseDir, "level0", {}},
+        reporter, text,
+        false,    false,
+        {}};
 
     auto body = std::make_shared<kestrel::MemorySource>(
         "fuzz", std::vector<uint8_t>(data + 2, data + size));
@@ -86,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          {kestrel::ExportTextureDDS, kestrel::ExportTextureKTX, kestrel::ExportTexturePVR,
           kestrel::ExportTextureCRN, kestrel::ExportProceduralTextureDDS}) {
         try {
-            convert(kestrel::ConverterInput{kestrel::ContextOf(state), kestrel::Reader(body, order),
+            convert(kestrel::ConverterInput{context, kestrel::Reader(body, order),
                                             "Unity_Assets_Files/level0/Textures/", "t.tex", 0});
         } catch (const kestrel::KestrelError&) {
         }

@@ -8,7 +8,7 @@ out="$(realpath -m "${1:-/tmp/kestrel-window.png}")"
 bash scripts/setup.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target kestrel kestrel_make_demo >/dev/null
+cmake --build build -j2 --target kestrel kestrel-window kestrel_make_demo >/dev/null
 
 work="$(mktemp -d)"
 display=":$((90 + RANDOM % 100))"

@@ -8,10 +8,13 @@
 #include "common/Localization.h"
 #include "io/AtomicFile.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -47,17 +50,49 @@ void InstallSignalHandlers() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-bool IsTaskWord(const std::string& word) {
-    return word == "export" || word == "import" || word == "exportbundle" || word == "list";
+std::optional<Task> TaskOfWord(const std::string& word) {
+    if (word == "export") return Task::kExport;
+    if (word == "import") return Task::kImport;
+    if (word == "exportbundle") return Task::kExportBundle;
+    if (word == "list") return Task::kList;
+    return std::nullopt;
+}
+
+// The window program lies beside this one.
+constexpr const char* kWindowProgram = "kestrel-window";
+
+int StartWindow(const std::filesystem::path& executableDir, int argc, char** argv) {
+    const std::string window = (executableDir / kWindowProgram).string();
+    std::vector<char*> args;
+    args.push_back(const_cast<char*>(window.c_str()));
+    for (int i = 1; i < argc; ++i)
+        args.push_back(argv[i]);
+    args.push_back(nullptr);
+    ::execv(window.c_str(), args.data());
+    ConsoleReporter::Line(stderr, "Kestrel's window (" + window +
+                                      ") cannot be started: " + std::strerror(errno) +
+                                      ". Run it with a task for the command line: kestrel export "
+                                      "<archive> (kestrel --help lists the tasks).");
+    return 1;
 }
 
 } // namespace
 
-int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) {
+bool WantsWindow(const std::vector<std::string>& params) {
+    if (params.empty()) return true;
+    if (params.size() > 1) return false;
+    // Options and task words are decided before file names: "--help" is the help even when a
+    // file of that name lies in the current folder.
+    const std::string word = ToLowerAscii(params[0]);
+    if (word.starts_with('-') || TaskOfWord(word) || word == "help") return false;
+    std::error_code ec;
+    return std::filesystem::is_regular_file(params[0], ec);
+}
+
+int RunCommandLine(RunOptions& options, const std::vector<std::string>& params,
+                   Reporter& reporter) {
     const bool russian = LocaleIsRussian();
-    state.ConsoleMode = true;
-    state.ConsoleAttached = true;
-    state.KeepListRows = false;
+    options.keepListRows = false;
     const std::string task = ToLowerAscii(params.at(0));
     if (task == "--help" || task == "-h") {
         ConsoleReporter::Line(stdout, HelpText(russian));
@@ -67,10 +102,12 @@ int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) 
         ConsoleReporter::Line(stdout, std::string("Kestrel ") + kKestrelVersion);
         return 0;
     }
-    if (!IsTaskWord(task)) {
+    const std::optional<Task> chosen = TaskOfWord(task);
+    if (!chosen) {
         ConsoleReporter::Line(stdout, HelpText(russian));
         return 2;
     }
+    options.task = *chosen;
     const std::string archive = params.size() > 1 ? params[1] : std::string();
     std::error_code ec;
     if (archive.empty() || !std::filesystem::is_regular_file(archive, ec)) {
@@ -78,30 +115,32 @@ int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) 
         return 1;
     }
     bool missingValue = false;
-    const std::string wrong = ReadOptions(state, params, missingValue);
+    const std::string wrong = ReadOptions(options, params, missingValue);
     if (!wrong.empty()) {
         const std::string what = missingValue ? "Option " + wrong + " needs a value:"
                                               : "Unknown option: " + wrong + "; the options are:";
         std::fputs((what + "\n" + HelpLinesFor(wrong, russian)).c_str(), stderr);
         return 2;
     }
-    return RunTask(state, task, archive);
+    if (options.task == Task::kExport) {
+        if (options.typeFilterActive) {
+            ApplyTypeNames(options);
+        } else {
+            options.outputs = kOutEverything;
+        }
+    }
+    return RunTask(options, archive, reporter);
 }
 
 int RunProgram(int argc, char** argv) {
-    KestrelState state;
-    state.Localization = InitLocalization();
-    state.ExecutableDir = ExecutableDirectory(argc > 0 ? argv[0] : "kestrel");
+    RunOptions options;
+    options.executableDir = ExecutableDirectory(argc > 0 ? argv[0] : "kestrel");
+    std::vector<std::string> params(argv + 1, argv + argc);
+    if (WantsWindow(params)) return StartWindow(options.executableDir, argc, argv);
+    options.text = InitLocalization();
     InstallSignalHandlers();
     ConsoleReporter reporter(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
-    state.reporter = &reporter;
-    if (argc < 2) {
-        ConsoleReporter::Line(stderr, "This build of Kestrel has no window yet: run it with a task "
-                                      "(kestrel export <archive>); kestrel help lists the tasks.");
-        return 1;
-    }
-    std::vector<std::string> params(argv + 1, argv + argc);
-    const int code = RunCommandLine(state, params);
+    const int code = RunCommandLine(options, params, reporter);
     // Any error shown makes the run fail, also when the task itself went on to the end.
     const int status = code == 0 && reporter.Alerts() != 0 ? 1 : code;
     // The task has removed its working files and every output is complete. What is left is

@@ -6,8 +6,11 @@
 namespace kestrel {
 
 void ConsoleReporter::Line(std::FILE* f, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fputc('\n', f);
+    // The stream stays locked for the whole line, so lines of other writers stay whole.
+    ::flockfile(f);
+    ::fwrite_unlocked(text.data(), 1, text.size(), f);
+    ::fputc_unlocked('\n', f);
+    ::funlockfile(f);
 }
 
 void ConsoleReporter::ClearBar() {
@@ -23,7 +26,7 @@ void ConsoleReporter::ClearBar() {
 // blocks into a pipe or file: a listing of 200,000 rows is then a few hundred writes, not 200,000).
 // Whatever goes to stderr is written at once, after the lines already printed, so both streams
 // keep their order on a terminal.
-void ConsoleReporter::Print(std::FILE* f, const std::string& text) {
+void ConsoleReporter::PrintLocked(std::FILE* f, const std::string& text) {
     ClearBar();
     if (f != out_) std::fflush(out_);
     Line(f, text);
@@ -32,6 +35,7 @@ void ConsoleReporter::Print(std::FILE* f, const std::string& text) {
 
 void ConsoleReporter::Progress(int percent) {
     if (!drawBar_) return;
+    const std::lock_guard<std::mutex> hold(mutex_);
     percent = std::clamp(percent, 0, 100);
     if (percent == 100) {
         ClearBar();

@@ -10,18 +10,16 @@
 namespace kestrel {
 namespace {
 
-enum SwitchBits : unsigned {
-    kNone = 0,
-    kRawTextures = 1u << 0,
-    kDDS = 1u << 1,
-    kCRN = 1u << 2,
-    kKTX = 1u << 3,
-    kPVR = 1u << 4,
-    kRawMesh = 1u << 5,
-    kOBJ = 1u << 6,
-    kRawAudio = 1u << 7,
-    kConvert = 1u << 8,
-};
+constexpr unsigned kNone = 0;
+constexpr unsigned kRawTextures = kOutRawTextures;
+constexpr unsigned kDDS = kOutDds;
+constexpr unsigned kCRN = kOutCrn;
+constexpr unsigned kKTX = kOutKtx;
+constexpr unsigned kPVR = kOutPvr;
+constexpr unsigned kRawMesh = kOutRawMesh;
+constexpr unsigned kOBJ = kOutObj;
+constexpr unsigned kRawAudio = kOutRawAudio;
+constexpr unsigned kConvert = kOutConvert;
 
 struct TypeNameRow {
     std::string_view key;
@@ -52,18 +50,6 @@ const TypeNameRow* FindTypeName(std::string_view word) {
         if (row.key == word) return &row;
     }
     return nullptr;
-}
-
-void ApplySwitches(KestrelState& s, unsigned bits) {
-    s.ExportRawTextures |= (bits & kRawTextures) != 0;
-    s.ExportDDS |= (bits & kDDS) != 0;
-    s.ExportCRN |= (bits & kCRN) != 0;
-    s.ExportKTX |= (bits & kKTX) != 0;
-    s.ExportPVR |= (bits & kPVR) != 0;
-    s.ExportRawMesh |= (bits & kRawMesh) != 0;
-    s.ExportOBJ |= (bits & kOBJ) != 0;
-    s.ExportRawAudio |= (bits & kRawAudio) != 0;
-    s.ExportConvert |= (bits & kConvert) != 0;
 }
 
 // Commas and blanks separate the entries of a -t list.
@@ -105,7 +91,7 @@ std::string ToLowerAscii(std::string text) {
     return text;
 }
 
-std::string ReadOptions(KestrelState& state, const std::vector<std::string>& params,
+std::string ReadOptions(RunOptions& options, const std::vector<std::string>& params,
                         bool& missingValue) {
     // Options are recognised from the third parameter on.
     missingValue = false;
@@ -117,23 +103,22 @@ std::string ReadOptions(KestrelState& state, const std::vector<std::string>& par
             return word;
         }
         if (word == "-t" && hasValue) {
-            state.TypeFilter = SplitList(ToLowerAscii(params[i + 1]));
-            state.TypeFilterActive = true;
+            options.typeFilter = SplitList(ToLowerAscii(params[i + 1]));
+            options.typeFilterActive = true;
             ++i;
         } else if (word == "-p" && hasValue) {
-            state.CustomPath = params[i + 1];
-            if (state.CustomPath.empty() || state.CustomPath.back() != '/') {
-                state.CustomPath.push_back('/');
+            options.outputDir = params[i + 1];
+            if (options.outputDir.empty() || options.outputDir.back() != '/') {
+                options.outputDir.push_back('/');
             }
-            state.CustomPathGiven = true;
             ++i;
         } else if (word == "-e" && hasValue) {
-            state.SelectedEntry = ParseEntrySelector(params[i + 1]);
+            options.entry = ParseEntrySelector(params[i + 1]);
             ++i;
         } else if (word == "-f") {
-            state.FontAsObject = true;
+            options.fontAsObject = true;
         } else if (word == "-no_flip_texture") {
-            state.NoFlipTexture = true;
+            options.noFlipTexture = true;
         } else {
             return params[i];
         }
@@ -141,24 +126,19 @@ std::string ReadOptions(KestrelState& state, const std::vector<std::string>& par
     return {};
 }
 
-void ApplyTypeNames(KestrelState& state) {
+void ApplyTypeNames(RunOptions& options) {
     // Entries appended for "dds" are not looked up again: the walk covers the original entries.
-    const size_t original = state.TypeFilter.size();
+    const size_t original = options.typeFilter.size();
     for (size_t i = 0; i < original; ++i) {
-        const TypeNameRow* row = FindTypeName(state.TypeFilter[i]);
+        const TypeNameRow* row = FindTypeName(options.typeFilter[i]);
         if (row == nullptr) continue;
-        state.TypeFilter[i] = std::string(row->typeId);
-        ApplySwitches(state, row->switches);
+        options.typeFilter[i] = std::string(row->typeId);
+        options.outputs = static_cast<uint16_t>(options.outputs | row->switches);
         if (row->key == "dds") {
-            state.TypeFilter.push_back(std::to_string(ClassId::kCubemap));
-            state.TypeFilter.push_back(std::to_string(ClassId::kProceduralTexture));
+            options.typeFilter.push_back(std::to_string(ClassId::kCubemap));
+            options.typeFilter.push_back(std::to_string(ClassId::kProceduralTexture));
         }
     }
-}
-
-void SetExportAllSwitches(KestrelState& state) {
-    ApplySwitches(state,
-                  kConvert | kRawTextures | kDDS | kCRN | kPVR | kRawAudio | kRawMesh | kOBJ);
 }
 
 } // namespace kestrel

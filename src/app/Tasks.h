@@ -1,16 +1,13 @@
 #pragma once
-#include "session/State.h"
+#include "common/Reporter.h"
+#include "session/RunOptions.h"
 
 #include <string>
 
 namespace kestrel {
 
-// Runs one command-line task ("export", "import", "exportbundle", "list") on the archive and
-// cleans up the working files. Returns the exit code.
-int RunTask(KestrelState& state, const std::string& task, const std::string& archive);
-
-// Appends object `index`'s row as the list task prints it: number, name, type, size, offset,
-// tab-separated.
-void AppendListLine(std::string& out, const AssetsFile& file, size_t index);
+// Runs one command-line task (options.task: list, export, exportbundle or import) on the archive;
+// the archive is opened once and its working files are removed afterwards. Returns the exit code.
+int RunTask(const RunOptions& options, const std::string& archive, Reporter& reporter);
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 #include "audio/SoundExport.h"
 
+#include "common/Error.h"
 #include "io/AtomicFile.h"
 
 #include "audio/SoundClip.h"
@@ -31,8 +32,7 @@ void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
         ResolveSoundResource(in.context, clip, archiveDirName, resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.Report().Alert(MissingResourceText(in.context.text.MsgMissingFile, resource));
-        return;
+        throw KestrelError(MissingResourceText(in.context.text.MsgMissingFile, resource));
     }
     const auto source = FileSource::Open(resource.file);
     RequireSoundDataInside(clip.audioOffset, clip.audioLength, source->Size(), resource.shownPath,

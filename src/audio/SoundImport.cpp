@@ -1,5 +1,7 @@
 #include "audio/SoundImport.h"
 
+#include "io/ResourceGrowth.h"
+
 #include "audio/SoundClip.h"
 #include "common/Error.h"
 #include "io/AtomicFile.h"
@@ -91,8 +93,7 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
         ResolveSoundResource(in.context, clip, in.archiveDirName, in.resourceName, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(resource.file, ec)) {
-        in.context.reporter.Alert(MissingResourceText(in.context.text.MsgMissingFile, resource));
-        return;
+        throw KestrelError(MissingResourceText(in.context.text.MsgMissingFile, resource));
     }
     const auto audio = FileSource::Open(in.audioFile);
     const uint64_t length = audio->Size();
@@ -120,6 +121,7 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
     }
     StagedRawObject raw(RawObjectPath(in), newBody);
     if (!unchanged) {
+        NoteResourceLength(resource.file, resourceSize);
         Reader data(audio);
         CopySoundData(data, target, offset);
     }

@@ -31,9 +31,9 @@ struct SoundImportInput {
 //     length.
 // The raw object file is staged before the resource file changes and put in place after, so a
 // failure never leaves a raw file that disagrees with the resource file. A missing resource file
-// is an Alert ("Отсутствует файл: " + path) and an unrecognised body a Notice ("Not supported
-// file " + ExportName); both write nothing. Damaged sizes, refused resource paths and sizes that
-// the clip's fields cannot hold raise KestrelError before anything is written.
+// raises a KestrelError ("Отсутствует файл: " + path) and an unrecognised body a Notice ("Not
+// supported file " + ExportName); both write nothing. Damaged sizes, refused resource paths and
+// sizes that the clip's fields cannot hold raise KestrelError before anything is written.
 void ImportSound(const SoundImportInput& in);
 
 } // namespace kestrel

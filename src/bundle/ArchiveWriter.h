@@ -5,10 +5,12 @@
 // written beside it under a temporary name, flushed and renamed over it only when complete.
 #include "bundle/BundleTypes.h"
 #include "io/ByteSource.h"
+#include "io/FileLock.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +25,13 @@ struct InnerReplacement {
 };
 
 struct ArchiveWriteInput {
-    std::string archiveName;  // the archive as the user named it (a ".split0" name for pieces)
-    std::string workFileName; // the working file: the archive itself, a ".TEMP" copy or joined pieces
+    std::string archiveName; // the archive as the user named it (a ".split0" name for pieces)
+    std::string
+        workFileName; // the working file: the archive itself, a ".TEMP" copy or joined pieces
     uint32_t splitPieceCount = 0; // > 0: the archive lies in pieces
     bool isBundle = false;
-    Unity3D_Structure* bundle = nullptr; // records as read at open; updated to describe the new file
+    Unity3D_Structure* bundle =
+        nullptr; // records as read at open; updated to describe the new file
     std::vector<InnerReplacement> replacements; // at most one per entry, in entry order
     std::function<void(uint64_t done, uint64_t total)> progress;
     uint32_t* splitPieceCountOut = nullptr; // when set: receives the number of pieces written
@@ -52,6 +56,20 @@ void FinishPieceCommit(const std::string& firstPiece);
 // The name of the commit journal of the pieces of `firstPiece`: "NAME.kestrel-commit" beside
 // "NAME.split0".
 std::string PieceCommitJournal(const std::string& firstPiece);
+
+// The stable lock file of an archive: "ARCHIVE.kestrel-lock" beside it ("NAME.kestrel-lock"
+// beside "NAME.split0" for pieces). Byte kImportLockByte is held exclusively for a whole import;
+// byte kPiecesLockByte is held exclusively while new pieces are put in place and shared while
+// pieces are read, so that no reader joins a mix of old and new pieces.
+std::string ArchiveLockFile(const std::string& archive);
+inline constexpr uint32_t kImportLockByte = 0;
+inline constexpr uint32_t kPiecesLockByte = 1;
+
+// Holds the pieces of `firstPiece` for reading: a shared lock on the pieces' byte of their lock
+// file, after completing a commit that a stopped run left half done (FinishPieceCommit, under the
+// exclusive lock, so a live writer's journal is never applied by a reader). Without a lock file
+// (a folder that cannot be written) the journal is completed all the same and nothing is held.
+std::optional<FileLock> HoldPiecesForReading(const std::string& firstPiece);
 
 // A reopen of the working copy reads records that no longer tell how the archive was packed;
 // this carries the packing of the records of the earlier open over to the new ones.

@@ -2,6 +2,7 @@
 // journal beside them lists the renames that put them in place and the old pieces to delete, and is
 // itself written atomically. Its appearance is the moment of the commit: a run stopped after it is
 // completed by the next open (FinishPieceCommit), one stopped before it left every piece old.
+#include "bundle/ArchiveWriter.h"
 #include "bundle/BundleWriteDetail.h"
 #include "common/Error.h"
 #include "io/AtomicFile.h"
@@ -162,6 +163,30 @@ std::string PieceCommitJournal(const std::string& firstPiece) {
     return n.dir + n.journal;
 }
 
+std::string ArchiveLockFile(const std::string& archive) {
+    const fs::path p(archive);
+    const std::string ext = p.extension().string();
+    if (ext.size() == 7 && ext.back() == '0' && ext.rfind(".split", 0) == 0)
+        return archive.substr(0, archive.size() - ext.size()) + ".kestrel-lock";
+    return archive + ".kestrel-lock";
+}
+
+std::optional<FileLock> HoldPiecesForReading(const std::string& firstPiece) {
+    const std::string lockFile = ArchiveLockFile(firstPiece);
+    std::optional<FileLock> shared =
+        FileLock::TakeIfPossible(lockFile, kPiecesLockByte, FileLock::Mode::kShared);
+    std::error_code ec;
+    if (!fs::exists(PieceCommitJournal(firstPiece), ec)) return shared;
+    // A journal while no writer holds the pieces: its writer stopped. Complete it alone.
+    shared.reset();
+    {
+        const std::optional<FileLock> exclusive =
+            FileLock::TakeIfPossible(lockFile, kPiecesLockByte, FileLock::Mode::kExclusive);
+        FinishPieceCommit(firstPiece);
+    }
+    return FileLock::TakeIfPossible(lockFile, kPiecesLockByte, FileLock::Mode::kShared);
+}
+
 void FinishPieceCommit(const std::string& firstPiece) {
     const PieceNames n = NamesOf(firstPiece);
     const std::string journal = n.dir + n.journal;
@@ -227,6 +252,11 @@ uint32_t PieceSet::Commit(uint32_t oldCount) {
     // stopped commit could not be completed.
     for (const auto& t : temps_)
         ScratchFiles::Remove(dir_ + t);
+    // Readers of the pieces wait while they are replaced, so that none joins a mix.
+    const std::string stem =
+        journal_.substr(0, journal_.size() - std::string(".kestrel-commit").size());
+    const FileLock readersOut = *FileLock::Take(dir_ + stem + ".kestrel-lock", kPiecesLockByte,
+                                                FileLock::Mode::kExclusive, /*wait=*/true);
     try {
         Step("journal");
         const std::vector<uint8_t> journal = JournalBytes(entries);

@@ -62,7 +62,11 @@ size_t FileSource::ReadFromFile(uint64_t pos, void* dst, size_t n) const {
             throw KestrelError("Read error in " + Name() + " at offset " +
                                std::to_string(pos + done) + ": " + std::strerror(errno));
         }
-        if (got == 0) break;
+        if (got == 0) {
+            // Inside the size the file had when it was opened: it was cut since.
+            throw KestrelError(Name() + ": offset " + std::to_string(pos + done) +
+                               ": the file ended early; it was cut after it was opened");
+        }
         done += static_cast<size_t>(got);
     }
     return done;

@@ -29,24 +29,25 @@ template <class Mesh> void SaveObj(const ConverterInput& in, const Mesh& mesh) {
     out.Commit();
 }
 
-// Reads vertex data streamed into a resource file; false (after the missing-file alert) when
-// the file is not there.
-bool LoadStreamedVertices(const ConverterInput& in, MeshObject& mesh) {
+// Where the vertex data streamed into a resource file lies; a missing file is its own error.
+ResourceFileLocation StreamedVerticesFile(const ConverterInput& in, const MeshObject& mesh) {
     const ConverterContext& context = in.context;
     const ResourceFileLocation where =
         LocateResourceFile(context.places, mesh.streamData.path, in.exportName);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(where.file, ec)) {
-        in.Report().Alert(context.text.MsgMissingFile + where.shownPath);
-        return false;
-    }
+    if (!std::filesystem::is_regular_file(where.file, ec))
+        throw KestrelError(context.text.MsgMissingFile + where.shownPath);
+    return where;
+}
+
+// Reads vertex data streamed into a resource file.
+void LoadStreamedVertices(const ResourceFileLocation& where, MeshObject& mesh) {
     Reader file(FileSource::Open(where.file), Endian::Little);
     if (mesh.streamData.offset > file.End()) {
         file.Fail(mesh.streamData.offset, "streamed vertex data", "lies past the end of the file");
     }
     file.Seek(mesh.streamData.offset, "streamed vertex data");
     mesh.SetVertexData(file.Bytes(mesh.streamData.size, "streamed vertex data"));
-    return true;
 }
 
 // Meshes of 5.5 and later, read by the layout row of their engine version.
@@ -63,10 +64,13 @@ void ExportMeshObject(const ConverterInput& in, const MeshLayout& layout) {
         throw failure(text.MsgMeshFormat, e.what());
     }
     if (mesh.meshCompression != 0) throw failure(text.MsgMeshCompressed, "");
-    try {
-        if (mesh.Streamed() && mesh.vertexData.empty() && !LoadStreamedVertices(in, mesh)) return;
-    } catch (const std::exception& e) {
-        throw failure(text.MsgMeshFormat, e.what());
+    if (mesh.Streamed() && mesh.vertexData.empty()) {
+        const ResourceFileLocation where = StreamedVerticesFile(in, mesh);
+        try {
+            LoadStreamedVertices(where, mesh);
+        } catch (const std::exception& e) {
+            throw failure(text.MsgMeshFormat, e.what());
+        }
     }
     try {
         SaveObj(in, mesh);

@@ -11,7 +11,8 @@ namespace kestrel {
 // file, compressed mesh, unreadable data, failed conversion or write); no file is left then.
 // Meshes of engine releases from 5.5 on (the assets header's engine version) are read by their
 // layout row, their vertex data from the resource file m_StreamData names when it is streamed; a
-// missing resource file is an Alert (Localization.MsgMissingFile + the path) and writes nothing.
+// missing resource file raises a KestrelError (Localization.MsgMissingFile + the path) and writes
+// nothing.
 // Their failure messages add ": " and the reason after the export name.
 void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion);
 

@@ -6,7 +6,6 @@
 #include "audio/SoundImport.h"
 #include "common/Error.h"
 #include "mesh/MeshExport.h"
-#include "session/ExportDriver.h"
 #include "texture/TextureExport.h"
 #include "texture/TextureImport.h"
 #include "texture/TextureLayouts.h"
@@ -19,88 +18,75 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The object's bytes after its name field, read from the working file: what its raw file holds.
-Reader ObjectBody(const KestrelState& state, size_t index) {
-    const ObjectRow& row = state.assets.items.rows.at(index);
-    const uint64_t start = state.assets.DataOffset + row.ObjOffset;
-    if (row.NameHeaderSize > row.ObjSize) {
-        throw KestrelError(state.ArchiveName + ": object at offset " + HexOffset(start) +
-                           " is shorter than its name field");
-    }
-    return Reader(state.WorkStream, state.assets.header.DataOrder())
-        .Sub(start + row.NameHeaderSize, row.ObjSize - row.NameHeaderSize, "object");
-}
-
 // Sounds are named after the archive (for pieces: the name they join to), never a working copy.
-std::string SoundResourceName(const KestrelState& state) {
-    std::string archive = fs::path(state.ArchiveName).filename().string();
-    if (state.SplitPieceCount > 0) archive = fs::path(archive).stem().string();
-    return archive + ".resS";
+std::string SoundResourceName(const Archive& archive) {
+    std::string name = fs::path(archive.Name()).filename().string();
+    if (archive.SplitPieceCount() > 0) name = fs::path(name).stem().string();
+    return name + ".resS";
 }
 
 template <void (*Export)(const ConverterInput&)>
-void ExportWith(KestrelState&, const ConverterInput& in) {
-    Export(in);
+ConvertResult ExportWith(const InnerScope&, const ConverterInput& in) {
+    return Converted([&] { Export(in); });
 }
 
-void ExportMesh(KestrelState& state, const ConverterInput& in) {
-    ExportMeshOBJ(in, state.assets.header.EngineMajorVersion);
+ConvertResult ExportMesh(const InnerScope& scope, const ConverterInput& in) {
+    return Converted([&] { ExportMeshOBJ(in, scope.inner.assets.header.EngineMajorVersion); });
 }
 
-void ExportClip(KestrelState& state, const ConverterInput& in) {
-    ExportSound(in, state.ArchiveDirName, SoundResourceName(state));
+ConvertResult ExportClip(const InnerScope& scope, const ConverterInput& in) {
+    return Converted(
+        [&] { ExportSound(in, scope.inner.dirName, SoundResourceName(scope.archive)); });
 }
 
-void ExportVideo(KestrelState& state, const ConverterInput& in) {
-    if (state.assets.header.formatVersion >= 17) ExportVideoClip(in);
+ConvertResult ExportVideo(const InnerScope& scope, const ConverterInput& in) {
+    return Converted([&] {
+        if (scope.inner.assets.header.formatVersion >= 17) ExportVideoClip(in);
+    });
 }
 
 template <void (*Import)(const TextureImportInput&)>
-void ImportTexture(KestrelState& state, const EditedFile& f) {
-    // The raw file holds the bytes after the name field only: no head goes before them.
-    Import({{},
-            ObjectBody(state, f.index),
-            f.editedFile,
-            f.rawFile,
-            state.NoFlipTexture,
-            state.Report(),
-            state.ExecutableDir,
-            TextureLayoutOfObject(state.assets, f.index),
-            ResourcePlacesOf(state)});
+ConvertResult ImportTexture(const InnerScope& scope, const EditedFile& f) {
+    return Converted([&] {
+        // The raw file holds the bytes after the name field only: no head goes before them.
+        Import({{},
+                scope.ObjectBody(f.index),
+                f.editedFile,
+                f.rawFile,
+                scope.options.noFlipTexture,
+                scope.reporter,
+                scope.options.executableDir,
+                TextureLayoutOfObject(scope.inner.assets, f.index),
+                ResourcePlacesOf(scope)});
+    });
 }
 
-void ImportClip(KestrelState& state, const EditedFile& f) {
-    const std::string& name = state.Items().ExportName[f.index];
-    const ConverterContext context = ContextOf(state);
-    ImportSound(SoundImportInput{context, ObjectBody(state, f.index), name, state.ArchiveDirName,
-                                 SoundResourceName(state), f.editedFile,
-                                 ExportTreeRelative(state) + name});
+ConvertResult ImportClip(const InnerScope& scope, const EditedFile& f) {
+    return ImportSoundFile(scope, f.index, f.editedFile);
 }
-
-using S = KestrelState;
 
 constexpr std::array<ConverterRow, 12> kRows{{
-    {ClassId::kTexture2D, "Textures", "dds", &S::ExportDDS, kDdsOutput,
-     ExportWith<ExportTextureDDS>, ImportTexture<ImportTextureDDS>},
-    {ClassId::kTexture2D, "Textures", "crn", &S::ExportCRN, kCrnOutput,
-     ExportWith<ExportTextureCRN>, ImportTexture<ImportTextureCRN>},
-    {ClassId::kTexture2D, "Textures", "ktx", &S::ExportKTX, kKtxOutput,
-     ExportWith<ExportTextureKTX>, ImportTexture<ImportTextureKTX>},
-    {ClassId::kTexture2D, "Textures", "pvr", &S::ExportPVR, kPvrOutput,
-     ExportWith<ExportTexturePVR>, ImportTexture<ImportTexturePVR>},
-    {ClassId::kCubemap, "Cubemap", "dds", &S::ExportDDS, kDdsOutput, ExportWith<ExportTextureDDS>,
+    {ClassId::kTexture2D, "Textures", "dds", kOutDds, kDdsOutput, ExportWith<ExportTextureDDS>,
      ImportTexture<ImportTextureDDS>},
-    {ClassId::kCubemap, "Cubemap", "crn", &S::ExportCRN, kCrnOutput, ExportWith<ExportTextureCRN>,
+    {ClassId::kTexture2D, "Textures", "crn", kOutCrn, kCrnOutput, ExportWith<ExportTextureCRN>,
      ImportTexture<ImportTextureCRN>},
-    {ClassId::kCubemap, "Cubemap", "ktx", &S::ExportKTX, kKtxOutput, ExportWith<ExportTextureKTX>,
+    {ClassId::kTexture2D, "Textures", "ktx", kOutKtx, kKtxOutput, ExportWith<ExportTextureKTX>,
      ImportTexture<ImportTextureKTX>},
-    {ClassId::kCubemap, "Cubemap", "pvr", &S::ExportPVR, kPvrOutput, ExportWith<ExportTexturePVR>,
+    {ClassId::kTexture2D, "Textures", "pvr", kOutPvr, kPvrOutput, ExportWith<ExportTexturePVR>,
      ImportTexture<ImportTexturePVR>},
-    {ClassId::kProceduralTexture, "ProceduralTextures", "dds", &S::ExportDDS, 0,
+    {ClassId::kCubemap, "Cubemap", "dds", kOutDds, kDdsOutput, ExportWith<ExportTextureDDS>,
+     ImportTexture<ImportTextureDDS>},
+    {ClassId::kCubemap, "Cubemap", "crn", kOutCrn, kCrnOutput, ExportWith<ExportTextureCRN>,
+     ImportTexture<ImportTextureCRN>},
+    {ClassId::kCubemap, "Cubemap", "ktx", kOutKtx, kKtxOutput, ExportWith<ExportTextureKTX>,
+     ImportTexture<ImportTextureKTX>},
+    {ClassId::kCubemap, "Cubemap", "pvr", kOutPvr, kPvrOutput, ExportWith<ExportTexturePVR>,
+     ImportTexture<ImportTexturePVR>},
+    {ClassId::kProceduralTexture, "ProceduralTextures", "dds", kOutDds, 0,
      ExportWith<ExportProceduralTextureDDS>, ImportTexture<ImportProceduralDDS>},
-    {ClassId::kMesh, "Mesh", "obj", &S::ExportOBJ, 0, ExportMesh, nullptr},
-    {ClassId::kAudioClip, "Sounds", "", nullptr, 0, ExportClip, ImportClip},
-    {ClassId::kVideoClip, "Videos", "", nullptr, 0, ExportVideo, nullptr},
+    {ClassId::kMesh, "Mesh", "obj", kOutObj, 0, ExportMesh, nullptr},
+    {ClassId::kAudioClip, "Sounds", "", 0, 0, ExportClip, ImportClip},
+    {ClassId::kVideoClip, "Videos", "", 0, 0, ExportVideo, nullptr},
 }};
 
 } // namespace
@@ -109,17 +95,19 @@ std::span<const ConverterRow> ConverterRows() {
     return kRows;
 }
 
-void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile) {
-    if (itemIndex >= state.Items().Count()) {
-        throw KestrelError("No object number " + std::to_string(itemIndex) + " to import " +
-                           audioFile.string() + " into");
-    }
-    if (!state.WorkStream) state.WorkStream = FileSource::Open(state.WorkFileName);
-    const std::string& name = state.Items().ExportName[itemIndex];
-    const ConverterContext context = ContextOf(state);
-    ImportSound(SoundImportInput{context, ObjectBody(state, itemIndex), name, state.ArchiveDirName,
-                                 fs::path(state.WorkFileName).filename().string() + ".resS",
-                                 audioFile, ExportTreeRelative(state) + name});
+ConvertResult ImportSoundFile(const InnerScope& scope, size_t itemIndex,
+                              const fs::path& audioFile) {
+    return Converted([&] {
+        if (itemIndex >= scope.inner.assets.items.Count()) {
+            throw KestrelError("No object number " + std::to_string(itemIndex) + " to import " +
+                               audioFile.string() + " into");
+        }
+        const std::string& name = scope.inner.assets.items.ExportName[itemIndex];
+        const ConverterContext context = ContextOf(scope);
+        ImportSound(SoundImportInput{context, scope.ObjectBody(itemIndex), name,
+                                     scope.inner.dirName, SoundResourceName(scope.archive),
+                                     audioFile, scope.TreeRelative() + name});
+    });
 }
 
 } // namespace kestrel

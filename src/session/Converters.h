@@ -1,13 +1,16 @@
 #pragma once
 // The converters of the program, one row per class and output format, each with both directions:
 // the export driver runs the export column, the import turns edited files back with the import
-// column.
+// column. Both take the inner file's scope and one object and give a result; a failure is a
+// returned result that the driver reports and counts.
+#include "common/Error.h"
 #include "session/ConverterInput.h"
-#include "session/State.h"
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kestrel {
@@ -19,15 +22,20 @@ struct EditedFile {
     std::filesystem::path rawFile;
 };
 
-using ExportConverter = void (*)(KestrelState&, const ConverterInput&);
-using ImportConverter = void (*)(KestrelState&, const EditedFile&);
+struct ConvertResult {
+    bool ok = true;
+    std::string message; // why it failed
+};
+
+using ExportConverter = ConvertResult (*)(const InnerScope&, const ConverterInput&);
+using ImportConverter = ConvertResult (*)(const InnerScope&, const EditedFile&);
 
 struct ConverterRow {
     int32_t classId;
     std::string_view directory; // below the inner file's export directory, e.g. "Textures"
     std::string_view extension; // of the files written and read back; empty: named by the converter
-    bool KestrelState::*enabled; // the switch that asks for it; nullptr: every conversion
-    uint8_t textureKind; // texture converters: the kind TextureFormatSupports checks; else 0
+    uint16_t output;            // the OutputKind bit that asks for it; 0: every conversion
+    uint8_t textureKind;        // texture converters: the kind TextureFormatSupports checks; else 0
     ExportConverter exportFile;
     ImportConverter importFile; // nullptr: nothing comes back this way
 };
@@ -35,9 +43,23 @@ struct ConverterRow {
 // In the order the converters run, in both directions.
 std::span<const ConverterRow> ConverterRows();
 
-// Puts `audioFile` back into AudioClip `itemIndex` of the open inner file, as the import does,
-// with the resource file named after the working file (WorkFileName + ".resS") and the raw object
-// file "Unity_Assets_Files/" + ArchiveDirName + "/" + its export name below OutputBaseDir.
-void ImportSound(KestrelState& state, size_t itemIndex, const std::filesystem::path& audioFile);
+// Runs `convert`, turning a KestrelError into a failed result; an output that cannot be written
+// still ends the run (every later output would fail alike).
+template <typename F> ConvertResult Converted(F&& convert) {
+    try {
+        convert();
+        return {};
+    } catch (const KestrelError& e) {
+        if (e.OutputFailed()) throw;
+        return {false, e.what()};
+    } catch (const std::exception& e) {
+        return {false, e.what()};
+    }
+}
+
+// Puts `audioFile` back into AudioClip `itemIndex` of the scope's inner file, as the import does:
+// the resource file is named after the archive, the raw object file lies in the export tree.
+ConvertResult ImportSoundFile(const InnerScope& scope, size_t itemIndex,
+                              const std::filesystem::path& audioFile);
 
 } // namespace kestrel

@@ -1,19 +1,14 @@
 #include "session/ExportDriver.h"
 
-#include "io/AtomicFile.h"
-
 #include "assets/AssetsParser.h"
 #include "assets/ClassId.h"
 #include "assets/Vocabulary.h"
 #include "common/Error.h"
+#include "io/AtomicFile.h"
 #include "io/SafePath.h"
-#include "io/Writer.h"
-#include "session/ConverterInput.h"
 #include "session/Converters.h"
-#include "session/Operations.h"
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 
 namespace kestrel {
@@ -36,76 +31,73 @@ void CopyToFile(Reader& from, uint64_t count, const fs::path& path) {
     out.Commit();
 }
 
-// The object's bytes after its name field, as every converter and the raw file see them.
-Reader ObjectBytes(const KestrelState& state, const ObjectRow& row) {
-    if (row.NameHeaderSize > row.ObjSize) {
-        throw KestrelError(state.ArchiveName + ": object at offset " +
-                           HexOffset(state.assets.DataOffset + row.ObjOffset) +
-                           " is shorter than its name field");
-    }
-    const Endian order = state.assets.header.DataOrder();
-    Reader whole(state.WorkStream, order);
-    return whole.Sub(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize,
-                     row.ObjSize - row.NameHeaderSize, "object");
-}
-
 // The texture notices: a format no converter takes, and YUY2 asked for as KTX.
-void ReportUnconvertedTexture(KestrelState& state, size_t index) {
-    const int32_t format = state.Items().types[index].TextureFormat;
-    const std::string& name = state.Items().ExportName[index];
-    const bool modern = state.assets.header.formatVersion >= 16;
-    if (state.ExportKTX && !state.ExportPVR && format == 21) {
+void ReportUnconvertedTexture(const InnerScope& scope, size_t index) {
+    const ItemTable& items = scope.inner.Items();
+    const int32_t format = items.types[index].TextureFormat;
+    const std::string& name = items.ExportName[index];
+    const bool modern = scope.inner.assets.header.formatVersion >= 16;
+    if (scope.options.Writes(kOutKtx) && !scope.options.Writes(kOutPvr) && format == 21) {
         // The first letter of "ОNLY" is a Cyrillic capital O, as the message has always read.
-        state.Report().Notice("Not supported ktx " + TextureFormatShortName(format, modern) + " " +
+        scope.reporter.Notice("Not supported ktx " + TextureFormatShortName(format, modern) + " " +
                               name + " \xD0\x9ENLY PVR!!!");
     }
     if (!TextureFormatSupports(format, kAnyOutput)) {
-        state.Report().Notice("Not supported format compression " +
+        scope.reporter.Notice("Not supported format compression " +
                               TextureFormatShortName(format, modern) + " " + name);
     }
 }
 
-// Runs every converter row of the object's class that its switch asks for (texture rows also
-// when the texture's format can go to that file).
-void RunConverters(KestrelState& state, size_t index, const Reader& object,
-                   const std::string& root) {
-    const int32_t classId = state.Items().rows[index].ClassID;
-    const int32_t format = state.Items().types[index].TextureFormat;
-    const std::string& name = state.Items().ExportName[index];
-    const ConverterContext context = ContextOf(state);
+// Runs every converter row of the object's class that the options ask for (texture rows also
+// when the texture's format can go to that file). Returns false when one of them failed.
+bool RunConverters(const InnerScope& scope, size_t index, const Reader& object) {
+    const ItemTable& items = scope.inner.Items();
+    const int32_t classId = items.rows[index].ClassID;
+    const int32_t format = items.types[index].TextureFormat;
+    const ConverterContext context = ContextOf(scope);
+    const std::string rootRel = scope.TreeRelative();
+    bool ok = true;
     for (const ConverterRow& row : ConverterRows()) {
-        if (row.classId != classId || (row.enabled != nullptr && !(state.*row.enabled))) continue;
+        if (row.classId != classId ||
+            (row.output != 0 && !scope.options.Writes(static_cast<OutputKind>(row.output))))
+            continue;
         if (row.textureKind != 0 && !TextureFormatSupports(format, row.textureKind)) continue;
-        row.exportFile(state, ConverterInput{context, object,
-                                             root + std::string(row.directory) + "/", name, index});
+        const ConvertResult result = row.exportFile(
+            scope, ConverterInput{context, object, rootRel + std::string(row.directory) + "/",
+                                  items.ExportName[index], index});
+        if (!result.ok) {
+            scope.reporter.Alert(result.message);
+            ok = false;
+        }
     }
-    if (classId == ClassId::kTexture2D || classId == ClassId::kCubemap) {
-        ReportUnconvertedTexture(state, index);
-    }
+    if (classId == ClassId::kTexture2D || classId == ClassId::kCubemap)
+        ReportUnconvertedTexture(scope, index);
+    return ok;
 }
 
-bool WritesRawFile(const KestrelState& state, int32_t classId) {
+bool WritesRawFile(const RunOptions& options, int32_t classId) {
     switch (classId) {
     case ClassId::kTexture2D:
     case ClassId::kCubemap:
     case ClassId::kProceduralTexture:
-        return state.ExportRawTextures;
+        return options.Writes(kOutRawTextures);
     case ClassId::kMesh:
-        return state.ExportRawMesh;
+        return options.Writes(kOutRawMesh);
     case ClassId::kAudioClip:
-        return state.ExportRawAudio;
+        return options.Writes(kOutRawAudio);
     default:
         return true;
     }
 }
 
-void ExportItemUnchecked(KestrelState& state, size_t index) {
-    const ObjectRow& row = state.Items().rows.at(index);
-    const std::string rootRel = ExportTreeRelative(state);
-    const fs::path root = JoinInside(state.OutputBaseDir, rootRel);
+// Exports one object; false when a converter failed. Raises KestrelError when the object itself
+// cannot be read or written.
+bool ExportObject(const InnerScope& scope, size_t index) {
+    const ObjectRow& row = scope.inner.Items().rows.at(index);
+    const fs::path root = JoinInside(scope.OutputBaseDir(), scope.TreeRelative());
     CreateDirectories(root);
-    const fs::path target = JoinInside(root, SafeComponent(state.Items().ExportName[index]));
-    const Reader object = ObjectBytes(state, row);
+    const fs::path target = JoinInside(root, SafeComponent(scope.inner.Items().ExportName[index]));
+    const Reader object = scope.ObjectBody(index);
 
     if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
         if (row.PayloadSize != 0) {
@@ -113,86 +105,63 @@ void ExportItemUnchecked(KestrelState& state, size_t index) {
                 object.Sub(object.Begin() + row.PayloadOffset, row.PayloadSize, "payload");
             CopyToFile(payload, row.PayloadSize, target);
         }
-        return;
+        return true;
     }
     // The raw file needs no conversion: it is written first, so that a failed conversion still
     // leaves the object's bytes.
-    if (WritesRawFile(state, row.ClassID)) {
+    if (WritesRawFile(scope.options, row.ClassID)) {
         Reader raw = object;
         CopyToFile(raw, raw.Remaining(), target);
     }
-    if (object.Remaining() != 0 && state.ExportConvert) {
-        RunConverters(state, index, object, rootRel);
-    }
+    if (object.Remaining() != 0 && scope.options.Writes(kOutConvert))
+        return RunConverters(scope, index, object);
+    return true;
 }
 
 } // namespace
 
-std::string ExportTreeRelative(const KestrelState& state) {
-    return ExportTreeOf(state.ArchiveDirName);
-}
-
-bool ExportItemChecked(KestrelState& state, size_t index) {
-    try {
-        ExportItemUnchecked(state, index);
-        return true;
-    } catch (const KestrelError& e) {
-        // A file that cannot be written ends the run (every later output would fail alike);
-        // any other failure of one object is shown and the export goes on with the next.
-        if (e.OutputFailed()) throw;
-        state.Report().Alert(e.what());
-        return false;
-    } catch (const std::exception& e) {
-        state.Report().Alert(e.what());
-        return false;
-    }
-}
-
-void ExportItem(KestrelState& state, size_t index) {
-    ExportItemChecked(state, index);
-}
-
-bool PassesTypeFilter(const KestrelState& state, int32_t classId) {
-    if (!state.TypeFilterActive) return true;
+bool PassesTypeFilter(const RunOptions& options, int32_t classId) {
+    if (!options.typeFilterActive) return true;
     const std::string id = std::to_string(classId);
     return std::any_of(
-        state.TypeFilter.begin(), state.TypeFilter.end(), [&](const std::string& entry) {
+        options.typeFilter.begin(), options.typeFilter.end(), [&](const std::string& entry) {
             return entry == id || (classId < 0 && entry == std::to_string(ClassId::kMonoBehaviour));
         });
 }
 
-size_t ExportFilteredItems(KestrelState& state, bool everyItem) {
-    WorkStreamScope scope(state);
-    // An object whose export showed an error (a missing resource file, say) counts as failed.
-    CountingReporter counter(state.Report());
-    Reporter* const shown = state.reporter;
-    state.reporter = &counter;
-    struct Restore {
-        KestrelState& s;
-        Reporter* r;
-        ~Restore() { s.reporter = r; }
-    } restore{state, shown};
-    size_t failures = 0;
-    const std::string prefix = state.OutputBaseDir + ExportTreeRelative(state);
-    for (size_t i = 0; i < state.Items().Count(); ++i) {
-        if (!everyItem && !PassesTypeFilter(state, state.Items().rows[i].ClassID)) continue;
-        state.Report().ProgressLine(prefix + state.Items().ExportName[i]);
-        const size_t before = counter.Alerts();
-        if (!ExportItemChecked(state, i) || counter.Alerts() != before) ++failures;
-        state.Report().Progress(static_cast<int>((i + 1) * 100 / state.Items().Count()));
+std::vector<size_t> ExportedObjects(const ParsedInnerFile& inner, const RunOptions& options,
+                                    bool everyObject) {
+    std::vector<size_t> out;
+    for (size_t i = 0; i < inner.Items().Count(); ++i) {
+        if (everyObject || PassesTypeFilter(options, inner.Items().rows[i].ClassID))
+            out.push_back(i);
     }
-    return failures;
+    return out;
 }
 
-size_t ExportItems(KestrelState& state, const std::vector<size_t>& indices) {
-    WorkStreamScope scope(state);
-    size_t failures = 0;
+ExportCount ExportObjects(const InnerScope& scope, const std::vector<size_t>& indices) {
+    ExportCount count;
+    const std::string prefix = scope.OutputBaseDir() + scope.TreeRelative();
     for (size_t k = 0; k < indices.size(); ++k) {
-        if (!ExportItemChecked(state, indices[k])) ++failures;
-        state.Report().Progress(static_cast<int>((k + 1) * 100 / indices.size()));
-        state.Report().Breathe();
+        const size_t i = indices[k];
+        scope.reporter.ProgressLine(prefix + scope.inner.Items().ExportName.at(i));
+        ++count.attempted;
+        try {
+            if (!ExportObject(scope, i)) ++count.failed;
+        } catch (const KestrelError& e) {
+            // A file that cannot be written ends the run (every later output would fail alike);
+            // any other failure of one object is shown and the export goes on with the next.
+            if (e.OutputFailed()) throw;
+            scope.reporter.Alert(e.what());
+            ++count.failed;
+        } catch (const std::exception& e) {
+            scope.reporter.Alert(e.what());
+            ++count.failed;
+        }
+        scope.reporter.Progress(static_cast<int>((k + 1) * 100 / indices.size()));
+        scope.reporter.Breathe();
     }
-    return failures;
+    return count;
 }
 
 } // namespace kestrel

@@ -1,29 +1,34 @@
 #pragma once
-#include "session/State.h"
+// Exporting the objects of one parsed inner file: each object's payload or raw file and the
+// converted files its options ask for.
+#include "session/ConverterInput.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace kestrel {
 
-// "Unity_Assets_Files/" + ArchiveDirName + "/": the export tree of the archive opened last,
-// relative to OutputBaseDir.
-std::string ExportTreeRelative(const KestrelState& state);
+struct ExportCount {
+    size_t attempted = 0;
+    size_t failed = 0;
+    ExportCount& operator+=(const ExportCount& o) {
+        attempted += o.attempted;
+        failed += o.failed;
+        return *this;
+    }
+};
 
-// Exports one item of the item table (its payload, raw object file and converted files, as the
-// export switches say). An error is shown through Reporter::Alert and does not stop the caller;
-// returns false when one occurred. Requires state.WorkStream to be open.
-bool ExportItemChecked(KestrelState& state, size_t index);
+// True when an object of this class passes the -t filter (always without -t).
+bool PassesTypeFilter(const RunOptions& options, int32_t classId);
 
-// True when an item of this class passes the -t filter (always without -t).
-bool PassesTypeFilter(const KestrelState& state, int32_t classId);
+// The objects an export of the inner file covers: those passing the -t filter, or every one.
+std::vector<size_t> ExportedObjects(const ParsedInnerFile& inner, const RunOptions& options,
+                                    bool everyObject);
 
-// The command-line export loop: opens the working file, writes the progress line of each item
-// that passes the type filter (every item with everyItem) and exports it. Returns the number of
-// items that failed.
-size_t ExportFilteredItems(KestrelState& state, bool everyItem = false);
-
-// Exports the given items (the window's export commands). Returns the number that failed.
-size_t ExportItems(KestrelState& state, const std::vector<size_t>& indices);
+// Exports the given objects in this order, each with a progress line (its path in the export
+// tree). A failed object is reported (Alert) and counted, and the export goes on with the next;
+// an output that cannot be written ends it with a KestrelError.
+ExportCount ExportObjects(const InnerScope& scope, const std::vector<size_t>& indices);
 
 } // namespace kestrel

@@ -1,14 +1,13 @@
 #include "session/ImportDriver.h"
 
+#include "assets/AssetsParser.h"
 #include "assets/AssetsWrite.h"
-#include "bundle/BundleReader.h"
 #include "common/Error.h"
 #include "io/CompositeSource.h"
+#include "io/ResourceGrowth.h"
 #include "io/SafePath.h"
-#include "session/ExportDriver.h"
+#include "session/ConverterInput.h"
 #include "session/ImportFiles.h"
-#include "session/ImportWrite.h"
-#include "session/Operations.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,194 +18,164 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A file that is no assets file is one item covering the whole inner file: its raw file is the
-// inner file's new content.
-bool IsResourceItem(const KestrelState& state) {
-    return state.assets.header.EngineMajorVersion == 0;
-}
-
-uint64_t OpenInnerFileSize(const KestrelState& state) {
-    if (!state.isBundle) return state.WorkStream->Size() - state.assetsBase;
-    return InnerEntries(state.Bundle).at(OpenInnerFileIndex(state)).size;
-}
-
-std::optional<ObjectEdit> ResourceEdit(const KestrelState& state,
+std::optional<ObjectEdit> ResourceEdit(const InnerScope& scope,
                                        const std::shared_ptr<const ByteSource>& file) {
-    const ObjectRow& row = state.assets.items.rows.at(0);
-    const uint64_t start = state.assets.DataOffset + row.ObjOffset;
-    const uint64_t size = OpenInnerFileSize(state);
-    if (file->Size() == size && SameBytes(*file, 0, *state.WorkStream, start, size))
+    const ObjectRow& row = scope.inner.Items().rows.at(0);
+    const uint64_t start = scope.inner.assets.DataOffset + row.ObjOffset;
+    const uint64_t size = scope.inner.size;
+    if (file->Size() == size && SameBytes(*file, 0, *scope.archive.Work(), start, size))
         return std::nullopt;
     // The item's 32-bit size cut the export of a larger resource short: its copy is not whole.
     if (size > row.ObjSize) {
-        throw KestrelError(state.ArchiveName + ": " + state.InnerFileName +
+        throw KestrelError(scope.archive.Name() + ": " + scope.inner.name +
                            " is larger than 4 GiB; its exported copy " + file->Name() +
                            " is not whole and is not imported");
     }
     return ObjectEdit{0, 0, row.ObjSize, file};
 }
 
+// The bytes of object `index` that its exported file holds.
+uint64_t ExportedSize(const InnerScope& scope, size_t index) {
+    if (scope.inner.IsResourceItem()) return scope.inner.size;
+    const ObjectRow& row = scope.inner.Items().rows.at(index);
+    if (HasInnerPayload(row.ClassID, row.PayloadSize)) return row.PayloadSize;
+    return row.ObjSize > row.NameHeaderSize ? row.ObjSize - row.NameHeaderSize : 0;
+}
+
 // Matches each listed file to the objects whose export file name it bears (the name the export
 // driver gives the raw file) and returns the edits of those whose bytes it changes. Files of no
 // object are shown as not found.
-std::vector<ObjectEdit> MatchRawFiles(KestrelState& state, const fs::path& root,
+std::vector<ObjectEdit> MatchRawFiles(const InnerScope& scope, const fs::path& root,
                                       const std::vector<std::string>& names) {
-    const ItemTable& items = state.Items();
+    const ItemTable& items = scope.inner.Items();
     std::unordered_map<std::string, std::vector<size_t>> byFileName;
     for (size_t i = 0; i < items.Count(); ++i)
         byFileName[FitFileNameLimit(SafeComponent(items.ExportName[i]))].push_back(i);
-    const std::string shownRoot = state.OutputBaseDir + ExportTreeRelative(state);
-    const TLocalization& text = state.Localization;
+    const std::string shownRoot = scope.OutputBaseDir() + scope.TreeRelative();
+    const TLocalization& text = scope.options.text;
 
     std::vector<ObjectEdit> edits;
     for (size_t f = 0; f < names.size(); ++f) {
         const auto it = byFileName.find(names[f]);
         if (it == byFileName.end()) {
-            state.Report().Alert(text.MsgFileNotFound + names[f] + "\r\n" + text.MsgWillBeSkipped);
+            scope.reporter.Alert(text.MsgFileNotFound + names[f] + "\r\n" + text.MsgWillBeSkipped);
         } else {
             const auto file = std::make_shared<PathSource>(root / names[f]);
             for (const size_t j : it->second) {
+                // An editor that crashed or a failed copy leaves an empty file: it never empties
+                // an object that holds bytes.
+                if (file->Size() == 0 && ExportedSize(scope, j) != 0) {
+                    scope.reporter.Alert(shownRoot + names[f] +
+                                         ": the file is empty; its object is left unchanged");
+                    continue;
+                }
                 std::optional<ObjectEdit> edit =
-                    IsResourceItem(state)
-                        ? ResourceEdit(state, file)
-                        : EditFromExportedFile(state.assets, state.WorkStream, j, file);
+                    scope.inner.IsResourceItem()
+                        ? ResourceEdit(scope, file)
+                        : EditFromExportedFile(scope.inner.assets, scope.archive.Work(), j, file);
                 // Objects that keep their size are told now, the others once they have moved.
-                if ((!edit || edit->SizeDelta() == 0) && file->Size() > 0)
-                    state.Report().ProgressLine(shownRoot + items.ExportName[j]);
+                if (!edit || edit->SizeDelta() == 0)
+                    scope.reporter.ProgressLine(shownRoot + items.ExportName[j]);
                 if (edit) edits.push_back(std::move(*edit));
             }
         }
-        state.Report().Progress(static_cast<int>((f + 1) * 25 / names.size()));
-        state.Report().Breathe();
+        scope.reporter.Progress(static_cast<int>((f + 1) * 25 / names.size()));
+        scope.reporter.Breathe();
     }
     return edits;
 }
 
 // The progress lines of the objects that changed size: the shrinking ones by ascending offset,
 // then the growing ones by descending offset.
-std::vector<std::string> MovedObjectLines(const KestrelState& state,
+std::vector<std::string> MovedObjectLines(const InnerScope& scope,
                                           const std::vector<ObjectEdit>& edits) {
     std::vector<std::pair<uint32_t, size_t>> shrinks;
     std::vector<std::pair<uint32_t, size_t>> grows;
     for (const ObjectEdit& e : edits) {
-        const uint32_t offset = state.assets.items.rows[e.index].ObjOffset;
+        const uint32_t offset = scope.inner.Items().rows[e.index].ObjOffset;
         if (e.SizeDelta() < 0) shrinks.emplace_back(offset, e.index);
         if (e.SizeDelta() > 0) grows.emplace_back(offset, e.index);
     }
     std::sort(shrinks.begin(), shrinks.end());
     std::sort(grows.rbegin(), grows.rend());
-    const std::string shownRoot = state.OutputBaseDir + ExportTreeRelative(state);
+    const std::string shownRoot = scope.OutputBaseDir() + scope.TreeRelative();
     std::vector<std::string> lines;
     for (const auto* list : {&shrinks, &grows}) {
         for (const auto& [offset, index] : *list)
-            lines.push_back(shownRoot + state.assets.items.ExportName[index]);
+            lines.push_back(shownRoot + scope.inner.Items().ExportName[index]);
     }
     return lines;
 }
 
-// The new content of the open inner file from its export tree, and the progress lines of its
-// objects that move, told once the archive is written.
+// The new content of one inner file from its export tree, and the progress lines of its objects
+// that move, told once the archive is written.
 struct InnerImport {
     std::optional<InnerReplacement> replacement; // none when no byte of it changes
     std::vector<std::string> movedLines;
+    size_t changedObjects = 0;
 };
 
-InnerImport ImportOpenInnerFile(KestrelState& state) {
+InnerImport ImportInnerFile(const InnerScope& scope) {
     InnerImport out;
-    WorkStreamScope scope(state);
-    const fs::path root = ImportRoot(state);
+    const fs::path root = ImportRoot(scope);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return out;
-    ConvertEditedFiles(state, root);
-    const std::vector<std::string> names = RawFileNames(root, state);
+    ConvertEditedFiles(scope, root);
+    const std::vector<std::string> names = RawFileNames(root, scope.options);
     if (names.empty()) return out;
-    std::vector<ObjectEdit> edits = MatchRawFiles(state, root, names);
+    std::vector<ObjectEdit> edits = MatchRawFiles(scope, root, names);
     if (edits.empty()) return out;
-    out.movedLines = MovedObjectLines(state, edits);
+    out.changedObjects = edits.size();
+    out.movedLines = MovedObjectLines(scope, edits);
     // The new content refers to the working file, which stays as it is until the archive is
-    // written; the item table may be replaced meanwhile.
+    // written.
     const std::shared_ptr<const ByteSource> bytes =
-        IsResourceItem(state) ? edits.front().bytes
-                              : RewriteAssets(state.assets, state.WorkStream, state.assetsBase,
-                                              OpenInnerFileSize(state), std::move(edits));
-    out.replacement = InnerReplacement{OpenInnerFileIndex(state), bytes};
+        scope.inner.IsResourceItem()
+            ? edits.front().bytes
+            : RewriteAssets(scope.inner.assets, scope.archive.Work(), scope.inner.base,
+                            scope.inner.size, std::move(edits));
+    out.replacement = InnerReplacement{scope.inner.index, bytes};
     return out;
-}
-
-// True when inner file `entry` of the open bundle has an export tree.
-bool HasExportTree(const KestrelState& state, size_t entry) {
-    const std::string relative = ExportTreeOf(state.ArchiveBaseName) +
-                                 SafeComponent(CutInnerName(state.innerFileNames.at(entry)));
-    std::error_code ec;
-    return fs::is_directory(JoinInside(state.OutputBaseDir, relative), ec);
-}
-
-// Imports the inner files `entries` in this order (the open one first when listed), writes the
-// archive once with every one that changed, and opens the inner file that was open before again.
-void ImportInnerFiles(KestrelState& state, const std::vector<size_t>& entries) {
-    const EntrySelector open = state.SelectedEntry;
-    const size_t openIndex = OpenInnerFileIndex(state);
-    const std::vector<uint32_t> order = ListOrder(state);
-    size_t current = openIndex;
-    std::vector<InnerReplacement> replacements;
-    std::vector<std::string> lines;
-    try {
-        for (const size_t entry : entries) {
-            if (entry != current) {
-                state.SelectedEntry =
-                    EntrySelector{static_cast<uint32_t>(entry), std::nullopt, true};
-                OpenArchive(state, state.WorkFileName);
-                current = entry;
-            }
-            InnerImport imported = ImportOpenInnerFile(state);
-            if (!imported.replacement) continue;
-            replacements.push_back(std::move(*imported.replacement));
-            lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
-        }
-        if (!replacements.empty()) {
-            std::sort(replacements.begin(), replacements.end(),
-                      [](const InnerReplacement& a, const InnerReplacement& b) {
-                          return a.entry < b.entry;
-                      });
-            WriteImportedArchive(state, replacements);
-        }
-    } catch (...) {
-        // The archive is unchanged; the inner file open before is open again.
-        if (current != openIndex) ReopenInnerFile(state, open, order);
-        throw;
-    }
-    for (const std::string& line : lines)
-        state.Report().ProgressLine(line);
-    if (!replacements.empty() || current != openIndex) ReopenInnerFile(state, open, order);
-    state.Report().Progress(100);
 }
 
 } // namespace
 
-void ImportAll(KestrelState& state) {
-    std::vector<size_t> entries = {OpenInnerFileIndex(state)};
-    // Sound imports write into the exported copies of the resource entries: those go last.
-    if (state.isBundle) {
-        for (const size_t r : ResourceEntriesOf(state.innerFileNames, entries[0])) {
-            if (HasExportTree(state, r)) entries.push_back(r);
-        }
-    }
-    ImportInnerFiles(state, entries);
+bool HasExportTree(const Archive& archive, size_t entry, const RunOptions& options) {
+    std::string relative = ExportTreeOf(archive.BaseName());
+    if (archive.IsBundle())
+        relative += SafeComponent(CutInnerName(archive.InnerFileNames().at(entry)));
+    std::error_code ec;
+    return fs::is_directory(JoinInside(archive.OutputBaseDir(options), relative), ec);
 }
 
-void ImportBundle(KestrelState& state) {
-    if (!state.isBundle) {
-        ImportAll(state);
-        return;
+ImportSummary ImportInnerFiles(Archive& archive, const std::vector<size_t>& entries,
+                               const RunOptions& options, Reporter& reporter) {
+    ImportSummary summary;
+    const FileLock importing = archive.LockForImport();
+    // Pixels and sounds appended to resource files are cut off again when the import fails.
+    ResourceGrowthScope growth;
+    std::vector<InnerReplacement> replacements;
+    std::vector<std::string> lines;
+    for (const size_t entry : entries) {
+        const ParsedInnerFile inner = archive.Parse(entry, options, &reporter);
+        InnerImport imported = ImportInnerFile(InnerScope{archive, inner, options, reporter});
+        if (!imported.replacement) continue;
+        summary.changedObjects += imported.changedObjects;
+        replacements.push_back(std::move(*imported.replacement));
+        lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
     }
-    std::vector<size_t> entries;
-    for (const bool resources : {false, true}) {
-        for (size_t i = 0; i < state.innerFileNames.size(); ++i) {
-            if (IsResourceEntry(state.innerFileNames[i]) == resources && HasExportTree(state, i))
-                entries.push_back(i);
-        }
+    if (!replacements.empty()) {
+        std::sort(
+            replacements.begin(), replacements.end(),
+            [](const InnerReplacement& a, const InnerReplacement& b) { return a.entry < b.entry; });
+        archive.Write(replacements, reporter);
+        summary.written = true;
+        growth.Keep();
     }
-    ImportInnerFiles(state, entries);
+    for (const std::string& line : lines)
+        reporter.ProgressLine(line);
+    reporter.Progress(100);
+    return summary;
 }
 
 } // namespace kestrel

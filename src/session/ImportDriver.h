@@ -1,16 +1,27 @@
 #pragma once
-#include "session/State.h"
+// Importing edited export trees back into an archive: edited pictures and sounds are converted
+// into raw object files first, then every raw file that changes its object's bytes becomes an
+// edit, and the archive is written once with every inner file that changed.
+#include "session/Archive.h"
+#include "session/RunOptions.h"
+
+#include <cstddef>
+#include <vector>
 
 namespace kestrel {
 
-// Imports every edited file found in the export tree of the inner file opened last back into it,
-// and for a bundle then the resource entries whose data that inner file streams (sound imports
-// write into their exported copies); the archive is written once, and only when a byte of an
-// object changes. Afterwards the state describes the new archive, the same inner file open.
-void ImportAll(KestrelState& state);
+struct ImportSummary {
+    size_t changedObjects = 0;
+    bool written = false; // the archive was written (some byte changed)
+};
 
-// A bundle as one unit: every inner file whose export tree exists, the resource entries last,
-// written once. For a file that is no bundle, ImportAll.
-void ImportBundle(KestrelState& state);
+// Imports inner files `entries` of the archive, in this order, from their export trees (those
+// without one are passed over), and writes the archive once when a byte changed. Afterwards the
+// archive describes the new file; inner files parsed before describe the old one.
+ImportSummary ImportInnerFiles(Archive& archive, const std::vector<size_t>& entries,
+                               const RunOptions& options, Reporter& reporter);
+
+// True when inner file `entry` of the archive has an export tree under the options' places.
+bool HasExportTree(const Archive& archive, size_t entry, const RunOptions& options);
 
 } // namespace kestrel

@@ -4,7 +4,6 @@
 #include "io/Reader.h"
 #include "io/SafePath.h"
 #include "session/Converters.h"
-#include "session/ExportDriver.h"
 
 #include <algorithm>
 #include <array>
@@ -31,8 +30,8 @@ bool IsRegularFile(const fs::directory_entry& entry) {
 
 } // namespace
 
-fs::path ImportRoot(const KestrelState& state) {
-    return JoinInside(state.OutputBaseDir, ExportTreeRelative(state));
+fs::path ImportRoot(const InnerScope& scope) {
+    return JoinInside(scope.OutputBaseDir(), scope.TreeRelative());
 }
 
 bool SelectedByTypeFilter(std::string_view fileName, const std::vector<std::string>& filter) {
@@ -44,13 +43,13 @@ bool SelectedByTypeFilter(std::string_view fileName, const std::vector<std::stri
     });
 }
 
-std::vector<std::string> RawFileNames(const fs::path& root, const KestrelState& state) {
+std::vector<std::string> RawFileNames(const fs::path& root, const RunOptions& options) {
     std::set<std::string> names;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(root, ec)) {
         if (!IsRegularFile(entry)) continue;
         const std::string name = entry.path().filename().string();
-        if (!state.TypeFilterActive || SelectedByTypeFilter(name, state.TypeFilter))
+        if (!options.typeFilterActive || SelectedByTypeFilter(name, options.typeFilter))
             names.insert(name);
     }
     if (ec) throw KestrelError("Cannot list " + root.string() + ": " + ec.message());
@@ -72,10 +71,11 @@ std::vector<fs::path> CollectFiles(const fs::path& dir, std::string_view extensi
     return found;
 }
 
-void ConvertEditedFiles(KestrelState& state, const fs::path& root) {
+void ConvertEditedFiles(const InnerScope& scope, const fs::path& root) {
+    const ItemTable& items = scope.inner.Items();
     std::unordered_map<std::string, size_t> byExportName;
-    for (size_t i = state.Items().Count(); i-- > 0;)
-        byExportName[state.Items().ExportName[i]] = i; // the first object of a name wins
+    for (size_t i = items.Count(); i-- > 0;)
+        byExportName[items.ExportName[i]] = i; // the first object of a name wins
     for (const ConverterRow& scan : ConverterRows()) {
         if (scan.importFile == nullptr) continue;
         const fs::path dir = root / std::string(scan.directory);
@@ -84,16 +84,11 @@ void ConvertEditedFiles(KestrelState& state, const fs::path& root) {
         for (const fs::path& file : CollectFiles(dir, scan.extension)) {
             const auto it = byExportName.find(file.stem().string());
             if (it == byExportName.end()) continue; // an image of no object is passed over
-            const EditedFile edited{
-                it->second, file,
-                JoinInside(root, SafeComponent(state.Items().ExportName[it->second]))};
-            try {
-                scan.importFile(state, edited);
-            } catch (const KestrelError& e) {
-                if (e.OutputFailed()) throw;
-                state.Report().Alert(e.what());
-            }
-            state.Report().Breathe();
+            const EditedFile edited{it->second, file,
+                                    JoinInside(root, SafeComponent(items.ExportName[it->second]))};
+            const ConvertResult result = scan.importFile(scope, edited);
+            if (!result.ok) scope.reporter.Alert(result.message);
+            scope.reporter.Breathe();
         }
     }
 }

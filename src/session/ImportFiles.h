@@ -1,7 +1,7 @@
 #pragma once
 // The edited files of an export tree that an import takes back, and the converters that turn
 // edited pictures and sounds into raw object files first.
-#include "session/State.h"
+#include "session/ConverterInput.h"
 
 #include <filesystem>
 #include <string>
@@ -10,9 +10,9 @@
 
 namespace kestrel {
 
-// The export tree of the archive opened last: OutputBaseDir + "Unity_Assets_Files/" +
-// ArchiveDirName.
-std::filesystem::path ImportRoot(const KestrelState& state);
+// The export tree of the scope's inner file: its output base + "Unity_Assets_Files/" + its
+// directory name.
+std::filesystem::path ImportRoot(const InnerScope& scope);
 
 // True when a raw file of this name is imported under the -t list `filter`: its last extension
 // equals an entry (without regard to case), or, for the entry "114", begins with "-" (the export
@@ -20,8 +20,8 @@ std::filesystem::path ImportRoot(const KestrelState& state);
 bool SelectedByTypeFilter(std::string_view fileName, const std::vector<std::string>& filter);
 
 // The names of the regular files directly in `root`, sorted, each once: every file, or with -t
-// (state.TypeFilterActive) those SelectedByTypeFilter picks.
-std::vector<std::string> RawFileNames(const std::filesystem::path& root, const KestrelState& state);
+// those SelectedByTypeFilter picks.
+std::vector<std::string> RawFileNames(const std::filesystem::path& root, const RunOptions& options);
 
 // The regular files in `dir` and all its subdirectories whose extension, lower-cased, is "." +
 // extension (every file when extension is empty), sorted.
@@ -31,7 +31,7 @@ std::vector<std::filesystem::path> CollectFiles(const std::filesystem::path& dir
 // Runs the converter of each edited picture or sound under `root` whose name, without its last
 // extension, is an object's export name: the converter writes that object's raw file into `root`.
 // A converter's error is shown (Alert) and the import goes on; an output that cannot be written
-// ends it. Requires state.WorkStream to be open.
-void ConvertEditedFiles(KestrelState& state, const std::filesystem::path& root);
+// ends it.
+void ConvertEditedFiles(const InnerScope& scope, const std::filesystem::path& root);
 
 } // namespace kestrel

@@ -37,9 +37,8 @@ void ImportTextureDDS(const TextureImportInput& in) {
     Reader file = OpenPicture(in.imageFile);
     const DdsPictureHeader header = ReadDdsPictureHeader(file, h.textureFormat);
     if (header.row == nullptr) {
-        in.reporter.Alert(in.imageFile.string() +
-                          ": unknown DDS pixel format; the texture is left unchanged");
-        return;
+        throw KestrelError(in.imageFile.string() +
+                           ": unknown DDS pixel format; the texture is left unchanged");
     }
     const DdsPixelFormatRow& row = *header.row;
     const uint32_t levels = std::clamp<uint32_t>(header.mipMapCount, 1, kMaxLevels);

@@ -5,8 +5,8 @@ namespace kestrel {
 
 // Texture converters called by the export driver. Each reads the object bytes in `in.object`,
 // writes its files into in.relativeDir (plus "res_<name>/" for a texture streamed from a resource
-// file) and its progress line. A missing resource file is an Alert and writes nothing; a texture
-// whose sizes do not fit its object or resource file, or a refused resource path, raises
+// file) and its progress line. A missing resource file raises a KestrelError and writes nothing; a
+// texture whose sizes do not fit its object or resource file, or a refused resource path, raises
 // KestrelError before anything is written.
 
 // Texture2D (28) and Cubemap (89): one DDS file per image, ExportName + ".dds" (+ "_k").

@@ -1,5 +1,7 @@
 #include "texture/TextureImportCommon.h"
 
+#include "io/ResourceGrowth.h"
+
 #include "common/Error.h"
 #include "io/ByteSource.h"
 #include "io/Writer.h"
@@ -92,6 +94,7 @@ uint64_t PutStreamedPixels(const TextureImportInput& in, const TextureObject& te
     // before the archive is written changes nothing the archive reads.
     OutputFile target(where.file, OutputFile::Mode::ReadWrite);
     const uint64_t end = target.Size();
+    NoteResourceLength(where.file, end);
     target.WriteAt(end, pixels.data(), pixels.size());
     target.Close();
     return end;

@@ -147,9 +147,8 @@ void ImportTextureKTX(const TextureImportInput& in) {
     const PictureHeader header =
         ReadPictures(in, tex.header.textureFormat, ReadKtxHeader, ReadKtxPixels, picture);
     if (header.row == nullptr) {
-        in.reporter.Alert(in.imageFile.string() +
-                          ": unknown KTX pixel format; the texture is left unchanged");
-        return;
+        throw KestrelError(in.imageFile.string() +
+                           ": unknown KTX pixel format; the texture is left unchanged");
     }
     const structure_tex_hat& h = tex.header;
     std::optional<uint32_t> exported;
@@ -168,9 +167,8 @@ void ImportTexturePVR(const TextureImportInput& in) {
     const PictureHeader header =
         ReadPictures(in, tex.header.textureFormat, ReadPvrHeader, ReadPvrPixels, picture);
     if (header.row == nullptr) {
-        in.reporter.Alert(in.imageFile.string() +
-                          ": unknown PVR pixel format; the texture is left unchanged");
-        return;
+        throw KestrelError(in.imageFile.string() +
+                           ": unknown PVR pixel format; the texture is left unchanged");
     }
     std::optional<uint32_t> exported;
     const KtxPvrFormatRow* row = KtxPvrFormatFor(tex.header.textureFormat);

@@ -51,8 +51,7 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
     const ResourceFileLocation where = LocateResourceFile(in.context.places, path, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
-        in.Report().Alert(in.context.text.MsgMissingFile + where.shownPath);
-        return std::nullopt;
+        throw KestrelError(in.context.text.MsgMissingFile + where.shownPath);
     }
     Reader source(FileSource::Open(where.file), Endian::Little);
     if (tex.streamOffset > source.End()) {

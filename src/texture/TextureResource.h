@@ -29,8 +29,8 @@ std::string ResourceDirFor(std::string_view path);
 
 // Opens the images of a texture read by ReadTextureHeader: the object itself at imageStart, or
 // the resource file (found as LocateResourceFile finds it; a refused path raises) at the stream
-// offset. A missing resource file is shown as an Alert (Localization.MsgMissingFile + the path)
-// and gives nullopt.
+// offset. A missing resource file raises a KestrelError (Localization.MsgMissingFile + the
+// path); the converter then writes nothing.
 std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const TextureObject& tex,
                                                const Reader& object);
 

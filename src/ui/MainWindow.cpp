@@ -4,8 +4,6 @@
 #include "assets/Vocabulary.h"
 #include "common/Error.h"
 #include "io/ByteSource.h"
-#include "session/ExportDriver.h"
-#include "session/ImportDriver.h"
 #include "session/Operations.h"
 #include "ui/Search.h"
 
@@ -116,10 +114,9 @@ void WindowReporter::Breathe() {
 
 // ---- MainWindow ----
 
-MainWindow::MainWindow(KestrelState& state, QWidget* parent)
-    : QWidget(parent), state_(state), reporter_(*this) {
-    state_.ConsoleMode = false;
-    state_.reporter = &reporter_;
+MainWindow::MainWindow(const RunOptions& options, QWidget* parent)
+    : QWidget(parent), options_(options), reporter_(*this) {
+    options_.keepListRows = true;
     showMessage = [this](QMessageBox::Icon icon, const QString& text) {
         QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
         box.exec();
@@ -142,16 +139,14 @@ MainWindow::MainWindow(KestrelState& state, QWidget* parent)
     resize(kClientWidth, kClientHeight);
 }
 
-MainWindow::~MainWindow() {
-    if (state_.reporter == &reporter_) state_.reporter = nullptr;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::Retitle() {
     setWindowTitle(QStringLiteral("Kestrel " KESTREL_VERSION ", author: the Kestrel developers"));
 }
 
 QWidget* MainWindow::BuildTopArea() {
-    const TLocalization& t = state_.Localization;
+    const TLocalization& t = options_.text;
     auto* top = new QWidget(this);
     auto* row = new QHBoxLayout(top);
     row->setContentsMargins(4, 5, 8, 4);
@@ -211,7 +206,7 @@ QWidget* MainWindow::BuildTopArea() {
 
 void MainWindow::BuildList() {
     list = new QTableView(this);
-    model = new ItemModel(state_.Items().listRows, state_.Localization, list);
+    model = new ItemModel(shown_.Items().listRows, options_.text, list);
     list->setModel(model);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -238,7 +233,7 @@ void MainWindow::BuildList() {
 }
 
 void MainWindow::BuildPopup() {
-    const TLocalization& t = state_.Localization;
+    const TLocalization& t = options_.text;
     popup = new QMenu(this);
     popup->addAction(Q(t.MenuExportSelected), this, [this] { ExportSelected(false); });
     popup->addAction(Q(t.MenuExportSource), this, [this] { ExportSelected(true); });
@@ -246,7 +241,7 @@ void MainWindow::BuildPopup() {
 }
 
 QWidget* MainWindow::BuildSearchStrip() {
-    const TLocalization& t = state_.Localization;
+    const TLocalization& t = options_.text;
     auto* strip = new QWidget(this);
     strip->setFixedHeight(45);
     auto* row = new QHBoxLayout(strip);
@@ -299,11 +294,11 @@ QWidget* MainWindow::BuildSearchStrip() {
 
 void MainWindow::SetBusy(bool busy) {
     busy_ = busy;
-    const bool haveObjects = state_.Items().Count() > 0 && model->RowCount() > 0;
+    const bool haveObjects = shown_.Items().Count() > 0 && model->RowCount() > 0;
     openButton->setEnabled(!busy);
     exportAllButton->setEnabled(!busy && haveObjects);
     // A single resource (not an assets file) is exported but has nothing to import.
-    importAllButton->setEnabled(!busy && haveObjects && state_.resourceKind.empty());
+    importAllButton->setEnabled(!busy && haveObjects && shown_.resourceKind.empty());
     innerFiles->setEnabled(!busy);
     // The search reads the list and the working file, which an operation may be rewriting.
     for (QWidget* w : {static_cast<QWidget*>(findNext), static_cast<QWidget*>(findPrev),
@@ -324,7 +319,6 @@ bool MainWindow::RunOperation(const std::function<void()>& operation) {
         ok = false;
         showMessage(QMessageBox::Critical, Q(e.what()));
     }
-    state_.WorkStream.reset();
     SetBusy(false);
     progress->StartFade();
     if (closeRequested_) close();
@@ -333,76 +327,76 @@ bool MainWindow::RunOperation(const std::function<void()>& operation) {
 
 void MainWindow::OpenFile(const QString& path) {
     if (busy_) return;
-    // The working files of the archive open now; removed once the next one is open (or failed),
-    // unless the new open works on the very same file.
-    KestrelState previous;
-    previous.WorkFileName = state_.WorkFileName;
-    previous.WorkingFiles = state_.WorkingFiles;
-    previous.Bundle.Signature = state_.Bundle.Signature;
-    previous.SplitPieceCount = state_.SplitPieceCount;
-    state_.SelectedEntry = EntrySelector{};
-    state_.Bundle.blockInfoRewritten = false;
-    state_.Bundle.dataCompressed = false;
     list->clearSelection();
     model->SetRowCount(0);
     innerFiles->clear();
     const std::string file = path.toStdString();
     RunOperation([&] {
-        std::error_code ec;
-        if (!previous.WorkFileName.empty() &&
-            std::filesystem::equivalent(previous.WorkFileName, file, ec)) {
-            previous.WorkFileName.clear();
-            previous.WorkingFiles.clear();
-        }
+        // The archive open before (and its working files) goes first: the same archive opened
+        // again must not find its old working copy in the way.
+        archive_.reset();
+        shown_ = ParsedInnerFile{};
         try {
-            OpenArchive(state_, file);
+            archive_ = Archive::Open(file, reporter_);
+            ShowInnerFile(archive_->Resolve(EntrySelector{}));
         } catch (...) {
             ShowArchive();
             throw;
         }
-        ShowArchive();
     });
-    if (previous.WorkFileName != state_.WorkFileName) {
-        for (const std::string& old : previous.WorkingFiles)
-            std::erase(state_.WorkingFiles, old);
-        CleanUpWorkingFiles(previous);
+}
+
+void MainWindow::ShowInnerFile(size_t index, const std::vector<uint32_t>& order) {
+    shown_ = archive_->Parse(index, options_, &reporter_);
+    ItemTable& items = shown_.Items();
+    if (!order.empty() && order.size() == items.listRows.size()) {
+        // The rows may be shown sorted: each keeps its place.
+        for (size_t k = 0; k < order.size(); ++k) {
+            if (order[k] > 0 && order[k] <= items.Count())
+                FillListRow(shown_.assets, k, order[k] - 1);
+        }
     }
+    ShowArchive();
 }
 
 void MainWindow::SelectInnerFile(int index) {
-    if (busy_ || index < 0 || state_.WorkFileName.empty()) return;
-    state_.SelectedEntry = EntrySelector{static_cast<uint32_t>(index), std::nullopt, true};
+    if (busy_ || index < 0 || !archive_) return;
     list->clearSelection();
     model->SetRowCount(0);
     RunOperation([&] {
         try {
-            OpenArchive(state_, state_.WorkFileName);
+            ShowInnerFile(static_cast<size_t>(index));
         } catch (...) {
             ShowArchive();
             throw;
         }
-        ShowArchive();
     });
 }
 
+RunOptions MainWindow::ActionOptions(uint16_t outputs) const {
+    RunOptions options = options_;
+    options.outputs = outputs;
+    return options;
+}
+
 void MainWindow::ShowArchive() {
-    const TLocalization& t = state_.Localization;
-    const AssetsFile& a = state_.assets;
-    const size_t count = std::min(state_.Items().Count(), state_.Items().listRows.size());
+    const TLocalization& t = options_.text;
+    const AssetsFile& a = shown_.assets;
+    const size_t count = std::min(shown_.Items().Count(), shown_.Items().listRows.size());
     model->SetRowCount(count);
     if (count > 0) list->scrollToTop();
     innerFiles->clear();
-    if (state_.isBundle) {
-        for (const auto& name : state_.innerFileNames)
+    if (archive_ && archive_->IsBundle()) {
+        for (const auto& name : archive_->InnerFileNames())
             innerFiles->addItem(Q(name));
-    } else if (!state_.WorkFileName.empty()) {
-        innerFiles->addItem(Q(std::filesystem::path(state_.WorkFileName).filename().string()));
+    } else if (archive_) {
+        innerFiles->addItem(Q(std::filesystem::path(archive_->WorkFileName()).filename().string()));
     }
-    innerFiles->setCurrentIndex(static_cast<int>(state_.SelectedEntry.index));
+    innerFiles->setCurrentIndex(static_cast<int>(shown_.index));
     archiveLabel->setText(Q(t.LblArchive));
-    if (!state_.resourceKind.empty() && count == 1) {
-        sizeLabel->setText(Q(t.LblSize) + QString::number(state_.Items().rows[0].ObjSize));
-        versionLabel->setText(Q(t.LblVersion) + Q(state_.resourceKind));
+    if (!shown_.resourceKind.empty() && count == 1) {
+        sizeLabel->setText(Q(t.LblSize) + QString::number(shown_.Items().rows[0].ObjSize));
+        versionLabel->setText(Q(t.LblVersion) + Q(shown_.resourceKind));
         filesLabel->setText(Q(t.LblFiles) + QStringLiteral("1"));
         return;
     }
@@ -418,32 +412,20 @@ void MainWindow::ShowArchive() {
 }
 
 void MainWindow::ExportAll() {
-    if (busy_ || model->RowCount() == 0) return;
-    std::vector<size_t> all(state_.Items().Count());
+    if (busy_ || model->RowCount() == 0 || !archive_) return;
+    std::vector<size_t> all(shown_.Items().Count());
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = i;
-    state_.ExportConvert = state_.ExportRawTextures = state_.ExportDDS = state_.ExportCRN = true;
-    state_.ExportPVR = state_.ExportRawAudio = state_.ExportRawMesh = state_.ExportOBJ = true;
-    RunOperation([&] { ExportItems(state_, all); });
-    state_.ExportConvert = state_.ExportRawTextures = state_.ExportDDS = state_.ExportCRN = false;
-    state_.ExportPVR = state_.ExportRawAudio = state_.ExportRawMesh = state_.ExportOBJ = false;
+    const RunOptions options = ActionOptions(kOutEverything);
+    RunOperation([&] { ExportChosenObjects(*archive_, shown_, all, options, reporter_); });
 }
 
 void MainWindow::ExportSelected(bool sourceFiles) {
-    if (busy_ || model->RowCount() == 0) return;
+    if (busy_ || model->RowCount() == 0 || !archive_) return;
     const std::vector<size_t> chosen = SelectedObjects();
     if (chosen.empty()) return;
-    if (sourceFiles) {
-        state_.ExportConvert = state_.ExportDDS = state_.ExportCRN = true;
-        state_.ExportPVR = state_.ExportOBJ = true;
-    } else {
-        state_.ExportConvert = false;
-        state_.ExportRawTextures = state_.ExportRawAudio = state_.ExportRawMesh = true;
-    }
-    RunOperation([&] { ExportItems(state_, chosen); });
-    state_.ExportConvert = state_.ExportDDS = state_.ExportCRN = false;
-    state_.ExportPVR = state_.ExportOBJ = false;
-    state_.ExportRawTextures = state_.ExportRawAudio = state_.ExportRawMesh = false;
+    const RunOptions options = ActionOptions(sourceFiles ? kOutSourceFiles : kOutRawOnly);
+    RunOperation([&] { ExportChosenObjects(*archive_, shown_, chosen, options, reporter_); });
 }
 
 std::vector<size_t> MainWindow::SelectedObjects() const {
@@ -451,7 +433,7 @@ std::vector<size_t> MainWindow::SelectedObjects() const {
     std::sort(rows.begin(), rows.end(),
               [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     std::vector<size_t> out;
-    const auto& listRows = state_.Items().listRows;
+    const auto& listRows = shown_.Items().listRows;
     for (const QModelIndex& r : rows) {
         const auto k = static_cast<size_t>(r.row());
         if (k < listRows.size() && listRows[k].number > 0) out.push_back(listRows[k].number - 1);
@@ -460,33 +442,27 @@ std::vector<size_t> MainWindow::SelectedObjects() const {
 }
 
 void MainWindow::ImportAll() {
-    if (busy_ || model->RowCount() == 0) return;
+    if (busy_ || model->RowCount() == 0 || !archive_) return;
     RunOperation([&] {
         // The rows show what the archive holds, also when the import stopped part way.
+        std::vector<uint32_t> order;
+        for (const auto& row : shown_.Items().listRows)
+            order.push_back(row.number);
+        const RunOptions options = ActionOptions(0);
         try {
-            kestrel::ImportAll(state_);
+            ImportInnerFileAndResources(*archive_, shown_.index, options, reporter_);
         } catch (...) {
-            RefreshRowsFromObjects();
+            ShowInnerFile(shown_.index, order);
             throw;
         }
-        RefreshRowsFromObjects();
+        ShowInnerFile(shown_.index, order);
     });
-}
-
-void MainWindow::RefreshRowsFromObjects() {
-    auto& rows = state_.Items().listRows;
-    for (size_t k = 0; k < rows.size(); ++k) {
-        const size_t object = rows[k].number - 1;
-        if (rows[k].number > 0 && object < state_.Items().Count())
-            FillListRow(state_.assets, k, object);
-    }
-    model->RowsRewritten();
 }
 
 void MainWindow::SortByColumn(int column) {
     if (busy_ || model->RowCount() == 0 || !exportAllButton->isEnabled()) return;
     if (column < 0 || column > 4) return;
-    SortListRows(state_.assets, static_cast<ListColumn>(column));
+    SortListRows(shown_.assets, static_cast<ListColumn>(column));
     model->RowsRewritten();
 }
 
@@ -497,7 +473,7 @@ void MainWindow::ShowPopup(const QPoint& pos) {
 
 bool MainWindow::CheckSearchText(const std::string& text) {
     if (!modeText->isChecked() || text.size() <= kSearchChunk) return true;
-    const bool russian = state_.Localization.ColName == MakeLocalization(true).ColName;
+    const bool russian = options_.text.ColName == MakeLocalization(true).ColName;
     const QString refusal =
         russian ? QStringLiteral("Текст поиска длиннее %1 байт: по данным объектов такой текст не "
                                  "ищется.")
@@ -527,13 +503,13 @@ void MainWindow::SearchStep(bool backward) {
     selection->clearSelection();
     std::shared_ptr<FileSource> work;
     try {
-        if (query.contentMode) work = FileSource::Open(state_.WorkFileName);
+        if (query.contentMode && archive_) work = FileSource::Open(archive_->WorkFileName());
     } catch (const KestrelError& e) {
         showMessage(QMessageBox::Critical, Q(e.what()));
         return;
     }
     const auto found =
-        FindRow(state_.Items().listRows, model->RowCount(), work.get(), start, backward, query);
+        FindRow(shown_.Items().listRows, model->RowCount(), work.get(), start, backward, query);
     const QModelIndex target =
         found ? model->index(static_cast<int>(*found), 0) : selection->currentIndex();
     selection->setCurrentIndex(target,
@@ -554,7 +530,7 @@ void MainWindow::SelectAllMatches() {
     selection->clearSelection();
     std::shared_ptr<FileSource> work;
     try {
-        if (query.contentMode) work = FileSource::Open(state_.WorkFileName);
+        if (query.contentMode && archive_) work = FileSource::Open(archive_->WorkFileName());
     } catch (const KestrelError& e) {
         showMessage(QMessageBox::Critical, Q(e.what()));
         return;
@@ -570,7 +546,7 @@ void MainWindow::SelectAllMatches() {
                                                model->index(static_cast<int>(*last), 0)));
     };
     for (long long index = 0;;) {
-        const auto found = FindRow(state_.Items().listRows, count, work.get(), index, false, query);
+        const auto found = FindRow(shown_.Items().listRows, count, work.get(), index, false, query);
         if (!found) break;
         if (!last || *found != *last + 1) {
             closeRun();
@@ -596,7 +572,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    CleanUpWorkingFiles(state_);
+    shown_ = ParsedInnerFile{};
+    archive_.reset(); // removes the working files
     event->accept();
 }
 

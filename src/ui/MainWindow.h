@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Reporter.h"
-#include "session/State.h"
+#include "session/Archive.h"
+#include "session/RunOptions.h"
 #include "ui/ItemModel.h"
 #include "ui/Sorting.h"
 
@@ -20,6 +21,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace kestrel::ui {
@@ -72,13 +74,13 @@ private:
 // file choice, the item list and the search strip.
 class MainWindow : public QWidget {
 public:
-    explicit MainWindow(KestrelState& state, QWidget* parent = nullptr);
+    explicit MainWindow(const RunOptions& options, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Opens an archive (from the file dialog, a drop, or the command line). Working files of the
     // archive open before are removed.
     void OpenFile(const QString& path);
-    // Reopens the working file on another inner file of the bundle.
+    // Shows another inner file of the open bundle (parsed from its working file).
     void SelectInnerFile(int index);
     void ExportAll();
     // Exports the selected rows, in display order: raw objects, or converted source files.
@@ -95,6 +97,9 @@ public:
     std::function<void(QMessageBox::Icon, const QString&)> showMessage;
     // The object indices of the selected rows, in display order.
     std::vector<size_t> SelectedObjects() const;
+    // The archive open now (nullptr before the first open) and the inner file shown.
+    const Archive* OpenArchive() const { return archive_.get(); }
+    const ParsedInnerFile& ShownInnerFile() const { return shown_; }
 
     // The widgets, named after their role in the window.
     QPushButton *openButton, *exportAllButton, *importAllButton;
@@ -124,11 +129,17 @@ private:
     bool RunOperation(const std::function<void()>& operation);
     void SetBusy(bool busy);
     void ShowArchive();
-    void RefreshRowsFromObjects();
+    // Parses inner file `index` of the open archive into the list, each row kept in its place
+    // when `order` (the object numbers in display order) fits.
+    void ShowInnerFile(size_t index, const std::vector<uint32_t>& order = {});
+    // The options of one action: the window's options with these output kinds.
+    RunOptions ActionOptions(uint16_t outputs) const;
     void ShowPopup(const QPoint& pos);
     bool CheckSearchText(const std::string& text);
 
-    KestrelState& state_;
+    RunOptions options_;
+    std::unique_ptr<Archive> archive_;
+    ParsedInnerFile shown_;
     WindowReporter reporter_;
     bool busy_ = false;
     bool closeRequested_ = false;

@@ -1,31 +1,17 @@
 #include "ui/RunWindow.h"
 
 #include "common/Localization.h"
-#include "session/State.h"
+#include "session/RunOptions.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QScreen>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 namespace kestrel::ui {
-
-bool WantsWindow(int argc, char** argv) {
-    if (argc < 2) return true;
-    if (argc > 2) return false;
-    std::string word = argv[1];
-    std::transform(word.begin(), word.end(), word.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (word == "export" || word == "import" || word == "exportbundle" || word == "list")
-        return false;
-    std::error_code ec;
-    return std::filesystem::is_regular_file(argv[1], ec);
-}
 
 int RunWindow(int argc, char** argv) {
     // Without any display the toolkit would abort; say what is missing instead.
@@ -38,11 +24,11 @@ int RunWindow(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
-    KestrelState state;
-    state.Localization = InitLocalization();
+    RunOptions options;
+    options.text = InitLocalization();
     std::error_code ec;
-    state.ExecutableDir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-    MainWindow window(state);
+    options.executableDir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    MainWindow window(options);
     // Centred on the screen.
     if (const QScreen* screen = app.primaryScreen()) {
         QRect frame = window.frameGeometry();

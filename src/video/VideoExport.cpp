@@ -73,8 +73,7 @@ void ExportVideoClip(const ConverterInput& in) {
         LocateResourceFile(context.places, video.source, in.exportName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(where.file, ec)) {
-        in.Report().Alert(context.text.MsgMissingFile + where.shownPath);
-        return;
+        throw KestrelError(context.text.MsgMissingFile + where.shownPath);
     }
     const auto source = FileSource::Open(where.file);
     if (video.offset > source->Size() || video.size > source->Size() - video.offset) {

@@ -1,10 +1,10 @@
 // The import task of the built program: export, edit, import end to end, its messages, and the
 // faults a user meets (the process killed at any moment, a file-size limit, a folder that cannot
 // be written): the archive is always exactly the old or exactly the new one.
-#include "session/Operations.h"
 #include "support/AssetsBuilder.h"
 #include "support/BundleBuilder.h"
 #include "support/Cli.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -40,15 +40,12 @@ std::vector<unsigned char> Bytes(const std::string& s) {
 }
 
 bool Reopens(const fs::path& archive) {
-    KestrelState state;
-    state.ConsoleMode = true;
     try {
-        OpenArchive(state, archive.string());
+        const OpenedArchive a(archive.string());
+        return a.Items().Count() == 3;
     } catch (const std::exception&) {
         return false;
     }
-    CleanUpWorkingFiles(state);
-    return state.Items().Count() == 3;
 }
 
 TEST(ImportCli, ExportEditImportGivesTheEditBackOut) {
@@ -81,10 +78,8 @@ TEST(ImportCli, TheExportTreeUnderDashPIsTheOneImported) {
     const CliResult r =
         RunKestrel({"import", archive.string(), "-p", out.string(), "-e", "0"}, "C.UTF-8");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    KestrelState state;
-    state.ConsoleMode = true;
-    OpenArchive(state, archive.string());
-    EXPECT_EQ(state.Items().rows[0].PayloadSize, 7u);
+    const OpenedArchive a(archive.string());
+    EXPECT_EQ(a.Items().rows[0].PayloadSize, 7u);
 }
 
 TEST(ImportCli, AFileOfNoObjectIsToldInTheUsersLanguageAndChangesNothing) {

@@ -7,61 +7,61 @@ using namespace kestrel;
 
 namespace {
 
-KestrelState Parse(std::vector<std::string> params) {
-    KestrelState s;
+RunOptions Parse(std::vector<std::string> params) {
+    RunOptions s;
     bool missing = false;
     EXPECT_EQ(ReadOptions(s, params, missing), "");
     return s;
 }
 
 std::string ErrorOf(std::vector<std::string> params, bool& missing) {
-    KestrelState s;
+    RunOptions s;
     return ReadOptions(s, params, missing);
 }
 
 TEST(Options, TypeListIsLowerCasedSplitAndMapped) {
-    KestrelState s = Parse({"export", "a.assets", "-t", "TEX,dds"});
-    ASSERT_TRUE(s.TypeFilterActive);
-    EXPECT_EQ(s.TypeFilter, (std::vector<std::string>{"tex", "dds"}));
+    RunOptions s = Parse({"export", "a.assets", "-t", "TEX,dds"});
+    ASSERT_TRUE(s.typeFilterActive);
+    EXPECT_EQ(s.typeFilter, (std::vector<std::string>{"tex", "dds"}));
     ApplyTypeNames(s);
     // "dds" appends 89 and 186; the appended entries are not looked up again.
-    EXPECT_EQ(s.TypeFilter, (std::vector<std::string>{"28", "28", "89", "186"}));
-    EXPECT_TRUE(s.ExportRawTextures);
-    EXPECT_TRUE(s.ExportDDS);
-    EXPECT_TRUE(s.ExportConvert);
-    EXPECT_FALSE(s.ExportCRN);
-    EXPECT_FALSE(s.ExportPVR);
-    EXPECT_FALSE(s.ExportKTX);
-    EXPECT_FALSE(s.ExportOBJ);
+    EXPECT_EQ(s.typeFilter, (std::vector<std::string>{"28", "28", "89", "186"}));
+    EXPECT_TRUE(s.Writes(kOutRawTextures));
+    EXPECT_TRUE(s.Writes(kOutDds));
+    EXPECT_TRUE(s.Writes(kOutConvert));
+    EXPECT_FALSE(s.Writes(kOutCrn));
+    EXPECT_FALSE(s.Writes(kOutPvr));
+    EXPECT_FALSE(s.Writes(kOutKtx));
+    EXPECT_FALSE(s.Writes(kOutObj));
 }
 
 TEST(Options, UnknownWordsStayAndNamesAreCaseInsensitive) {
-    KestrelState s = Parse({"export", "a", "-t", "PhysMat2D, 114 ,foo"});
+    RunOptions s = Parse({"export", "a", "-t", "PhysMat2D, 114 ,foo"});
     ApplyTypeNames(s);
-    EXPECT_EQ(s.TypeFilter, (std::vector<std::string>{"62", "114", "foo"}));
-    EXPECT_FALSE(s.ExportConvert);
+    EXPECT_EQ(s.typeFilter, (std::vector<std::string>{"62", "114", "foo"}));
+    EXPECT_FALSE(s.Writes(kOutConvert));
 }
 
 TEST(Options, RawOnlyWordsRunNoConverter) {
-    KestrelState s = Parse({"export", "a", "-t", "tex"});
+    RunOptions s = Parse({"export", "a", "-t", "tex"});
     ApplyTypeNames(s);
-    EXPECT_TRUE(s.ExportRawTextures);
-    EXPECT_FALSE(s.ExportConvert);
-    EXPECT_FALSE(s.ExportDDS);
+    EXPECT_TRUE(s.Writes(kOutRawTextures));
+    EXPECT_FALSE(s.Writes(kOutConvert));
+    EXPECT_FALSE(s.Writes(kOutDds));
 
-    KestrelState audio = Parse({"export", "a", "-t", "ogg,snd,obj,ktx"});
+    RunOptions audio = Parse({"export", "a", "-t", "ogg,snd,obj,ktx"});
     ApplyTypeNames(audio);
-    EXPECT_EQ(audio.TypeFilter, (std::vector<std::string>{"83", "83", "43", "28"}));
-    EXPECT_TRUE(audio.ExportConvert);
-    EXPECT_TRUE(audio.ExportRawAudio);
-    EXPECT_TRUE(audio.ExportOBJ);
-    EXPECT_TRUE(audio.ExportKTX);
-    EXPECT_FALSE(audio.ExportRawMesh);
+    EXPECT_EQ(audio.typeFilter, (std::vector<std::string>{"83", "83", "43", "28"}));
+    EXPECT_TRUE(audio.Writes(kOutConvert));
+    EXPECT_TRUE(audio.Writes(kOutRawAudio));
+    EXPECT_TRUE(audio.Writes(kOutObj));
+    EXPECT_TRUE(audio.Writes(kOutKtx));
+    EXPECT_FALSE(audio.Writes(kOutRawMesh));
 }
 
 TEST(Options, LaterTypeListReplacesEarlierOne) {
-    KestrelState s = Parse({"export", "a", "-t", "tex", "-t", "mesh"});
-    EXPECT_EQ(s.TypeFilter, (std::vector<std::string>{"mesh"}));
+    RunOptions s = Parse({"export", "a", "-t", "tex", "-t", "mesh"});
+    EXPECT_EQ(s.typeFilter, (std::vector<std::string>{"mesh"}));
 }
 
 TEST(Options, UnknownOptionsAndMissingValuesAreUsageErrors) {
@@ -73,44 +73,45 @@ TEST(Options, UnknownOptionsAndMissingValuesAreUsageErrors) {
     EXPECT_EQ(ErrorOf({"export", "a", "-f", "-zzz"}, missing), "-zzz");
     EXPECT_FALSE(missing);
     // The archive position is never read as an option.
-    KestrelState archiveNamedLikeOption;
+    RunOptions archiveNamedLikeOption;
     EXPECT_EQ(ReadOptions(archiveNamedLikeOption, {"export", "-t", "tex"}, missing), "tex");
-    EXPECT_FALSE(archiveNamedLikeOption.TypeFilterActive);
+    EXPECT_FALSE(archiveNamedLikeOption.typeFilterActive);
 }
 
 TEST(Options, PathFlagsAndEntry) {
-    KestrelState s = Parse({"EXPORT", "a", "-P", "/out/Dir", "-F", "-No_Flip_Texture", "-e", "2"});
-    EXPECT_TRUE(s.CustomPathGiven);
-    EXPECT_EQ(s.CustomPath, "/out/Dir/"); // the separator is added, the case kept
-    EXPECT_TRUE(s.FontAsObject);
-    EXPECT_TRUE(s.NoFlipTexture);
-    EXPECT_EQ(s.SelectedEntry.index, 2u);
-    EXPECT_FALSE(s.SelectedEntry.name.has_value());
+    RunOptions s = Parse({"EXPORT", "a", "-P", "/out/Dir", "-F", "-No_Flip_Texture", "-e", "2"});
+    EXPECT_EQ(s.outputDir, "/out/Dir/"); // the separator is added, the case kept
+    EXPECT_TRUE(s.fontAsObject);
+    EXPECT_TRUE(s.noFlipTexture);
+    EXPECT_EQ(s.entry.index, 2u);
+    EXPECT_TRUE(s.entry.given);
+    EXPECT_FALSE(s.entry.name.has_value());
 
-    KestrelState named = Parse({"list", "a", "-e", "CAB-1234", "-p", "/x/"});
-    ASSERT_TRUE(named.SelectedEntry.name.has_value());
-    EXPECT_EQ(*named.SelectedEntry.name, "CAB-1234");
-    EXPECT_EQ(named.CustomPath, "/x/");
-    EXPECT_FALSE(named.FontAsObject);
+    RunOptions named = Parse({"list", "a", "-e", "CAB-1234", "-p", "/x/"});
+    ASSERT_TRUE(named.entry.name.has_value());
+    EXPECT_EQ(*named.entry.name, "CAB-1234");
+    EXPECT_EQ(named.outputDir, "/x/");
+    EXPECT_FALSE(named.fontAsObject);
 }
 
 TEST(Options, ExportAllSwitchesLeaveKtxOff) {
-    KestrelState s;
-    SetExportAllSwitches(s);
-    EXPECT_TRUE(s.ExportConvert && s.ExportRawTextures && s.ExportDDS && s.ExportCRN &&
-                s.ExportPVR && s.ExportRawAudio && s.ExportRawMesh && s.ExportOBJ);
-    EXPECT_FALSE(s.ExportKTX);
+    RunOptions s;
+    s.outputs = kOutEverything; // an export without -t
+    EXPECT_TRUE(s.Writes(kOutConvert) && s.Writes(kOutRawTextures) && s.Writes(kOutDds) &&
+                s.Writes(kOutCrn) && s.Writes(kOutPvr) && s.Writes(kOutRawAudio) &&
+                s.Writes(kOutRawMesh) && s.Writes(kOutObj));
+    EXPECT_FALSE(s.Writes(kOutKtx));
 }
 
 TEST(Options, TypeFilterMatchesScriptsThrough114) {
-    KestrelState s = Parse({"export", "a", "-t", "114"});
+    RunOptions s = Parse({"export", "a", "-t", "114"});
     ApplyTypeNames(s);
     EXPECT_TRUE(PassesTypeFilter(s, 114));
     EXPECT_TRUE(PassesTypeFilter(s, -3));
     EXPECT_FALSE(PassesTypeFilter(s, 28));
-    KestrelState none;
+    RunOptions none;
     EXPECT_TRUE(PassesTypeFilter(none, 28));
-    KestrelState tex = Parse({"export", "a", "-t", "28"});
+    RunOptions tex = Parse({"export", "a", "-t", "28"});
     EXPECT_FALSE(PassesTypeFilter(tex, -28));
 }
 

@@ -5,6 +5,7 @@
 #include "io/Writer.h"
 #include "session/Converters.h"
 #include "support/AudioObjects.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -27,14 +28,12 @@ std::string ReleaseOf(const EngineVersion& v) {
 
 class AudioClipRows : public ::testing::Test {
 protected:
-    void SetUp() override { state.reporter = &messages; }
-
     // One clip of `release` whose sound lies in `resource` (relative to the archive's directory)
     // at offset 40, between other bytes.
     void Install(const std::string& release, const std::vector<uint8_t>& body) {
-        InstallOneClip(state, dir.Path(), "clip.snd", Endian::Little, body);
-        state.assets.header.engineVersion = release;
-        state.assets.header.EngineMajorVersion = std::stoi(release);
+        InstallOneClip(opened, dir.Path(), "clip.snd", Endian::Little, body);
+        opened.inner.assets.header.engineVersion = release;
+        opened.inner.assets.header.EngineMajorVersion = std::stoi(release);
     }
 
     void WriteResource(const fs::path& file, const std::vector<uint8_t>& sound) {
@@ -46,19 +45,25 @@ protected:
     }
 
     void Export() {
-        const ConverterContext context = ContextOf(state);
+        const ConverterContext context = ContextOf(opened.Scope());
+        const ObjectRow& row = opened.Items().rows[0];
         ConverterInput in{
             context,
-            Reader(state.WorkStream)
-                .Sub(16 + state.Items().rows[0].NameHeaderSize,
-                     state.Items().rows[0].ObjSize - state.Items().rows[0].NameHeaderSize, "clip"),
+            Reader(opened.archive->Work())
+                .Sub(16 + row.NameHeaderSize, row.ObjSize - row.NameHeaderSize, "clip"),
             "Unity_Assets_Files/level0/Sounds/", "clip.snd", 0};
-        ExportSound(in, state.ArchiveDirName, "level0.resS");
+        ExportSound(in, opened.inner.dirName, "level0.resS");
+    }
+
+    // Puts the audio file back into the clip; the import must succeed.
+    void Import(const fs::path& audio) {
+        const ConvertResult result = ImportSoundFile(opened.Scope(), 0, audio);
+        EXPECT_TRUE(result.ok) << result.message;
     }
 
     TempDir dir;
-    KestrelState state;
-    RecordedMessages messages;
+    OpenedArchive opened;
+    RecordedMessages& messages = opened.messages;
 };
 
 // Each row's first release, written by the builder: export gives the sound's bytes; importing the
@@ -85,7 +90,7 @@ TEST_F(AudioClipRows, EachRowExportsAndImportsBackTheSameBytes) {
             EXPECT_EQ(ProbeFormatName(exported), "wav");
         }
 
-        ImportSound(state, 0, exported);
+        Import(exported);
         EXPECT_EQ(Bytes(dir / "Unity_Assets_Files/level0/clip.snd"), body);
         EXPECT_EQ(Bytes(resource), resourceBefore);
         fs::remove_all(dir / "Unity_Assets_Files");
@@ -104,7 +109,7 @@ TEST_F(AudioClipRows, ALongerSoundIsAppendedAndTheClipPointsAtIt) {
     const std::vector<uint8_t> longer = MakeTinyWav(500);
     const fs::path edited = dir / "edited.wav";
     WriteWholeFile(edited, longer.data(), longer.size());
-    ImportSound(state, 0, edited);
+    Import(edited);
     ASSERT_TRUE(messages.alerts.empty()) << messages.alerts[0];
     EXPECT_EQ(fs::file_size(resource), end + longer.size());
     EXPECT_EQ(Bytes(dir / "Unity_Assets_Files/level0/clip.snd"),

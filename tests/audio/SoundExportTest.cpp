@@ -4,6 +4,7 @@
 #include "io/Writer.h"
 #include "session/ConverterInput.h"
 #include "support/AudioObjects.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,25 +21,35 @@ namespace {
 
 class SoundExport : public ::testing::Test {
 protected:
-    void SetUp() override { state.reporter = &messages; }
-
     void Install(const std::vector<uint8_t>& body, Endian order = Endian::Little) {
-        InstallOneClip(state, dir.Path(), "clip.snd", order, body);
+        InstallOneClip(opened, dir.Path(), "clip.snd", order, body);
     }
 
     ConverterInput Input() {
-        const ObjectRow& row = state.Items().rows[0];
-        const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
-        const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
-        context.emplace(ContextOf(state));
-        return ConverterInput{
-            *context,
-            Reader(state.WorkStream, order).Sub(start, row.ObjSize - row.NameHeaderSize, "clip"),
-            "Unity_Assets_Files/" + state.ArchiveDirName + "/Sounds/", state.Items().ExportName[0],
-            0};
+        const ObjectRow& row = opened.Items().rows[0];
+        const uint64_t start = opened.inner.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
+        const Endian order = opened.inner.assets.header.DataOrder();
+        context.emplace(ContextOf(opened.Scope()));
+        return ConverterInput{*context,
+                              Reader(opened.archive->Work(), order)
+                                  .Sub(start, row.ObjSize - row.NameHeaderSize, "clip"),
+                              "Unity_Assets_Files/" + opened.inner.dirName + "/Sounds/",
+                              opened.Items().ExportName[0], 0};
     }
 
-    void Export() { ExportSound(Input(), state.ArchiveDirName, "level0.resS"); }
+    void Export() { ExportSound(Input(), opened.inner.dirName, "level0.resS"); }
+
+    // The message of the KestrelError an export raises; empty when it raises none.
+    std::string ExportError() {
+        try {
+            Export();
+        } catch (const KestrelError& e) {
+            return e.what();
+        }
+        return {};
+    }
+
+    std::string OutputBaseDir() const { return opened.archive->OutputBaseDir(opened.options); }
 
     [[nodiscard]] fs::path Sounds() const { return dir / "Unity_Assets_Files/level0/Sounds"; }
 
@@ -53,9 +64,9 @@ protected:
     void ExpectNoSoundsWritten() { EXPECT_FALSE(fs::exists(Sounds())); }
 
     TempDir dir;
-    KestrelState state;
-    std::optional<ConverterContext> context; // made from `state` by each input
-    RecordedMessages messages;
+    OpenedArchive opened;
+    std::optional<ConverterContext> context; // made from `opened` by each input
+    RecordedMessages& messages = opened.messages;
 };
 
 // ffprobe must read the exported file as the named format.
@@ -147,19 +158,15 @@ TEST_F(SoundExport, StreamedUnknownDataGetsNoExtension) {
     EXPECT_FALSE(fs::exists(Sounds() / "resS_level0.resS" / "clip.snd.mp3"));
 }
 
-TEST_F(SoundExport, MissingResourceFileIsAlertedAndNothingWritten) {
+TEST_F(SoundExport, MissingResourceFileIsAnErrorAndNothingWritten) {
     Install(MakeStreamedAudioBody(Endian::Little, 10, 0));
-    Export();
-    EXPECT_EQ(messages.alerts,
-              std::vector<std::string>{"Missing file: " + state.OutputBaseDir + "level0.resS"});
+    EXPECT_EQ(ExportError(), "Missing file: " + OutputBaseDir() + "level0.resS");
     ExpectNoSoundsWritten();
 
-    messages.alerts.clear();
     Install(MakeNamedResourceAudioBody(Endian::Little, "sharedassets1.resource", 0, 10));
-    Export();
-    EXPECT_EQ(messages.alerts, std::vector<std::string>{"Missing file: " + state.OutputBaseDir +
-                                                        "sharedassets1.resource"});
+    EXPECT_EQ(ExportError(), "Missing file: " + OutputBaseDir() + "sharedassets1.resource");
     ExpectNoSoundsWritten();
+    EXPECT_TRUE(messages.alerts.empty());
 }
 
 TEST_F(SoundExport, NamedResourceInBothByteOrders) {
@@ -180,7 +187,7 @@ TEST_F(SoundExport, ArchivePathReadsExportedResourceEntry) {
     const auto wav = MakeTinyWav(20);
     Install(MakeNamedResourceAudioBody(Endian::Little, "archive:/CAB-1234/CAB-1234.resS", 8,
                                        wav.size()));
-    state.ArchiveDirName = "level0/CAB-1234";
+    opened.inner.dirName = "level0/CAB-1234";
     WriteResource(dir / "Unity_Assets_Files/level0/CAB-1234.resS/CAB-1234.resS", 8, wav);
     Export();
     const fs::path out =
@@ -199,7 +206,7 @@ TEST_F(SoundExport, PathsLeavingTheArchiveDirectoryAreRefused) {
                                             "sub/../../secret.resource", "..\\secret.resource",
                                             "archive:/x/.."};
     for (const auto& path : paths) {
-        InstallOneClip(state, game, "clip.snd", Endian::Little,
+        InstallOneClip(opened, game, "clip.snd", Endian::Little,
                        MakeNamedResourceAudioBody(Endian::Little, path, 0, wav.size()));
         try {
             Export();

@@ -5,6 +5,7 @@
 #include "io/Writer.h"
 #include "session/Converters.h"
 #include "support/AudioObjects.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -36,10 +37,8 @@ Reader Over(const std::vector<uint8_t>& bytes, Endian order) {
 
 class SoundImport : public ::testing::Test {
 protected:
-    void SetUp() override { state.reporter = &messages; }
-
     void Install(const std::vector<uint8_t>& body, Endian order = Endian::Little) {
-        InstallOneClip(state, dir.Path(), "clip.snd", order, body);
+        InstallOneClip(opened, dir.Path(), "clip.snd", order, body);
         fs::create_directories(RawFile().parent_path());
     }
 
@@ -50,7 +49,14 @@ protected:
         return file;
     }
 
-    void Import(const fs::path& audio) { ImportSound(state, 0, audio); }
+    // An import the test expects to succeed.
+    void Import(const fs::path& audio) {
+        const ConvertResult result = TryImport(0, audio);
+        EXPECT_TRUE(result.ok) << result.message;
+    }
+    ConvertResult TryImport(size_t index, const fs::path& audio) {
+        return ImportSoundFile(opened.Scope(), index, audio);
+    }
 
     [[nodiscard]] fs::path RawFile() const { return dir / "Unity_Assets_Files/level0/clip.snd"; }
 
@@ -63,8 +69,8 @@ protected:
     }
 
     TempDir dir;
-    KestrelState state;
-    RecordedMessages messages;
+    OpenedArchive opened;
+    RecordedMessages& messages = opened.messages;
 };
 
 TEST_F(SoundImport, EmbeddedFiveBytesArePaddedToTwentyEight) {
@@ -90,10 +96,10 @@ TEST_F(SoundImport, EmbeddedFiveBytesArePaddedToTwentyEight) {
 TEST_F(SoundImport, EmbeddedRoundTripGivesTheSameBody) {
     const auto body = MakeEmbeddedAudioBody(4, Endian::Little, MakeTinyWav(37));
     Install(body);
-    const ObjectRow& row = state.Items().rows[0];
-    const uint64_t start = state.assets.DataOffset + row.NameHeaderSize;
-    ExportSound(ConverterInput{ContextOf(state),
-                               Reader(state.WorkStream).Sub(start, body.size(), "clip"),
+    const ObjectRow& row = opened.Items().rows[0];
+    const uint64_t start = opened.inner.assets.DataOffset + row.NameHeaderSize;
+    ExportSound(ConverterInput{ContextOf(opened.Scope()),
+                               Reader(opened.archive->Work()).Sub(start, body.size(), "clip"),
                                "Unity_Assets_Files/level0/Sounds/", "clip.snd", 0},
                 "level0", "level0.resS");
     Import(dir / "Unity_Assets_Files/level0/Sounds/clip.snd.wav");
@@ -159,7 +165,7 @@ TEST_F(SoundImport, NamedResourceWithSixtyFourBitFieldsGetsTheNewPlace) {
 
 TEST_F(SoundImport, ArchivePathWritesIntoTheExportedResourceEntry) {
     Install(MakeNamedResourceAudioBody(Endian::Little, "archive:/CAB-1234/CAB-1234.resS", 0, 4));
-    state.ArchiveDirName = "level0/CAB-1234";
+    opened.inner.dirName = "level0/CAB-1234";
     const fs::path entry = dir / "Unity_Assets_Files/level0/CAB-1234.resS/CAB-1234.resS";
     WriteBytes(entry, Filled(4, 0x77));
     const auto wav = MakeTinyWav(8);
@@ -170,11 +176,13 @@ TEST_F(SoundImport, ArchivePathWritesIntoTheExportedResourceEntry) {
                                          wav.size()));
 }
 
-TEST_F(SoundImport, MissingResourceIsAlertedAndNothingWritten) {
+TEST_F(SoundImport, MissingResourceFailsAndNothingWritten) {
     Install(MakeStreamedAudioBody(Endian::Little, 10, 0));
-    Import(Edited(MakeTinyWav(4)));
-    EXPECT_EQ(messages.alerts,
-              std::vector<std::string>{"Missing file: " + state.OutputBaseDir + "level0.resS"});
+    const ConvertResult result = TryImport(0, Edited(MakeTinyWav(4)));
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message,
+              "Missing file: " + opened.archive->OutputBaseDir(opened.options) + "level0.resS");
+    EXPECT_TRUE(messages.alerts.empty());
     ExpectNoRawFile();
 }
 
@@ -183,11 +191,11 @@ TEST_F(SoundImport, RefusedPathsTouchNothing) {
     fs::create_directories(game);
     const fs::path outside = dir / "secret.resource";
     WriteBytes(outside, Filled(16, 0x10));
-    InstallOneClip(state, game, "clip.snd", Endian::Little,
+    InstallOneClip(opened, game, "clip.snd", Endian::Little,
                    MakeNamedResourceAudioBody(Endian::Little, "../secret.resource", 0, 4));
     const fs::path audio = dir / "edit.wav";
     WriteBytes(audio, MakeTinyWav(4));
-    EXPECT_THROW(ImportSound(state, 0, audio), KestrelError);
+    EXPECT_FALSE(TryImport(0, audio).ok);
     EXPECT_EQ(Bytes(outside), Filled(16, 0x10));
     EXPECT_FALSE(fs::exists(game / "Unity_Assets_Files"));
 }
@@ -195,7 +203,7 @@ TEST_F(SoundImport, RefusedPathsTouchNothing) {
 TEST_F(SoundImport, OldRangeOutsideResourceIsAnErrorAndTouchesNothing) {
     WriteBytes(dir / "level0.resS", Filled(50, 0x42));
     Install(MakeStreamedAudioBody(Endian::Little, 100, 10)); // old data would end at 110
-    EXPECT_THROW(Import(Edited(MakeTinyWav(4))), KestrelError);
+    EXPECT_FALSE(TryImport(0, Edited(MakeTinyWav(4))).ok);
     EXPECT_EQ(Bytes(dir / "level0.resS"), Filled(50, 0x42));
     ExpectNoRawFile();
 }
@@ -209,9 +217,9 @@ TEST_F(SoundImport, UnsupportedBodyIsReported) {
 
 TEST_F(SoundImport, ItemOutsideTheTableIsAnError) {
     Install(MakeEmbeddedAudioBody(4, Endian::Little, MakeTinyWav(4)));
-    EXPECT_THROW(ImportSound(state, 1, Edited(MakeTinyWav(4))), KestrelError);
-    state.Items().rows[0].ObjSize += 1000; // the object would pass the working file's end
-    EXPECT_THROW(ImportSound(state, 0, Edited(MakeTinyWav(4))), KestrelError);
+    EXPECT_FALSE(TryImport(1, Edited(MakeTinyWav(4))).ok);
+    opened.Items().rows[0].ObjSize += 1000; // the object would pass the working file's end
+    EXPECT_FALSE(TryImport(0, Edited(MakeTinyWav(4))).ok);
     ExpectNoRawFile();
 }
 

@@ -1,10 +1,10 @@
-#include "assets/AssetsParser.h"
 #include "audio/SoundExport.h"
 #include "audio/SoundImport.h"
 #include "io/ByteSource.h"
 #include "session/Converters.h"
-#include "session/Operations.h"
+#include "session/ExportDriver.h"
 #include "support/AudioObjects.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -44,24 +44,22 @@ bool Fsb5SizesAddUp(const fs::path& file) {
 }
 
 // Exports every AudioClip of the opened assets file and returns the files written.
-std::vector<fs::path> ExportAllSounds(KestrelState& state) {
-    const ItemTable& items = state.Items();
-    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
-    const std::string resourceName = fs::path(state.WorkFileName).filename().string() + ".resS";
+std::vector<fs::path> ExportAllSounds(const OpenedArchive& a) {
+    const ItemTable& items = a.Items();
+    const InnerScope scope = a.Scope();
+    const ConverterContext context = ContextOf(scope);
+    const std::string resourceName = fs::path(a.archive->Name()).filename().string() + ".resS";
     for (size_t i = 0; i < items.Count(); ++i) {
         const ObjectRow& row = items.rows[i];
         if (row.ClassID != kAudioClip || row.ObjSize <= row.NameHeaderSize) continue;
-        const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
-        ExportSound(ConverterInput{ContextOf(state),
-                                   Reader(state.WorkStream, order)
-                                       .Sub(start, row.ObjSize - row.NameHeaderSize, "clip"),
-                                   "Unity_Assets_Files/" + state.ArchiveDirName + "/Sounds/",
+        ExportSound(ConverterInput{context, scope.ObjectBody(i),
+                                   "Unity_Assets_Files/" + a.inner.dirName + "/Sounds/",
                                    items.ExportName[i], i},
-                    state.ArchiveDirName, resourceName);
+                    a.inner.dirName, resourceName);
     }
     std::vector<fs::path> written;
     const fs::path sounds =
-        fs::path(state.OutputBaseDir) / "Unity_Assets_Files" / state.ArchiveDirName / "Sounds";
+        fs::path(scope.OutputBaseDir()) / "Unity_Assets_Files" / a.inner.dirName / "Sounds";
     if (!fs::exists(sounds)) return written;
     for (const auto& entry : fs::recursive_directory_iterator(sounds)) {
         if (entry.is_regular_file()) written.push_back(entry.path());
@@ -69,9 +67,9 @@ std::vector<fs::path> ExportAllSounds(KestrelState& state) {
     return written;
 }
 
-size_t CountClips(const KestrelState& state) {
+size_t CountClips(const OpenedArchive& a) {
     size_t n = 0;
-    for (const auto& row : state.assets.items.rows)
+    for (const auto& row : a.Items().rows)
         n += row.ClassID == kAudioClip ? 1 : 0;
     return n;
 }
@@ -89,22 +87,23 @@ std::map<fs::path, std::vector<unsigned char>> ResourceFiles(const fs::path& dir
 
 // Importing the exported sounds unchanged gives back every clip's body byte for byte and leaves
 // the resource files as they were.
-void ExpectUnchangedRoundTrip(KestrelState& state, const fs::path& dir,
+void ExpectUnchangedRoundTrip(const OpenedArchive& a, const fs::path& dir,
                               const std::vector<fs::path>& written) {
     const auto resourcesBefore = ResourceFiles(dir);
-    const ItemTable& items = state.Items();
+    const ItemTable& items = a.Items();
+    const InnerScope scope = a.Scope();
     size_t imported = 0;
     for (const auto& file : written) {
         const std::string stem = file.filename().string().substr(
             0, file.filename().string().size() - file.extension().string().size());
         for (size_t i = 0; i < items.Count(); ++i) {
             if (items.ExportName[i] != stem) continue;
-            ImportSound(state, i, file);
+            const ConvertResult result = ImportSoundFile(scope, i, file);
+            EXPECT_TRUE(result.ok) << stem << ": " << result.message;
             const ObjectRow& row = items.rows[i];
-            const auto raw = ReadFileBytes(fs::path(state.OutputBaseDir) / "Unity_Assets_Files" /
-                                           state.ArchiveDirName / stem);
-            Reader body(state.WorkStream);
-            body.Seek(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize);
+            const auto raw = ReadFileBytes(fs::path(scope.OutputBaseDir()) / "Unity_Assets_Files" /
+                                           a.inner.dirName / stem);
+            Reader body = scope.ObjectBody(i);
             const auto original = body.Bytes(row.ObjSize - row.NameHeaderSize, "clip");
             EXPECT_TRUE(std::equal(raw.begin(), raw.end(), original.begin(), original.end()))
                 << stem;
@@ -116,16 +115,16 @@ void ExpectUnchangedRoundTrip(KestrelState& state, const fs::path& dir,
     EXPECT_EQ(ResourceFiles(dir), resourcesBefore);
 }
 
-// Exports every AudioClip of the assets file opened in `state`, probes each file written and
+// Exports every AudioClip of the assets file opened in `a`, probes each file written and
 // imports it back unchanged. Returns the number of clips.
-size_t CheckSoundsOfOpenFile(KestrelState& state, const RecordedMessages& messages,
-                             const fs::path& dir) {
-    const size_t clips = CountClips(state);
+size_t CheckSoundsOfOpenFile(const OpenedArchive& a, const fs::path& dir) {
+    const RecordedMessages& messages = a.messages;
+    const size_t clips = CountClips(a);
     if (clips == 0) return 0;
-    const auto written = ExportAllSounds(state);
+    const auto written = ExportAllSounds(a);
     EXPECT_TRUE(messages.alerts.empty()) << messages.alerts.front();
     EXPECT_TRUE(messages.notices.empty()) << messages.notices.front();
-    EXPECT_EQ(written.size(), clips) << state.ArchiveDirName;
+    EXPECT_EQ(written.size(), clips) << a.inner.dirName;
     for (const auto& file : written) {
         const std::string format = ExpectedFormat(file.extension().string());
         EXPECT_FALSE(format.empty()) << file;
@@ -137,7 +136,7 @@ size_t CheckSoundsOfOpenFile(KestrelState& state, const RecordedMessages& messag
         std::cout << "[ sound    ] " << fs::relative(file, dir).string() << " ("
                   << fs::file_size(file) << " bytes)\n";
     }
-    ExpectUnchangedRoundTrip(state, dir, written);
+    ExpectUnchangedRoundTrip(a, dir, written);
     return clips;
 }
 
@@ -164,17 +163,10 @@ TEST_P(SoundSamples, EveryClipExportsAndProbes) {
         fs::copy_file(samples / GetParam().resource,
                       dir / fs::path(GetParam().resource).filename().string());
     }
-    KestrelState state;
-    RecordedMessages messages;
-    state.reporter = &messages;
-    state.WorkFileName = work.string();
-    state.OutputBaseDir = dir.Path().string() + "/";
-    state.ArchiveDirName = work.filename().string().substr(0, work.filename().string().find('.'));
-    state.WorkStream = FileSource::Open(work);
-    ParseOptions options;
-    options.innerFileName = work.filename().string();
-    state.assets = ParseAssets(state.WorkStream, 0, options);
-    EXPECT_GT(CheckSoundsOfOpenFile(state, messages, dir.Path()), 0u);
+    OpenedArchive a(work.string());
+    EXPECT_EQ(a.inner.dirName,
+              work.filename().string().substr(0, work.filename().string().find('.')));
+    EXPECT_GT(CheckSoundsOfOpenFile(a, dir.Path()), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -190,17 +182,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Exports the single item of an opened resource entry with the export driver, which writes it
 // to Root + ExportName: the place "archive:" resource paths of the bundle's sounds point to.
-void ExportResourceEntry(KestrelState& state) {
-    ExportItem(state, 0);
-    const fs::path written = fs::path(state.OutputBaseDir) / "Unity_Assets_Files" /
-                             state.ArchiveDirName / state.Items().ExportName[0];
+void ExportResourceEntry(const OpenedArchive& a) {
+    ExportObjects(a.Scope(), {0});
+    const fs::path written = fs::path(a.archive->OutputBaseDir(a.options)) / "Unity_Assets_Files" /
+                             a.inner.dirName / a.Items().ExportName[0];
     ASSERT_TRUE(fs::exists(written)) << written;
-    EXPECT_EQ(fs::file_size(written), state.Items().rows[0].ObjSize);
+    EXPECT_EQ(fs::file_size(written), a.Items().rows[0].ObjSize);
 }
 
 class SoundBundleSamples : public ::testing::TestWithParam<const char*> {};
 
-// Bundles opened with OpenArchive: the resource entries are exported first, then every AudioClip
+// Bundles opened as an archive: the resource entries are exported first, then every AudioClip
 // of every inner assets file of formats 9 to 15 exports, probes and imports back unchanged.
 TEST_P(SoundBundleSamples, EveryClipExportsAndProbes) {
     const fs::path samples = SamplesDir();
@@ -212,34 +204,25 @@ TEST_P(SoundBundleSamples, EveryClipExportsAndProbes) {
     TempDir dir;
     const fs::path work = dir / source.filename().string();
     fs::copy_file(source, work);
-    KestrelState state;
-    RecordedMessages messages;
-    state.reporter = &messages;
-    OpenArchive(state, work.string());
-    const size_t entries = state.innerFileNames.size();
+    OpenedArchive a(work.string());
+    const size_t entries = a.archive->InnerFileNames().size();
     ASSERT_GT(entries, 0u);
     std::vector<size_t> assetsEntries;
     for (size_t i = 0; i < entries; ++i) {
-        state.SelectedEntry = EntrySelector{static_cast<uint32_t>(i), std::nullopt};
-        OpenArchive(state, work.string());
-        state.WorkStream = FileSource::Open(state.WorkFileName);
-        const int32_t format = state.assets.header.formatVersion;
-        if (state.assets.header.EngineMajorVersion == 0 && state.Items().Count() == 1) {
-            ExportResourceEntry(state);
+        a.Select(i);
+        const int32_t format = a.inner.assets.header.formatVersion;
+        if (a.inner.assets.header.EngineMajorVersion == 0 && a.Items().Count() == 1) {
+            ExportResourceEntry(a);
         } else if (format >= 9 && format <= 15) {
             assetsEntries.push_back(i);
         }
-        state.WorkStream.reset();
     }
     size_t clips = 0;
     for (size_t i : assetsEntries) {
-        state.SelectedEntry = EntrySelector{static_cast<uint32_t>(i), std::nullopt};
-        OpenArchive(state, work.string());
-        state.WorkStream = FileSource::Open(state.WorkFileName);
-        clips += CheckSoundsOfOpenFile(state, messages, dir.Path());
-        state.WorkStream.reset();
+        a.Select(i);
+        clips += CheckSoundsOfOpenFile(a, dir.Path());
     }
-    CleanUpWorkingFiles(state);
+    a.archive.reset();
     std::cout << "[ sound    ] " << GetParam() << ": " << clips << " clips\n";
     EXPECT_GT(clips, 0u);
 }

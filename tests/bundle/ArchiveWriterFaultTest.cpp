@@ -3,8 +3,7 @@
 #include "ArchiveWriterTestSupport.h"
 
 #include "common/Error.h"
-#include "session/Operations.h"
-#include "session/State.h"
+#include "session/Archive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +59,13 @@ FileSet ArchiveFiles(const fs::path& dir) {
     return set;
 }
 
+Reporter& Quiet() {
+    static SilentReporter silent;
+    return silent;
+}
+
 // Writes the case's archive into dir and opens it as the program does.
-std::string Prepare(const FaultCase& c, const fs::path& dir, KestrelState& state) {
+std::string Prepare(const FaultCase& c, const fs::path& dir, std::unique_ptr<Archive>& archive) {
     const fs::path base = dir / "level0.unity3d";
     if (c.split) {
         WriteSplitPieces(base, BuiltArchive(c.scale), kMiB);
@@ -69,17 +73,19 @@ std::string Prepare(const FaultCase& c, const fs::path& dir, KestrelState& state
         PutFile(base, BuiltArchive(c.scale));
     }
     const std::string opened = c.split ? base.string() + ".split0" : base.string();
-    OpenArchive(state, opened);
+    archive = Archive::Open(opened, Quiet());
     return opened;
 }
 
-ArchiveWriteInput InputOf(KestrelState& state, const Bytes& replacement) {
+// `bundle` is a copy of the archive's record, which the writer updates when it succeeds.
+ArchiveWriteInput InputOf(const Archive& archive, Unity3D_Structure& bundle,
+                          const Bytes& replacement) {
     ArchiveWriteInput in;
-    in.archiveName = state.ArchiveName;
-    in.workFileName = state.WorkFileName;
-    in.splitPieceCount = state.SplitPieceCount;
-    in.isBundle = state.isBundle;
-    in.bundle = &state.Bundle;
+    in.archiveName = archive.Name();
+    in.workFileName = archive.WorkFileName();
+    in.splitPieceCount = archive.SplitPieceCount();
+    in.isBundle = archive.IsBundle();
+    in.bundle = &bundle;
     in.replacements = {{0, Memory(replacement)}};
     return in;
 }
@@ -93,12 +99,13 @@ struct Reference {
 
 Reference MakeReference(const FaultCase& c) {
     TempDir dir;
-    KestrelState state;
-    Prepare(c, dir.Path(), state);
+    std::unique_ptr<Archive> archive;
+    Prepare(c, dir.Path(), archive);
+    Unity3D_Structure bundle = archive->Bundle();
     Reference ref;
     ref.before = ArchiveFiles(dir.Path());
     const auto start = std::chrono::steady_clock::now();
-    WriteArchive(InputOf(state, Grown(c)));
+    WriteArchive(InputOf(*archive, bundle, Grown(c)));
     ref.duration = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
     ref.after = ArchiveFiles(dir.Path());
@@ -117,15 +124,14 @@ void ExpectOldOrNewAndOpens(const FaultCase& c, const fs::path& dir, const Refer
         const bool isNew = now != ref.after.end() && now->second == bytes;
         EXPECT_TRUE(isOld || isNew) << name << " is neither the old nor the new file";
     }
-    KestrelState next;
-    ASSERT_NO_THROW(OpenArchive(next, opened));
+    std::unique_ptr<Archive> next;
+    ASSERT_NO_THROW(next = Archive::Open(opened, Quiet()));
     const FileSet set = ArchiveFiles(dir);
 
     EXPECT_TRUE(set == ref.before || set == ref.after) << "a mix of old and new files";
     if (c.split) {
         EXPECT_FALSE(fs::exists(PieceCommitJournal(opened)));
     }
-    CleanUpWorkingFiles(next);
 }
 
 class ArchiveWriterFaults : public ::testing::TestWithParam<FaultCase> {};
@@ -136,21 +142,21 @@ TEST_P(ArchiveWriterFaults, AFailingStepLeavesEverythingAsItWasAndNoTemporaryFil
     for (const std::string step : {"working file", "archive", "pieces", "journal", "commit"}) {
         if (!c.split && (step == "pieces" || step == "journal")) continue;
         TempDir dir;
-        KestrelState state;
-        Prepare(c, dir.Path(), state);
+        std::unique_ptr<Archive> archive;
+        Prepare(c, dir.Path(), archive);
+        Unity3D_Structure bundle = archive->Bundle();
         const auto listing = Listing(dir.Path());
-        const Bytes work = FileBytes(state.WorkFileName);
-        const auto entries = InnerEntries(state.Bundle);
+        const Bytes work = FileBytes(archive->WorkFileName());
+        const auto entries = InnerEntries(archive->Bundle());
         SetArchiveWriteHookForTesting([&step](const std::string& now) {
             if (now == step) throw KestrelError("injected failure at " + now, true);
         });
-        EXPECT_THROW(WriteArchive(InputOf(state, Grown(c))), KestrelError) << step;
+        EXPECT_THROW(WriteArchive(InputOf(*archive, bundle, Grown(c))), KestrelError) << step;
         SetArchiveWriteHookForTesting({});
         EXPECT_EQ(Listing(dir.Path()), listing) << step;
         EXPECT_EQ(ArchiveFiles(dir.Path()), ref.before) << step;
-        EXPECT_EQ(FileBytes(state.WorkFileName), work) << step;
-        EXPECT_EQ(InnerEntries(state.Bundle).at(0).size, entries.at(0).size) << step;
-        CleanUpWorkingFiles(state);
+        EXPECT_EQ(FileBytes(archive->WorkFileName()), work) << step;
+        EXPECT_EQ(InnerEntries(bundle).at(0).size, entries.at(0).size) << step;
     }
 }
 
@@ -159,8 +165,9 @@ TEST_P(ArchiveWriterFaults, AFileSizeLimitGivesAClearErrorAndLeavesEverythingAsI
     const Reference ref = MakeReference(c);
     for (const rlim_t limit : {rlim_t{1000}, rlim_t{300000}, rlim_t{900000}}) {
         TempDir dir;
-        KestrelState state;
-        Prepare(c, dir.Path(), state);
+        std::unique_ptr<Archive> archive;
+        Prepare(c, dir.Path(), archive);
+        Unity3D_Structure bundle = archive->Bundle();
         const auto listing = Listing(dir.Path());
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
@@ -171,7 +178,7 @@ TEST_P(ArchiveWriterFaults, AFileSizeLimitGivesAClearErrorAndLeavesEverythingAsI
             const rlimit lim{limit, limit};
             ::setrlimit(RLIMIT_FSIZE, &lim);
             try {
-                WriteArchive(InputOf(state, Grown(c)));
+                WriteArchive(InputOf(*archive, bundle, Grown(c)));
             } catch (const KestrelError& e) {
                 const std::string msg = e.what();
                 ssize_t unused = ::write(fds[1], msg.data(), msg.size());
@@ -193,7 +200,6 @@ TEST_P(ArchiveWriterFaults, AFileSizeLimitGivesAClearErrorAndLeavesEverythingAsI
         EXPECT_NE(message.find(dir.Path().string()), std::string::npos) << "names the file";
         EXPECT_EQ(Listing(dir.Path()), listing) << limit;
         EXPECT_EQ(ArchiveFiles(dir.Path()), ref.before) << limit;
-        CleanUpWorkingFiles(state);
     }
 }
 
@@ -204,9 +210,10 @@ TEST_P(ArchiveWriterFaults, KilledAtRandomMomentsEveryFileIsOldOrNewAndTheArchiv
     const auto span = ref.duration.count() * 3 / 2 + 1;
     for (int round = 0; round < 50; ++round) {
         TempDir dir;
-        KestrelState state;
-        const std::string opened = Prepare(c, dir.Path(), state);
-        const ArchiveWriteInput in = InputOf(state, Grown(c));
+        std::unique_ptr<Archive> archive;
+        const std::string opened = Prepare(c, dir.Path(), archive);
+        Unity3D_Structure bundle = archive->Bundle();
+        const ArchiveWriteInput in = InputOf(*archive, bundle, Grown(c));
         const auto delay = std::uniform_int_distribution<long>(0, span)(random);
         const pid_t pid = ::fork();
         if (pid == 0) {
@@ -224,7 +231,6 @@ TEST_P(ArchiveWriterFaults, KilledAtRandomMomentsEveryFileIsOldOrNewAndTheArchiv
         ASSERT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0) << "round " << round;
         ExpectOldOrNewAndOpens(c, dir.Path(), ref, opened);
         if (HasFailure()) FAIL() << "round " << round << ", killed after " << delay << " us";
-        CleanUpWorkingFiles(state);
     }
 }
 
@@ -237,23 +243,21 @@ TEST(ArchiveWriterJournal, ACommitStoppedAfterItsJournalIsCompletedByTheNextOpen
     const FaultCase c{"SplitPieces", true, 9, kMiB};
     const Reference ref = MakeReference(c);
     TempDir dir;
-    KestrelState state;
-    const std::string opened = Prepare(c, dir.Path(), state);
+    std::unique_ptr<Archive> archive;
+    const std::string opened = Prepare(c, dir.Path(), archive);
+    Unity3D_Structure bundle = archive->Bundle();
     SetArchiveWriteHookForTesting([](const std::string& now) {
         if (now == "renames") throw KestrelError("stopped after the journal");
     });
-    EXPECT_THROW(WriteArchive(InputOf(state, Grown(c))), KestrelError);
+    EXPECT_THROW(WriteArchive(InputOf(*archive, bundle, Grown(c))), KestrelError);
     SetArchiveWriteHookForTesting({});
     EXPECT_TRUE(fs::exists(PieceCommitJournal(opened)));
     EXPECT_EQ(ArchiveFiles(dir.Path()), ref.before) << "nothing renamed yet";
-    KestrelState next;
-    OpenArchive(next, opened);
+    const auto next = Archive::Open(opened, Quiet());
     EXPECT_EQ(ArchiveFiles(dir.Path()), ref.after);
     EXPECT_FALSE(fs::exists(PieceCommitJournal(opened)));
     for (const auto& name : Listing(dir.Path()))
         EXPECT_EQ(name.find(".new"), std::string::npos) << name << " is left";
-    CleanUpWorkingFiles(next);
-    CleanUpWorkingFiles(state);
 }
 
 TEST(ArchiveWriterJournal, ADamagedJournalIsAClearError) {

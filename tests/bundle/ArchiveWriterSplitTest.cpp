@@ -1,7 +1,6 @@
 #include "ArchiveWriterTestSupport.h"
 
-#include "session/Operations.h"
-#include "session/State.h"
+#include "session/Archive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -14,17 +13,9 @@ namespace {
 
 constexpr size_t kMiB = 1024 * 1024;
 
-// Opens the pieces as the program does and writes the archive with one inner file replaced.
-void ReplaceInPieces(KestrelState& state, size_t entry, const Bytes& bytes) {
-    ArchiveWriteInput in;
-    in.archiveName = state.ArchiveName;
-    in.workFileName = state.WorkFileName;
-    in.splitPieceCount = state.SplitPieceCount;
-    in.isBundle = state.isBundle;
-    in.bundle = &state.Bundle;
-    in.replacements = {{entry, Memory(bytes)}};
-    in.splitPieceCountOut = &state.SplitPieceCount;
-    WriteArchive(in);
+Reporter& Quiet() {
+    static SilentReporter silent;
+    return silent;
 }
 
 struct SplitCase {
@@ -47,9 +38,8 @@ TEST_P(ArchiveWriterSplit, PiecesAreCutAgainFromTheArchiveTheGameLoads) {
     opt.blockInfo = c.info;
     const fs::path base = dir / "level0.unity3d";
     ASSERT_EQ(WriteSplitPieces(base, BuildUnityFS(files, opt).bytes, kMiB), 3u);
-    KestrelState state;
-    OpenArchive(state, base.string() + ".split0");
-    ASSERT_EQ(state.SplitPieceCount, 3u);
+    const auto archive = Archive::Open(base.string() + ".split0", Quiet());
+    ASSERT_EQ(archive->SplitPieceCount(), 3u);
 
     Bytes& first = files[0].bytes;
     if (c.change > 0) {
@@ -58,8 +48,8 @@ TEST_P(ArchiveWriterSplit, PiecesAreCutAgainFromTheArchiveTheGameLoads) {
     } else {
         first.resize(first.size() - static_cast<size_t>(-c.change));
     }
-    ReplaceInPieces(state, 0, first);
-    EXPECT_EQ(state.SplitPieceCount, c.piecesAfter);
+    archive->Write({{0, Memory(first)}}, Quiet());
+    EXPECT_EQ(archive->SplitPieceCount(), c.piecesAfter);
 
     uint32_t count = 0;
     const Bytes joined = JoinedPieces(base, count);
@@ -67,24 +57,21 @@ TEST_P(ArchiveWriterSplit, PiecesAreCutAgainFromTheArchiveTheGameLoads) {
     for (uint32_t i = 0; i + 1 < count; ++i)
         EXPECT_EQ(fs::file_size(base.string() + ".split" + std::to_string(i)), kMiB) << i;
     EXPECT_FALSE(fs::exists(PieceCommitJournal(base.string() + ".split0")));
-    EXPECT_EQ(Listing(dir.Path()).size(), count + state.WorkingFiles.size())
+    EXPECT_EQ(Listing(dir.Path()).size(), count + archive->WorkingFiles().size())
         << "only the pieces and this run's working files";
     // The pieces join into a bundle that decompresses into the working file the writer left.
     const fs::path rejoined = dir / "rejoined.unity3d";
     PutFile(rejoined, joined);
     const OpenedArchive again = OpenForWriting(rejoined);
-    EXPECT_EQ(FileBytes(again.workFileName), FileBytes(state.WorkFileName));
+    EXPECT_EQ(FileBytes(again.workFileName), FileBytes(archive->WorkFileName()));
     const auto inner = InnerFileBytes(again.bundle, again.workFileName);
     for (size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(inner[i], files[i].bytes) << i;
 
     // And the program opens the new pieces.
-    KestrelState reopened;
-    reopened.SelectedEntry.index = 1;
-    OpenArchive(reopened, base.string() + ".split0");
-    EXPECT_EQ(reopened.SplitPieceCount, c.piecesAfter);
-    CleanUpWorkingFiles(reopened);
-    CleanUpWorkingFiles(state);
+    const auto reopened = Archive::Open(base.string() + ".split0", Quiet());
+    EXPECT_EQ(reopened->SplitPieceCount(), c.piecesAfter);
+    EXPECT_EQ(reopened->Parse(1, RunOptions{}, nullptr).size, files[1].bytes.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -101,21 +88,15 @@ TEST(ArchiveWriterSplitPlain, PlainAssetsPiecesAreCutAgain) {
     TempDir dir;
     const fs::path base = dir / "sharedassets0.assets";
     WriteSplitPieces(base, MinimalAssetsFile("5.6.3p1", 1500000), kMiB);
-    KestrelState state;
-    OpenArchive(state, base.string() + ".split0");
-    ASSERT_EQ(state.SplitPieceCount, 2u);
+    const auto archive = Archive::Open(base.string() + ".split0", Quiet());
+    ASSERT_EQ(archive->SplitPieceCount(), 2u);
     const Bytes next = MinimalAssetsFile("5.6.3p1", 2500000);
-    ArchiveWriteInput in;
-    in.archiveName = state.ArchiveName;
-    in.workFileName = state.WorkFileName;
-    in.splitPieceCount = state.SplitPieceCount;
-    in.replacements = {{0, Memory(next)}};
-    WriteArchive(in);
+    archive->Write({{0, Memory(next)}}, Quiet());
     uint32_t count = 0;
     EXPECT_EQ(JoinedPieces(base, count), next);
     EXPECT_EQ(count, 3u);
-    EXPECT_EQ(FileBytes(state.WorkFileName), next);
-    CleanUpWorkingFiles(state);
+    EXPECT_EQ(archive->SplitPieceCount(), 3u);
+    EXPECT_EQ(FileBytes(archive->WorkFileName()), next);
 }
 
 } // namespace

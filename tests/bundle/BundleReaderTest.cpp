@@ -1,8 +1,9 @@
 #include "bundle/BundleReader.h"
 #include "common/Error.h"
 #include "io/Reader.h"
-#include "session/Operations.h"
+#include "session/Archive.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -94,28 +95,26 @@ TEST_P(UnityFSVariants, OpensWithTheRightBaseAndAnExactWorkingCopy) {
     TempDir dir;
     const fs::path archive = dir / "level0.unity3d";
     Write(archive, built.bytes);
-    KestrelState state;
+    OpenedArchive a(archive.string());
     for (uint32_t i = 0; i < files.size(); ++i) {
-        // The first inner file from the archive, the others from the working file, as the
-        // window selects them.
-        state.SelectedEntry.index = i;
-        OpenArchive(state, i == 0 ? archive.string() : state.WorkFileName);
-        EXPECT_EQ(state.assetsBase, expected.innerOffsets[i]) << i;
-        EXPECT_TRUE(state.isBundle);
-        EXPECT_FALSE(state.WorkStream) << "WorkStream is reset after the open";
+        // Every inner file from the one working file, as the window selects them.
+        a.Select(i);
+        EXPECT_EQ(a.inner.base, expected.innerOffsets[i]) << i;
+        EXPECT_TRUE(a.archive->IsBundle());
+        const std::string& work = a.archive->WorkFileName();
         if (inPlace) {
-            EXPECT_EQ(state.WorkFileName, archive.string());
+            EXPECT_EQ(work, archive.string());
             EXPECT_FALSE(fs::exists(WorkingFileOf(archive)));
         } else {
-            ASSERT_EQ(state.WorkFileName, WorkingFileOf(archive));
-            ASSERT_EQ(Bytes(state.WorkFileName), expected.bytes);
+            ASSERT_EQ(work, WorkingFileOf(archive));
+            ASSERT_EQ(Bytes(work), expected.bytes);
         }
         EXPECT_EQ(Bytes(archive), built.bytes) << "the archive itself is never changed";
-        // The inner file's own bytes lie at assetsBase.
-        const auto work = Bytes(state.WorkFileName);
-        ASSERT_LE(state.assetsBase + files[i].bytes.size(), work.size());
+        // The inner file's own bytes lie at its base.
+        const auto workBytes = Bytes(work);
+        ASSERT_LE(a.inner.base + files[i].bytes.size(), workBytes.size());
         EXPECT_TRUE(std::equal(files[i].bytes.begin(), files[i].bytes.end(),
-                               work.begin() + static_cast<std::ptrdiff_t>(state.assetsBase)));
+                               workBytes.begin() + static_cast<std::ptrdiff_t>(a.inner.base)));
     }
 }
 
@@ -198,9 +197,8 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     const fs::path archive = dir / "bad.unity3d";
     auto expectError = [&](const std::vector<uint8_t>& bytes, const std::string& part) {
         Write(archive, bytes);
-        KestrelState state;
         try {
-            OpenArchive(state, archive.string());
+            OpenedArchive a(archive.string());
             ADD_FAILURE() << "no error for " << part;
         } catch (const KestrelError& e) {
             const std::string msg = e.what();
@@ -251,9 +249,8 @@ TEST(UnityFSErrors, Lz4BlockRunningPastTheDataHasItsOwnMessage) {
     fs::remove(archive.string() + ".TEMP");
     bytes.resize(bytes.size() - 5); // the only block now declares 5 bytes more than there are
     Write(archive, bytes);
-    KestrelState state;
     try {
-        OpenArchive(state, archive.string());
+        OpenedArchive a(archive.string());
         ADD_FAILURE() << "no error";
     } catch (const KestrelError& e) {
         EXPECT_EQ(std::string(e.what()), archive.string() + ": offset " +
@@ -274,15 +271,14 @@ TEST(UnityRW, CompressedUnityWebGivesAnExactWorkingCopy) {
             const fs::path archive = dir / "web.unity3d";
             Write(archive, BuildUnityRW(files, opt).bytes);
             const BuiltBundle expected = ExpectedWorkCopyRW(files, opt);
+            // Each open removes the copy of the one before; the last stays open.
+            OpenedArchive a;
             for (uint32_t i = 0; i < files.size(); ++i) {
-                KestrelState state;
-                state.SelectedEntry.index = i;
-                OpenArchive(state, archive.string());
-                ASSERT_EQ(state.WorkFileName, WorkingFileOf(archive));
-                EXPECT_EQ(Bytes(state.WorkFileName), expected.bytes) << endMarker << levels;
-                EXPECT_EQ(state.assetsBase, expected.innerOffsets[i]);
-                EXPECT_EQ(state.Bundle.RW.FileSize, expected.bytes.size());
-                if (i + 1 < files.size()) CleanUpWorkingFiles(state);
+                a.Open(archive.string(), Entry(i));
+                ASSERT_EQ(a.archive->WorkFileName(), WorkingFileOf(archive));
+                EXPECT_EQ(Bytes(a.archive->WorkFileName()), expected.bytes) << endMarker << levels;
+                EXPECT_EQ(a.inner.base, expected.innerOffsets[i]);
+                EXPECT_EQ(a.archive->Bundle().RW.FileSize, expected.bytes.size());
             }
             // Reopening the copy reads it in place.
             Unity3D_Structure b;
@@ -302,11 +298,9 @@ TEST(UnityRW, UncompressedBundlesAreReadInPlace) {
         opt.compressed = false;
         const BuiltBundle built = BuildUnityRW(files, opt);
         Write(dir / "raw.unity3d", built.bytes);
-        KestrelState state;
-        state.SelectedEntry.index = 2;
-        OpenArchive(state, (dir / "raw.unity3d").string());
-        EXPECT_EQ(state.WorkFileName, (dir / "raw.unity3d").string());
-        EXPECT_EQ(state.assetsBase, built.innerOffsets[2]);
+        OpenedArchive a((dir / "raw.unity3d").string(), Entry(2));
+        EXPECT_EQ(a.archive->WorkFileName(), (dir / "raw.unity3d").string());
+        EXPECT_EQ(a.inner.base, built.innerOffsets[2]);
         EXPECT_FALSE(fs::exists(WorkingFileOf(dir / "raw.unity3d")));
     }
 }
@@ -341,13 +335,12 @@ TEST(OtherFormats, AreReadAsPlainFilesAtPositionZero) {
         const auto noise = NoiseBytes(200);
         bytes.insert(bytes.end(), noise.begin(), noise.end());
         Write(dir / "old.unity3d", bytes);
-        KestrelState state;
-        OpenArchive(state, (dir / "old.unity3d").string());
-        EXPECT_FALSE(state.isBundle);
-        EXPECT_EQ(state.assetsBase, 0u);
-        EXPECT_EQ(state.Bundle.Signature, sig);
-        EXPECT_EQ(state.Items().Count(), 1u);
-        EXPECT_EQ(state.resourceKind, "unknown");
+        OpenedArchive a((dir / "old.unity3d").string());
+        EXPECT_FALSE(a.archive->IsBundle());
+        EXPECT_EQ(a.inner.base, 0u);
+        EXPECT_EQ(a.archive->Bundle().Signature, sig);
+        EXPECT_EQ(a.Items().Count(), 1u);
+        EXPECT_EQ(a.inner.resourceKind, "unknown");
     }
 }
 

@@ -6,6 +6,7 @@
 #include "io/SafePath.h"
 #include "session/Operations.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +34,7 @@ struct ModernCase {
 constexpr ModernCase kCases[] = {
     {"Format7Lz4", 7, "2019.4.28f1", false, BlockKind::Lz4, BlockInfoKind::Lz4HCAtStart},
     {"Format7PaddedLzma", 7, "2020.3.35f1", true, BlockKind::Lzma, BlockInfoKind::Lz4HCAtStart},
-    {"Format8PaddedStored", 8, "2021.3.33f1", true, BlockKind::Stored,
-     BlockInfoKind::Lz4HCAtStart},
+    {"Format8PaddedStored", 8, "2021.3.33f1", true, BlockKind::Stored, BlockInfoKind::Lz4HCAtStart},
     {"Format8PaddedInPlace", 8, "2022.3.9f1", true, BlockKind::Stored,
      BlockInfoKind::StoredAtStart},
     {"Format8InfoAtEnd", 8, "6000.0.32f1", true, BlockKind::Lz4HC, BlockInfoKind::StoredAtEnd},
@@ -56,40 +56,37 @@ TEST_P(ModernBundles, OpenEveryInnerFileWithAnExactWorkingCopy) {
     opt.blockSize = 64 * 1024;
     const auto files = TwoFiles();
     const BuiltBundle built = BuildUnityFS(files, opt);
-    const bool inPlace =
-        (c.blocks == BlockKind::Stored || c.blocks == BlockKind::StoredZero) &&
-        c.info == BlockInfoKind::StoredAtStart;
+    const bool inPlace = (c.blocks == BlockKind::Stored || c.blocks == BlockKind::StoredZero) &&
+                         c.info == BlockInfoKind::StoredAtStart;
     const BuiltBundle expected = inPlace ? built : ExpectedWorkCopyFS(files, opt);
 
     TempDir dir;
     const fs::path archive = dir / "data.unity3d";
     WriteFileBytes(archive, built.bytes);
-    KestrelState state;
-    state.ConsoleMode = true;
+    OpenedArchive a(archive.string());
     for (uint32_t i = 0; i < files.size(); ++i) {
-        state.SelectedEntry.index = i;
-        OpenArchive(state, i == 0 ? archive.string() : state.WorkFileName);
-        ASSERT_TRUE(state.isBundle);
-        EXPECT_EQ(state.assetsBase, expected.innerOffsets[i]) << i;
-        EXPECT_EQ(state.Bundle.modernLayout, true);
-        EXPECT_EQ(state.Bundle.blocksPadded, c.padBlocks);
-        // The archive is read first; the working copy keeps its block info after the header.
-        EXPECT_EQ(state.Bundle.blockInfoAtEnd, i == 0 && c.info == BlockInfoKind::StoredAtEnd);
+        a.Select(i);
+        ASSERT_TRUE(a.archive->IsBundle());
+        const Unity3D_Structure& bundle = a.archive->Bundle();
+        EXPECT_EQ(a.inner.base, expected.innerOffsets[i]) << i;
+        EXPECT_EQ(bundle.modernLayout, true);
+        EXPECT_EQ(bundle.blocksPadded, c.padBlocks);
+        // The record is the archive's, read once, whichever inner file is shown.
+        EXPECT_EQ(bundle.blockInfoAtEnd, c.info == BlockInfoKind::StoredAtEnd);
         if (c.padBlocks) {
-            EXPECT_EQ(state.Bundle.dataStart % 16, 0u);
+            EXPECT_EQ(bundle.dataStart % 16, 0u);
         }
-        const auto work = ReadFileBytes(state.WorkFileName);
+        const auto work = ReadFileBytes(a.archive->WorkFileName());
         if (!inPlace) {
             EXPECT_EQ(work, expected.bytes) << "working copy";
         }
-        ASSERT_LE(state.assetsBase + files[i].bytes.size(), work.size());
+        ASSERT_LE(a.inner.base + files[i].bytes.size(), work.size());
         EXPECT_TRUE(std::equal(files[i].bytes.begin(), files[i].bytes.end(),
-                               work.begin() + static_cast<std::ptrdiff_t>(state.assetsBase)));
+                               work.begin() + static_cast<std::ptrdiff_t>(a.inner.base)));
     }
-    ExportBundle(state, (dir / "Bundle").string() + "/");
+    ExportBundleFiles(*a.archive, (dir / "Bundle").string() + "/", a.messages);
     for (const InnerFile& f : files)
         EXPECT_EQ(ReadFileBytes(dir / "Bundle" / SafeComponent(f.name)), f.bytes) << f.name;
-    CleanUpWorkingFiles(state);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ModernBundles, ::testing::ValuesIn(kCases),
@@ -106,10 +103,8 @@ TEST(ModernBundles, EncryptedBundlesAreRefusedWithAMessageSayingSo) {
         TempDir dir;
         const fs::path archive = dir / "secret.unity3d";
         WriteFileBytes(archive, BuildUnityFS(TwoFiles(), opt).bytes);
-        KestrelState state;
-        state.ConsoleMode = true;
         try {
-            OpenArchive(state, archive.string());
+            OpenedArchive a(archive.string());
             ADD_FAILURE() << engine << ": an encrypted bundle was opened";
         } catch (const KestrelError& e) {
             EXPECT_NE(std::string(e.what()).find("encrypted"), std::string::npos) << e.what();

@@ -1,6 +1,7 @@
 #include "common/Error.h"
-#include "session/Operations.h"
+#include "session/Archive.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -66,19 +67,18 @@ TEST(Truncation, EveryPrefixOfAValidBundleIsAnErrorAndLeavesNoWorkingFile) {
         {
             // The whole bundle opens.
             WriteFileBytes(archive, {c.bytes.begin(), c.bytes.end()});
-            KestrelState state;
-            ASSERT_NO_THROW(OpenArchive(state, archive.string())) << c.name;
-            CleanUpWorkingFiles(state);
+            OpenedArchive a;
+            ASSERT_NO_THROW(a.Open(archive.string())) << c.name;
         }
         for (size_t len = 0; len < c.bytes.size(); ++len) {
             // A fresh file each time: overwriting in place makes the file system flush.
             fs::remove(archive);
             WriteFileBytes(archive,
                            {c.bytes.begin(), c.bytes.begin() + static_cast<ptrdiff_t>(len)});
-            KestrelState state;
+            // An open that fails ends the run, which removes what it made.
             bool failed = false;
             try {
-                OpenArchive(state, archive.string());
+                OpenedArchive a(archive.string());
             } catch (const KestrelError&) {
                 failed = true;
             }
@@ -86,11 +86,7 @@ TEST(Truncation, EveryPrefixOfAValidBundleIsAnErrorAndLeavesNoWorkingFile) {
                 EXPECT_TRUE(failed) << c.name << " opened when cut to " << len << " of "
                                     << c.bytes.size() << " bytes";
             }
-            if (failed) {
-                EXPECT_FALSE(fs::exists(WorkingFileOf(archive))) << c.name << " " << len;
-            } else {
-                CleanUpWorkingFiles(state);
-            }
+            EXPECT_FALSE(fs::exists(WorkingFileOf(archive))) << c.name << " " << len;
         }
     }
 }

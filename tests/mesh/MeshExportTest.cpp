@@ -17,14 +17,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One converter run: a working file holding one Mesh object, the state describing it, and the
-// export tree in a temporary directory.
+// One converter run: a working file holding one Mesh object, the inner file describing it, and
+// the export tree in a temporary directory.
 class MeshRun {
 public:
     MeshRun() {
-        state.reporter = &messages;
-        state.OutputBaseDir = dir.Path().string() + "/";
-        state.ArchiveDirName = "level0";
+        inner.name = "level0";
+        inner.dirName = "level0";
     }
 
     // Puts the object (name field + body) into a working file at `objectStart` and describes it
@@ -38,20 +37,22 @@ public:
         file.insert(file.end(), name.Data().begin(), name.Data().end());
         file.insert(file.end(), body.begin(), body.end());
         file.resize(file.size() + 8, 0xEE); // the next object's bytes must stay unread
-        state.WorkStream = std::make_shared<MemorySource>("level0", file);
+        work = std::make_shared<MemorySource>("level0", file);
 
         ObjectRow row;
         row.ObjOffset = static_cast<uint32_t>(objectStart);
         row.ObjSize = static_cast<uint32_t>(8 + body.size());
         row.ClassID = 43;
         row.NameHeaderSize = 8;
-        state.Items().Clear();
-        state.Items().rows.push_back(row);
-        state.Items().ExportName.push_back(exportName);
-        state.Items().types.push_back({"Mesh", 0});
-        context.emplace(ContextOf(state));
-        return ConverterInput{*context,
-                              Reader(state.WorkStream).Sub(objectStart + 8, body.size(), "mesh"),
+        inner.Items().Clear();
+        inner.Items().rows.push_back(row);
+        inner.Items().ExportName.push_back(exportName);
+        inner.Items().types.push_back({"Mesh", 0});
+        context.emplace(ConverterContext{
+            inner.assets, ResourcePlaces{dir.Path().string() + "/", "", inner.dirName, {}},
+            messages, options.text, options.noFlipTexture, options.Writes(kOutDds),
+            options.executableDir});
+        return ConverterInput{*context, Reader(work).Sub(objectStart + 8, body.size(), "mesh"),
                               "Unity_Assets_Files/level0/Mesh/", exportName, 0};
     }
 
@@ -86,8 +87,10 @@ public:
     }
 
     TempDir dir;
-    KestrelState state;
-    std::optional<ConverterContext> context; // made from `state` by each input
+    RunOptions options;
+    ParsedInnerFile inner;
+    std::shared_ptr<const ByteSource> work;
+    std::optional<ConverterContext> context; // made from `options` and `inner` by each input
     RecordedMessages messages;
 };
 
@@ -188,18 +191,18 @@ TEST_P(MeshExport, CompressionFlag) {
         EXPECT_TRUE(fs::exists(Obj()));
     } else {
         ExpectFailure(body, GetParam(), "Compression meshes are not supported.");
-        state.Localization = MakeLocalization(true);
+        options.text = MakeLocalization(true);
         ExpectFailure(body, GetParam(), "Сжатые mesh не поддерживаются.");
     }
 }
 
 TEST_P(MeshExport, BigEndianFileFailsBeforeReading) {
-    state.assets.header.BigEndianFlag = 1;
+    inner.assets.header.BigEndianFlag = 1;
     // Even an empty body fails with this message: nothing is read.
     ExpectFailure({}, GetParam(), "Not supported convertanion meshes big endian.");
     EXPECT_EQ(messages.lines,
               std::vector<std::string>{"Not supported convertanion meshes big endian. Cube.mesh"});
-    state.Localization = MakeLocalization(true);
+    options.text = MakeLocalization(true);
     ExpectFailure(MakeMeshBody(GetParam(), Endian::Big, MakeCubeMesh()), GetParam(),
                   "Not supported convertanion meshes big endian.");
 }

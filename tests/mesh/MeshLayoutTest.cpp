@@ -39,24 +39,25 @@ SimpleMesh TestMesh() {
 class ModernMeshRun {
 public:
     ModernMeshRun() {
-        state.reporter = &messages;
-        state.OutputBaseDir = dir.Path().string() + "/";
-        state.ArchiveDir = state.OutputBaseDir;
-        state.ArchiveDirName = "level0";
+        inner.name = "level0";
+        inner.dirName = "level0";
     }
 
     ConverterInput Input(const std::string& release, const std::vector<uint8_t>& body) {
-        state.assets.header.engineVersion = release;
-        state.assets.header.EngineMajorVersion = std::stoi(release);
+        inner.assets.header.engineVersion = release;
+        inner.assets.header.EngineMajorVersion = std::stoi(release);
         Writer file;
         file.Zeros(16);
         file.U32(4);
         file.Bytes("Cube");
         file.Bytes(body.data(), body.size());
         file.Zeros(8);
-        state.WorkStream = std::make_shared<MemorySource>("level0", file.Take());
-        context.emplace(ContextOf(state));
-        return ConverterInput{*context, Reader(state.WorkStream).Sub(24, body.size(), "mesh"),
+        work = std::make_shared<MemorySource>("level0", file.Take());
+        const std::string base = dir.Path().string() + "/";
+        context.emplace(ConverterContext{
+            inner.assets, ResourcePlaces{base, base, inner.dirName, {}}, messages, options.text,
+            options.noFlipTexture, options.Writes(kOutDds), options.executableDir});
+        return ConverterInput{*context, Reader(work).Sub(24, body.size(), "mesh"),
                               "Unity_Assets_Files/level0/Mesh/", "Cube.mesh", 0};
     }
 
@@ -66,7 +67,7 @@ public:
 
     // The OBJ lines of the mesh exported by the engine-5 reader (whose layout 5.0 to 5.4 share).
     std::vector<std::string> Engine5Lines(const SimpleMesh& mesh) {
-        state.assets.header.engineVersion.clear();
+        inner.assets.header.engineVersion.clear();
         ExportMeshOBJ(Input("5", MakeMeshBody(5, Endian::Little, mesh)), 5);
         return ObjLines(Obj());
     }
@@ -78,8 +79,10 @@ public:
     }
 
     TempDir dir;
-    KestrelState state;
-    std::optional<ConverterContext> context; // made from `state` by each input
+    RunOptions options;
+    ParsedInnerFile inner;
+    std::shared_ptr<const ByteSource> work;
+    std::optional<ConverterContext> context; // made from `options` and `inner` by each input
     RecordedMessages messages;
 };
 
@@ -183,13 +186,18 @@ TEST(MeshLayoutRows, StreamedVertexDataIsReadFromItsResourceFile) {
             EXPECT_EQ(Body(run.Lines(release, bytes.body)), expected);
             EXPECT_TRUE(run.messages.alerts.empty());
             fs::remove(c.file);
-            // Without its resource file the mesh is not converted, with the missing-file alert.
+            // Without its resource file the mesh is not converted: the missing-file error.
             fs::remove(run.Obj());
-            ExportMeshOBJ(run.Input(release, bytes.body), 2018);
+            try {
+                ExportMeshOBJ(run.Input(release, bytes.body), 2018);
+                ADD_FAILURE() << "no error for the missing resource file";
+            } catch (const KestrelError& e) {
+                const std::string what = e.what();
+                EXPECT_TRUE(what.starts_with(run.options.text.MsgMissingFile)) << what;
+                EXPECT_NE(what.find(c.file.filename().string()), std::string::npos) << what;
+            }
             EXPECT_FALSE(fs::exists(run.Obj()));
-            ASSERT_EQ(run.messages.alerts.size(), 1u);
-            EXPECT_NE(run.messages.alerts[0].find(c.file.filename().string()), std::string::npos);
-            run.messages.alerts.clear();
+            EXPECT_TRUE(run.messages.alerts.empty());
         }
     }
 }
@@ -208,8 +216,7 @@ TEST(MeshLayoutRows, CompressedMeshesAndShortBodiesFailWithTheMeshMessages) {
                           2019);
             ADD_FAILURE() << "a compressed mesh converted";
         } catch (const KestrelError& e) {
-            EXPECT_EQ(std::string(e.what()),
-                      run.state.Localization.MsgMeshCompressed + " Cube.mesh");
+            EXPECT_EQ(std::string(e.what()), run.options.text.MsgMeshCompressed + " Cube.mesh");
         }
     }
     // A body cut short fails with the format message and writes nothing.

@@ -1,7 +1,6 @@
 #include "common/Error.h"
 #include "mesh/MeshExport.h"
 #include "session/ConverterInput.h"
-#include "session/Operations.h"
 #include "support/Manifest.h"
 #include "support/ObjFiles.h"
 #include "support/SampleWalk.h"
@@ -48,18 +47,18 @@ std::string Problem(const std::string& label, const std::string& name, const std
     return text;
 }
 
-// Converts every mesh of the inner file opened last, as the export driver calls the converter.
-void ConvertMeshes(KestrelState& state, const std::string& label, Tally& tally) {
-    ForEachBody(state, kMeshClass, [&](size_t i, const Reader& body) {
+// Converts every mesh of the parsed inner file, as the export driver calls the converter.
+void ConvertMeshes(const OpenedArchive& a, const std::string& label, Tally& tally) {
+    ForEachBody(a, kMeshClass, [&](size_t i, const Reader& body) {
         ++tally.meshes;
-        const std::string& name = state.Items().ExportName[i];
-        const ConverterContext context = ContextOf(state);
-        ConverterInput in{context, body, "Unity_Assets_Files/" + state.ArchiveDirName + "/Mesh/",
-                          name, i};
+        const std::string& name = a.Items().ExportName[i];
+        const ConverterContext context = ContextOf(a.Scope());
+        ConverterInput in{context, body, "Unity_Assets_Files/" + a.inner.dirName + "/Mesh/", name,
+                          i};
         try {
-            ExportMeshOBJ(in, state.assets.header.EngineMajorVersion);
+            ExportMeshOBJ(in, a.inner.assets.header.EngineMajorVersion);
         } catch (const KestrelError& e) {
-            const std::string& message = MessageOf(e.what(), state.Localization);
+            const std::string& message = MessageOf(e.what(), a.options.text);
             if (message.empty()) tally.problems.push_back(Problem(label, name, e.what()));
             ++tally.failures[message];
             return;
@@ -90,18 +89,13 @@ TEST(MeshSamples, EveryMeshOfFormats9To15ConvertsOrFailsWithAMeshMessage) {
         TempDir dir;
         const fs::path copy = dir / fs::path(local).filename().string();
         fs::copy_file(samples / local, copy);
-        KestrelState state;
-        state.ConsoleMode = true;
-        OpenArchive(state, copy.string());
-        const size_t entries = state.isBundle ? state.innerFileNames.size() : 1;
+        OpenedArchive a(copy.string());
+        const size_t entries = a.archive->InnerFileCount();
         for (size_t e = 0; e < entries; ++e) {
-            if (e > 0) {
-                state.SelectedEntry.index = static_cast<uint32_t>(e);
-                OpenArchive(state, state.WorkFileName);
-            }
-            ConvertMeshes(state, local, tally);
+            if (e > 0) a.Select(e);
+            ConvertMeshes(a, local, tally);
         }
-        CleanUpWorkingFiles(state);
+        a.archive.reset();
     }
 
     std::cout << "[ meshes   ] " << list.size() << " samples, " << tally.meshes << " meshes, "

@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "session/Operations.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/RecordedMessages.h"
 #include "support/TempDir.h"
 
@@ -39,39 +40,30 @@ TEST(ExportBundle, WritesEveryInnerFileUnchanged) {
         TempDir dir;
         const fs::path archive = dir / "pack.unity3d";
         Write(archive, fsFormat ? BuildUnityFS(files).bytes : BuildUnityRW(files).bytes);
-        KestrelState state;
+        OpenedArchive a(archive.string());
+        const std::string out = a.archive->OutputBaseDir(a.options) + "Unity_Assets_Files/" +
+                                a.archive->BaseName() + "/Bundle/";
         RecordedMessages recorder;
-        state.reporter = &recorder;
-        state.ConsoleAttached = true;
-        OpenArchive(state, archive.string());
-        const std::string out =
-            state.OutputBaseDir + "Unity_Assets_Files/" + state.ArchiveBaseName + "/Bundle/";
-        ExportBundle(state, out);
-        EXPECT_FALSE(state.WorkStream);
+        ExportBundleFiles(*a.archive, out, recorder);
         for (const auto& f : files)
             EXPECT_EQ(Bytes(out + f.name), f.bytes) << f.name;
         EXPECT_EQ(recorder.lines,
                   (std::vector<std::string>{"Export archive: " + out + "CAB-one",
                                             "Export archive: " + out + "CAB-one.resS",
                                             "Export archive: " + out + "CAB-empty"}));
-        CleanUpWorkingFiles(state);
     }
 }
 
 TEST(ExportBundle, NothingForPlainFiles) {
     TempDir dir;
     Write(dir / "a.unity3d", BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4")}}).bytes);
-    KestrelState state;
-    RecordedMessages recorder;
-    state.reporter = &recorder;
-    OpenArchive(state, (dir / "a.unity3d").string());
-    ExportBundle(state, (dir / "out/").string());
+    OpenedArchive a((dir / "a.unity3d").string());
+    ExportBundleFiles(*a.archive, (dir / "out/").string(), a.messages);
     EXPECT_TRUE(fs::exists(dir / "out" / "CAB-x"));
 
     Write(dir / "plain.assets", MinimalAssetsFile("5.0.0f4"));
-    KestrelState plain;
-    OpenArchive(plain, (dir / "plain.assets").string());
-    ExportBundle(plain, (dir / "plainout/").string());
+    OpenedArchive plain((dir / "plain.assets").string());
+    ExportBundleFiles(*plain.archive, (dir / "plainout/").string(), plain.messages);
     EXPECT_FALSE(fs::exists(dir / "plainout"));
 }
 
@@ -81,11 +73,10 @@ TEST(ExportBundle, HostileNamesBecomePlainFilesInsideTheDirectory) {
         {"../escape", {1}, 0}, {"/etc/absolute", {2}, 0},        {"C:\\drive", {3}, 0},
         {"..", {4}, 0},        {"archive:/CAB-a/CAB-a", {5}, 0}, {"", {6}, 0}};
     Write(dir / "h.unity3d", BuildUnityFS(files).bytes);
-    KestrelState state;
-    OpenArchive(state, (dir / "h.unity3d").string());
+    OpenedArchive a((dir / "h.unity3d").string());
     fs::create_directories(dir / "tree");
     const fs::path out = dir / "tree" / "Bundle";
-    ExportBundle(state, out.string() + "/");
+    ExportBundleFiles(*a.archive, out.string() + "/", a.messages);
     // Each name is one component: separators, the drive colon and dot names are made harmless.
     EXPECT_EQ(FilesUnder(dir / "tree"),
               (std::set<std::string>{"Bundle", "Bundle/.._escape", "Bundle/_etc_absolute",
@@ -100,18 +91,15 @@ TEST(ExportBundle, NamesThatFlattenAlikeStayApartAndSaySo) {
     TempDir dir;
     Write(dir / "d.unity3d",
           BuildUnityFS({{"dup/a", {1}, 0}, {"dup\\a", {2}, 0}, {"dup:a", {3}, 0}}).bytes);
-    KestrelState state;
-    RecordedMessages recorder;
-    state.reporter = &recorder;
-    OpenArchive(state, (dir / "d.unity3d").string());
+    OpenedArchive a((dir / "d.unity3d").string());
     const fs::path out = dir / "Bundle";
-    ExportBundle(state, out.string() + "/");
+    RecordedMessages recorder;
+    ExportBundleFiles(*a.archive, out.string() + "/", recorder);
     EXPECT_EQ(FilesUnder(out), (std::set<std::string>{"dup_a", "dup_a_1", "dup_a_2"}));
     EXPECT_EQ(Bytes(out / "dup_a"), std::vector<uint8_t>{1});
     EXPECT_EQ(Bytes(out / "dup_a_1"), std::vector<uint8_t>{2});
     EXPECT_EQ(Bytes(out / "dup_a_2"), std::vector<uint8_t>{3});
     EXPECT_EQ(recorder.notices.size(), 2u);
-    CleanUpWorkingFiles(state);
 }
 
 TEST(ExportBundle, DamagedDirectoryWritesNothing) {
@@ -120,11 +108,10 @@ TEST(ExportBundle, DamagedDirectoryWritesNothing) {
     raw.signature = "UnityRaw";
     raw.compressed = false;
     Write(dir / "r.unity3d", BuildUnityRW({{"a", {1, 2, 3}}, {"b", {4, 5}}}, raw).bytes);
-    KestrelState state;
-    OpenArchive(state, (dir / "r.unity3d").string());
+    OpenedArchive a((dir / "r.unity3d").string());
     // The archive shrinks after the open: the last entry no longer fits.
     fs::resize_file(dir / "r.unity3d", fs::file_size(dir / "r.unity3d") - 1);
-    EXPECT_THROW(ExportBundle(state, (dir / "out").string()), KestrelError);
+    EXPECT_THROW(ExportBundleFiles(*a.archive, (dir / "out").string(), a.messages), KestrelError);
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 

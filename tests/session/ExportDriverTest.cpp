@@ -2,7 +2,7 @@
 #include "assets/AssetsParser.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
-#include "session/Operations.h"
+#include "session/Archive.h"
 #include "support/RecordedMessages.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
@@ -21,19 +21,19 @@ namespace {
 // when `named`, then its body) and a matching item table.
 struct Fixture {
     kestrel::test::TempDir dir;
-    KestrelState state;
+    RunOptions options;
+    ParsedInnerFile inner;
     kestrel::test::RecordedMessages reporter;
+    std::string workFileName;
+    std::unique_ptr<Archive> archive;
     Writer data{Endian::Little};
 
     Fixture() {
-        state.reporter = &reporter;
-        state.ConsoleMode = true;
-        state.ConsoleAttached = true;
-        state.OutputBaseDir = dir.Path().string() + "/";
-        state.ArchiveDirName = "arc";
-        state.WorkFileName = (dir / "arc.assets").string();
+        options.outputDir = dir.Path().string() + "/";
+        inner.name = inner.dirName = "arc";
+        workFileName = (dir / "arc.assets").string();
         data.Zeros(16); // stands in for the header; objects start after it
-        state.assets.DataOffset = 0;
+        inner.assets.DataOffset = 0;
     }
 
     void Add(int32_t classId, const std::string& exportName, const std::vector<uint8_t>& body,
@@ -48,14 +48,17 @@ struct Fixture {
         row.NameHeaderSize = nameHeader;
         row.PayloadOffset = payloadOffset;
         row.PayloadSize = payloadSize;
-        state.Items().rows.push_back(row);
-        state.Items().ExportName.push_back(exportName);
-        state.Items().types.push_back(TType_info{"", textureFormat});
+        inner.Items().rows.push_back(row);
+        inner.Items().ExportName.push_back(exportName);
+        inner.Items().types.push_back(TType_info{"", textureFormat});
     }
 
     size_t Export() {
-        kestrel::test::WriteFileBytes(state.WorkFileName, data.Data());
-        return ExportFilteredItems(state);
+        kestrel::test::WriteFileBytes(workFileName, data.Data());
+        archive = Archive::Open(workFileName, reporter);
+        inner.size = archive->Work()->Size();
+        const InnerScope scope{*archive, inner, options, reporter};
+        return ExportObjects(scope, ExportedObjects(inner, options, false)).failed;
     }
 
     fs::path Out(const std::string& name) const { return dir / ("Unity_Assets_Files/arc/" + name); }
@@ -67,7 +70,7 @@ std::vector<uint8_t> Bytes(const std::string& s) {
 
 TEST(ExportDriver, RawFilesHoldTheBytesAfterTheNameField) {
     Fixture f;
-    f.state.ExportConvert = true;
+    f.options.outputs |= kOutConvert;
     f.Add(1, "level0_00001.1", Bytes("gameobject"));
     f.Add(21, "steel.mat", Bytes("material"), 8);
     f.Add(21, "empty.mat", {}, 8); // ends right after its name: an empty raw file
@@ -78,7 +81,7 @@ TEST(ExportDriver, RawFilesHoldTheBytesAfterTheNameField) {
     EXPECT_EQ(fs::file_size(f.Out("empty.mat")), 0u);
     // One progress line per item: the export tree path of the item.
     ASSERT_EQ(f.reporter.lines.size(), 3u);
-    EXPECT_EQ(f.reporter.lines[1], f.state.OutputBaseDir + "Unity_Assets_Files/arc/steel.mat");
+    EXPECT_EQ(f.reporter.lines[1], f.options.outputDir + "Unity_Assets_Files/arc/steel.mat");
 }
 
 TEST(ExportDriver, PayloadObjectsWriteTheirPayloadOnly) {
@@ -100,7 +103,7 @@ TEST(ExportDriver, RawTexturesMeshesAndSoundsFollowTheirSwitches) {
     f.Add(28, "t.tex", Bytes("tex"), 0, 0, 0, 48);
     f.Add(43, "m.mesh", Bytes("mesh"));
     f.Add(83, "s.snd", Bytes("snd"));
-    f.state.ExportRawTextures = true;
+    f.options.outputs |= kOutRawTextures;
     EXPECT_EQ(f.Export(), 0u);
     EXPECT_TRUE(fs::exists(f.Out("t.tex")));
     EXPECT_FALSE(fs::exists(f.Out("m.mesh")));
@@ -109,10 +112,10 @@ TEST(ExportDriver, RawTexturesMeshesAndSoundsFollowTheirSwitches) {
 
 TEST(ExportDriver, UnsupportedTextureFormatsAreReportedNotFailed) {
     Fixture f;
-    f.state.ExportConvert = f.state.ExportRawTextures = f.state.ExportDDS = true;
+    f.options.outputs |= kOutConvert | kOutRawTextures | kOutDds;
     f.Add(28, "half.tex", Bytes("data"), 0, 0, 0, 17);
     f.Add(28, "yuy2.tex", Bytes("data"), 0, 0, 0, 21);
-    f.state.ExportKTX = true;
+    f.options.outputs |= kOutKtx;
     EXPECT_EQ(f.Export(), 0u);
     ASSERT_EQ(f.reporter.notices.size(), 2u);
     EXPECT_EQ(f.reporter.notices[0], "Not supported format compression RGBAHalf half.tex");
@@ -124,7 +127,7 @@ TEST(ExportDriver, OneBadObjectDoesNotStopTheOthers) {
     Fixture f;
     f.Add(1, "first.1", Bytes("one"));
     f.Add(1, "broken.1", Bytes("two"));
-    f.state.Items().rows.back().ObjSize = 1u << 30; // runs past the end of the working file
+    f.inner.Items().rows.back().ObjSize = 1u << 30; // runs past the end of the working file
     f.Add(1, "last.1", Bytes("three"));
     EXPECT_EQ(f.Export(), 1u);
     EXPECT_TRUE(fs::exists(f.Out("first.1")));
@@ -135,7 +138,7 @@ TEST(ExportDriver, OneBadObjectDoesNotStopTheOthers) {
 
 TEST(ExportDriver, AFailedConversionStillLeavesTheRawFileAndCountsAsAFailure) {
     Fixture f;
-    f.state.ExportConvert = f.state.ExportRawTextures = f.state.ExportDDS = true;
+    f.options.outputs |= kOutConvert | kOutRawTextures | kOutDds;
     kestrel::test::TextureObjectSpec plan;
     plan.width = plan.height = 16;
     plan.mip = 5;
@@ -150,8 +153,8 @@ TEST(ExportDriver, AFailedConversionStillLeavesTheRawFileAndCountsAsAFailure) {
 
 TEST(ExportDriver, TypeFilterSelectsItemsOnce) {
     Fixture f;
-    f.state.TypeFilterActive = true;
-    f.state.TypeFilter = {"114", "114", "21"};
+    f.options.typeFilterActive = true;
+    f.options.typeFilter = {"114", "114", "21"};
     f.Add(-3, "script_a.-3", Bytes("a"));
     f.Add(114, "behaviour.114", Bytes("b"));
     f.Add(1, "go.1", Bytes("c"));
@@ -166,7 +169,7 @@ TEST(ExportDriver, TypeFilterSelectsItemsOnce) {
 
 TEST(ExportDriver, NamesFromTheArchiveStayInsideTheTree) {
     Fixture f;
-    f.state.ArchiveDirName = "arc/..";
+    f.inner.dirName = "arc/..";
     f.Add(1, "..", Bytes("x"));
     f.Export();
     // Whatever the driver makes of the names, the object's one file lies under the export tree.
@@ -174,8 +177,7 @@ TEST(ExportDriver, NamesFromTheArchiveStayInsideTheTree) {
     for (const auto& entry : fs::recursive_directory_iterator(f.dir.Path())) {
         if (entry.is_regular_file()) files.push_back(entry.path());
     }
-    files.erase(std::remove(files.begin(), files.end(), fs::path(f.state.WorkFileName)),
-                files.end());
+    files.erase(std::remove(files.begin(), files.end(), fs::path(f.workFileName)), files.end());
     ASSERT_EQ(files.size(), 1u);
     const fs::path tree = fs::weakly_canonical(f.dir / "Unity_Assets_Files");
     const auto rel = fs::weakly_canonical(files[0]).lexically_relative(tree);

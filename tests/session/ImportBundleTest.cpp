@@ -3,8 +3,7 @@
 // every packing and on the bundle samples, and a streamed sound edited through its resource entry.
 #include "session/ImportDriver.h"
 
-#include "app/Options.h"
-#include "app/Tasks.h"
+#include "app/CommandLine.h"
 #include "bundle/BundleReader.h"
 #include "session/ExportDriver.h"
 #include "session/ImportFiles.h"
@@ -13,6 +12,7 @@
 #include "support/AudioObjects.h"
 #include "support/BundleBuilder.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -76,14 +76,10 @@ std::vector<BundleKind> Kinds() {
 // Runs a command-line task in this process; its messages are kept.
 int Task(const std::string& task, const fs::path& archive, const std::vector<std::string>& opts,
          RecordedMessages& messages) {
-    KestrelState state;
-    state.reporter = &messages;
-    state.ConsoleMode = true;
+    RunOptions options;
     std::vector<std::string> params = {task, archive.string()};
     params.insert(params.end(), opts.begin(), opts.end());
-    bool missing = false;
-    if (!ReadOptions(state, params, missing).empty()) return 2;
-    return RunTask(state, task, archive.string());
+    return RunCommandLine(options, params, messages);
 }
 
 // Every file under a tree, by path relative to it.
@@ -96,20 +92,19 @@ std::map<std::string, std::vector<unsigned char>> TreeFiles(const fs::path& tree
     return files;
 }
 
-// Opens the archive, imports the bundle as one unit, and cleans up.
+// Opens the archive, imports the bundle as one unit (or with `entry` that inner file and its
+// resource entries), and closes it.
 void ImportWhole(const fs::path& archive, RecordedMessages& messages,
                  const std::string& entry = "") {
-    KestrelState state;
-    state.reporter = &messages;
-    state.ConsoleMode = true;
-    if (!entry.empty()) state.SelectedEntry = EntrySelector{0, entry, true};
-    OpenArchive(state, archive.string());
+    OpenedArchive a;
+    a.reporter = &messages;
     if (entry.empty()) {
-        ImportBundle(state);
+        a.Open(archive.string());
+        ImportArchive(*a.archive, a.options, messages);
     } else {
-        ImportAll(state);
+        a.Open(archive.string(), EntrySelector{0, entry, true});
+        ImportInnerFileAndResources(*a.archive, a.inner.index, a.options, messages);
     }
-    CleanUpWorkingFiles(state);
 }
 
 TEST(ImportBundle, EveryPackingRoundTripsAndTakesATextEditInTheSecondInnerFile) {
@@ -256,27 +251,24 @@ TEST(ImportBundle, EveryBundleSampleRoundTripsAndTakesATextEdit) {
         identical += same ? 1 : 0;
 
         // The first text asset or shader of any inner file, 1 KiB longer.
-        KestrelState state;
-        state.ConsoleMode = true;
-        OpenArchive(state, archive.string());
-        const std::vector<std::string> names = state.innerFileNames;
+        OpenedArchive opened(archive.string());
+        const std::vector<std::string> names = opened.archive->InnerFileNames();
         inner += names.size();
         std::string edited;
         for (size_t i = 0; i < names.size() && edited.empty(); ++i) {
-            state.SelectedEntry = EntrySelector{static_cast<uint32_t>(i), std::nullopt, true};
-            OpenArchive(state, state.WorkFileName);
-            for (size_t k = 0; k < state.Items().Count() && edited.empty(); ++k) {
-                const ObjectRow& row = state.Items().rows[k];
+            opened.Select(i);
+            for (size_t k = 0; k < opened.Items().Count() && edited.empty(); ++k) {
+                const ObjectRow& row = opened.Items().rows[k];
                 if ((row.ClassID == 49 || row.ClassID == 48) && row.PayloadSize > 0 &&
                     row.PayloadOffset >= 4) {
-                    edited = fs::relative(ImportRoot(state) / state.Items().ExportName[k],
-                                          dir / "Unity_Assets_Files" / state.ArchiveBaseName)
+                    edited = fs::relative(ImportRoot(opened.Scope()) / opened.Items().ExportName[k],
+                                          dir / "Unity_Assets_Files" / opened.archive->BaseName())
                                  .string();
                 }
             }
         }
-        const std::string base = state.ArchiveBaseName;
-        CleanUpWorkingFiles(state);
+        const std::string base = opened.archive->BaseName();
+        opened.archive.reset();
         if (edited.empty()) continue;
         ++texts;
         const fs::path tree = dir / "Unity_Assets_Files" / base;

@@ -13,6 +13,7 @@
 #include "support/AssetsBuilder.h"
 #include "support/AudioObjects.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -64,11 +65,9 @@ struct Layout {
 };
 
 Layout ReadLayout(const fs::path& archive) {
-    KestrelState s;
-    s.ConsoleMode = true;
-    OpenArchive(s, archive.string());
+    OpenedArchive s(archive.string());
     Layout l;
-    l.headerFileSize = s.assets.headerFileSize;
+    l.headerFileSize = s.inner.assets.headerFileSize;
     l.fileSize = fs::file_size(archive);
     for (size_t i = 0; i < s.Items().Count(); ++i) {
         l.offsets.push_back(s.Items().rows[i].ObjOffset);
@@ -78,25 +77,25 @@ Layout ReadLayout(const fs::path& archive) {
     return l;
 }
 
-// An archive "level0.assets" opened in a state of its own, with its export tree.
-struct Opened {
+// An archive "level0.assets" opened on its own, with its export tree.
+struct Opened : OpenedArchive {
     TempDir dir;
-    RecordedMessages messages;
-    KestrelState state;
-    fs::path archive;
+    fs::path file;
 
     explicit Opened(const std::vector<uint8_t>& bytes, const std::string& name = "level0.assets") {
-        archive = dir / name;
-        WriteFileBytes(archive, {bytes.begin(), bytes.end()});
-        state.reporter = &messages;
-        state.ConsoleMode = true;
-        state.ConsoleAttached = true;
-        OpenArchive(state, archive.string());
+        file = dir / name;
+        WriteFileBytes(file, {bytes.begin(), bytes.end()});
+        Open(file.string());
     }
     fs::path Tree() const { return dir / "Unity_Assets_Files" / "level0"; }
     void ExportRaw() {
-        state.ExportRawTextures = state.ExportRawMesh = state.ExportRawAudio = true;
-        ASSERT_EQ(ExportFilteredItems(state), 0u);
+        options.outputs |= kOutRawTextures | kOutRawMesh | kOutRawAudio;
+        ASSERT_EQ(ExportObjects(Scope(), ExportedObjects(inner, options, false)).failed, 0u);
+    }
+    // Imports the open inner file and parses it again from the new archive.
+    void Import() {
+        ImportInnerFileAndResources(*archive, inner.index, options, *reporter);
+        Select(inner.index);
     }
     void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
         fs::create_directories(Tree());
@@ -106,7 +105,7 @@ struct Opened {
 
 // What the sum rule gives: each object's size changes by its own change (inner payloads counted
 // in multiples of 4), and its offset by the changes of every object stored before it.
-Layout Expected(const Layout& old, const KestrelState& before,
+Layout Expected(const Layout& old, const ParsedInnerFile& before,
                 const std::map<std::string, std::vector<uint8_t>>& edits) {
     Layout e = old;
     std::vector<int64_t> delta(old.sizes.size(), 0);
@@ -159,21 +158,21 @@ TEST(ImportDriver, EveryObjectMovesByTheChangesStoredBeforeIt) {
                 SCOPED_TRACE(std::string(c.what) + ", format " + std::to_string(format) +
                              (big ? ", big-endian" : ", little-endian"));
                 Opened a(BuildAssetsFile(Plan(format, big)));
-                const Layout old = ReadLayout(a.archive);
-                const Layout expected = Expected(old, a.state, c.edits);
+                const Layout old = ReadLayout(a.file);
+                const Layout expected = Expected(old, a.inner, c.edits);
                 for (const auto& [name, bytes] : c.edits)
                     a.Put(name, bytes);
-                ImportAll(a.state);
+                a.Import();
                 EXPECT_TRUE(a.messages.alerts.empty()) << a.messages.alerts[0];
 
-                const Layout now = ReadLayout(a.archive);
+                const Layout now = ReadLayout(a.file);
                 EXPECT_EQ(now.offsets, expected.offsets);
                 EXPECT_EQ(now.sizes, expected.sizes);
                 EXPECT_EQ(now.headerFileSize, expected.headerFileSize);
                 EXPECT_EQ(now.fileSize, expected.fileSize);
-                // The state describes the new file, as a fresh open does.
-                EXPECT_EQ(a.state.Items().rows[2].ObjOffset, expected.offsets[2]);
-                EXPECT_EQ(a.state.assets.headerFileSize, expected.headerFileSize);
+                // The archive describes the new file, as a fresh open does.
+                EXPECT_EQ(a.Items().rows[2].ObjOffset, expected.offsets[2]);
+                EXPECT_EQ(a.inner.assets.headerFileSize, expected.headerFileSize);
 
                 // Each object now exports its new bytes, every other one its old bytes.
                 const fs::path first = a.dir / "first";
@@ -197,10 +196,10 @@ TEST(ImportDriver, TextKeepsItsLengthFieldAndZeroPaddingAndWhatFollows) {
     for (const bool big : {false, true}) {
         Opened a(BuildAssetsFile(Plan(15, big)));
         a.Put("readme.txt", Text("0123456789"));
-        ImportAll(a.state);
-        const ObjectRow& row = a.state.Items().rows[1];
-        const uint64_t text = a.state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize + 4;
-        const std::vector<unsigned char> file = ReadFileBytes(a.archive);
+        a.Import();
+        const ObjectRow& row = a.Items().rows[1];
+        const uint64_t text = a.inner.assets.DataOffset + row.ObjOffset + row.NameHeaderSize + 4;
+        const std::vector<unsigned char> file = ReadFileBytes(a.file);
         Writer w(big ? Endian::Big : Endian::Little);
         w.U32(10);
         w.Bytes("0123456789");
@@ -218,22 +217,22 @@ TEST(ImportDriver, TextKeepsItsLengthFieldAndZeroPaddingAndWhatFollows) {
 
 TEST(ImportDriver, ANameDifferingOnlyInCaseIsNotFoundAndNothingChanges) {
     Opened a(BuildAssetsFile(Plan(15, false)));
-    const std::vector<unsigned char> before = ReadFileBytes(a.archive);
-    const uint64_t inode = FileInode(a.archive);
+    const std::vector<unsigned char> before = ReadFileBytes(a.file);
+    const uint64_t inode = FileInode(a.file);
     a.Put("README.txt", Text("changed text"));
-    ImportAll(a.state);
+    a.Import();
     ASSERT_EQ(a.messages.alerts.size(), 1u);
     EXPECT_EQ(a.messages.alerts[0],
               "File not found in archive: README.txt\r\nAnd it will be skipped.");
-    EXPECT_EQ(ReadFileBytes(a.archive), before);
-    EXPECT_EQ(FileInode(a.archive), inode);
+    EXPECT_EQ(ReadFileBytes(a.file), before);
+    EXPECT_EQ(FileInode(a.file), inode);
 }
 
 TEST(ImportDriver, TheNotFoundMessageSpeaksTheUsersLanguage) {
     Opened a(BuildAssetsFile(Plan(15, false)));
-    a.state.Localization = MakeLocalization(true);
+    a.options.text = MakeLocalization(true);
     a.Put("nothing.txt", Text("x"));
-    ImportAll(a.state);
+    a.Import();
     ASSERT_EQ(a.messages.alerts.size(), 1u);
     EXPECT_EQ(a.messages.alerts[0], "Файл не найден в архиве: nothing.txt\r\nИ будет пропущен.");
 }
@@ -261,12 +260,12 @@ TEST(ImportDriver, TypeListChoosesTheRawFilesByExtension) {
         };
         for (const auto& [name, bytes] : edits)
             a.Put(name, bytes);
-        a.state.TypeFilterActive = true;
-        a.state.TypeFilter = c.filter;
-        ImportAll(a.state);
+        a.options.typeFilterActive = true;
+        a.options.typeFilter = c.filter;
+        a.Import();
         EXPECT_TRUE(a.messages.alerts.empty()) << a.messages.alerts[0];
 
-        a.state.TypeFilterActive = false;
+        a.options.typeFilterActive = false;
         a.ExportRaw();
         for (const auto& [name, bytes] : edits) {
             const bool imported =
@@ -291,30 +290,20 @@ TEST(ImportDriver, UneditedExportLeavesTheArchiveUntouched) {
                 plan.objects.push_back(
                     {83, "clip", MakeEmbeddedAudioBody(4, plan.Order(), MakeTinyWav(31))});
                 Opened a(BuildAssetsFile(plan));
-                const std::vector<unsigned char> before = ReadFileBytes(a.archive);
-                const uint64_t inode = FileInode(a.archive);
-                SetExportAllSwitches(a.state);
-                a.state.ExportOBJ = false; // noise meshes; OBJ files are not imported anyway
-                EXPECT_EQ(ExportFilteredItems(a.state), 0u);
-                ImportAll(a.state);
+                const std::vector<unsigned char> before = ReadFileBytes(a.file);
+                const uint64_t inode = FileInode(a.file);
+                // noise meshes; OBJ files are not imported anyway
+                a.options.outputs = kOutEverything & ~kOutObj;
+                EXPECT_EQ(
+                    ExportObjects(a.Scope(), ExportedObjects(a.inner, a.options, false)).failed,
+                    0u);
+                a.Import();
                 EXPECT_TRUE(a.messages.alerts.empty()) << a.messages.alerts[0];
-                EXPECT_EQ(ReadFileBytes(a.archive), before);
-                EXPECT_EQ(FileInode(a.archive), inode) << "rewritten although nothing changed";
+                EXPECT_EQ(ReadFileBytes(a.file), before);
+                EXPECT_EQ(FileInode(a.file), inode) << "rewritten although nothing changed";
             }
         }
     }
-}
-
-TEST(ImportDriver, TheWindowsRowOrderSurvivesAnImport) {
-    Opened a(BuildAssetsFile(Plan(15, false)));
-    auto& rows = a.state.Items().listRows;
-    std::reverse(rows.begin(), rows.end());
-    a.Put("readme.txt", Text(std::string(100, 'x')));
-    ImportAll(a.state);
-    ASSERT_EQ(rows.size(), a.state.Items().Count());
-    EXPECT_EQ(rows.back().number, 1u);
-    EXPECT_EQ(rows[rows.size() - 2].name, "readme.txt");
-    EXPECT_EQ(rows[rows.size() - 2].size, 100u);
 }
 
 } // namespace
@@ -330,10 +319,10 @@ TEST(ImportDriver, ATextureTakesTheFormatItsRawFileStates) {
         format.U32(4);
         std::copy(format.Data().begin(), format.Data().end(), raw.begin() + 12);
         WriteFileBytes(a.Tree() / "t.tex", raw);
-        ImportAll(a.state);
-        EXPECT_EQ(a.state.Items().types[3].TextureFormat, 4);
-        EXPECT_EQ(a.state.Items().types[3].name, ClassName(28) + " " + TextureFormatName(4));
-        EXPECT_EQ(a.state.Items().listRows[3].typeText, " (" + a.state.Items().types[3].name + ")");
+        a.Import();
+        EXPECT_EQ(a.Items().types[3].TextureFormat, 4);
+        EXPECT_EQ(a.Items().types[3].name, ClassName(28) + " " + TextureFormatName(4));
+        EXPECT_EQ(a.Items().listRows[3].typeText, " (" + a.Items().types[3].name + ")");
     }
 }
 

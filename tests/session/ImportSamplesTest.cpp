@@ -2,13 +2,13 @@
 // archive stays byte for byte (and is not rewritten); a text asset made longer comes back out
 // after a reopen while every other object exports its old bytes, and from format 16 on every
 // object still starts on a multiple of 8 from the data offset.
-#include "app/Options.h"
 #include "session/ExportDriver.h"
 #include "session/ImportDriver.h"
 #include "session/ImportFiles.h"
 #include "session/Operations.h"
 #include "support/AudioObjects.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -25,22 +25,22 @@ namespace {
 
 // Opens the archive and exports everything, as the export task does, into outputDir (the
 // archive's own directory when empty).
-void OpenAndExport(KestrelState& state, RecordedMessages& messages, const fs::path& archive,
-                   const std::string& outputDir = "") {
-    state.reporter = &messages;
-    state.ConsoleMode = true;
-    if (!outputDir.empty()) {
-        state.CustomPathGiven = true;
-        state.CustomPath = outputDir + "/";
-    }
-    SetExportAllSwitches(state);
-    OpenArchive(state, archive.string());
-    ExportFilteredItems(state);
+void OpenAndExport(OpenedArchive& a, const fs::path& archive, const std::string& outputDir = "") {
+    if (!outputDir.empty()) a.options.outputDir = outputDir + "/";
+    a.options.outputs = kOutEverything;
+    a.Open(archive.string());
+    ExportObjects(a.Scope(), ExportedObjects(a.inner, a.options, false));
+}
+
+// Imports the edited files of the open inner file, as "Import all", and parses it again.
+void ImportAll(OpenedArchive& a) {
+    ImportInnerFileAndResources(*a.archive, a.inner.index, a.options, *a.reporter);
+    a.Select(a.inner.index);
 }
 
 // The first object with a text payload among the classes, tried in the order given; or none.
-std::optional<size_t> FirstText(const KestrelState& state, const std::vector<int32_t>& classIds) {
-    const auto& rows = state.assets.items.rows;
+std::optional<size_t> FirstText(const OpenedArchive& a, const std::vector<int32_t>& classIds) {
+    const auto& rows = a.Items().rows;
     for (const int32_t classId : classIds) {
         for (size_t i = 0; i < rows.size(); ++i) {
             const ObjectRow& row = rows[i];
@@ -115,15 +115,15 @@ void ExportImportEdit(const SampleRun& run) {
         const fs::path archive = CopySampleWithCompanions(samples / rel, dir.Path());
         const std::vector<unsigned char> before = ReadFileBytes(archive);
         const uint64_t inode = FileInode(archive);
-        KestrelState state;
-        RecordedMessages messages;
+        OpenedArchive a;
+        RecordedMessages& messages = a.messages;
         try {
-            OpenAndExport(state, messages, archive);
+            OpenAndExport(a, archive);
             if (!modern) {
                 messages.alerts.clear();
-                streamedPictures += SetStreamedPicturesAside(ImportRoot(state));
+                streamedPictures += SetStreamedPicturesAside(ImportRoot(a.Scope()));
             }
-            ImportAll(state);
+            ImportAll(a);
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
             continue;
@@ -134,25 +134,24 @@ void ExportImportEdit(const SampleRun& run) {
         EXPECT_TRUE(same) << "changed by an import of its own unedited export";
         identical += same ? 1 : 0;
 
-        const std::optional<size_t> text = FirstText(state, run.textClasses);
+        const std::optional<size_t> text = FirstText(a, run.textClasses);
         if (!text) continue;
         ++texts;
-        const fs::path tree = ImportRoot(state);
-        const std::string name = state.Items().ExportName[*text];
+        const fs::path tree = ImportRoot(a.Scope());
+        const std::string name = a.Items().ExportName[*text];
         std::vector<unsigned char> edited = ReadFileBytes(tree / name);
         edited.insert(edited.end(), run.growth, 'k');
         WriteFileBytes(tree / name, edited);
-        ImportAll(state);
+        ImportAll(a);
 
-        KestrelState again;
-        RecordedMessages againMessages;
-        OpenAndExport(again, againMessages, archive, (dir / "again").string());
+        OpenedArchive again;
+        OpenAndExport(again, archive, (dir / "again").string());
         if (modern) {
             for (const ObjectRow& row : again.Items().rows)
                 EXPECT_EQ(row.ObjOffset % 8, 0u) << "an object left the file's alignment";
-            EXPECT_EQ(again.assets.fileSize, fs::file_size(archive));
+            EXPECT_EQ(again.inner.assets.fileSize, fs::file_size(archive));
         }
-        const std::vector<std::string> changed = RawFilesChanged(tree, ImportRoot(again));
+        const std::vector<std::string> changed = RawFilesChanged(tree, ImportRoot(again.Scope()));
         EXPECT_TRUE(changed.empty()) << ::testing::PrintToString(changed);
         textsBack += changed.empty() ? 1 : 0;
     }

@@ -7,6 +7,7 @@
 #include "session/Operations.h"
 #include "support/AssetsBuilder.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -103,30 +104,28 @@ TEST_P(ModernFormats, ListAndExportEveryObject) {
         base = ExpectedWorkCopyFS({{"CAB-inner/inner", built.bytes, 4}}, opt).innerOffsets[0];
     }
 
-    KestrelState state;
-    state.ConsoleMode = true;
-    state.OutputBaseDir = dir.Path().string() + "/";
-    OpenArchive(state, archive.string());
-    EXPECT_EQ(state.assetsBase, base);
-    const AssetsFile& file = state.assets;
+    OpenedArchive a;
+    a.options.outputDir = dir.Path().string() + "/";
+    a.Open(archive.string());
+    EXPECT_EQ(a.inner.base, base);
+    const AssetsFile& file = a.inner.assets;
     EXPECT_EQ(file.header.formatVersion, v.format);
-    ASSERT_EQ(state.Items().Count(), expected.size());
+    ASSERT_EQ(a.Items().Count(), expected.size());
     EXPECT_EQ(file.DataOffset, base + built.dataOffset);
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(i);
-        const ObjectRow& row = state.Items().rows[i];
-        EXPECT_EQ(state.Items().ExportName[i], expected[i].exportName);
-        EXPECT_EQ(state.Items().types[i].name, expected[i].typeText);
+        const ObjectRow& row = a.Items().rows[i];
+        EXPECT_EQ(a.Items().ExportName[i], expected[i].exportName);
+        EXPECT_EQ(a.Items().types[i].name, expected[i].typeText);
         EXPECT_EQ(row.ObjOffset, built.objectOffsets[i]);
         EXPECT_EQ(row.ObjOffset % 8, 0u);
         EXPECT_EQ(row.ObjSize, built.objectSizes[i]);
         EXPECT_EQ(row.pathId, static_cast<int64_t>(i + 1));
-        EXPECT_EQ(state.Items().listRows[i].size, expected[i].file.size());
+        EXPECT_EQ(a.Items().listRows[i].size, expected[i].file.size());
     }
 
-    state.ExportConvert = false;
-    state.ExportRawMesh = true;
-    EXPECT_EQ(ExportFilteredItems(state), 0u);
+    a.options.outputs = kOutRawMesh;
+    EXPECT_EQ(ExportObjects(a.Scope(), ExportedObjects(a.inner, a.options, false)).failed, 0u);
     const fs::path tree = dir / "Unity_Assets_Files" / "inner";
     const fs::path out = v.bundleFormat == 0 ? tree : tree / "inner";
     for (const Expected& e : expected) {
@@ -134,7 +133,6 @@ TEST_P(ModernFormats, ListAndExportEveryObject) {
         ASSERT_TRUE(fs::exists(f)) << f;
         EXPECT_EQ(ReadFileBytes(f), e.file) << e.exportName;
     }
-    CleanUpWorkingFiles(state);
 }
 
 std::vector<Variant> Variants() {

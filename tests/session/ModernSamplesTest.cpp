@@ -7,8 +7,8 @@
 #include "common/Error.h"
 #include "io/SafePath.h"
 #include "session/ExportDriver.h"
-#include "session/Operations.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -34,9 +34,9 @@ struct ModernSample {
 // Texture formats whose names the engine kept since the format table was drawn up (later engines
 // renamed or renumbered others, such as BC7 or the ASTC formats).
 bool StableFormatName(const std::string& name) {
-    static const std::set<std::string> names = {"Alpha8", "RGB24", "RGBA32", "ARGB32", "DXT1",
-                                                "DXT5", "RGBA4444", "ETC_RGB4", "ETC2_RGBA8",
-                                                "DXT1Crunched", "DXT5Crunched", "RGB565"};
+    static const std::set<std::string> names = {
+        "Alpha8",   "RGB24",    "RGBA32",     "ARGB32",       "DXT1",         "DXT5",
+        "RGBA4444", "ETC_RGB4", "ETC2_RGBA8", "DXT1Crunched", "DXT5Crunched", "RGB565"};
     return names.count(name) != 0;
 }
 
@@ -48,8 +48,7 @@ std::vector<ModernSample> ModernSamples(const fs::path& samples) {
     for (const ManifestRow& cols : ReadManifestRows(samples)) {
         if (cols.size() < 11 || !fs::is_regular_file(samples / cols[1])) continue;
         std::smatch m;
-        const bool newBundle =
-            std::regex_search(cols[4], m, unityFs) && std::stoi(m[1].str()) >= 7;
+        const bool newBundle = std::regex_search(cols[4], m, unityFs) && std::stoi(m[1].str()) >= 7;
         if (!newBundle && std::atoi(cols[6].c_str()) < 17) continue;
         if (!std::regex_search(cols[10], m, count)) continue;
         ModernSample s{cols[1], std::stoull(m[1].str()), {}, {}};
@@ -82,12 +81,13 @@ struct Tally {
 };
 
 // Exports every object of the open inner file and checks each one's file.
-void ExportAndCheck(KestrelState& state, const std::string& what, Tally& tally) {
-    state.ExportConvert = false;
-    state.ExportRawTextures = state.ExportRawMesh = state.ExportRawAudio = true;
-    EXPECT_EQ(ExportFilteredItems(state), 0u) << what;
-    const fs::path tree = fs::path(state.OutputBaseDir) / "Unity_Assets_Files" / state.ArchiveDirName;
-    const ItemTable& items = state.Items();
+void ExportAndCheck(OpenedArchive& a, const std::string& what, Tally& tally) {
+    a.options.outputs = kOutRawTextures | kOutRawMesh | kOutRawAudio;
+    EXPECT_EQ(ExportObjects(a.Scope(), ExportedObjects(a.inner, a.options, false)).failed, 0u)
+        << what;
+    const fs::path tree =
+        fs::path(a.archive->OutputBaseDir(a.options)) / "Unity_Assets_Files" / a.inner.dirName;
+    const ItemTable& items = a.Items();
     for (size_t i = 0; i < items.Count(); ++i) {
         const ObjectRow& row = items.rows[i];
         const uint64_t size = HasInnerPayload(row.ClassID, row.PayloadSize)
@@ -104,11 +104,11 @@ void ExportAndCheck(KestrelState& state, const std::string& what, Tally& tally) 
     }
 }
 
-void CountInnerFile(KestrelState& state, const std::string& what, Tally& tally) {
+void CountInnerFile(OpenedArchive& a, const std::string& what, Tally& tally) {
     ++tally.innerFiles;
-    if (state.assets.header.EngineMajorVersion == 0) return; // a resource, not an assets file
+    if (a.inner.assets.header.EngineMajorVersion == 0) return; // a resource, not an assets file
     ++tally.assetsFiles;
-    const ItemTable& items = state.Items();
+    const ItemTable& items = a.Items();
     tally.objects += items.Count();
     for (size_t i = 0; i < items.Count(); ++i) {
         const ObjectRow& row = items.rows[i];
@@ -118,12 +118,12 @@ void CountInnerFile(KestrelState& state, const std::string& what, Tally& tally) 
             ++tally.textures[TextureFormatShortName(items.types[i].TextureFormat)];
         }
         // Named objects read their name field; their export name is that name unless it is empty.
-        if (BeginsWithName(row.ClassID) && !state.assets.types.empty() &&
-            !state.assets.types[row.typeIndex].hasTypeTree) {
+        if (BeginsWithName(row.ClassID) && !a.inner.assets.types.empty() &&
+            !a.inner.assets.types[row.typeIndex].hasTypeTree) {
             EXPECT_NE(row.NameHeaderSize, 0u) << what << " object " << i;
         }
     }
-    ExportAndCheck(state, what, tally);
+    ExportAndCheck(a, what, tally);
 }
 
 TEST(ModernSamples, EveryInnerFileListsAndExportsAllItsObjects) {
@@ -135,17 +135,15 @@ TEST(ModernSamples, EveryInnerFileListsAndExportsAllItsObjects) {
         SCOPED_TRACE(s.path);
         TempDir dir;
         const fs::path copy = CopySampleWithCompanions(samples / s.path, dir.Path());
-        KestrelState state;
-        state.ConsoleMode = true;
-        state.OutputBaseDir = (dir / "out").string() + "/";
+        OpenedArchive a;
+        a.options.outputDir = (dir / "out").string() + "/";
         Tally tally;
         try {
-            OpenArchive(state, copy.string());
-            CountInnerFile(state, s.path, tally);
-            for (uint32_t i = 1; i < state.innerFileNames.size(); ++i) {
-                state.SelectedEntry.index = i;
-                OpenArchive(state, state.WorkFileName);
-                CountInnerFile(state, s.path + " entry " + std::to_string(i), tally);
+            a.Open(copy.string());
+            CountInnerFile(a, s.path, tally);
+            for (uint32_t i = 1; i < a.archive->InnerFileNames().size(); ++i) {
+                a.Select(i);
+                CountInnerFile(a, s.path + " entry " + std::to_string(i), tally);
             }
         } catch (const KestrelError& e) {
             ADD_FAILURE() << e.what();
@@ -158,10 +156,10 @@ TEST(ModernSamples, EveryInnerFileListsAndExportsAllItsObjects) {
                 EXPECT_EQ(tally.textures[format], count) << format;
             }
         }
-        std::cout << "  " << s.path << ": " << tally.innerFiles << " inner, "
-                  << tally.assetsFiles << " assets, " << tally.objects << "/" << s.objects
-                  << " objects, " << tally.exported << " exported\n";
-        CleanUpWorkingFiles(state);
+        std::cout << "  " << s.path << ": " << tally.innerFiles << " inner, " << tally.assetsFiles
+                  << " assets, " << tally.objects << "/" << s.objects << " objects, "
+                  << tally.exported << " exported\n";
+        a.archive.reset();
     }
 }
 

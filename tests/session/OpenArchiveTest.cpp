@@ -1,7 +1,8 @@
 #include "common/Error.h"
-#include "session/Operations.h"
+#include "session/Archive.h"
 #include "support/AssetsBuilder.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -21,9 +22,10 @@ std::vector<InnerFile> TwoFiles() {
             {"assets\\sub/sharedassets0.assets", MinimalAssetsFile("5.6.3p1", 50), 4}};
 }
 
-std::string ErrorOf(KestrelState& state, const std::string& path) {
+// Opens `path` as a run does and gives the error; the archive is closed again before it returns.
+std::string ErrorOf(const std::string& path, const EntrySelector& entry = {}) {
     try {
-        OpenArchive(state, path);
+        OpenedArchive a(path, entry);
     } catch (const KestrelError& e) {
         return e.what();
     }
@@ -34,26 +36,23 @@ TEST(OpenArchivePaths, NamesFromTheArchiveAndTheInnerFile) {
     TempDir dir;
     const fs::path archive = dir / "level0.data.unity3d";
     Write(archive, BuildUnityFS(TwoFiles()).bytes);
-    KestrelState state;
-    state.SelectedEntry.index = 1;
-    OpenArchive(state, archive.string());
-    EXPECT_EQ(state.OutputBaseDir, dir.Path().string() + "/");
-    EXPECT_EQ(state.ArchiveBaseName, "level0");
+    OpenedArchive a(archive.string(), Entry(1));
+    EXPECT_EQ(a.archive->OutputBaseDir(a.options), dir.Path().string() + "/");
+    EXPECT_EQ(a.archive->BaseName(), "level0");
     // The inner name is cut after its last "\" and then its last "/".
-    EXPECT_EQ(state.InnerFileName, "sharedassets0.assets");
-    EXPECT_EQ(state.ArchiveDirName, "level0/sharedassets0.assets");
-    EXPECT_EQ(state.SplitPieceCount, 0u);
-    EXPECT_EQ(state.innerFileNames,
+    EXPECT_EQ(a.inner.name, "sharedassets0.assets");
+    EXPECT_EQ(a.inner.dirName, "level0/sharedassets0.assets");
+    EXPECT_EQ(a.archive->SplitPieceCount(), 0u);
+    EXPECT_EQ(a.archive->InnerFileNames(),
               (std::vector<std::string>{"BuildPlayer-Level1", "assets\\sub/sharedassets0.assets"}));
-    EXPECT_EQ(state.assets.header.engineVersion, "5.6.3p1");
-    EXPECT_EQ(state.assets.header.formatVersion, 15);
+    EXPECT_EQ(a.inner.assets.header.engineVersion, "5.6.3p1");
+    EXPECT_EQ(a.inner.assets.header.formatVersion, 15);
 
-    KestrelState custom;
-    custom.CustomPathGiven = true;
-    custom.CustomPath = "/some/out/";
-    OpenArchive(custom, archive.string());
-    EXPECT_EQ(custom.OutputBaseDir, "/some/out/");
-    EXPECT_EQ(custom.ArchiveDirName, "level0/BuildPlayer-Level1");
+    OpenedArchive custom;
+    custom.options.outputDir = "/some/out/";
+    custom.Open(archive.string());
+    EXPECT_EQ(custom.archive->OutputBaseDir(custom.options), "/some/out/");
+    EXPECT_EQ(custom.inner.dirName, "level0/BuildPlayer-Level1");
 }
 
 TEST(OpenArchivePaths, TheParserReadsTheSelectedInnerFileInTheWorkingCopy) {
@@ -71,13 +70,11 @@ TEST(OpenArchivePaths, TheParserReadsTheSelectedInnerFileInTheWorkingCopy) {
     opt.blockSize = 64; // the inner files straddle blocks
     Write(dir / "pair.unity3d", BuildUnityFS(files, opt).bytes);
     for (uint32_t i = 0; i < 2; ++i) {
-        KestrelState state;
-        state.SelectedEntry.index = i;
-        OpenArchive(state, (dir / "pair.unity3d").string());
-        const ItemTable& items = state.Items();
+        OpenedArchive a((dir / "pair.unity3d").string(), Entry(i));
+        const ItemTable& items = a.Items();
         ASSERT_EQ(items.Count(), i == 0 ? 1u : 2u);
         const auto& row = items.listRows.back();
-        const auto work = ReadFileBytes(state.WorkFileName);
+        const auto work = ReadFileBytes(a.archive->WorkFileName());
         ASSERT_LE(row.offset + row.size, work.size());
         const std::string text(work.begin() + static_cast<std::ptrdiff_t>(row.offset),
                                work.begin() + static_cast<std::ptrdiff_t>(row.offset + row.size));
@@ -85,21 +82,19 @@ TEST(OpenArchivePaths, TheParserReadsTheSelectedInnerFileInTheWorkingCopy) {
         if (i == 1) {
             EXPECT_EQ(items.ExportName[0], "CAB-two_00001.1");
         }
-        CleanUpWorkingFiles(state);
     }
 }
 
 TEST(OpenArchivePaths, PlainAssetsFileWithoutDot) {
     TempDir dir;
     Write(dir / "mainData", MinimalAssetsFile("4.6.0f3", 10));
-    KestrelState state;
-    OpenArchive(state, (dir / "mainData").string());
-    EXPECT_FALSE(state.isBundle);
-    EXPECT_EQ(state.assetsBase, 0u);
-    EXPECT_EQ(state.ArchiveDirName, "mainData");
-    EXPECT_EQ(state.InnerFileName, "mainData");
-    EXPECT_EQ(state.WorkFileName, (dir / "mainData").string());
-    EXPECT_EQ(state.assets.header.engineVersion, "4.6.0f3");
+    OpenedArchive a((dir / "mainData").string());
+    EXPECT_FALSE(a.archive->IsBundle());
+    EXPECT_EQ(a.inner.base, 0u);
+    EXPECT_EQ(a.inner.dirName, "mainData");
+    EXPECT_EQ(a.inner.name, "mainData");
+    EXPECT_EQ(a.archive->WorkFileName(), (dir / "mainData").string());
+    EXPECT_EQ(a.inner.assets.header.engineVersion, "4.6.0f3");
 }
 
 TEST(OpenArchivePaths, UntrustedInnerNamesStayInsideTheExportTree) {
@@ -109,15 +104,14 @@ TEST(OpenArchivePaths, UntrustedInnerNamesStayInsideTheExportTree) {
                                           {"C:evil", MinimalAssetsFile("5.0.0f4")},
                                           {"", MinimalAssetsFile("5.0.0f4")}};
     Write(dir / "a.unity3d", BuildUnityFS(files).bytes);
+    OpenedArchive a((dir / "a.unity3d").string());
     for (uint32_t i = 0; i < files.size(); ++i) {
-        KestrelState state;
-        state.SelectedEntry.index = i;
-        OpenArchive(state, (dir / "a.unity3d").string());
-        const fs::path tree = fs::path("/root/Unity_Assets_Files") / state.ArchiveDirName;
+        a.Select(i);
+        const fs::path tree = fs::path("/root/Unity_Assets_Files") / a.inner.dirName;
         EXPECT_EQ(tree.lexically_normal().parent_path(), "/root/Unity_Assets_Files/a")
-            << state.ArchiveDirName;
-        EXPECT_EQ(state.InnerFileName.find('/'), std::string::npos);
-        EXPECT_NE(state.InnerFileName, "..");
+            << a.inner.dirName;
+        EXPECT_EQ(a.inner.name.find('/'), std::string::npos);
+        EXPECT_NE(a.inner.name, "..");
     }
 }
 
@@ -128,53 +122,42 @@ TEST(OpenArchiveSelection, ByIndexAndByName) {
     const auto copy = ExpectedWorkCopyRW(TwoFiles(), {});
     Write(archive, built.bytes);
 
-    KestrelState byName;
-    byName.SelectedEntry.name = "sharedassets0.assets"; // the name after the cuts
-    OpenArchive(byName, archive.string());
-    EXPECT_EQ(byName.assetsBase, copy.innerOffsets[1]);
-
-    KestrelState byFullName;
-    byFullName.SelectedEntry.name = "BuildPlayer-Level1";
-    OpenArchive(byFullName, archive.string());
-    EXPECT_EQ(byFullName.assetsBase, copy.innerOffsets[0]);
-
-    for (KestrelState* opened : {&byName, &byFullName})
-        CleanUpWorkingFiles(*opened);
+    {
+        // the name after the cuts
+        OpenedArchive byName(archive.string(), EntrySelector{0, "sharedassets0.assets", true});
+        EXPECT_EQ(byName.inner.base, copy.innerOffsets[1]);
+        OpenedArchive byFullName(archive.string(), EntrySelector{0, "BuildPlayer-Level1", true});
+        EXPECT_EQ(byFullName.inner.base, copy.innerOffsets[0]);
+    }
     ASSERT_FALSE(fs::exists(WorkingFileOf(archive))) << "every open above was cleaned up";
-    KestrelState missing;
-    missing.SelectedEntry.name = "nothing";
-    const std::string msg = ErrorOf(missing, archive.string());
+    const std::string msg = ErrorOf(archive.string(), EntrySelector{0, "nothing", true});
     EXPECT_NE(msg.find("no inner file named \"nothing\""), std::string::npos) << msg;
     EXPECT_NE(msg.find("\"BuildPlayer-Level1\""), std::string::npos) << msg;
     EXPECT_NE(msg.find("sharedassets0.assets"), std::string::npos) << msg;
     EXPECT_FALSE(fs::exists(WorkingFileOf(archive)));
 
-    KestrelState outOfRange;
-    outOfRange.SelectedEntry.index = 2;
-    const std::string msg2 = ErrorOf(outOfRange, archive.string());
+    const std::string msg2 = ErrorOf(archive.string(), Entry(2));
     EXPECT_NE(msg2.find("no inner file number 2"), std::string::npos) << msg2;
     EXPECT_FALSE(fs::exists(WorkingFileOf(archive)));
 
     Write(dir / "plain.assets", MinimalAssetsFile("5.0.0f4"));
-    KestrelState plain;
-    plain.SelectedEntry.index = 1;
-    EXPECT_NE(ErrorOf(plain, (dir / "plain.assets").string()).find("not a bundle"),
+    EXPECT_NE(ErrorOf((dir / "plain.assets").string(), Entry(1)).find("not a bundle"),
               std::string::npos);
 }
 
-TEST(OpenArchiveSelection, AFailedReopenKeepsThePreviousOpen) {
+TEST(OpenArchiveSelection, AFailedSelectionKeepsTheOpenArchive) {
     TempDir dir;
     const fs::path archive = dir / "c.unity3d";
     Write(archive, BuildUnityFS(TwoFiles()).bytes);
-    KestrelState state;
-    OpenArchive(state, archive.string());
-    const std::string work = state.WorkFileName;
-    const uint64_t base = state.assetsBase;
-    state.SelectedEntry.index = 7;
-    EXPECT_THROW(OpenArchive(state, work), KestrelError);
-    EXPECT_EQ(state.WorkFileName, work);
-    EXPECT_EQ(state.assetsBase, base);
-    EXPECT_TRUE(fs::exists(work)) << "a reopen never removes the working copy it did not make";
+    OpenedArchive a(archive.string());
+    const std::string work = a.archive->WorkFileName();
+    const uint64_t base = a.inner.base;
+    EXPECT_THROW(a.Select(a.archive->Resolve(Entry(7))), KestrelError);
+    EXPECT_EQ(a.archive->WorkFileName(), work);
+    EXPECT_EQ(a.inner.base, base);
+    EXPECT_TRUE(fs::exists(work)) << "a failed selection never removes the working copy";
+    a.Select(1);
+    EXPECT_EQ(a.inner.name, "sharedassets0.assets");
 }
 
 struct ResourceCase {
@@ -194,10 +177,9 @@ TEST(OpenArchiveResources, KindAndSingleItem) {
         std::vector<uint8_t> resource = c.head;
         resource.resize(500, 0);
         Write(dir / "music.resource", resource);
-        KestrelState state;
-        OpenArchive(state, (dir / "music.resource").string());
-        EXPECT_EQ(state.resourceKind, c.kind);
-        const ItemTable& items = state.Items();
+        OpenedArchive a((dir / "music.resource").string());
+        EXPECT_EQ(a.inner.resourceKind, c.kind);
+        const ItemTable& items = a.Items();
         ASSERT_EQ(items.Count(), 1u);
         EXPECT_EQ(items.ExportName[0], "music");
         EXPECT_EQ(items.types[0].name, c.type);
@@ -210,7 +192,7 @@ TEST(OpenArchiveResources, KindAndSingleItem) {
         EXPECT_EQ(items.listRows[0].name, "music");
         EXPECT_EQ(items.listRows[0].typeText, " (" + c.type + ")");
         EXPECT_EQ(items.listRows[0].size, 500u);
-        EXPECT_EQ(state.assets.objectCount, 0u);
+        EXPECT_EQ(a.inner.assets.objectCount, 0u);
     }
 }
 
@@ -221,15 +203,13 @@ TEST(OpenArchiveResources, ResourceInsideABundleUsesTheNodeSize) {
     const std::vector<InnerFile> files = {{"CAB-a", MinimalAssetsFile("5.6.3p1", 10)},
                                           {"CAB-a.resource", ogg, 0}};
     Write(dir / "s.bundle", BuildUnityFS(files).bytes);
-    KestrelState state;
-    state.SelectedEntry.index = 1;
-    OpenArchive(state, (dir / "s.bundle").string());
+    OpenedArchive a((dir / "s.bundle").string(), Entry(1));
     const auto expected = ExpectedWorkCopyFS(files, {});
-    EXPECT_EQ(state.resourceKind, "OggS");
-    EXPECT_EQ(state.Items().rows[0].ObjSize, 3000u);
-    EXPECT_EQ(state.Items().rows[0].ObjOffset, expected.innerOffsets[1]);
-    EXPECT_EQ(state.Items().listRows[0].offset, expected.innerOffsets[1]);
-    EXPECT_EQ(state.Items().ExportName[0], "CAB-a.resource");
+    EXPECT_EQ(a.inner.resourceKind, "OggS");
+    EXPECT_EQ(a.Items().rows[0].ObjSize, 3000u);
+    EXPECT_EQ(a.Items().rows[0].ObjOffset, expected.innerOffsets[1]);
+    EXPECT_EQ(a.Items().listRows[0].offset, expected.innerOffsets[1]);
+    EXPECT_EQ(a.Items().ExportName[0], "CAB-a.resource");
 }
 
 TEST(SplitArchives, JoinOpenAndCleanUp) {
@@ -240,20 +220,20 @@ TEST(SplitArchives, JoinOpenAndCleanUp) {
     const fs::path base = dir / "x.unity3d";
     const uint32_t pieces = WriteSplitPieces(base, built.bytes, 100);
     ASSERT_GT(pieces, 2u);
-    KestrelState state;
-    OpenArchive(state, base.string() + ".split0");
-    EXPECT_EQ(state.SplitPieceCount, pieces);
-    EXPECT_EQ(state.WorkFileName, WorkingFileOf(base));
-    EXPECT_EQ(state.ArchiveDirName, "x/BuildPlayer-Level1");
+    OpenedArchive a(base.string() + ".split0");
+    EXPECT_EQ(a.archive->SplitPieceCount(), pieces);
+    EXPECT_EQ(a.archive->WorkFileName(), WorkingFileOf(base));
+    EXPECT_EQ(a.inner.dirName, "x/BuildPlayer-Level1");
     const auto joined = ReadFileBytes(WorkingFileOf(base, ".joined"));
     EXPECT_EQ(std::vector<uint8_t>(joined.begin(), joined.end()), built.bytes);
 
-    // Selecting another inner file reopens the working copy and keeps the piece count.
-    state.SelectedEntry.index = 1;
-    OpenArchive(state, state.WorkFileName);
-    EXPECT_EQ(state.SplitPieceCount, pieces);
+    // Selecting another inner file reads the working copy and keeps the name and piece count.
+    a.Select(1);
+    EXPECT_EQ(a.archive->SplitPieceCount(), pieces);
+    EXPECT_EQ(a.archive->Name(), base.string() + ".split0");
+    EXPECT_EQ(a.inner.dirName, "x/sharedassets0.assets");
 
-    CleanUpWorkingFiles(state);
+    a.archive.reset();
     EXPECT_FALSE(fs::exists(WorkingFileOf(base, ".joined")));
     EXPECT_FALSE(fs::exists(WorkingFileOf(base)));
     EXPECT_TRUE(fs::exists(base.string() + ".split0"));
@@ -261,8 +241,7 @@ TEST(SplitArchives, JoinOpenAndCleanUp) {
 
     // A missing piece ends the join: the pieces before it are taken.
     fs::remove(base.string() + ".split2");
-    KestrelState partial;
-    EXPECT_THROW(OpenArchive(partial, base.string() + ".split0"), KestrelError);
+    EXPECT_NE(ErrorOf(base.string() + ".split0"), "(no error)");
     EXPECT_FALSE(fs::exists(WorkingFileOf(base, ".joined"))) << "a failed open removes it";
     EXPECT_FALSE(fs::exists(WorkingFileOf(base)));
 }
@@ -271,13 +250,13 @@ TEST(SplitArchives, PlainAssetsPiecesJoinAndTheJoinedFileIsRemoved) {
     TempDir dir;
     const auto assets = MinimalAssetsFile("4.5.0f6", 5000);
     WriteSplitPieces(dir / "sharedassets0.assets", assets, 2048);
-    KestrelState state;
-    OpenArchive(state, (dir / "sharedassets0.assets.split0").string());
-    EXPECT_EQ(state.SplitPieceCount, 3u);
-    EXPECT_EQ(state.WorkFileName, WorkingFileOf(dir / "sharedassets0.assets", ".joined"));
-    EXPECT_EQ(state.assets.header.engineVersion, "4.5.0f6");
-    CleanUpWorkingFiles(state);
-    EXPECT_FALSE(fs::exists(state.WorkFileName));
+    OpenedArchive a((dir / "sharedassets0.assets.split0").string());
+    EXPECT_EQ(a.archive->SplitPieceCount(), 3u);
+    const std::string work = a.archive->WorkFileName();
+    EXPECT_EQ(work, WorkingFileOf(dir / "sharedassets0.assets", ".joined"));
+    EXPECT_EQ(a.inner.assets.header.engineVersion, "4.5.0f6");
+    a.archive.reset();
+    EXPECT_FALSE(fs::exists(work));
     EXPECT_TRUE(fs::exists(dir / "sharedassets0.assets.split1"));
 }
 
@@ -288,11 +267,11 @@ TEST(CleanUp, RemovesOnlyWorkingCopies) {
     Write(dir / "fs.unity3d", BuildUnityFS(files).bytes);
     Write(dir / "web.unity3d", BuildUnityRW(files).bytes);
     for (const char* name : {"fs.unity3d", "web.unity3d"}) {
-        KestrelState state;
-        OpenArchive(state, (dir / name).string());
-        ASSERT_TRUE(fs::exists(state.WorkFileName));
-        CleanUpWorkingFiles(state);
-        EXPECT_FALSE(fs::exists(state.WorkFileName));
+        OpenedArchive a((dir / name).string());
+        const std::string work = a.archive->WorkFileName();
+        ASSERT_TRUE(fs::exists(work));
+        a.archive.reset();
+        EXPECT_FALSE(fs::exists(work));
         EXPECT_TRUE(fs::exists(dir / name));
     }
     // A plain file and an uncompressed bundle opened in place are never removed.
@@ -302,9 +281,9 @@ TEST(CleanUp, RemovesOnlyWorkingCopies) {
     Write(dir / "raw.TEMP", BuildUnityRW(files, raw).bytes);
     Write(dir / "plain.assets", MinimalAssetsFile("5.0.0f4"));
     for (const char* name : {"raw.TEMP", "plain.assets"}) {
-        KestrelState state;
-        OpenArchive(state, (dir / name).string());
-        CleanUpWorkingFiles(state);
+        OpenedArchive a((dir / name).string());
+        EXPECT_EQ(a.archive->WorkFileName(), (dir / name).string());
+        a.archive.reset();
         EXPECT_TRUE(fs::exists(dir / name)) << name;
     }
     // A file the user named, even one called ".TEMP", is never removed.
@@ -312,9 +291,8 @@ TEST(CleanUp, RemovesOnlyWorkingCopies) {
     stored.blocks = BlockKind::Stored;
     stored.blockInfo = BlockInfoKind::StoredAtStart;
     Write(dir / "copy.TEMP", BuildUnityFS(files, stored).bytes);
-    KestrelState state;
-    OpenArchive(state, (dir / "copy.TEMP").string());
-    CleanUpWorkingFiles(state);
+    OpenedArchive a((dir / "copy.TEMP").string());
+    a.archive.reset();
     EXPECT_TRUE(fs::exists(dir / "copy.TEMP"));
 }
 
@@ -323,16 +301,14 @@ TEST(OpenArchiveFailures, DamagedInputLeavesNoWorkingFiles) {
     auto web = BuildUnityRW(TwoFiles()).bytes;
     web.resize(web.size() - 10);
     Write(dir / "cut.unity3d", web);
-    KestrelState state;
-    const std::string msg = ErrorOf(state, (dir / "cut.unity3d").string());
+    const std::string msg = ErrorOf((dir / "cut.unity3d").string());
     EXPECT_NE(msg.find("cut.unity3d"), std::string::npos) << msg;
     EXPECT_NE(msg.find("offset 0x"), std::string::npos) << msg;
     EXPECT_NE(msg.find("Error lzma in data stream."), std::string::npos) << msg;
     EXPECT_FALSE(fs::exists(WorkingFileOf(dir / "cut.unity3d")));
-    EXPECT_TRUE(state.WorkFileName.empty());
 
-    EXPECT_NE(ErrorOf(state, (dir / "absent").string()).find("absent"), std::string::npos);
-    EXPECT_NE(ErrorOf(state, (dir / "absent.split0").string()).find("absent"), std::string::npos);
+    EXPECT_NE(ErrorOf((dir / "absent").string()).find("absent"), std::string::npos);
+    EXPECT_NE(ErrorOf((dir / "absent.split0").string()).find("absent"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "absent"));
 }
 

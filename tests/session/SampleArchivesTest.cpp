@@ -3,6 +3,7 @@
 #include "io/SafePath.h"
 #include "session/Operations.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -41,34 +42,32 @@ TEST(SampleArchives, EveryManifestArchiveOpensAndEveryInnerFileToo) {
     for (const auto& rel : archives) {
         TempDir dir;
         const fs::path copy = CopySampleWithCompanions(samples / rel, dir.Path());
-        KestrelState state;
+        OpenedArchive a;
         try {
-            OpenArchive(state, copy.string());
+            a.Open(copy.string());
         } catch (const KestrelError& e) {
             ADD_FAILURE() << rel << ": " << e.what();
             continue;
         }
-        EXPECT_FALSE(state.WorkStream);
-        EXPECT_GT(state.Items().Count(), 0u) << rel;
-        if (state.isBundle) {
+        EXPECT_GT(a.Items().Count(), 0u) << rel;
+        if (a.archive->IsBundle()) {
             ++bundles;
-            EXPECT_FALSE(state.innerFileNames.empty()) << rel;
-            // Every other inner file, selected from the working file as the window does.
-            for (uint32_t i = 1; i < state.innerFileNames.size(); ++i) {
-                state.SelectedEntry.index = i;
+            EXPECT_FALSE(a.archive->InnerFileNames().empty()) << rel;
+            // Every other inner file, selected in the open archive as the window does.
+            for (uint32_t i = 1; i < a.archive->InnerFileNames().size(); ++i) {
                 try {
-                    OpenArchive(state, state.WorkFileName);
+                    a.Select(i);
                 } catch (const KestrelError& e) {
                     ADD_FAILURE() << rel << " entry " << i << ": " << e.what();
                 }
             }
             const fs::path out = dir / "Bundle";
-            ExportBundle(state, out.string() + "/");
-            for (const auto& e : InnerEntries(state.Bundle)) {
+            ExportBundleFiles(*a.archive, out.string() + "/", *a.reporter);
+            for (const auto& e : InnerEntries(a.archive->Bundle())) {
                 EXPECT_EQ(fs::file_size(out / SafeComponent(e.name)), e.size) << rel;
             }
         }
-        CleanUpWorkingFiles(state);
+        a.archive.reset();
         for (const auto& e : fs::directory_iterator(dir.Path())) {
             const std::string name = e.path().filename().string();
             EXPECT_TRUE(name == "Bundle" ||

@@ -1,7 +1,8 @@
 #include "session/WorkingFiles.h"
 #include "common/Error.h"
-#include "session/Operations.h"
+#include "session/Archive.h"
 #include "support/BundleBuilder.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +23,8 @@ TEST(WorkingFiles, TheUsersFileBesideSplitPiecesIsNeitherOverwrittenNorDeleted) 
     WriteSplitPieces(base, BuildUnityFS({{"CAB-a", MinimalAssetsFile("5.0.0f4", 3000), 4}}).bytes,
                      1000);
     Write(base, {'m', 'i', 'n', 'e'});
-    KestrelState state;
-    OpenArchive(state, base.string() + ".split0");
-    CleanUpWorkingFiles(state);
+    OpenedArchive a(base.string() + ".split0");
+    a.archive.reset();
     EXPECT_EQ(ReadFileText(base), "mine");
 }
 
@@ -35,12 +35,11 @@ TEST(WorkingFiles, TakenNamesAndLinksAreLeftAloneAndNeverFollowed) {
     Write(dir / "victim", {'v'});
     Write(dir / "a.unity3d.TEMP", {'t'});
     fs::create_symlink(dir / "victim", WorkingFileOf(archive));
-    KestrelState state;
-    OpenArchive(state, archive.string());
-    EXPECT_EQ(state.WorkFileName,
-              archive.string() + ".kestrel-" + std::to_string(::getpid()) + "-1.TEMP");
-    CleanUpWorkingFiles(state);
-    EXPECT_FALSE(fs::exists(state.WorkFileName));
+    OpenedArchive a(archive.string());
+    const std::string work = a.archive->WorkFileName();
+    EXPECT_EQ(work, archive.string() + ".kestrel-" + std::to_string(::getpid()) + "-1.TEMP");
+    a.archive.reset();
+    EXPECT_FALSE(fs::exists(work));
     EXPECT_EQ(ReadFileText(dir / "victim"), "v");
     EXPECT_EQ(ReadFileText(dir / "a.unity3d.TEMP"), "t");
     EXPECT_TRUE(fs::is_symlink(WorkingFileOf(archive)));

@@ -1,5 +1,7 @@
 #include "support/AudioObjects.h"
 
+#include "support/OpenedArchive.h"
+
 #include "common/EngineVersion.h"
 
 #include "io/ByteSource.h"
@@ -206,7 +208,7 @@ std::string ProbeFormatName(const std::filesystem::path& file) {
     return name;
 }
 
-void InstallOneClip(KestrelState& state, const std::filesystem::path& dir,
+void InstallOneClip(OpenedArchive& opened, const std::filesystem::path& dir,
                     const std::string& exportName, Endian order, const std::vector<uint8_t>& body) {
     constexpr uint32_t kDataOffset = 16;
     const std::string name = exportName.substr(0, exportName.rfind('.'));
@@ -216,26 +218,26 @@ void InstallOneClip(KestrelState& state, const std::filesystem::path& dir,
     const auto workFile = dir / "level0";
     WriteWholeFile(workFile, work.data(), work.size());
 
-    state.OutputBaseDir = dir.string() + "/";
-    state.WorkFileName = workFile.string();
-    state.ArchiveDirName = "level0";
-    state.InnerFileName = "level0";
-    state.assets.header.formatVersion = 15;
-    state.assets.header.BigEndianFlag = order == Endian::Big ? 1 : 0;
-    state.assets.header.EngineMajorVersion = 5;
-    state.assets.DataOffset = kDataOffset;
-    state.assets.objectCount = 1;
+    opened.archive = Archive::Open(workFile.string(), *opened.reporter);
+    ParsedInnerFile& inner = opened.inner;
+    inner = ParsedInnerFile{};
+    inner.name = "level0";
+    inner.dirName = "level0";
+    inner.size = work.size();
+    inner.assets.header.formatVersion = 15;
+    inner.assets.header.BigEndianFlag = order == Endian::Big ? 1 : 0;
+    inner.assets.header.EngineMajorVersion = 5;
+    inner.assets.DataOffset = kDataOffset;
+    inner.assets.objectCount = 1;
     ObjectRow row;
     row.ObjOffset = 0;
     row.ObjSize = static_cast<uint32_t>(object.size());
     row.ClassID = 83;
     row.NameHeaderSize = static_cast<uint32_t>(object.size() - body.size());
     row.words = {1, 0, static_cast<uint32_t>(row.ObjOffset), row.ObjSize, 83, 83, 0};
-    state.Items().Clear();
-    state.Items().rows.push_back(row);
-    state.Items().ExportName.push_back(exportName);
-    state.Items().types.push_back({"AudioClip", 0});
-    state.WorkStream = FileSource::Open(workFile);
+    inner.Items().rows.push_back(row);
+    inner.Items().ExportName.push_back(exportName);
+    inner.Items().types.push_back({"AudioClip", 0});
 }
 
 bool HaveFfprobe() {

@@ -1,7 +1,6 @@
 #pragma once
 #include "common/Reporter.h"
 #include "io/ByteOrder.h"
-#include "session/State.h"
 #include "support/RecordedMessages.h"
 
 #include <cstdint>
@@ -10,6 +9,8 @@
 #include <vector>
 
 namespace kestrel::test {
+
+struct OpenedArchive;
 
 // AudioClip bodies (the bytes after the object's name field) in the layouts the engine writes.
 
@@ -54,10 +55,10 @@ std::string ProbeFormatName(const std::filesystem::path& file);
 // True when ffprobe runs on this machine.
 bool HaveFfprobe();
 
-// Makes `dir` the archive's directory (OutputBaseDir) holding a working file "level0" with one
-// AudioClip object (name field + body) at data offset 16, and fills `state` with one item row
-// "<exportName>" describing it (format 15 rows, ArchiveDirName "level0", WorkStream open).
-void InstallOneClip(KestrelState& state, const std::filesystem::path& dir,
+// Makes `dir` the archive's directory holding a plain file "level0" with one AudioClip object
+// (name field + body) at data offset 16, opens it in `opened` and fills its inner file with one
+// item row "<exportName>" describing it (format 15 rows, directory name "level0").
+void InstallOneClip(OpenedArchive& opened, const std::filesystem::path& dir,
                     const std::string& exportName, Endian order, const std::vector<uint8_t>& body);
 
 } // namespace kestrel::test

@@ -14,18 +14,17 @@ bool IsResourceEntry(const std::string& name) {
     return name.ends_with(".resS") || name.ends_with(".resource");
 }
 
-void ForEachBody(KestrelState& state, int32_t classId,
+void ForEachBody(const OpenedArchive& opened, int32_t classId,
                  const std::function<void(size_t, const Reader&)>& fn) {
-    state.WorkStream = FileSource::Open(state.WorkFileName);
-    const Reader file(state.WorkStream, state.assets.header.DataOrder());
-    const auto& rows = state.assets.items.rows;
+    const AssetsFile& assets = opened.inner.assets;
+    const Reader file(opened.archive->Work(), assets.header.DataOrder());
+    const auto& rows = assets.items.rows;
     for (size_t i = 0; i < rows.size(); ++i) {
         const ObjectRow& row = rows[i];
         if (row.ClassID != classId || row.ObjSize <= row.NameHeaderSize) continue;
-        const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
+        const uint64_t start = assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
         fn(i, file.Sub(start, row.ObjSize - row.NameHeaderSize, "object body"));
     }
-    state.WorkStream.reset();
 }
 
 SampleWalk::SampleWalk(const fs::path& samples, int first, int last, const std::string& className)
@@ -36,33 +35,27 @@ void SampleWalk::Run(const Check& check) {
     for (const std::string& local : list_) {
         TempDir dir;
         const fs::path copy = CopySampleWithCompanions(samples_ / local, dir.Path());
-        KestrelState state;
-        RecordedMessages messages;
-        state.reporter = &messages;
-        state.ConsoleMode = true;
+        OpenedArchive opened;
         try {
-            OpenArchive(state, copy.string());
+            opened.Open(copy.string());
         } catch (const KestrelError& e) {
             unreadable_.push_back(local + ": " + e.what());
             continue;
         }
-        const std::vector<std::string> names = state.innerFileNames;
-        const size_t entries = state.isBundle ? names.size() : 1;
-        for (int pass = state.isBundle ? 0 : 1; pass < 2; ++pass) {
+        const Archive& archive = *opened.archive;
+        const std::vector<std::string>& names = archive.InnerFileNames();
+        const size_t entries = archive.InnerFileCount();
+        for (int pass = archive.IsBundle() ? 0 : 1; pass < 2; ++pass) {
             for (size_t e = 0; e < entries; ++e) {
-                if (state.isBundle && IsResourceEntry(names[e]) != (pass == 0)) continue;
-                if (state.isBundle) {
-                    state.SelectedEntry =
-                        EntrySelector{static_cast<uint32_t>(e), std::nullopt, true};
-                    OpenArchive(state, state.WorkFileName);
-                }
+                if (archive.IsBundle() && IsResourceEntry(names[e]) != (pass == 0)) continue;
+                opened.Select(e);
                 if (pass == 0)
-                    ExportFilteredItems(state, true);
+                    ExportObjects(opened.Scope(),
+                                  ExportedObjects(opened.inner, opened.options, true));
                 else
-                    check(state, messages, dir.Path(), local);
+                    check(opened, opened.messages, dir.Path(), local);
             }
         }
-        CleanUpWorkingFiles(state);
     }
 }
 

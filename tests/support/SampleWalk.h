@@ -1,7 +1,7 @@
 #pragma once
 #include "io/Reader.h"
-#include "session/State.h"
 #include "support/AudioObjects.h"
+#include "support/OpenedArchive.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -14,10 +14,9 @@ namespace kestrel::test {
 // True for the inner files of a bundle that hold streamed data (.resS, .resource).
 bool IsResourceEntry(const std::string& name);
 
-// Runs fn(index, body) on every object of the class in the inner file opened last that has
-// fields after its name; body covers those fields, in the file's byte order. The working file
-// is open for reading (state.WorkStream) meanwhile.
-void ForEachBody(KestrelState& state, int32_t classId,
+// Runs fn(index, body) on every object of the class in the parsed inner file that has fields
+// after its name; body covers those fields, in the file's byte order.
+void ForEachBody(const OpenedArchive& opened, int32_t classId,
                  const std::function<void(size_t, const Reader&)>& fn);
 
 // A run over the samples of serialized formats first..last that hold a class: each is copied
@@ -26,10 +25,10 @@ void ForEachBody(KestrelState& state, int32_t classId,
 // objects read their streamed data from those copies.
 class SampleWalk {
 public:
-    // The state with the inner file open, its messages, the sample copy's directory and the
+    // The archive with the inner file parsed, its messages, the sample copy's directory and the
     // sample's local path (for messages).
-    using Check = std::function<void(KestrelState&, RecordedMessages&, const std::filesystem::path&,
-                                     const std::string&)>;
+    using Check = std::function<void(OpenedArchive&, RecordedMessages&,
+                                     const std::filesystem::path&, const std::string&)>;
 
     SampleWalk(const std::filesystem::path& samples, int first, int last,
                const std::string& className);

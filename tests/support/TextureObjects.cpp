@@ -198,28 +198,29 @@ std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& pl
 TextureCase::TextureCase(const std::filesystem::path& dir, int32_t classId, int32_t format,
                          const std::string& exportName, Endian order)
     : order(order) {
-    state.OutputBaseDir = dir.string() + "/";
-    state.WorkFileName = (dir / "level0").string();
-    state.ArchiveDirName = "level0";
-    state.assets.header.BigEndianFlag = order == Endian::Big ? 1 : 0;
+    outputBaseDir = dir.string() + "/";
+    inner.name = "level0";
+    inner.dirName = "level0";
+    inner.assets.header.BigEndianFlag = order == Endian::Big ? 1 : 0;
     ObjectRow row;
     row.ClassID = classId;
-    state.assets.items.rows.push_back(row);
-    state.assets.items.ExportName.push_back(exportName);
-    state.assets.items.types.push_back(TType_info{"Texture2D", format});
-    state.reporter = &messages;
+    inner.assets.items.rows.push_back(row);
+    inner.assets.items.ExportName.push_back(exportName);
+    inner.assets.items.types.push_back(TType_info{"Texture2D", format});
 }
 
 ConverterInput TextureCase::Input(const std::vector<uint8_t>& body,
                                   const std::string& relativeDir) {
     auto source = std::make_shared<MemorySource>("level0", body);
-    context.emplace(ContextOf(state));
+    context.emplace(ConverterContext{
+        inner.assets, ResourcePlaces{outputBaseDir, archiveDir, inner.dirName, {}}, messages,
+        options.text, options.noFlipTexture, options.Writes(kOutDds), options.executableDir});
     return ConverterInput{*context, Reader(source, order), relativeDir,
-                          state.assets.items.ExportName[0], 0};
+                          inner.assets.items.ExportName[0], 0};
 }
 
 std::filesystem::path TextureCase::OutputDir(const std::string& relativeDir) const {
-    return std::filesystem::path(state.OutputBaseDir) / relativeDir;
+    return std::filesystem::path(outputBaseDir) / relativeDir;
 }
 
 std::vector<uint8_t> TwoBandImage(int w, int h, const std::vector<uint8_t>& top,

@@ -1,7 +1,8 @@
 #pragma once
 #include "io/ByteOrder.h"
+#include "session/Archive.h"
 #include "session/ConverterInput.h"
-#include "session/State.h"
+#include "session/RunOptions.h"
 #include "support/AudioObjects.h"
 #include "texture/TextureHeader.h"
 
@@ -77,8 +78,8 @@ struct ProceduralTextureSpec {
 
 std::vector<uint8_t> MakeProceduralTextureObject(const ProceduralTextureSpec& plan, Endian order);
 
-// A state with one item (class, format, export name) whose output goes below `dir`, and the
-// converter input over an object body in the state's byte order.
+// An inner file with one item (class, format, export name) whose output goes below `dir`, and
+// the converter input over an object body in the given byte order.
 class TextureCase {
 public:
     TextureCase(const std::filesystem::path& dir, int32_t classId, int32_t format,
@@ -88,8 +89,11 @@ public:
     std::filesystem::path
     OutputDir(const std::string& relativeDir = "Unity_Assets_Files/level0/Textures/") const;
 
-    KestrelState state;
-    std::optional<ConverterContext> context; // made from `state` by each Input()
+    RunOptions options;
+    ParsedInnerFile inner;
+    std::string outputBaseDir; // dir + "/"
+    std::string archiveDir;    // where resource files named by the object lie ("": unknown)
+    std::optional<ConverterContext> context; // made by each Input()
     RecordedMessages messages;
     Endian order;
 };

@@ -1,6 +1,6 @@
-#include "texture/TextureExport.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
+#include "texture/TextureExport.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +62,7 @@ TEST(TextureDdsDecode, PicturesDecodeUprightWithTheirSize) {
         EXPECT_TRUE(IsBlue(*bottom)) << bottom->r << " " << bottom->g << " " << bottom->b;
 
         // Without the flip the picture keeps the engine's order: upside down.
-        tc.state.NoFlipTexture = true;
+        tc.options.noFlipTexture = true;
         ExportTextureDDS(tc.Input(MakeTextureObject(plan, Endian::Little)));
         const auto unflipped = DecodePixel(file, 3, 0);
         ASSERT_TRUE(unflipped);

@@ -68,7 +68,7 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 Bytes ExportDds(const TextureObjectSpec& plan, Endian order = Endian::Little, bool noFlip = false) {
     TempDir dir;
     TextureCase tc(dir.Path(), 28, plan.format, "tex.tex", order);
-    tc.state.NoFlipTexture = noFlip;
+    tc.options.noFlipTexture = noFlip;
     ExportTextureDDS(tc.Input(MakeTextureObject(plan, order)));
     EXPECT_EQ(tc.messages.lines, std::vector<std::string>{"tex.tex -> DDS"});
     return ReadFileBytes(tc.OutputDir() / "tex.tex.dds");

@@ -110,7 +110,7 @@ Bytes ExportThenImport(const Row& row, const Bytes& body, Endian order, bool noF
     TempDir dir;
     const std::string exportName = row.imageCount > 1 ? "sky.cbm" : "tex.tex";
     TextureCase tc(dir.Path(), row.imageCount > 1 ? 89 : 28, row.format, exportName, order);
-    tc.state.NoFlipTexture = noFlip;
+    tc.options.noFlipTexture = noFlip;
     const std::string relativeDir =
         std::string("Unity_Assets_Files/level0/") + row.container->directory;
     row.container->exportTexture(tc.Input(body, relativeDir));

@@ -230,8 +230,8 @@ struct CrnRun {
 
     explicit CrnRun(const std::string& exportName, bool exportDds) {
         tc = std::make_unique<TextureCase>(dir.Path(), 28, 28, exportName, Endian::Little);
-        tc->state.ExportDDS = exportDds;
-        tc->state.ExecutableDir = toolDir.Path();
+        if (exportDds) tc->options.outputs |= kOutDds;
+        tc->options.executableDir = toolDir.Path();
     }
     void Run() {
         TextureObjectSpec plan;

@@ -68,9 +68,9 @@ struct ModernCase {
     ModernCase(const TextureLayoutRow& row, const Picture& picture, Endian order, bool streamed)
         : row(row), picture(picture), order(order),
           tc(dir.Path(), 28, picture.format, "tex.tex", order) {
-        tc.state.assets.header.formatVersion = 22;
-        tc.state.assets.header.engineVersion = VersionText(row.from);
-        tc.state.ArchiveDir = dir.Path().string() + "/";
+        tc.inner.assets.header.formatVersion = 22;
+        tc.inner.assets.header.engineVersion = VersionText(row.from);
+        tc.archiveDir = dir.Path().string() + "/";
         test::ModernTextureSpec plan;
         plan.width = plan.height = picture.edge;
         plan.format = picture.format;
@@ -101,7 +101,7 @@ struct ModernCase {
             file,  rebuilt,
             false, tc.messages};
         in.layout = row;
-        in.resources = ResourcePlacesOf(tc.state);
+        in.resources = ResourcePlaces{tc.outputBaseDir, tc.archiveDir, tc.inner.dirName, {}};
         picture.importTexture(in);
         EXPECT_TRUE(tc.messages.alerts.empty()) << tc.messages.alerts.front();
         return fs::exists(rebuilt) ? ReadAll(rebuilt) : Bytes{};

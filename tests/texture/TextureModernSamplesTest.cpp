@@ -9,6 +9,7 @@
 #include "session/Operations.h"
 #include "support/Cli.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 #include "texture/TextureFormats.h"
@@ -289,28 +290,24 @@ TEST(TextureModernSamples, TypeTreesOfTexturesAgreeWithTheLayoutRows) {
     for (const std::string& local : SamplesHolding(samples, 17, 22, {"Texture2D ", "Cubemap "})) {
         SCOPED_TRACE(local);
         TempDir dir;
-        KestrelState state;
-        state.ConsoleMode = true;
-        OpenArchive(state, CopySampleWithCompanions(samples / local, dir.Path()).string());
-        for (uint32_t i = 0; i < std::max<size_t>(state.innerFileNames.size(), 1); ++i) {
-            if (i > 0) {
-                state.SelectedEntry.index = i;
-                OpenArchive(state, state.WorkFileName);
-            }
-            for (const SerializedType& type : state.assets.types) {
+        OpenedArchive a(CopySampleWithCompanions(samples / local, dir.Path()).string());
+        const AssetsFile& assets = a.inner.assets;
+        for (uint32_t i = 0; i < std::max<size_t>(a.archive->InnerFileNames().size(), 1); ++i) {
+            if (i > 0) a.Select(i);
+            for (const SerializedType& type : assets.types) {
                 if (type.tree.empty()) continue;
                 const auto fields = TextureFieldsFromTree(type.tree);
                 const TextureLayoutRow* row =
-                    TextureLayoutFor(ParseEngineVersion(state.assets.header.engineVersion));
-                ASSERT_TRUE(fields && row) << state.assets.header.engineVersion;
+                    TextureLayoutFor(ParseEngineVersion(assets.header.engineVersion));
+                ASSERT_TRUE(fields && row) << assets.header.engineVersion;
                 EXPECT_EQ(WithoutIdlePadding(fields->View()),
                           WithoutIdlePadding(row->fields.View()))
-                    << "class " << type.classId << " of " << state.assets.header.engineVersion;
+                    << "class " << type.classId << " of " << assets.header.engineVersion;
                 ++trees;
-                versions.insert(state.assets.header.engineVersion);
+                versions.insert(assets.header.engineVersion);
             }
         }
-        CleanUpWorkingFiles(state);
+        a.archive.reset();
     }
     std::cout << "[ textures ] " << trees << " Texture2D/Cubemap type trees of " << versions.size()
               << " engine versions checked against the layout rows\n";

@@ -10,6 +10,7 @@
 #include "session/Operations.h"
 #include "support/AudioObjects.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 #include "texture/TextureHeader.h"
@@ -33,40 +34,38 @@ Files FilesIn(const fs::path& dir) {
     Files files;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir, ec)) {
-        if (e.is_regular_file()) files[e.path().filename().string()] = ReadFileBytes(e.path());
+        const std::string name = e.path().filename().string();
+        if (e.is_regular_file()) files[name] = ReadFileBytes(e.path());
     }
     return files;
 }
 
 struct Container {
-    uint8_t kind; // TextureFormatSupports kind
-    bool KestrelState::*exportSwitch;
+    uint8_t kind;    // TextureFormatSupports kind
+    uint16_t output; // OutputKind bit of the container
 };
-constexpr Container kContainers[] = {
-    {1, &KestrelState::ExportDDS}, {3, &KestrelState::ExportKTX}, {4, &KestrelState::ExportPVR}};
+constexpr Container kContainers[] = {{1, kOutDds}, {3, kOutKtx}, {4, kOutPvr}};
 
 bool IsTexture(const ObjectRow& row) {
     return (row.ClassID == 28 || row.ClassID == 89) && row.ObjSize > row.NameHeaderSize;
 }
 
-bool IsStreamed(const KestrelState& state, size_t i) {
-    const ObjectRow& row = state.assets.items.rows[i];
-    Reader object = Reader(state.WorkStream, state.assets.header.DataOrder())
-                        .Sub(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize,
-                             row.ObjSize - row.NameHeaderSize, "texture");
-    return ProbeTextureLayout(object) == TextureLayout::Streamed;
+bool IsStreamed(const OpenedArchive& a, size_t i) {
+    return ProbeTextureLayout(a.Scope().ObjectBody(i)) == TextureLayout::Streamed;
+}
+
+// Imports the edited files of the open inner file and its resource entries, as "Import all".
+void ImportAll(OpenedArchive& a) {
+    ImportInnerFileAndResources(*a.archive, a.inner.index, a.options, *a.reporter);
 }
 
 // Opens inner file `entry` of a fresh copy of the sample in `dir`; `copied` (when given)
 // receives the copied files before the open adds its working files.
-fs::path OpenCopy(KestrelState& state, RecordedMessages& messages, const fs::path& sample,
-                  const fs::path& dir, uint32_t entry, Files* copied = nullptr) {
+fs::path OpenCopy(OpenedArchive& a, const fs::path& sample, const fs::path& dir, uint32_t entry,
+                  Files* copied = nullptr) {
     const fs::path copy = CopySampleWithCompanions(sample, dir);
     if (copied != nullptr) *copied = FilesIn(dir);
-    state.ConsoleMode = true;
-    state.reporter = &messages;
-    state.SelectedEntry.index = entry;
-    OpenArchive(state, copy.string());
+    a.Open(copy.string(), Entry(entry));
     return copy;
 }
 
@@ -81,81 +80,71 @@ struct Tally {
 void UneditedRun(const fs::path& sample, uint32_t entry, const Container& c, Tally& tally,
                  const std::string& label) {
     TempDir dir;
-    KestrelState state;
-    RecordedMessages messages;
+    OpenedArchive a;
     Files before;
-    OpenCopy(state, messages, sample, dir.Path(), entry, &before);
-    state.ExportConvert = true;
-    state.*c.exportSwitch = true;
-    state.WorkStream = FileSource::Open(state.WorkFileName);
+    OpenCopy(a, sample, dir.Path(), entry, &before);
+    a.options.outputs |= kOutConvert | c.output;
     std::vector<size_t> textures;
-    for (size_t i = 0; i < state.Items().Count(); ++i) {
-        if (!IsTexture(state.Items().rows[i]) ||
-            !TextureFormatSupports(state.Items().types[i].TextureFormat, c.kind))
+    for (size_t i = 0; i < a.Items().Count(); ++i) {
+        if (!IsTexture(a.Items().rows[i]) ||
+            !TextureFormatSupports(a.Items().types[i].TextureFormat, c.kind))
             continue;
-        if (IsStreamed(state, i)) {
+        if (IsStreamed(a, i)) {
             ++tally.streamed;
         } else {
             textures.push_back(i);
         }
     }
-    state.WorkStream.reset();
     if (textures.empty()) return;
-    ExportItems(state, textures);
+    ExportObjects(a.Scope(), textures);
     tally.pictures += textures.size();
     ++tally.runs;
-    ImportAll(state);
-    CleanUpWorkingFiles(state);
+    ImportAll(a);
+    a.archive.reset();
     Files after = FilesIn(dir.Path());
     const bool same = after == before;
     tally.unchanged += same ? 1 : 0;
     if (!same) tally.problems.push_back(label + ": changed by an unedited import");
-    for (const auto& alert : messages.alerts)
+    for (const auto& alert : a.messages.alerts)
         tally.problems.push_back(label + ": " + alert);
 }
 
 // Every object is written as its raw file, and nothing converted.
-void SetRawSwitches(KestrelState& state) {
-    state.ExportRawTextures = true;
-    state.ExportRawAudio = true;
-    state.ExportRawMesh = true;
+void SetRawSwitches(RunOptions& options) {
+    options.outputs |= kOutRawTextures | kOutRawAudio | kOutRawMesh;
 }
 
 // The DXT5 and RGBA32 textures of the open inner file with their pixels inside the object.
-std::vector<size_t> EditableTextures(KestrelState& state) {
-    state.WorkStream = FileSource::Open(state.WorkFileName);
+std::vector<size_t> EditableTextures(const OpenedArchive& a) {
     std::vector<size_t> found;
-    for (size_t i = 0; i < state.Items().Count(); ++i) {
-        const int32_t format = state.Items().types[i].TextureFormat;
-        const ObjectRow& row = state.Items().rows[i];
+    for (size_t i = 0; i < a.Items().Count(); ++i) {
+        const int32_t format = a.Items().types[i].TextureFormat;
+        const ObjectRow& row = a.Items().rows[i];
         if (row.ClassID == 28 && row.ObjSize > row.NameHeaderSize &&
-            (format == 4 || format == 12) && !IsStreamed(state, i))
+            (format == 4 || format == 12) && !IsStreamed(a, i))
             found.push_back(i);
     }
-    state.WorkStream.reset();
     return found;
 }
 
 // Draws a green square into the texture's DDS with ImageMagick, imports, reopens and checks.
 void EditRun(const fs::path& sample, uint32_t entry, Tally& tally, const std::string& label) {
     TempDir dir;
-    KestrelState state;
-    RecordedMessages messages;
-    const fs::path copy = OpenCopy(state, messages, sample, dir.Path(), entry);
-    std::vector<size_t> all(state.Items().Count());
+    OpenedArchive a;
+    const fs::path copy = OpenCopy(a, sample, dir.Path(), entry);
+    std::vector<size_t> all(a.Items().Count());
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = i;
-    SetRawSwitches(state);
-    ExportItems(state, all); // raw files only
-    const Files rawBefore = FilesIn(ImportRoot(state));
-    state.ExportConvert = true;
-    state.ExportDDS = true;
+    SetRawSwitches(a.options);
+    ExportObjects(a.Scope(), all); // raw files only
+    const Files rawBefore = FilesIn(ImportRoot(a.Scope()));
+    a.options.outputs |= kOutConvert | kOutDds;
     // The first of them whose picture is not empty.
     std::optional<size_t> index;
     fs::path dds;
-    for (size_t i : EditableTextures(state)) {
-        ExportItems(state, {i});
-        dds = ImportRoot(state) / "Textures" / (state.Items().ExportName[i] + ".dds");
+    for (size_t i : EditableTextures(a)) {
+        ExportObjects(a.Scope(), {i});
+        dds = ImportRoot(a.Scope()) / "Textures" / (a.Items().ExportName[i] + ".dds");
         if (fs::exists(dds)) {
             index = i;
             break;
@@ -163,8 +152,8 @@ void EditRun(const fs::path& sample, uint32_t entry, Tally& tally, const std::st
     }
     if (!index) return;
     ++tally.edits;
-    const std::string name = state.Items().ExportName[*index];
-    const int32_t format = state.Items().types[*index].TextureFormat;
+    const std::string name = a.Items().ExportName[*index];
+    const int32_t format = a.Items().types[*index].TextureFormat;
     const std::string compression = format == 12 ? "dxt5" : "none";
     const int drawn = std::system(("convert '" + dds.string() + "[0]' -fill '#00FF00' -draw " +
                                    "'rectangle 0,0 3,3' -define dds:compression=" + compression +
@@ -174,28 +163,22 @@ void EditRun(const fs::path& sample, uint32_t entry, Tally& tally, const std::st
         tally.problems.push_back(label + ": ImageMagick could not draw into " + dds.string());
         return;
     }
-    ImportAll(state);
-    CleanUpWorkingFiles(state);
+    ImportAll(a);
+    a.archive.reset();
 
-    KestrelState again;
-    RecordedMessages againMessages;
-    again.ConsoleMode = true;
-    again.reporter = &againMessages;
-    again.SelectedEntry.index = entry;
-    again.CustomPathGiven = true;
-    again.CustomPath = (dir.Path() / "again").string() + "/";
-    OpenArchive(again, copy.string());
+    OpenedArchive again;
+    again.options.outputDir = (dir.Path() / "again").string() + "/";
+    again.Open(copy.string(), Entry(entry));
     std::vector<size_t> everything(again.Items().Count());
     for (size_t i = 0; i < everything.size(); ++i)
         everything[i] = i;
-    SetRawSwitches(again);
-    ExportItems(again, everything);
-    const Files rawAfter = FilesIn(ImportRoot(again));
-    again.ExportConvert = true;
-    again.ExportDDS = true;
-    ExportItems(again, {*index});
-    const auto pixel = DecodePixel(ImportRoot(again) / "Textures" / (name + ".dds"), 1, 1);
-    CleanUpWorkingFiles(again);
+    SetRawSwitches(again.options);
+    ExportObjects(again.Scope(), everything);
+    const Files rawAfter = FilesIn(ImportRoot(again.Scope()));
+    again.options.outputs |= kOutConvert | kOutDds;
+    ExportObjects(again.Scope(), {*index});
+    const auto pixel = DecodePixel(ImportRoot(again.Scope()) / "Textures" / (name + ".dds"), 1, 1);
+    again.archive.reset();
 
     bool ok = pixel && pixel->r < 16 && pixel->g > 240 && pixel->b < 16;
     if (!ok) tally.problems.push_back(label + " " + name + ": the drawn square is not there");
@@ -224,11 +207,9 @@ TEST(TextureSamplesImport, UneditedPicturesLeaveTheArchiveAndADrawnSquareComesBa
         size_t entries = 1;
         {
             TempDir dir;
-            KestrelState state;
-            RecordedMessages messages;
-            OpenCopy(state, messages, samples / local, dir.Path(), 0);
-            if (state.isBundle) entries = state.innerFileNames.size();
-            CleanUpWorkingFiles(state);
+            OpenedArchive a;
+            OpenCopy(a, samples / local, dir.Path(), 0);
+            entries = a.archive->InnerFileCount();
         }
         for (uint32_t e = 0; e < entries; ++e) {
             const std::string label = local + " #" + std::to_string(e);

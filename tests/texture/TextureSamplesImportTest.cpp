@@ -5,8 +5,8 @@
 #include "common/Error.h"
 #include "io/ByteSource.h"
 #include "session/ConverterInput.h"
-#include "session/Operations.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 #include "texture/TextureExport.h"
@@ -57,26 +57,24 @@ bool SameTextureWithPixelsInside(const TextureObject& before, const Bytes& rebui
            a.dataSizes[0] == b.completeImageSize * b.imageCount && a.trailingWords == trailing;
 }
 
-void RoundTripOne(KestrelState& state, size_t i, const fs::path& scratch, Tally& tally,
+void RoundTripOne(const OpenedArchive& a, size_t i, const fs::path& scratch, Tally& tally,
                   const std::string& label) {
-    const ObjectRow& row = state.Items().rows[i];
-    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
-    const Reader object = Reader(state.WorkStream, order)
-                              .Sub(state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize,
-                                   row.ObjSize - row.NameHeaderSize, "texture object");
+    const Endian order = a.inner.assets.header.DataOrder();
+    const InnerScope scope = a.Scope();
+    const Reader object = scope.ObjectBody(i);
     Reader copy = object;
     const Bytes body = copy.Bytes(copy.Remaining(), "texture object");
     Reader header = object;
     const TextureObject tex = ReadTextureHeader(header);
     tally.streamed += tex.StreamedData ? 1 : 0;
-    const int32_t format = state.Items().types[i].TextureFormat;
-    const std::string& name = state.Items().ExportName[i];
+    const int32_t format = a.Items().types[i].TextureFormat;
+    const std::string& name = a.Items().ExportName[i];
     const std::string dir = tex.StreamedData ? ResourceDirFor(tex.resource.path) : "";
     for (const Converter& c : kConverters) {
         if (!TextureFormatSupports(format, c.kind)) continue;
-        const ConverterContext context = ContextOf(state);
-        ConverterInput in{context, object,
-                          "Unity_Assets_Files/" + state.ArchiveDirName + "/Textures/", name, i};
+        const ConverterContext context = ContextOf(scope);
+        ConverterInput in{context, object, "Unity_Assets_Files/" + a.inner.dirName + "/Textures/",
+                          name, i};
         c.exportTexture(in);
         const fs::path picture = in.OutputDir() / dir / (name + c.extension);
         if (!fs::exists(picture)) continue; // an empty texture writes no file
@@ -112,34 +110,24 @@ TEST(TextureSamplesImport, UneditedExportsOfEveryTextureImportToTheSameObject) {
         SCOPED_TRACE(local);
         TempDir dir;
         const fs::path copy = CopySampleWithCompanions(samples / local, dir.Path());
-        KestrelState state;
-        state.ConsoleMode = true;
-        RecordedMessages messages;
-        state.reporter = &messages;
-        OpenArchive(state, copy.string());
+        OpenedArchive a(copy.string());
         ++tally.samples;
-        const size_t entries = state.isBundle ? state.innerFileNames.size() : 1;
+        const size_t entries = a.archive->InnerFileCount();
         for (size_t e = 0; e < entries; ++e) {
-            if (e > 0) {
-                state.SelectedEntry.index = static_cast<uint32_t>(e);
-                OpenArchive(state, state.WorkFileName);
-            }
-            state.WorkStream = FileSource::Open(state.WorkFileName);
-            for (size_t i = 0; i < state.Items().Count(); ++i) {
-                const ObjectRow& row = state.Items().rows[i];
+            if (e > 0) a.Select(e);
+            for (size_t i = 0; i < a.Items().Count(); ++i) {
+                const ObjectRow& row = a.Items().rows[i];
                 if ((row.ClassID != 28 && row.ClassID != 89) || row.ObjSize <= row.NameHeaderSize)
                     continue;
                 ++tally.textures;
                 try {
-                    RoundTripOne(state, i, dir.Path(), tally, local);
+                    RoundTripOne(a, i, dir.Path(), tally, local);
                 } catch (const KestrelError& e) {
-                    tally.problems.push_back(local + " " + state.Items().ExportName[i] + ": " +
+                    tally.problems.push_back(local + " " + a.Items().ExportName[i] + ": " +
                                              e.what());
                 }
             }
-            state.WorkStream.reset();
         }
-        CleanUpWorkingFiles(state);
     }
     std::cout << "[ texture import ] " << tally.samples << " samples, " << tally.textures
               << " textures, " << tally.imported << " DDS/KTX/PVR files imported, "

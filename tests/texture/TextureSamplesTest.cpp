@@ -2,8 +2,8 @@
 #include "common/Error.h"
 #include "io/ByteSource.h"
 #include "session/ConverterInput.h"
-#include "session/Operations.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 #include "texture/TextureExport.h"
@@ -81,17 +81,14 @@ void CheckDds(const fs::path& file, const structure_tex_hat& h, const std::strin
 }
 
 // Exports one texture as the export driver would, with every converter its format accepts.
-void ExportOne(KestrelState& state, size_t i, Tally& tally, const std::string& label) {
-    const ObjectRow& row = state.Items().rows[i];
-    const std::string& name = state.Items().ExportName[i];
-    const int32_t format = state.Items().types[i].TextureFormat;
-    const Endian order = state.assets.header.BigEndianFlag == 1 ? Endian::Big : Endian::Little;
-    const uint64_t start = state.assets.DataOffset + row.ObjOffset + row.NameHeaderSize;
-    const ConverterContext context = ContextOf(state);
-    ConverterInput in{context,
-                      Reader(state.WorkStream, order)
-                          .Sub(start, row.ObjSize - row.NameHeaderSize, "texture object"),
-                      "Unity_Assets_Files/" + state.ArchiveDirName +
+void ExportOne(const OpenedArchive& a, size_t i, Tally& tally, const std::string& label) {
+    const ObjectRow& row = a.Items().rows[i];
+    const std::string& name = a.Items().ExportName[i];
+    const int32_t format = a.Items().types[i].TextureFormat;
+    const InnerScope scope = a.Scope();
+    const ConverterContext context = ContextOf(scope);
+    ConverterInput in{context, scope.ObjectBody(i),
+                      "Unity_Assets_Files/" + a.inner.dirName +
                           (row.ClassID == 89 ? "/Cubemap/" : "/Textures/"),
                       name, i};
     Reader object = in.object;
@@ -117,21 +114,19 @@ void ExportOne(KestrelState& state, size_t i, Tally& tally, const std::string& l
     }
 }
 
-void ExportTextures(KestrelState& state, const std::string& label, Tally& tally) {
-    state.WorkStream = FileSource::Open(state.WorkFileName);
-    for (size_t i = 0; i < state.Items().Count(); ++i) {
-        const ObjectRow& row = state.Items().rows[i];
+void ExportTextures(const OpenedArchive& a, const std::string& label, Tally& tally) {
+    for (size_t i = 0; i < a.Items().Count(); ++i) {
+        const ObjectRow& row = a.Items().rows[i];
         if ((row.ClassID != 28 && row.ClassID != 89) || row.ObjSize <= row.NameHeaderSize) {
             continue;
         }
         ++tally.textures;
         try {
-            ExportOne(state, i, tally, label + " " + state.Items().ExportName[i]);
+            ExportOne(a, i, tally, label + " " + a.Items().ExportName[i]);
         } catch (const KestrelError& e) {
-            tally.problems.push_back(label + " " + state.Items().ExportName[i] + ": " + e.what());
+            tally.problems.push_back(label + " " + a.Items().ExportName[i] + ": " + e.what());
         }
     }
-    state.WorkStream.reset();
 }
 
 TEST(TextureSamples, EveryTextureOfFormats9To15ExportsAndItsDdsDecodes) {
@@ -145,22 +140,15 @@ TEST(TextureSamples, EveryTextureOfFormats9To15ExportsAndItsDdsDecodes) {
         SCOPED_TRACE(local);
         TempDir dir;
         const fs::path copy = CopySampleWithCompanions(samples / local, dir.Path());
-        KestrelState state;
-        state.ConsoleMode = true;
-        RecordedMessages messages;
-        state.reporter = &messages;
-        OpenArchive(state, copy.string());
-        const size_t entries = state.isBundle ? state.innerFileNames.size() : 1;
+        OpenedArchive a(copy.string());
+        const size_t entries = a.archive->InnerFileCount();
         for (size_t e = 0; e < entries; ++e) {
-            if (e > 0) {
-                state.SelectedEntry.index = static_cast<uint32_t>(e);
-                OpenArchive(state, state.WorkFileName);
-            }
-            ExportTextures(state, local, tally);
+            if (e > 0) a.Select(e);
+            ExportTextures(a, local, tally);
         }
-        for (const auto& alert : messages.alerts)
+        for (const auto& alert : a.messages.alerts)
             tally.problems.push_back(local + ": " += alert);
-        CleanUpWorkingFiles(state);
+        a.archive.reset();
     }
 
     std::cout << "[ textures ] " << list.size() << " samples, " << tally.textures << " textures, "
@@ -183,22 +171,18 @@ TEST(TextureSamples, StreamedTexturesComeOutOfTheirResourceFile) {
     TempDir dir;
     const fs::path copy = CopySampleWithCompanions(sample, dir.Path());
     ASSERT_TRUE(fs::exists(dir / "sharedassets0.assets.resS"));
-    KestrelState state;
-    state.ConsoleMode = true;
-    RecordedMessages messages;
-    state.reporter = &messages;
-    OpenArchive(state, copy.string());
+    OpenedArchive a(copy.string());
     Tally tally;
-    ExportTextures(state, "Dodge-Blocks", tally);
-    CleanUpWorkingFiles(state);
+    ExportTextures(a, "Dodge-Blocks", tally);
+    const std::string dirName = a.inner.dirName;
+    a.archive.reset();
     for (const std::string& p : tally.problems)
         ADD_FAILURE() << p;
-    EXPECT_TRUE(messages.alerts.empty());
+    EXPECT_TRUE(a.messages.alerts.empty());
     EXPECT_GT(tally.streamed, 0u);
     size_t fromResource = 0;
     for (const char* kind : {"Textures", "Cubemap"}) {
-        const fs::path resDir =
-            dir / "Unity_Assets_Files" / state.ArchiveDirName / kind / "res_sharedassets0";
+        const fs::path resDir = dir / "Unity_Assets_Files" / dirName / kind / "res_sharedassets0";
         if (!fs::exists(resDir)) continue;
         for (const auto& e : fs::directory_iterator(resDir)) {
             fromResource += e.is_regular_file() && e.path().extension() == ".dds";

@@ -1,5 +1,5 @@
 #include "ui/MainWindow.h"
-#include "session/ExportDriver.h"
+#include "session/ConverterInput.h"
 #include "support/AssetsBuilder.h"
 #include "support/AudioObjects.h"
 #include "support/BundleBuilder.h"
@@ -45,8 +45,8 @@ AssetsSpec SearchPlan() {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        state.Localization = MakeLocalization(false);
-        window = std::make_unique<MainWindow>(state);
+        options.text = MakeLocalization(false);
+        window = std::make_unique<MainWindow>(options);
         window->showMessage = [this](QMessageBox::Icon, const QString& text) {
             messages.push_back(text.toStdString());
         };
@@ -73,8 +73,11 @@ protected:
         window->findText->setText(QString::fromStdString(text));
     }
 
+    // The rows of the inner file the window shows.
+    const ItemTable& Items() const { return window->ShownInnerFile().Items(); }
+
     TempDir dir;
-    KestrelState state;
+    RunOptions options;
     std::unique_ptr<MainWindow> window;
     std::vector<std::string> messages;
 };
@@ -88,7 +91,7 @@ TEST_F(WindowTest, RowsLabelsAndButtonsOfAnOpenedArchive) {
     EXPECT_EQ(window->model->rowCount(), 5);
     EXPECT_EQ(Cell(0, 0), "1");
     EXPECT_EQ(Cell(4, 2), "83 (AudioClip)");
-    EXPECT_EQ(Cell(1, 3), std::to_string(state.Items().listRows[1].size));
+    EXPECT_EQ(Cell(1, 3), std::to_string(Items().listRows[1].size));
     EXPECT_EQ(window->filesLabel->text().toStdString(), "Files: 5");
     EXPECT_EQ(window->sizeLabel->text().toStdString(),
               "Size: " + std::to_string(fs::file_size(file)));
@@ -111,7 +114,7 @@ TEST_F(WindowTest, EachColumnSortsAscendingAndNumberRestoresTableOrder) {
     plan.objects.push_back({-3, "script", {1, 2, 3, 4}});
     plan.objects.push_back({1, std::nullopt, {}});
     Open(Write("a.assets", BuildAssetsFile(plan)));
-    const auto& rows = state.Items().listRows;
+    const auto& rows = Items().listRows;
     for (int column : {1, 2, 3, 4, 2, 0}) {
         window->SortByColumn(column);
         for (size_t k = 1; k < rows.size(); ++k) {
@@ -209,7 +212,9 @@ TEST_F(WindowTest, ExportOfASelectionAfterASortExportsTheRowsShown) {
     ASSERT_EQ(chosen, std::vector<size_t>{0});
     window->ExportSelected(false);
     ASSERT_TRUE(messages.empty()) << messages[0];
-    const fs::path tree = state.OutputBaseDir + ExportTreeRelative(state);
+    SilentReporter silent;
+    const InnerScope scope{*window->OpenArchive(), window->ShownInnerFile(), options, silent};
+    const fs::path tree = scope.OutputBaseDir() + scope.TreeRelative();
     std::vector<std::string> written;
     for (const auto& e : fs::recursive_directory_iterator(tree))
         if (e.is_regular_file()) written.push_back(e.path().filename().string());
@@ -223,10 +228,10 @@ TEST_F(WindowTest, ImportAllRefreshesTheRowsInTheirDisplayOrder) {
     // An edited file in the export tree makes the object 8 bytes longer; the rows show it.
     const fs::path tree = dir / "Unity_Assets_Files" / "a";
     fs::create_directories(tree);
-    WriteFileBytes(tree / state.Items().ExportName[2], {'8', ' ', 'b', 'y', 't', 'e', 's', '.'});
-    const uint32_t shownBefore = state.Items().listRows[0].size;
+    WriteFileBytes(tree / Items().ExportName[2], {'8', ' ', 'b', 'y', 't', 'e', 's', '.'});
+    const uint32_t shownBefore = Items().listRows[0].size;
     window->importAllButton->click();
-    EXPECT_EQ(state.Items().listRows[0].number, 3u);
+    EXPECT_EQ(Items().listRows[0].number, 3u);
     EXPECT_EQ(Cell(0, 3), std::to_string(shownBefore + 8));
     EXPECT_TRUE(window->importAllButton->isEnabled());
     EXPECT_TRUE(messages.empty()) << messages[0];
@@ -259,7 +264,7 @@ TEST_F(WindowTest, WorkingFilesRemovedOnOpeningAnotherArchiveAndOnClose) {
     const fs::path bundle = Write("b.unity3d", BuildUnityFS(inner).bytes);
     const fs::path plain = Write("p.assets", BuildAssetsFile(SearchPlan()));
     Open(bundle);
-    const std::string firstTemp = state.WorkFileName;
+    const std::string firstTemp = window->OpenArchive()->WorkFileName();
     ASSERT_TRUE(fs::exists(firstTemp));
     EXPECT_EQ(window->innerFiles->count(), 2);
     window->SelectInnerFile(1);
@@ -268,7 +273,7 @@ TEST_F(WindowTest, WorkingFilesRemovedOnOpeningAnotherArchiveAndOnClose) {
     Open(plain);
     EXPECT_FALSE(fs::exists(firstTemp));
     Open(bundle);
-    const std::string secondTemp = state.WorkFileName;
+    const std::string secondTemp = window->OpenArchive()->WorkFileName();
     ASSERT_TRUE(fs::exists(secondTemp));
     window->close();
     EXPECT_FALSE(fs::exists(secondTemp));
