@@ -38,6 +38,8 @@ install(FILES ${KESTREL_DIST_DIR}/kestrel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${KESTREL_DIST_DIR}/copyright ${KESTREL_GENERATED_DIR}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kestrel)
+install(FILES ${KESTREL_DIST_DIR}/kestrel.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME kestrel)
 
 # `cmake --build build --target kestrel_programs` builds what the package holds, and no tests.
 add_custom_target(kestrel_programs)
