@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick assimp-utils ffmpeg
   xvfb x11-utils xdotool
+  dpkg-dev lintian man-db desktop-file-utils
 )
 
 missing=()

@@ -1,10 +1,9 @@
 #pragma once
+#include "common/BuildInfo.h"
+
 #include <string>
 
 namespace kestrel {
-
-// The version `kestrel --version` prints.
-inline constexpr const char* kKestrelVersion = "0.1.0";
 
 // The command-line help, printed when the first parameter is no task word.
 std::string HelpText(bool russian);
