@@ -4,6 +4,7 @@
 #include "app/HelpText.h"
 #include "app/Options.h"
 #include "app/Tasks.h"
+#include "common/BuildInfo.h"
 #include "common/Error.h"
 #include "common/Localization.h"
 #include "io/AtomicFile.h"
@@ -58,11 +59,18 @@ std::optional<Task> TaskOfWord(const std::string& word) {
     return std::nullopt;
 }
 
-// The window program lies beside this one.
+// The window program: beside this one in a build folder, in its own folder once installed.
 constexpr const char* kWindowProgram = "kestrel-window";
 
+std::filesystem::path WindowProgram(const std::filesystem::path& executableDir) {
+    std::error_code ec;
+    const std::filesystem::path beside = executableDir / kWindowProgram;
+    if (std::filesystem::exists(beside, ec)) return beside;
+    return (executableDir / kWindowDirFromBinDir / kWindowProgram).lexically_normal();
+}
+
 int StartWindow(const std::filesystem::path& executableDir, int argc, char** argv) {
-    const std::string window = (executableDir / kWindowProgram).string();
+    const std::string window = WindowProgram(executableDir).string();
     std::vector<char*> args;
     args.push_back(const_cast<char*>(window.c_str()));
     for (int i = 1; i < argc; ++i)
