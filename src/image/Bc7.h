@@ -10,8 +10,9 @@ namespace kestrel::image {
 
 // One block to 16 RGBA texels, row-major. The reserved mode (a first byte of 0) gives zeros.
 void DecodeBc7Block(std::span<const uint8_t, 16> block, std::array<uint8_t, 64>& texels);
-// One block from 16 RGBA texels: the best of modes 6 (one subset, RGBA) and, for opaque
-// blocks, 1 and 3 (two subsets) over the partitions that fit best.
+// One block from 16 RGBA texels: the best of modes 6 (one subset, RGBA), 5 (colour and alpha
+// apart) and the two-subset modes (1 and 3 for opaque blocks, 7 for others) over the partitions
+// that fit best.
 std::array<uint8_t, 16> EncodeBc7Block(const std::array<uint8_t, 64>& texels);
 
 void DecodeBc7(std::span<const uint8_t> data, uint32_t width, uint32_t height, ImagePlane& out);

@@ -11,7 +11,7 @@
 namespace kestrel::image {
 namespace {
 
-// The modes the encoder writes. P-bits: 1 one per subset, 2 one per endpoint.
+// The modes the encoder writes. P-bits: 0 none, 1 one per subset, 2 one per endpoint.
 struct Bc7Spec {
     uint32_t mode;
     uint32_t subsets;
@@ -25,6 +25,14 @@ struct Bc7Spec {
 constexpr Bc7Spec kMode1{1, 2, 6, 3, 6, 1, 3};
 constexpr Bc7Spec kMode3{3, 2, 6, 3, 7, 2, 2};
 constexpr Bc7Spec kMode6{6, 1, 0, 4, 7, 2, 4};
+constexpr Bc7Spec kMode7{7, 2, 6, 4, 5, 2, 2};
+// Mode 5 fits colour and alpha apart: its colour, and its alpha as a one-channel line.
+constexpr Bc7Spec kMode5Colour{5, 1, 0, 3, 7, 0, 2};
+constexpr Bc7Spec kMode5Alpha{5, 1, 0, 1, 8, 0, 2};
+
+uint32_t StoredBits(const Bc7Spec& spec) {
+    return spec.colorBits + (spec.pbits != 0 ? 1 : 0);
+}
 
 using Texels = std::array<uint8_t, 64>;
 using Stored = std::array<std::array<uint32_t, 4>, 2>; // [end][channel], P-bit lowest
@@ -48,14 +56,14 @@ uint32_t Widen(uint32_t value, uint32_t bits) {
     return value | (value >> bits);
 }
 
-// The stored value of `bits` bits whose lowest bit is `pbit` that widens closest to v.
-uint32_t QuantizeWithPBit(float v, uint32_t bits, uint32_t pbit) {
+// The stored value of `bits` bits that widens closest to v; with a P-bit, its lowest bit is `pbit`.
+uint32_t QuantizeWithPBit(float v, uint32_t bits, bool hasPBit, uint32_t pbit) {
     const int32_t max = (1 << bits) - 1;
     int32_t best = static_cast<int32_t>(pbit);
     float bestError = std::numeric_limits<float>::max();
     const int32_t guess = static_cast<int32_t>(std::lround(v * max / 255.0f));
     for (int32_t s = guess - 2; s <= guess + 2; ++s) {
-        if (s < 0 || s > max || static_cast<uint32_t>(s & 1) != pbit) continue;
+        if (s < 0 || s > max || (hasPBit && static_cast<uint32_t>(s & 1) != pbit)) continue;
         const float e = std::fabs(static_cast<float>(Widen(static_cast<uint32_t>(s), bits)) - v);
         if (e < bestError) {
             bestError = e;
@@ -68,7 +76,7 @@ uint32_t QuantizeWithPBit(float v, uint32_t bits, uint32_t pbit) {
 // Assigns each member the nearest palette entry; returns the squared error.
 uint64_t AssignIndices(const Point4* points, uint32_t count, const Bc7Spec& spec,
                        const Stored& stored, std::array<uint8_t, 16>& indices) {
-    const uint32_t bits = spec.colorBits + 1;
+    const uint32_t bits = StoredBits(spec);
     const uint32_t entries = 1u << spec.indexBits;
     std::array<std::array<int32_t, 4>, 16> palette{};
     for (uint32_t i = 0; i < entries; ++i)
@@ -100,15 +108,15 @@ uint64_t AssignIndices(const Point4* points, uint32_t count, const Bc7Spec& spec
 // Quantizes a segment with every P-bit choice the mode allows and keeps the best.
 void QuantizeSegment(const Point4* points, uint32_t count, const Bc7Spec& spec,
                      const Segment& segment, SubsetFit& fit) {
-    const uint32_t combos = spec.pbits == 2 ? 4 : 2;
+    const uint32_t combos = spec.pbits == 2 ? 4 : spec.pbits == 1 ? 2 : 1;
     for (uint32_t combo = 0; combo < combos; ++combo) {
         const uint32_t p0 = combo & 1u, p1 = spec.pbits == 2 ? combo >> 1 : p0;
         SubsetFit candidate;
         for (uint32_t c = 0; c < spec.channels; ++c) {
             candidate.stored[0][c] = QuantizeWithPBit(std::clamp(segment.start[c], 0.0f, 255.0f),
-                                                      spec.colorBits + 1, p0);
-            candidate.stored[1][c] =
-                QuantizeWithPBit(std::clamp(segment.end[c], 0.0f, 255.0f), spec.colorBits + 1, p1);
+                                                      StoredBits(spec), spec.pbits != 0, p0);
+            candidate.stored[1][c] = QuantizeWithPBit(std::clamp(segment.end[c], 0.0f, 255.0f),
+                                                      StoredBits(spec), spec.pbits != 0, p1);
         }
         candidate.error = AssignIndices(points, count, spec, candidate.stored, candidate.indices);
         if (candidate.error < fit.error) fit = candidate;
@@ -226,25 +234,70 @@ float PartitionSpread(const Texels& texels, uint32_t partition) {
     return spread;
 }
 
+struct Mode5Fit {
+    SubsetFit colour;
+    SubsetFit alpha;
+    uint64_t error = 0;
+};
+
+Mode5Fit FitMode5(const Texels& texels) {
+    std::array<Point4, 16> colour{}, alpha{};
+    for (uint32_t t = 0; t < 16; ++t) {
+        colour[t] = {static_cast<float>(texels[t * 4]), static_cast<float>(texels[t * 4 + 1]),
+                     static_cast<float>(texels[t * 4 + 2]), 255.0f};
+        alpha[t] = {static_cast<float>(texels[t * 4 + 3]), 255.0f, 255.0f, 255.0f};
+    }
+    Mode5Fit fit{FitSubset(colour.data(), 16, kMode5Colour),
+                 FitSubset(alpha.data(), 16, kMode5Alpha)};
+    fit.error = fit.colour.error + fit.alpha.error;
+    return fit;
+}
+
+// Mode 5 without rotation: 7-bit colour and 8-bit alpha endpoints, 2-bit indices for each.
+std::array<uint8_t, 16> WriteMode5(Mode5Fit fit) {
+    for (SubsetFit* part : {&fit.colour, &fit.alpha}) {
+        if ((part->indices[0] & 2u) == 0) continue;
+        std::swap(part->stored[0], part->stored[1]);
+        for (auto& index : part->indices)
+            index = static_cast<uint8_t>(3 - index);
+    }
+    BlockBitWriter out;
+    out.Put(1u << 5, 6);
+    out.Put(0, 2);
+    for (uint32_t c = 0; c < 3; ++c)
+        for (uint32_t e = 0; e < 2; ++e)
+            out.Put(fit.colour.stored[e][c], 7);
+    out.Put(fit.alpha.stored[0][0], 8);
+    out.Put(fit.alpha.stored[1][0], 8);
+    for (const SubsetFit* part : {&fit.colour, &fit.alpha})
+        for (uint32_t t = 0; t < 16; ++t)
+            out.Put(part->indices[t], t == 0 ? 1 : 2);
+    return out.Bytes();
+}
+
 } // namespace
 
 std::array<uint8_t, 16> EncodeBc7Block(const Texels& texels) {
     BlockFit best = FitBlock(texels, kMode6, 0);
+    const Mode5Fit mode5 = FitMode5(texels);
     bool opaque = true;
     for (uint32_t t = 0; t < 16; ++t)
         opaque = opaque && texels[t * 4 + 3] == 255;
-    if (opaque && best.error > 0) {
+    if (best.error > 0) {
         std::array<std::pair<float, uint32_t>, 64> ranked{};
         for (uint32_t p = 0; p < 64; ++p)
             ranked[p] = {PartitionSpread(texels, p), p};
         std::partial_sort(ranked.begin(), ranked.begin() + 3, ranked.end());
+        const std::array<const Bc7Spec*, 2> twoSubsets =
+            opaque ? std::array{&kMode1, &kMode3} : std::array{&kMode7, &kMode7};
         for (uint32_t r = 0; r < 3; ++r) {
-            for (const Bc7Spec* spec : {&kMode1, &kMode3}) {
-                const BlockFit fit = FitBlock(texels, *spec, ranked[r].second);
+            for (uint32_t m = 0; m < (opaque ? 2u : 1u); ++m) {
+                const BlockFit fit = FitBlock(texels, *twoSubsets[m], ranked[r].second);
                 if (fit.error < best.error) best = fit;
             }
         }
     }
+    if (mode5.error < best.error) return WriteMode5(mode5);
     return WriteBlock(best);
 }
 

@@ -117,8 +117,13 @@ void DecodeBc5(std::span<const uint8_t> data, uint32_t width, uint32_t height, I
                               });
 }
 
+// The engine's DXT1 is opaque: alpha is set to 255 so that libsquish never picks the
+// three-colour mode with its transparent black.
 void EncodeDxt1(const ImagePlane& in, std::span<uint8_t> out) {
-    Encode(in, out, squish::kDxt1, "DXT1");
+    ImagePlane opaque = ConvertPlane(in, PixelKind::kRgba8);
+    for (size_t i = 3; i < opaque.rgba8.size(); i += 4)
+        opaque.rgba8[i] = 255;
+    Encode(opaque, out, squish::kDxt1, "DXT1");
 }
 void EncodeDxt3(const ImagePlane& in, std::span<uint8_t> out) {
     Encode(in, out, squish::kDxt3, "DXT3");
