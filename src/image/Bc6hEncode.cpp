@@ -127,8 +127,8 @@ void EncodeBc6h(const ImagePlane& in, std::span<uint8_t> out) {
     RequireOutputBytes(out, BlockCount(p.width, p.height) * 16, "BC6H");
     size_t offset = 0;
     std::array<float, 64> texels{};
-    for (uint32_t by = 0; by < (p.height + 3) / 4; ++by) {
-        for (uint32_t bx = 0; bx < (p.width + 3) / 4; ++bx, offset += 16) {
+    for (uint32_t by = 0; by < BlocksAcross(p.height); ++by) {
+        for (uint32_t bx = 0; bx < BlocksAcross(p.width); ++bx, offset += 16) {
             GatherBlock(p.rgbaF, p.width, p.height, bx, by, texels);
             const auto block = EncodeBc6hBlock(texels);
             std::copy(block.begin(), block.end(), out.begin() + static_cast<ptrdiff_t>(offset));

@@ -307,8 +307,8 @@ void EncodeBc7(const ImagePlane& in, std::span<uint8_t> out) {
     RequireOutputBytes(out, BlockCount(p.width, p.height) * 16, "BC7");
     size_t offset = 0;
     Texels texels{};
-    for (uint32_t by = 0; by < (p.height + 3) / 4; ++by) {
-        for (uint32_t bx = 0; bx < (p.width + 3) / 4; ++bx, offset += 16) {
+    for (uint32_t by = 0; by < BlocksAcross(p.height); ++by) {
+        for (uint32_t bx = 0; bx < BlocksAcross(p.width); ++bx, offset += 16) {
             GatherBlock(p.rgba8, p.width, p.height, bx, by, texels);
             const auto block = EncodeBc7Block(texels);
             std::copy(block.begin(), block.end(), out.begin() + static_cast<ptrdiff_t>(offset));

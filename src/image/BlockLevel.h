@@ -10,16 +10,26 @@
 
 namespace kestrel::image {
 
-inline uint64_t BlockCount(uint32_t width, uint32_t height) {
-    return static_cast<uint64_t>((width + 3) / 4) * ((height + 3) / 4);
+// No engine texture has a level edge near this; larger edges in a texture object are damage.
+inline constexpr uint32_t kMaxLevelEdge = 1u << 16;
+
+inline uint32_t BlocksAcross(uint32_t pixels) {
+    return static_cast<uint32_t>((static_cast<uint64_t>(pixels) + 3) / 4);
 }
 
+inline uint64_t BlockCount(uint32_t width, uint32_t height) {
+    return static_cast<uint64_t>(BlocksAcross(width)) * BlocksAcross(height);
+}
+
+// Raises a KestrelError unless both edges are at most kMaxLevelEdge.
+void RequireLevelEdges(uint32_t width, uint32_t height, const char* format);
 void RequireLevelBytes(std::span<const uint8_t> data, uint64_t expected, const char* format);
 
 // `decode(block, texels)` fills 16 texels of 4 channels of T, row-major.
 template <typename T, size_t BlockBytes, typename Fn>
 void DecodeBlocks(std::span<const uint8_t> data, uint32_t width, uint32_t height, PixelKind kind,
                   const char* format, ImagePlane& out, Fn decode) {
+    RequireLevelEdges(width, height, format);
     RequireLevelBytes(data, BlockCount(width, height) * BlockBytes, format);
     out = ImagePlane::Make(width, height, kind);
     T* pixels = nullptr;
@@ -27,10 +37,10 @@ void DecodeBlocks(std::span<const uint8_t> data, uint32_t width, uint32_t height
         pixels = out.rgba8.data();
     else
         pixels = out.rgbaF.data();
-    const uint32_t blocksWide = (width + 3) / 4;
+    const uint32_t blocksWide = BlocksAcross(width);
     std::array<T, 64> texels{};
     size_t offset = 0;
-    for (uint32_t by = 0; by < (height + 3) / 4; ++by) {
+    for (uint32_t by = 0; by < BlocksAcross(height); ++by) {
         for (uint32_t bx = 0; bx < blocksWide; ++bx, offset += BlockBytes) {
             decode(data.subspan(offset).template first<BlockBytes>(), texels);
             for (uint32_t t = 0; t < 16; ++t) {

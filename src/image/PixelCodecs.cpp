@@ -12,6 +12,7 @@ namespace kestrel::image {
 namespace {
 
 uint64_t PixelCount(uint32_t width, uint32_t height) {
+    RequireLevelEdges(width, height, "pixel");
     return static_cast<uint64_t>(width) * height;
 }
 

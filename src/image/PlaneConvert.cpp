@@ -79,6 +79,13 @@ void RequireOutputBytes(std::span<const uint8_t> out, uint64_t expected, const c
     }
 }
 
+void RequireLevelEdges(uint32_t width, uint32_t height, const char* format) {
+    if (width > kMaxLevelEdge || height > kMaxLevelEdge) {
+        throw KestrelError(std::string(format) + " level of " + Number(width) + " x " +
+                           Number(height) + " pixels is larger than any texture level");
+    }
+}
+
 void RequireLevelBytes(std::span<const uint8_t> data, uint64_t expected, const char* format) {
     if (data.size() != expected) {
         throw KestrelError(std::string(format) + " level of " + Number(data.size()) +

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace kestrel::test {
 namespace {
 
@@ -62,6 +64,33 @@ TEST(ImagePictureFiles, PngRoundTripsEveryLayout) {
                     EXPECT_EQ(theirs[y * 52 + i], expected.rgba8[(8 - y) * 52 + i]);
         }
     }
+}
+
+// PNGs ImageMagick writes in other colour types read as RGBA, rows back in stored order.
+TEST(ImagePictureFiles, PngReadsPaletteAndGray16Files) {
+    TempDir dir;
+    const std::string palette = (dir / "palette.png").string();
+    const std::string gray = (dir / "gray.png").string();
+    ASSERT_EQ(
+        std::system(("convert -size 3x2 xc:red -fill blue -draw 'point 0,0' PNG8:'" + palette + "'")
+                        .c_str()),
+        0);
+    ASSERT_EQ(std::system(("convert -size 2x4 gradient:white-black -depth 16 -colorspace Gray "
+                           "-define png:color-type=0 -define png:bit-depth=16 '" +
+                           gray + "'")
+                              .c_str()),
+              0);
+    const ImagePlane p = image::ReadPng(palette);
+    ASSERT_EQ(p.kind, PixelKind::kRgba8);
+    const std::vector<uint8_t> blue{0, 0, 255, 255}, red{255, 0, 0, 255};
+    EXPECT_EQ(std::vector<uint8_t>(p.rgba8.begin() + 12, p.rgba8.begin() + 16), blue); // top left
+    EXPECT_EQ(std::vector<uint8_t>(p.rgba8.begin(), p.rgba8.begin() + 4), red);
+    const ImagePlane g = image::ReadPng(gray);
+    ASSERT_EQ(g.kind, PixelKind::kRgba16);
+    EXPECT_EQ(g.rgba16[0], 0);         // the file's bottom row is black
+    EXPECT_EQ(g.rgba16[3 * 8], 65535); // its top row white
+    EXPECT_EQ(g.rgba16[3 * 8 + 1], 65535);
+    EXPECT_EQ(g.rgba16[3], 65535);
 }
 
 TEST(ImagePictureFiles, PngRefusesHugeAndBrokenFiles) {
