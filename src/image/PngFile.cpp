@@ -1,0 +1,168 @@
+#include "image/PictureFiles.h"
+
+#include "common/Error.h"
+#include "image/PlaneConvert.h"
+#include "io/AtomicFile.h"
+#include "io/ByteSource.h"
+
+#include <spng.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace kestrel::image {
+namespace {
+
+// PNG files bigger than this are not pictures Kestrel made or a game could use.
+constexpr uint64_t kMaxPngFileBytes = 1ull << 30;
+
+struct SpngFree {
+    void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+};
+using SpngContext = std::unique_ptr<spng_ctx, SpngFree>;
+
+std::string Number(uint64_t value) {
+    char text[24];
+    const auto result = std::to_chars(text, text + sizeof(text), value);
+    return std::string(text, result.ptr);
+}
+
+[[noreturn]] void Fail(const std::filesystem::path& path, const std::string& what, int code) {
+    throw KestrelError("PNG file " + path.string() + ": " + what + " (" + spng_strerror(code) +
+                       ")");
+}
+
+struct PngLayout {
+    uint8_t colourType;
+    uint32_t samples;
+    std::array<uint8_t, 4> from; // plane channel of each sample
+};
+
+PngLayout LayoutFor(ChannelSet channels) {
+    switch (channels) {
+    case ChannelSet::kAlpha:
+        return {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 2, {0, 3, 0, 0}};
+    case ChannelSet::kGray:
+        return {SPNG_COLOR_TYPE_GRAYSCALE, 1, {0, 0, 0, 0}};
+    case ChannelSet::kGrayGreen:
+    case ChannelSet::kRgb:
+        return {SPNG_COLOR_TYPE_TRUECOLOR, 3, {0, 1, 2, 0}};
+    case ChannelSet::kRgba:
+        break;
+    }
+    return {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 4, {0, 1, 2, 3}};
+}
+
+// The samples of a PNG file, top row first (the plane's last stored row).
+template <typename T>
+std::vector<T> PackRows(const std::vector<T>& rgba, uint32_t width, uint32_t height,
+                        const PngLayout& layout, bool zeroBlue) {
+    std::vector<T> samples(static_cast<size_t>(width) * height * layout.samples);
+    size_t at = 0;
+    for (uint32_t row = 0; row < height; ++row) {
+        const size_t source = static_cast<size_t>(height - 1 - row) * width * 4;
+        for (uint32_t x = 0; x < width; ++x)
+            for (uint32_t s = 0; s < layout.samples; ++s)
+                samples[at++] = zeroBlue && s == 2 ? T{0} : rgba[source + x * 4 + layout.from[s]];
+    }
+    return samples;
+}
+
+// Copies rows into stored order: the file's top row is the plane's last row.
+template <typename T>
+void FlipInto(const std::vector<T>& rows, uint32_t height, size_t rowValues, std::vector<T>& out) {
+    for (uint32_t row = 0; row < height; ++row)
+        std::copy_n(rows.begin() + static_cast<ptrdiff_t>(row * rowValues), rowValues,
+                    out.begin() + static_cast<ptrdiff_t>((height - 1 - row) * rowValues));
+}
+
+} // namespace
+
+void WritePng(const ImagePlane& plane, ChannelSet channels, const std::filesystem::path& path,
+              int compressionLevel) {
+    const bool deep = plane.kind == PixelKind::kRgba16;
+    ImagePlane scratch;
+    const ImagePlane& p = AsKind(plane, deep ? PixelKind::kRgba16 : PixelKind::kRgba8, scratch);
+    const PngLayout layout = LayoutFor(channels);
+    const bool zeroBlue = channels == ChannelSet::kGrayGreen;
+    std::vector<uint8_t> bytes8;
+    std::vector<uint16_t> bytes16; // host order, as spng takes SPNG_FMT_PNG samples
+    if (deep)
+        bytes16 = PackRows(p.rgba16, p.width, p.height, layout, zeroBlue);
+    else
+        bytes8 = PackRows(p.rgba8, p.width, p.height, layout, zeroBlue);
+
+    SpngContext ctx(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!ctx) throw KestrelError("PNG file " + path.string() + ": out of memory");
+    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+    spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, compressionLevel);
+    spng_ihdr ihdr{};
+    ihdr.width = p.width;
+    ihdr.height = p.height;
+    ihdr.bit_depth = deep ? 16 : 8;
+    ihdr.color_type = layout.colourType;
+    if (int rc = spng_set_ihdr(ctx.get(), &ihdr); rc != 0) Fail(path, "bad picture header", rc);
+    const void* data = deep ? static_cast<const void*>(bytes16.data()) : bytes8.data();
+    const size_t size = deep ? bytes16.size() * 2 : bytes8.size();
+    if (int rc = spng_encode_image(ctx.get(), data, size, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+        rc != 0)
+        Fail(path, "cannot encode", rc);
+    size_t length = 0;
+    int rc = 0;
+    std::unique_ptr<void, decltype(&std::free)> png(spng_get_png_buffer(ctx.get(), &length, &rc),
+                                                    &std::free);
+    if (!png) Fail(path, "cannot encode", rc);
+    AtomicOutputFile out(path, AtomicOutputFile::Flush::RenameOnly);
+    out.Write(png.get(), length);
+    out.Commit();
+}
+
+ImagePlane ReadPng(const std::filesystem::path& path) {
+    const auto source = FileSource::Open(path);
+    if (source->Size() > kMaxPngFileBytes)
+        throw KestrelError("PNG file " + path.string() + " is too large");
+    std::vector<uint8_t> file(source->Size());
+    if (source->ReadAt(0, file.data(), file.size()) != file.size())
+        throw KestrelError("PNG file " + path.string() + ": cannot read it whole");
+
+    SpngContext ctx(spng_ctx_new(0));
+    if (!ctx) throw KestrelError("PNG file " + path.string() + ": out of memory");
+    spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR);
+    spng_set_image_limits(ctx.get(), kMaxPictureEdge, kMaxPictureEdge);
+    spng_set_chunk_limits(ctx.get(), 1u << 24, 1u << 26);
+    spng_set_png_buffer(ctx.get(), file.data(), file.size());
+    spng_ihdr ihdr{};
+    if (int rc = spng_get_ihdr(ctx.get(), &ihdr); rc != 0) {
+        if (rc == SPNG_EWIDTH || rc == SPNG_EHEIGHT || rc == SPNG_EUSER_WIDTH ||
+            rc == SPNG_EUSER_HEIGHT)
+            throw KestrelError("PNG file " + path.string() + " is larger than " +
+                               Number(kMaxPictureEdge) + " x " + Number(kMaxPictureEdge));
+        Fail(path, "not a readable PNG", rc);
+    }
+    const bool deep = ihdr.bit_depth == 16;
+    const int format = deep ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
+    ImagePlane plane =
+        ImagePlane::Make(ihdr.width, ihdr.height, deep ? PixelKind::kRgba16 : PixelKind::kRgba8);
+    const size_t rowValues = static_cast<size_t>(ihdr.width) * 4;
+    if (deep) {
+        std::vector<uint16_t> decoded(rowValues * ihdr.height); // host order
+        if (int rc = spng_decode_image(ctx.get(), decoded.data(), decoded.size() * 2, format,
+                                       SPNG_DECODE_TRNS);
+            rc != 0)
+            Fail(path, "cannot decode", rc);
+        FlipInto(decoded, ihdr.height, rowValues, plane.rgba16);
+    } else {
+        std::vector<uint8_t> decoded(rowValues * ihdr.height);
+        if (int rc = spng_decode_image(ctx.get(), decoded.data(), decoded.size(), format,
+                                       SPNG_DECODE_TRNS);
+            rc != 0)
+            Fail(path, "cannot decode", rc);
+        FlipInto(decoded, ihdr.height, rowValues, plane.rgba8);
+    }
+    return plane;
+}
+
+} // namespace kestrel::image
