@@ -8,6 +8,7 @@ packages=(
   liblzma-dev liblz4-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick assimp-utils ffmpeg
+  libastcenc-dev astcenc etc1tool
   xvfb x11-utils xdotool
 )
 
