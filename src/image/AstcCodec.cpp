@@ -3,7 +3,10 @@
 #include "common/Error.h"
 #include "image/BlockLevel.h"
 
+// Debian's library exports the functions with C linkage while the header declares C++ ones.
+extern "C" {
 #include <astcenc.h>
+}
 
 #include <memory>
 #include <string>
