@@ -9,6 +9,7 @@ packages=(
   libsquish-dev libspng-dev libopenexr-dev python3-pil
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick assimp-utils ffmpeg
+  libastcenc-dev astcenc etc1tool
   xvfb x11-utils xdotool
   dpkg-dev lintian man-db desktop-file-utils
 )
