@@ -25,8 +25,18 @@ namespace fs = std::filesystem;
 
 struct Tally {
     std::map<int32_t, size_t> roundTripped; // per serialized format
+    size_t withRegistry = 0;                // of them, objects with managed references
     std::vector<std::string> failures;
 };
+
+bool HoldsRegistry(const TreeField& f) {
+    if (f.kind == FieldKind::Registry) return true;
+    if (f.kind == FieldKind::Array) return HoldsRegistry(*f.element);
+    for (const TreeField* child : f.fields) {
+        if (HoldsRegistry(*child)) return true;
+    }
+    return false;
+}
 
 std::vector<uint8_t> Stored(Reader object) {
     std::vector<uint8_t> bytes(object.Remaining());
@@ -62,6 +72,7 @@ void CheckInnerFile(const KestrelState& state, const std::string& where, Tally& 
                 continue;
             }
             ++tally.roundTripped[file.header.formatVersion];
+            tally.withRegistry += HoldsRegistry(tree->Root()) ? 1 : 0;
         } catch (const KestrelError& e) {
             tally.failures.push_back(name + e.what());
         }
@@ -106,7 +117,8 @@ TEST(ObjectJsonSamples, EveryObjectWithATypeTreeRoundTrips) {
         std::cout << "serialized format " << format << ": " << count << " objects round-tripped\n";
         total += count;
     }
-    std::cout << tally.failures.size() << " failures\n";
+    std::cout << tally.withRegistry << " of them hold a managed references registry; "
+              << tally.failures.size() << " failures\n";
     EXPECT_GT(total, 0u);
     EXPECT_TRUE(tally.failures.empty())
         << tally.failures.size() << " failures, first: " << tally.failures.front();

@@ -199,3 +199,88 @@ TEST(ObjectJson, CountsAreCheckedBeforeAnythingIsSized) {
 }
 
 } // namespace
+
+namespace {
+
+void AddText(std::vector<TypeTreeNode>& n, uint8_t level, const char* name) {
+    n.push_back({level, -1, 0x4000, "string", name});
+    n.push_back({uint8_t(level + 1), -1, 0x4000, "Array", "Array"});
+    n.push_back({uint8_t(level + 2), 4, 0, "int", "size"});
+    n.push_back({uint8_t(level + 2), 1, 0, "char", "data"});
+}
+
+// A MonoBehaviour with a managed references registry: version 2 lists its objects in a vector
+// with their IDs, version 1 runs them up to the terminator.
+std::vector<TypeTreeNode> RegistryTree(bool version1) {
+    std::vector<TypeTreeNode> n = {{0, -1, 0, "MonoBehaviour", "Base"},
+                                   {1, 4, 0, "int", "m_Value"},
+                                   {1, -1, 0x4000, "ManagedReferencesRegistry", "references"},
+                                   {2, 4, 0, "int", "version"}};
+    const uint8_t object = version1 ? 2 : 4;
+    if (!version1) {
+        n.push_back({2, -1, 0, "vector", "RefIds"});
+        n.push_back({3, -1, 0x4000, "Array", "Array"});
+        n.push_back({4, 4, 0, "int", "size"});
+    }
+    n.push_back({object, -1, 0, "ReferencedObject", version1 ? "00000000" : "data"});
+    if (!version1) n.push_back({uint8_t(object + 1), 8, 0, "SInt64", "rid"});
+    n.push_back({uint8_t(object + 1), -1, 0, "ReferencedManagedType", "type"});
+    AddText(n, object + 2, "class");
+    AddText(n, object + 2, "ns");
+    AddText(n, object + 2, "asm");
+    n.push_back({uint8_t(object + 1), 0, 0, "ReferencedObjectData", "data"});
+    return n;
+}
+
+void Text(Writer& w, const std::string& s) {
+    w.U32(static_cast<uint32_t>(s.size()));
+    w.Bytes(s);
+    w.Align4();
+}
+
+TEST(ObjectJson, ManagedReferencesThroughTheFilesReferenceTypes) {
+    std::vector<ReferenceType> types(1);
+    std::vector<TypeTreeNode> item = {{0, -1, 0, "Item", "Base"}};
+    AddText(item, 1, "m_Text");
+    item.push_back({1, 4, 0, "int", "m_Count"});
+    types[0].className = "Item";
+    types[0].nameSpace = "Game";
+    types[0].assembly = "Assembly-CSharp";
+    types[0].tree = TypeTree(item);
+    const FieldContext context{types};
+    for (const bool version1 : {false, true}) {
+        const TypeTree tree(RegistryTree(version1));
+        Writer w(Endian::Big);
+        w.I32(7);
+        w.I32(version1 ? 1 : 2);
+        if (!version1) w.I32(2);
+        const auto object = [&](int64_t rid, const char* cls, const char* ns, const char* as) {
+            if (!version1) w.U64(static_cast<uint64_t>(rid));
+            Text(w, cls);
+            Text(w, ns);
+            Text(w, as);
+        };
+        object(1, "Item", "Game", "Assembly-CSharp");
+        Text(w, "Привет");
+        w.I32(3);
+        if (version1) {
+            object(0, "Terminus", "UnityEngine.DMAT", "FAKE_ASM");
+        } else {
+            object(-2, "", "", ""); // a null reference: no data
+        }
+        const std::string text = ObjectToJson(tree, ObjectReader(w.Data(), Endian::Big), context);
+        const auto doc = nlohmann::json::parse(text);
+        const auto& objects = doc["references"][version1 ? "00000000" : "RefIds"];
+        ASSERT_EQ(objects.size(), 2u) << text;
+        EXPECT_EQ(objects[0]["data"]["m_Text"], "Привет");
+        EXPECT_EQ(objects[0]["data"]["m_Count"], 3);
+        EXPECT_TRUE(objects[1]["data"].is_null());
+        EXPECT_EQ(JsonToObject(tree, text, Endian::Big, context), w.Data());
+        EXPECT_NE(ErrorOf([&] {
+                      ObjectToJson(tree, ObjectReader(w.Data(), Endian::Big));
+                  }).find("no reference type of the file is Game.Item (Assembly-CSharp)"),
+                  std::string::npos);
+    }
+}
+
+} // namespace
