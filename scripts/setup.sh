@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   liblzma-dev liblz4-dev qt6-base-dev
-  libsquish-dev libspng-dev libopenexr-dev python3-pil
+  libsquish-dev libspng-dev libopenexr-dev python3-pil nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick assimp-utils ffmpeg
   libastcenc-dev astcenc etc1tool

@@ -6,6 +6,7 @@
 #include "assets/AssetsParser.h"
 
 #include "assets/ClassId.h"
+#include "assets/TypeTreeBlob.h"
 
 #include "io/Reader.h"
 
@@ -60,8 +61,8 @@ bool KeepsTree(int32_t classId) {
     return classId == ClassId::kTexture2D || classId == ClassId::kCubemap;
 }
 
-// Reads the type tree blob; tells whether its first field is the name string. With `keep`, every
-// node goes into `tree`.
+} // namespace
+
 bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep) {
     const uint64_t nodeSize = format >= 19 ? 32 : 24;
     const int32_t nodeCount = r.I32("type tree node count");
@@ -105,8 +106,6 @@ bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep
     return beginsWithName && NodeString(strings, nameOffset) == "m_Name" &&
            NodeString(strings, typeOffset) == "string";
 }
-
-} // namespace
 
 SerializedType ReadSerializedType(Reader& r, int32_t format, bool typeTrees, bool refType) {
     SerializedType type;

@@ -1,5 +1,6 @@
 #include "texture/TextureLayouts.h"
 
+#include "assets/TypeTree.h"
 #include "common/Error.h"
 
 #include <algorithm>
@@ -114,10 +115,8 @@ const TextureLayoutRow* TextureLayoutOfFile(int32_t serializedFormat,
 namespace kestrel {
 namespace {
 
-constexpr uint32_t kAlignedAfter = 0x4000;
-
 // The field kind a named field of the texture plays, for int-sized fields.
-std::optional<TexField> RoleOf(const TypeTreeNode& node) {
+std::optional<TexField> RoleOf(const TreeField& field) {
     static constexpr std::pair<std::string_view, TexField> kRoles[] = {
         {"m_Width", TexField::Width},
         {"m_Height", TexField::Height},
@@ -127,72 +126,62 @@ std::optional<TexField> RoleOf(const TypeTreeNode& node) {
         {"m_ImageCount", TexField::ImageCount},
     };
     for (const auto& [name, role] : kRoles) {
-        if (node.name == name) return node.byteSize == 4 ? std::optional(role) : std::nullopt;
+        if (field.name == name) {
+            return IsPrimitive(field.kind) && field.width == 4 ? std::optional(role) : std::nullopt;
+        }
     }
     return std::nullopt;
 }
 
-// One past the last node of the subtree at `i`.
-size_t SubtreeEnd(std::span<const TypeTreeNode> tree, size_t i) {
-    size_t j = i + 1;
-    while (j < tree.size() && tree[j].level > tree[i].level)
-        ++j;
-    return j;
-}
-
+// The texture's fields as field kinds, over the tree the type-tree walker compiled.
 class TreeWalk {
 public:
-    explicit TreeWalk(std::span<const TypeTreeNode> tree) : tree_(tree) {}
-
-    // Adds the field at `i` (and its subtree); false when no kind expresses it.
-    bool Field(size_t i, size_t end) {
-        const TypeTreeNode& node = tree_[i];
+    // Adds a field (and its own fields); false when no kind expresses it.
+    bool Field(const TreeField& f, bool topLevel) {
         bool ok = true;
-        if (node.level == 1 && RoleOf(node)) {
-            ok = Add(*RoleOf(node));
-        } else if (node.level == 1 && node.type == "TypelessData") {
+        if (topLevel && RoleOf(f)) {
+            ok = Add(*RoleOf(f));
+        } else if (topLevel && f.kind == FieldKind::TypelessData) {
             ok = Add(TexField::ImageData);
-        } else if (node.level == 1 && node.type == "StreamingInfo") {
-            bool wide = false;
-            for (size_t k = i + 1; k < end; ++k)
-                wide = wide || (tree_[k].name == "offset" && tree_[k].byteSize == 8);
+        } else if (topLevel && f.type == "StreamingInfo") {
+            const bool wide = std::any_of(f.fields.begin(), f.fields.end(), [](const TreeField* c) {
+                return c->name == "offset" && c->width == 8;
+            });
             ok = Add(wide ? TexField::StreamData64 : TexField::StreamData32);
-        } else if (node.type == "string") {
+        } else if (f.kind == FieldKind::String) {
             ok = Add(TexField::String);
-        } else if (end > i + 1 && tree_[i + 1].type == "Array") {
+        } else if (f.kind == FieldKind::Array) {
             // A vector of single bytes, aligned after it (the platform blob).
-            const bool bytes = end == i + 4 && tree_[i + 3].byteSize == 1;
-            const bool aligned = ((node.metaFlag | tree_[i + 1].metaFlag) & kAlignedAfter) != 0;
-            ok = bytes && aligned && Add(TexField::ByteArray);
-        } else if (end == i + 1) {
-            switch (node.byteSize) {
-            case 1:
-                ok = Add(TexField::Bool);
-                break;
-            case 2:
-                ok = Add(TexField::Bool) && Add(TexField::Bool);
-                break;
-            case 4:
-                ok = Add(TexField::Int32);
-                break;
-            case 8:
-                ok = Add(TexField::Int32) && Add(TexField::Int32);
-                break;
-            default:
-                ok = false;
-            }
+            ok = f.PackedArray() && f.element->width == 1 && f.alignAfter &&
+                 Add(TexField::ByteArray);
+        } else if (IsPrimitive(f.kind)) {
+            ok = Primitive(f.width);
+        } else if (f.kind == FieldKind::Struct) {
+            for (const TreeField* child : f.fields)
+                ok = ok && Field(*child, false);
         } else {
-            // A structure: its fields in order.
-            for (size_t k = i + 1; ok && k < end; k = SubtreeEnd(tree_, k))
-                ok = Field(k, SubtreeEnd(tree_, k));
+            ok = false;
         }
-        if (ok && (node.metaFlag & kAlignedAfter) != 0 && !EndsAligned()) ok = Add(TexField::Align);
+        if (ok && f.alignAfter && !EndsAligned()) ok = Add(TexField::Align);
         return ok;
     }
 
     TexFieldList list;
 
 private:
+    bool Primitive(unsigned width) {
+        switch (width) {
+        case 1:
+            return Add(TexField::Bool);
+        case 2:
+            return Add(TexField::Bool) && Add(TexField::Bool);
+        case 4:
+            return Add(TexField::Int32);
+        default:
+            return Add(TexField::Int32) && Add(TexField::Int32);
+        }
+    }
+
     // The last field read leaves the position on a multiple of 4 by itself.
     bool EndsAligned() const {
         if (list.count == 0) return false;
@@ -207,23 +196,28 @@ private:
         list.Add(f);
         return true;
     }
-
-    std::span<const TypeTreeNode> tree_;
 };
 
 } // namespace
 
-std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> tree) {
-    if (tree.size() < 2 || tree[1].name != "m_Name" || tree[1].type != "string")
+std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> nodes) {
+    if (nodes.size() < 2 || nodes[1].name != "m_Name" || nodes[1].type != "string")
         return std::nullopt;
-    TreeWalk walk(tree);
+    std::optional<TypeTree> tree;
+    try {
+        tree.emplace(nodes);
+    } catch (const KestrelError&) {
+        return std::nullopt;
+    }
+    TreeWalk walk;
     const auto has = [&walk](TexField f) {
         const auto fields = walk.list.View();
         return std::find(fields.begin(), fields.end(), f) != fields.end();
     };
     // The fields up to the stream data; a Cubemap's own fields after it are carried as they are.
-    for (size_t i = SubtreeEnd(tree, 1); i < tree.size(); i = SubtreeEnd(tree, i)) {
-        if (tree[i].level != 1 || !walk.Field(i, SubtreeEnd(tree, i))) return std::nullopt;
+    const auto& fields = tree->Root().fields;
+    for (size_t i = 1; i < fields.size(); ++i) {
+        if (!walk.Field(*fields[i], true)) return std::nullopt;
         if (has(TexField::StreamData32) || has(TexField::StreamData64)) break;
     }
     // A tree without every field the converters read is not one they can read by.

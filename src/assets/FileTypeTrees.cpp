@@ -1,0 +1,174 @@
+// The type metadata read again, this time keeping every tree: formats up to 9 store each type's
+// tree as nested nodes (type and name texts, size, index, array flag, version, flags, child count);
+// formats 14 to 22 store blobs. From format 20 the reference types follow the external references,
+// each naming its managed class (format 21 on).
+#include "assets/FileTypeTrees.h"
+
+#include "assets/AssetsParser.h"
+#include "assets/TypeTreeBlob.h"
+#include "io/Reader.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr uint64_t kMaxText = 64 * 1024;
+constexpr uint64_t kHashSize = 16;
+constexpr int32_t kMonoBehaviourClass = 114;
+
+// Nested nodes, parents before children: a stack of the child counts still due gives each node
+// its level without recursion.
+std::vector<TypeTreeNode> ReadNestedNodes(Reader& r) {
+    std::vector<TypeTreeNode> nodes;
+    std::vector<int32_t> due{1};
+    while (!due.empty()) {
+        if (due.back() == 0) {
+            due.pop_back();
+            continue;
+        }
+        --due.back();
+        if (due.size() > 256) r.Fail(r.Pos(), "type tree node", "nodes nested too deep");
+        TypeTreeNode node;
+        node.level = static_cast<uint8_t>(due.size() - 1);
+        node.type = r.CString(kMaxText, "type tree node type");
+        node.name = r.CString(kMaxText, "type tree node name");
+        node.byteSize = r.I32("type tree node size");
+        r.Skip(12, "type tree node index, array flag and version");
+        node.metaFlag = r.U32("type tree node flags");
+        const int32_t children = r.I32("type tree child count");
+        // A node takes at least 26 bytes, so a count is checked against what is left.
+        if (children < 0 || !r.Fits(uint64_t(children) * 26))
+            r.Fail(r.Pos() - 4, "type tree child count", "bad child count");
+        nodes.push_back(std::move(node));
+        due.push_back(children);
+    }
+    return nodes;
+}
+
+TypeTree Compiled(const std::vector<TypeTreeNode>& nodes) {
+    return nodes.empty() ? TypeTree() : TypeTree(nodes);
+}
+
+void CheckCount(Reader& r, int32_t count, uint64_t leastSize, const char* field) {
+    if (count < 0 || !r.Fits(uint64_t(count) * leastSize))
+        r.Fail(r.Pos() - 4, field, std::to_string(count) + " records do not fit in the file");
+}
+
+void ReadOldTypes(Reader& r, FileTypeTrees& out) {
+    const int32_t count = r.I32("type count");
+    CheckCount(r, count, 30, "type count");
+    for (int32_t i = 0; i < count; ++i) {
+        FileTypeTrees::Type type;
+        type.classId = r.I32("type class ID");
+        type.tree = Compiled(ReadNestedNodes(r));
+        out.types.push_back(std::move(type));
+    }
+}
+
+void ReadBlobTypes(Reader& r, int32_t format, FileTypeTrees& out) {
+    const bool trees = r.U8("type tree flag") != 0;
+    const int32_t count = r.I32("type count");
+    CheckCount(r, count, 20, "type count");
+    for (int32_t i = 0; i < count; ++i) {
+        FileTypeTrees::Type type;
+        type.classId = r.I32("type class ID");
+        r.Skip(kHashSize + (type.classId < 0 ? kHashSize : 0), "type hash");
+        std::vector<TypeTreeNode> nodes;
+        if (trees) ReadTypeTreeBlob(r, format, &nodes);
+        type.tree = Compiled(nodes);
+        out.types.push_back(std::move(type));
+    }
+}
+
+// Formats 16 on: the type list, then (after the object table, script types and external
+// references) the reference types.
+void ReadModernTypes(Reader& r, uint64_t assetsBase, const AssetsFile& file, FileTypeTrees& out) {
+    const int32_t format = file.header.formatVersion;
+    const bool trees = r.U8("type tree flag") != 0;
+    const int32_t count = r.I32("type count");
+    CheckCount(r, count, 21, "type count");
+    for (int32_t i = 0; i < count; ++i) {
+        FileTypeTrees::Type type;
+        type.classId = r.I32("type class ID");
+        r.Skip(format >= 17 ? 3 : 1, "type flags");
+        if (type.classId == kMonoBehaviourClass) r.Skip(kHashSize, "script ID");
+        r.Skip(kHashSize, "type hash");
+        std::vector<TypeTreeNode> nodes;
+        if (trees) ReadTypeTreeBlob(r, format, &nodes);
+        if (format >= 21 && trees) r.Skip(4 * uint64_t(r.Count(4, "type dependencies")));
+        type.tree = Compiled(nodes);
+        out.types.push_back(std::move(type));
+    }
+    if (format < 20 || !trees) return;
+    const EntryFields& f = file.entryFields;
+    const uint64_t tableEnd =
+        file.objectCount == 0
+            ? file.tableStart
+            : file.tableStart + (file.objectCount - 1) * AlignUp4(f.entrySize) + f.entrySize;
+    r.Seek(tableEnd, "script types");
+    const int32_t scripts = r.I32("script type count");
+    CheckCount(r, scripts, 12, "script types");
+    for (int32_t i = 0; i < scripts; ++i) {
+        r.Skip(4, "script type file index");
+        r.Seek(assetsBase + AlignUp4(r.Pos() - assetsBase), "script type");
+        r.Skip(8, "script type path ID");
+    }
+    const int32_t externals = r.I32("external reference count");
+    CheckCount(r, externals, 22, "external references");
+    for (int32_t i = 0; i < externals; ++i) {
+        r.CString(kMaxText, "external reference text");
+        r.Skip(20, "external reference GUID and type");
+        r.CString(kMaxText, "external reference path");
+    }
+    const int32_t refTypes = r.I32("reference type count");
+    CheckCount(r, refTypes, 21, "reference types");
+    for (int32_t i = 0; i < refTypes; ++i) {
+        ReferenceType type;
+        const int32_t classId = r.I32("reference type class ID");
+        r.Skip(1, "stripped type flag");
+        const auto scriptIndex = static_cast<int16_t>(r.U16("script type index"));
+        if (scriptIndex >= 0 || classId == kMonoBehaviourClass) r.Skip(kHashSize, "script ID");
+        r.Skip(kHashSize, "type hash");
+        std::vector<TypeTreeNode> nodes;
+        ReadTypeTreeBlob(r, format, &nodes);
+        if (format >= 21) {
+            type.className = r.CString(kMaxText, "reference type class name");
+            type.nameSpace = r.CString(kMaxText, "reference type namespace");
+            type.assembly = r.CString(kMaxText, "reference type assembly");
+        }
+        type.tree = Compiled(nodes);
+        out.referenceTypes.push_back(std::move(type));
+    }
+}
+
+} // namespace
+
+const TypeTree* FileTypeTrees::TreeOf(const AssetsFile& file, const ObjectRow& row) const {
+    if (file.header.formatVersion >= 16) {
+        if (row.typeIndex >= types.size() || types[row.typeIndex].tree.Empty()) return nullptr;
+        return &types[row.typeIndex].tree;
+    }
+    for (const Type& type : types) {
+        if (type.classId == row.ClassID) return type.tree.Empty() ? nullptr : &type.tree;
+    }
+    return nullptr;
+}
+
+FileTypeTrees ReadFileTypeTrees(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
+                                const AssetsFile& file) {
+    FileTypeTrees out;
+    const int32_t format = file.header.formatVersion;
+    if (file.header.EngineMajorVersion == 0) return out;
+    Reader r(work, file.header.DataOrder());
+    r.Seek(file.header.afterPlatformPos, "type metadata");
+    if (format >= 5 && format <= 9) {
+        ReadOldTypes(r, out);
+    } else if (format == 14 || format == 15) {
+        ReadBlobTypes(r, format, out);
+    } else if (format >= 16 && format <= 22) {
+        ReadModernTypes(r, assetsBase, file, out);
+    }
+    return out;
+}
+
+} // namespace kestrel

@@ -1,0 +1,33 @@
+#pragma once
+#include "assets/AssetsTypes.h"
+#include "assets/TypeTree.h"
+#include "io/ByteSource.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kestrel {
+
+// Every type tree an assets file carries, compiled: one per record of its type list, and the
+// reference types of formats 20 and later (what a managed reference's data is read by).
+struct FileTypeTrees {
+    struct Type {
+        int32_t classId = 0; // formats up to 15: the type ID objects name (negative for scripts)
+        TypeTree tree;       // empty when the record has none
+    };
+    std::vector<Type> types;
+    std::vector<ReferenceType> referenceTypes;
+
+    // The tree object `row` of the file is read by, or nullptr when it has none.
+    const TypeTree* TreeOf(const AssetsFile& file, const ObjectRow& row) const;
+};
+
+// Reads the type trees of the assets file at assetsBase, already parsed into `file` (ParseAssets).
+// Formats 5 to 9 (nested nodes), 14 and 15 and 16 to 22 (node blobs) are read; a file without
+// type trees, or of another format, gives none. Raises a KestrelError naming file, offset and
+// field on damaged metadata.
+FileTypeTrees ReadFileTypeTrees(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
+                                const AssetsFile& file);
+
+} // namespace kestrel

@@ -1,0 +1,14 @@
+#pragma once
+#include "assets/AssetsTypes.h"
+#include "io/Reader.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kestrel {
+
+// A type tree blob (formats 12 and later: nodes of 24 bytes, 32 from format 19, then the string
+// buffer); tells whether its first field is the name string. With `keep`, every node goes into it.
+bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep);
+
+} // namespace kestrel
