@@ -6,6 +6,7 @@
 #include "common/Error.h"
 #include "session/Operations.h"
 #include "support/Manifest.h"
+#include "support/OpenedArchive.h"
 #include "support/RecordedMessages.h"
 #include "support/SampleWalk.h"
 #include "support/TempDir.h"
@@ -44,10 +45,10 @@ std::vector<uint8_t> Stored(Reader object) {
     return bytes;
 }
 
-void CheckInnerFile(const KestrelState& state, const std::string& where, Tally& tally) {
-    const AssetsFile& file = state.assets;
-    const auto source = FileSource::Open(state.WorkFileName);
-    const FileTypeTrees trees = ReadFileTypeTrees(source, state.assetsBase, file);
+void CheckInnerFile(const OpenedArchive& opened, const std::string& where, Tally& tally) {
+    const AssetsFile& file = opened.inner.assets;
+    const auto& source = opened.archive->Work();
+    const FileTypeTrees trees = ReadFileTypeTrees(source, opened.inner.base, file);
     const FieldContext context{trees.referenceTypes};
     const Endian order = file.header.DataOrder();
     const Reader whole(source, order);
@@ -82,26 +83,19 @@ void CheckInnerFile(const KestrelState& state, const std::string& where, Tally& 
 void CheckSample(const fs::path& samples, const std::string& local, Tally& tally) {
     TempDir dir;
     const fs::path copy = CopySampleWithCompanions(samples / local, dir.Path());
-    KestrelState state;
-    RecordedMessages messages;
-    state.reporter = &messages;
-    state.ConsoleMode = true;
+    OpenedArchive opened;
     try {
-        OpenArchive(state, copy.string());
-        const std::vector<std::string> names = state.innerFileNames;
-        const size_t entries = state.isBundle ? names.size() : 1;
-        for (size_t e = 0; e < entries; ++e) {
-            if (state.isBundle) {
-                if (IsResourceEntry(names[e])) continue;
-                state.SelectedEntry = EntrySelector{static_cast<uint32_t>(e), std::nullopt, true};
-                OpenArchive(state, state.WorkFileName);
-            }
-            CheckInnerFile(state, local + (state.isBundle ? "/" + names[e] : ""), tally);
+        opened.Open(copy.string());
+        const Archive& archive = *opened.archive;
+        const std::vector<std::string>& names = archive.InnerFileNames();
+        for (size_t e = 0; e < archive.InnerFileCount(); ++e) {
+            if (archive.IsBundle() && IsResourceEntry(names[e])) continue;
+            opened.Select(e);
+            CheckInnerFile(opened, local + (archive.IsBundle() ? "/" + names[e] : ""), tally);
         }
     } catch (const KestrelError&) {
         // Files the parser does not open (old formats, resource data) carry no tree it reads.
     }
-    CleanUpWorkingFiles(state);
 }
 
 TEST(ObjectJsonSamples, EveryObjectWithATypeTreeRoundTrips) {
