@@ -20,6 +20,7 @@ constexpr unsigned kRawMesh = kOutRawMesh;
 constexpr unsigned kOBJ = kOutObj;
 constexpr unsigned kRawAudio = kOutRawAudio;
 constexpr unsigned kConvert = kOutConvert;
+constexpr unsigned kPNG = kOutPng;
 
 struct TypeNameRow {
     std::string_view key;
@@ -31,18 +32,18 @@ struct TypeNameRow {
 constexpr auto kTypeNames = std::to_array<TypeNameRow>({
     {"mat", "21", kNone},           {"tex", "28", kRawTextures},    {"dds", "28", kDDS | kConvert},
     {"crn", "28", kCRN | kConvert}, {"ktx", "28", kKTX | kConvert}, {"pvr", "28", kPVR | kConvert},
-    {"mesh", "43", kRawMesh},       {"obj", "43", kOBJ | kConvert}, {"shader", "48", kNone},
-    {"txt", "49", kNone},           {"xml", "49", kNone},           {"physmat2d", "62", kNone},
-    {"ani", "74", kNone},           {"snd", "83", kRawAudio},       {"ogg", "83", kConvert},
-    {"wav", "83", kConvert},        {"aif", "83", kConvert},        {"fsb", "83", kConvert},
-    {"mp3", "83", kConvert},        {"rtex", "84", kNone},          {"cbm", "89", kRawTextures},
-    {"avatar", "90", kNone},        {"amtc", "91", kNone},          {"cgp", "109", kNone},
-    {"114", "114", kNone},          {"script", "115", kNone},       {"flr", "121", kNone},
-    {"ttf", "128", kNone},          {"otf", "128", kNone},          {"fnt", "128", kNone},
-    {"physmat", "134", kNone},      {"ogm", "152", kNone},          {"ter", "156", kNone},
-    {"sbam", "184", kNone},         {"pmat", "185", kNone},         {"ptex", "186", kRawTextures},
-    {"tes", "194", kNone},          {"sprite", "213", kNone},       {"amc", "241", kNone},
-    {"amgc", "243", kNone},         {"amsc", "245", kNone},
+    {"png", "28", kPNG | kConvert}, {"mesh", "43", kRawMesh},       {"obj", "43", kOBJ | kConvert},
+    {"shader", "48", kNone},        {"txt", "49", kNone},           {"xml", "49", kNone},
+    {"physmat2d", "62", kNone},     {"ani", "74", kNone},           {"snd", "83", kRawAudio},
+    {"ogg", "83", kConvert},        {"wav", "83", kConvert},        {"aif", "83", kConvert},
+    {"fsb", "83", kConvert},        {"mp3", "83", kConvert},        {"rtex", "84", kNone},
+    {"cbm", "89", kRawTextures},    {"avatar", "90", kNone},        {"amtc", "91", kNone},
+    {"cgp", "109", kNone},          {"114", "114", kNone},          {"script", "115", kNone},
+    {"flr", "121", kNone},          {"ttf", "128", kNone},          {"otf", "128", kNone},
+    {"fnt", "128", kNone},          {"physmat", "134", kNone},      {"ogm", "152", kNone},
+    {"ter", "156", kNone},          {"sbam", "184", kNone},         {"pmat", "185", kNone},
+    {"ptex", "186", kRawTextures},  {"tes", "194", kNone},          {"sprite", "213", kNone},
+    {"amc", "241", kNone},          {"amgc", "243", kNone},         {"amsc", "245", kNone},
 });
 
 const TypeNameRow* FindTypeName(std::string_view word) {
@@ -134,10 +135,10 @@ void ApplyTypeNames(RunOptions& options) {
         if (row == nullptr) continue;
         options.typeFilter[i] = std::string(row->typeId);
         options.outputs = static_cast<uint16_t>(options.outputs | row->switches);
-        if (row->key == "dds") {
+        if (row->key == "dds" || row->key == "png")
             options.typeFilter.push_back(std::to_string(ClassId::kCubemap));
+        if (row->key == "dds")
             options.typeFilter.push_back(std::to_string(ClassId::kProceduralTexture));
-        }
     }
 }
 

@@ -65,7 +65,7 @@ ConvertResult ImportClip(const InnerScope& scope, const EditedFile& f) {
     return ImportSoundFile(scope, f.index, f.editedFile);
 }
 
-constexpr std::array<ConverterRow, 12> kRows{{
+constexpr std::array<ConverterRow, 14> kRows{{
     {ClassId::kTexture2D, "Textures", "dds", kOutDds, kDdsOutput, ExportWith<ExportTextureDDS>,
      ImportTexture<ImportTextureDDS>},
     {ClassId::kTexture2D, "Textures", "crn", kOutCrn, kCrnOutput, ExportWith<ExportTextureCRN>,
@@ -74,6 +74,7 @@ constexpr std::array<ConverterRow, 12> kRows{{
      ImportTexture<ImportTextureKTX>},
     {ClassId::kTexture2D, "Textures", "pvr", kOutPvr, kPvrOutput, ExportWith<ExportTexturePVR>,
      ImportTexture<ImportTexturePVR>},
+    {ClassId::kTexture2D, "Textures", "png", kOutPng, 0, ExportWith<ExportTexturePNG>, nullptr},
     {ClassId::kCubemap, "Cubemap", "dds", kOutDds, kDdsOutput, ExportWith<ExportTextureDDS>,
      ImportTexture<ImportTextureDDS>},
     {ClassId::kCubemap, "Cubemap", "crn", kOutCrn, kCrnOutput, ExportWith<ExportTextureCRN>,
@@ -82,6 +83,7 @@ constexpr std::array<ConverterRow, 12> kRows{{
      ImportTexture<ImportTextureKTX>},
     {ClassId::kCubemap, "Cubemap", "pvr", kOutPvr, kPvrOutput, ExportWith<ExportTexturePVR>,
      ImportTexture<ImportTexturePVR>},
+    {ClassId::kCubemap, "Cubemap", "png", kOutPng, 0, ExportWith<ExportTexturePNG>, nullptr},
     {ClassId::kProceduralTexture, "ProceduralTextures", "dds", kOutDds, 0,
      ExportWith<ExportProceduralTextureDDS>, ImportTexture<ImportProceduralDDS>},
     {ClassId::kMesh, "Mesh", "obj", kOutObj, 0, ExportMesh, nullptr},

@@ -31,6 +31,7 @@ enum OutputKind : uint16_t {
     kOutRawAudio = 1u << 7,
     // Converters run at all (pictures, meshes, sounds, videos).
     kOutConvert = 1u << 8,
+    kOutPng = 1u << 9, // pictures people open: PNG, or EXR for float formats
 };
 
 // Everything an export without -t writes.

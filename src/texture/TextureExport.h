@@ -26,4 +26,9 @@ void ExportTextureKTX(const ConverterInput& in);
 // One PVR 3 file per image, ExportName + ".pvr" (+ "_k").
 void ExportTexturePVR(const ConverterInput& in);
 
+// Texture2D or Cubemap to a picture people open: level 0 of each image decoded and written top
+// row first as PNG ("NAME.tex.png", image k as "_k" after it), float formats as EXR. A format
+// without a decoder and a texture without pixels are a notice, and nothing is written.
+void ExportTexturePNG(const ConverterInput& in);
+
 } // namespace kestrel

@@ -1,0 +1,75 @@
+#include "common/Error.h"
+#include "image/PictureCodecs.h"
+#include "image/PictureFiles.h"
+#include "texture/TextureExport.h"
+#include "texture/TextureResource.h"
+
+#include <algorithm>
+
+namespace kestrel {
+namespace {
+
+// zlib's fastest level: decoding and framing should cost little next to the pixels.
+constexpr int kPngLevel = 1;
+
+// Rows in the opposite order: with -no_flip_texture the picture keeps the stored order, and the
+// picture file writer turns the rows once more.
+void TurnRows(image::ImagePlane& plane) {
+    const size_t row = static_cast<size_t>(plane.width) * 4;
+    const auto turn = [&](auto& pixels) {
+        for (uint32_t y = 0; y < plane.height / 2; ++y)
+            std::swap_ranges(pixels.begin() + static_cast<long>(y * row),
+                             pixels.begin() + static_cast<long>((y + 1) * row),
+                             pixels.begin() + static_cast<long>((plane.height - 1 - y) * row));
+    };
+    turn(plane.rgba8);
+    turn(plane.rgba16);
+    turn(plane.rgbaF);
+}
+
+} // namespace
+
+void ExportTexturePNG(const ConverterInput& in) {
+    Reader object = in.object;
+    object.SetOrder(in.context.assets.header.DataOrder());
+    const TextureObject tex = ReadTextureHeader(object, TextureLayoutOf(in));
+    const structure_tex_hat& h = tex.header;
+    CheckTextureHeaderSizes(h);
+    const std::optional<image::PictureCodec> codec = image::FindPictureCodec(h.textureFormat);
+    if (!codec) {
+        in.Report().Notice(in.exportName + ": no picture decoder for texture format " +
+                           std::to_string(h.textureFormat) + "; export it as DDS, KTX, PVR or CRN");
+        return;
+    }
+    if (h.completeImageSize <= 0 || h.width <= 0 || h.height <= 0) {
+        in.Report().Notice(in.exportName + " has no pixels: no picture written");
+        return;
+    }
+    auto images = OpenTextureImages(in, tex, object);
+    if (!images) return;
+    RequireImages(h, images->source, static_cast<uint64_t>(h.imageCount));
+    const auto width = static_cast<uint32_t>(h.width);
+    const auto height = static_cast<uint32_t>(h.height);
+    const uint64_t levelBytes = image::PictureLevelBytes(h.textureFormat, width, height);
+    if (levelBytes > static_cast<uint64_t>(h.completeImageSize)) {
+        throw KestrelError(in.exportName + ": " + std::to_string(h.completeImageSize) +
+                           " bytes of pixels hold no " + std::to_string(width) + " x " +
+                           std::to_string(height) + " picture of its format");
+    }
+    const std::string extension = codec->floatValues ? ".exr" : ".png";
+    for (int32_t k = 1; k <= h.imageCount; ++k) {
+        const auto image =
+            images->source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
+        image::ImagePlane plane;
+        codec->decode(std::span<const uint8_t>(image).first(levelBytes), width, height, plane);
+        if (in.context.noFlipTexture) TurnRows(plane);
+        const auto file = TextureOutputFile(in, images->resourceDir, extension, k);
+        if (codec->floatValues)
+            image::WriteExr(plane, codec->channels, file, codec->halfFloat);
+        else
+            image::WritePng(plane, codec->channels, file, kPngLevel);
+    }
+    in.Report().ProgressLine(in.exportName + (codec->floatValues ? " -> EXR" : " -> PNG"));
+}
+
+} // namespace kestrel
