@@ -1,7 +1,7 @@
 #include "support/BundleBuilder.h"
 
-#include "io/ByteStreams.h"
 #include "codec/Codecs.h"
+#include "io/ByteStreams.h"
 #include "io/Writer.h"
 
 #include <algorithm>
@@ -127,6 +127,8 @@ BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptio
          pos += std::min<size_t>(o.blockSize, data.size() - pos)) {
         const size_t n = std::min<size_t>(o.blockSize, data.size() - pos);
         blocks.push_back(MakeBlock(std::span<const uint8_t>(data).subspan(pos, n), o.blocks));
+        if (o.streamedBit == StreamedBit::Cleared) blocks.back().storage &= 0x3F;
+        if (o.streamedBit == StreamedBit::Set) blocks.back().storage |= 0x40;
     }
 
     Writer info(Endian::Big);

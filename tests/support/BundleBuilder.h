@@ -32,8 +32,13 @@ enum class BlockInfoKind {
     StoredAtEnd,   // 0xC0
 };
 
+// Bit 0x40 of each data block's flags: as the engine sets it (stored 0x40, LZMA 0x41, LZ4 2 and
+// 3), cleared (LZMA 0x01, as other tools save bundles) or set on every block.
+enum class StreamedBit { AsEngine, Cleared, Set };
+
 struct UnityFSOptions {
     BlockKind blocks = BlockKind::Lz4;
+    StreamedBit streamedBit = StreamedBit::AsEngine;
     BlockInfoKind blockInfo = BlockInfoKind::Lz4HCAtStart;
     uint32_t blockSize = 128 * 1024; // data is cut into blocks of this many bytes
     uint8_t headerPadding = 0;       // the flags' second byte: bytes skipped after the flags
