@@ -93,7 +93,7 @@ void ReadEntries(ContainerInfo& info, Unity3D_Structure& b) {
     r.Require(uint64_t{rw.EntryCount} * 9, "entries");
     rw.Entries.resize(rw.EntryCount);
     for (auto& entry : rw.Entries) {
-        entry.Name = r.CString(255, "entry name");
+        entry.Name = r.CString(kMaxInnerNameLength, "entry name");
         entry.Offset = r.U32BE("entry offset");
         entry.Size = r.U32BE("entry size");
     }

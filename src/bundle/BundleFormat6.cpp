@@ -103,7 +103,7 @@ void ParseBlockInfo(const std::shared_ptr<const ByteSource>& image, Unity3D_Stru
         node.Offset = r.U64BE("node offset");
         node.Size = r.U64BE("node size");
         node.Flags = r.U32BE("node flags");
-        node.Name = r.CString(255, "node name");
+        node.Name = r.CString(kMaxInnerNameLength, "node name");
     }
 }
 

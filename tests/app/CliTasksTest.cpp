@@ -1,3 +1,4 @@
+#include "io/SafePath.h"
 #include "io/Writer.h"
 #include "support/AssetsBuilder.h"
 #include "support/AudioObjects.h"
@@ -265,6 +266,27 @@ TEST(CliTasks, BlocksAreReadByTheLowSixBitsOfTheirFlags) {
         ASSERT_EQ(RunKestrel({"export", path.string(), "-t", "txt"}, "C.UTF-8").exitCode, 0);
         EXPECT_EQ(ReadFileText(text), "cross");
     }
+}
+
+// Names longer than a file name can be: an inner file's and an object's are read whole, listed
+// whole and cut to the file-name limit where the export makes a file of them.
+TEST(CliTasks, LongInnerAndObjectNamesAreReadWholeAndCutOnDisk) {
+    TempDir dir;
+    const std::string objectName(300, 'o');
+    const std::string innerName = "CAB-" + std::string(296, 'i');
+    AssetsSpec plan;
+    plan.objects.push_back({49, objectName, TextBody("long")});
+    const auto path = dir / "names.unity3d";
+    WriteFileBytes(path, BuildUnityFS({{innerName, BuildAssetsFile(plan), 4}}).bytes);
+    const CliResult list = RunKestrel({"list", path.string()}, "C.UTF-8");
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("1\t" + objectName + ".txt\t49 (TextAsset)\t4\t"), std::string::npos)
+        << list.out;
+    const CliResult exported = RunKestrel({"export", path.string()}, "C.UTF-8");
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    const fs::path file = dir / "Unity_Assets_Files/names" / FitFileNameLimit(innerName) /
+                          FitFileNameLimit(objectName + ".txt");
+    EXPECT_EQ(ReadFileText(file), "long");
 }
 
 } // namespace
