@@ -59,7 +59,7 @@ int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) 
     state.ConsoleAttached = true;
     state.KeepListRows = false;
     const std::string task = ToLowerAscii(params.at(0));
-    if (task == "--help" || task == "-h") {
+    if (task == "--help" || task == "-h" || task == "help") {
         ConsoleReporter::Line(stdout, HelpText(russian));
         return 0;
     }
@@ -80,8 +80,9 @@ int RunCommandLine(KestrelState& state, const std::vector<std::string>& params) 
     bool missingValue = false;
     const std::string wrong = ReadOptions(state, params, missingValue);
     if (!wrong.empty()) {
-        const std::string what = missingValue ? "Option " + wrong + " needs a value:"
-                                              : "Unknown option: " + wrong + "; the options are:";
+        const std::string what = WithValue(missingValue ? state.Localization.MsgOptionNeedsValue
+                                                        : state.Localization.MsgUnknownOption,
+                                           wrong);
         std::fputs((what + "\n" + HelpLinesFor(wrong, russian)).c_str(), stderr);
         return 2;
     }

@@ -225,7 +225,7 @@ void OpenArchive(KestrelState& state, const std::string& path) {
             BuildResourceItem(state, itemSize);
             // An empty file holds nothing to list or export.
             if (!info.isBundle && itemSize == 0)
-                throw KestrelError(archiveName + ": not an archive Kestrel can read");
+                throw KestrelError(archiveName + state.Localization.MsgNotAnArchive);
         }
     } catch (...) {
         state.WorkStream.reset();

@@ -158,20 +158,34 @@ TEST(Trust, UsageErrorsHelpAndVersion) {
     };
     const Case cases[] = {
         {{"list", a, "-zzz"}, 2, "Unknown option: -zzz"},
-        {{"export", a, "-e"}, 2, "Option -e needs a value:\n  -e <file> inner file of bundle"},
-        {{"export", a, "-t"}, 2, "  -t <type> export import files by type"},
-        {{"list", a, "-p"}, 2, "  -p selected path"},
+        {{"export", a, "-e"},
+         2,
+         "Option -e needs a value:\n  -e <file>     one inner file of a bundle"},
+        {{"export", a, "-t"},
+         2,
+         "  -t <types>    export or import only these types\n                (-t ttf"},
+        {{"list", a, "-p"}, 2, "  -p <dir>      the folder for Unity_Assets_Files"},
+        {{"list", a, "-zzz", "ru"},
+         2,
+         "Неизвестная настройка: -zzz; настройки такие:\n  -t <типы>"},
+        {{"list", a, "-p", "ru"}, 2, "Настройке -p нужно значение:\n  -p <каталог>"},
     };
-    for (const auto& c : cases) {
-        const CliResult r = RunKestrel(c.args, "C");
+    for (auto c : cases) {
+        const bool russian = c.args.back() == "ru";
+        if (russian) c.args.pop_back();
+        const CliResult r = RunKestrel(c.args, russian ? "ru_RU.UTF-8" : "C");
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back();
         EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
     const CliResult help = RunKestrel({"--help"}, "C");
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.out, RunKestrel({"-h"}, "C").out);
-    EXPECT_NE(help.out.find("Kestrel task <archive unity> [options]"), std::string::npos);
+    for (const char* word : {"-h", "help", "HELP"}) {
+        const CliResult same = RunKestrel({word}, "C");
+        EXPECT_EQ(same.exitCode, 0) << word;
+        EXPECT_EQ(same.out, help.out) << word;
+    }
+    EXPECT_NE(help.out.find("kestrel TASK ARCHIVE [OPTIONS]"), std::string::npos);
     const CliResult version = RunKestrel({"--version"}, "C");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.starts_with("Kestrel ")) << version.out;
@@ -186,6 +200,10 @@ TEST(Trust, AnEmptyFileIsNoArchiveAndNothingIsWritten) {
         EXPECT_NE(r.err.find("empty.assets: not an archive Kestrel can read"), std::string::npos)
             << r.err;
     }
+    const CliResult ru = RunKestrel({"list", (dir / "empty.assets").string()}, "ru_RU.UTF-8");
+    EXPECT_NE(ru.err.find("empty.assets: это не архив, который Kestrel может прочитать"),
+              std::string::npos)
+        << ru.err;
     EXPECT_FALSE(fs::exists(dir / "Unity_Assets_Files"));
 }
 
