@@ -244,3 +244,23 @@ TEST(Trust, ProgressBarIsDrawnOnlyWhenAskedAndClearedBeforeOtherLines) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Trust, AUnityWebStreamShorterThanItsClaimFailsWithoutFillingTheDisk) {
+    TempDir dir;
+    UnityRWOptions options;
+    options.claimedSize = 0x7FFFFF00u; // about 2 GiB claimed by a stream of a few KiB
+    const auto bytes = BuildUnityRW({{"CAB-web", MinimalAssetsFile("4.3.4f1", 3000), 4}}, options);
+    WriteFileBytes(dir / "web.unity3d", {bytes.bytes.begin(), bytes.bytes.end()});
+    // Under a 64 MiB file-size limit a copy written ahead of the data would fail on the limit.
+    KestrelChild child =
+        KestrelChild::Start({"list", (dir / "web.unity3d").string()}, rlim_t{64} << 20);
+    const std::string out = child.ReadAll();
+    EXPECT_EQ(child.Wait(), 1);
+    EXPECT_NE(out.find("web.unity3d: offset "), std::string::npos) << out;
+    EXPECT_NE(out.find("ends after"), std::string::npos) << out;
+    EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
+}
+
+} // namespace

@@ -212,7 +212,9 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
     const std::vector<uint8_t> stored =
         !o.compressed
             ? data
-            : (o.lzmaEndMarker ? LzmaAloneWithEndMarker(data) : LzmaWithProject(data, data.size()));
+            : (o.lzmaEndMarker ? LzmaAloneWithEndMarker(data)
+                               : LzmaWithProject(data, o.claimedSize.value_or(data.size())));
+    const uint32_t claimed = o.claimedSize.value_or(static_cast<uint32_t>(data.size()));
 
     Writer w(Endian::Big);
     w.CString(o.signature);
@@ -230,7 +232,7 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
     }
     if (o.levelCount > 0) {
         w.U32BE(static_cast<uint32_t>(stored.size()));
-        w.U32BE(static_cast<uint32_t>(data.size()));
+        w.U32BE(claimed);
     }
     const size_t completeSize = w.Size();
     w.U32BE(0);

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ struct UnityRWOptions {
     bool compressed = true;             // UnityWeb: the data as one LZMA stream
     bool lzmaEndMarker = false;         // write the stream with liblzma's end marker
     uint32_t levelCount = 1;            // earlier level pairs carry made-up cumulative sizes
+    // The uncompressed size the stream's size field and the last level pair claim; unset: the
+    // real one.
+    std::optional<uint32_t> claimedSize;
     std::string playerVersion = "3.x.x";
     std::string engineVersion = "4.3.4f1";
 };
