@@ -27,7 +27,8 @@ std::filesystem::path ExecutableDirectory(const char* argv0) {
 }
 
 // INT, TERM and HUP remove the working files and partial outputs of the run, then end it with
-// 128 + the signal number.
+// 128 + the signal number; so does PIPE, when the reader of the output goes away
+// (`kestrel list ARCHIVE | head -1`).
 extern "C" void StopOnSignal(int signal) {
     ScratchFiles::UnlinkAllFromSignal();
     ::_exit(128 + signal);
@@ -37,10 +38,10 @@ void InstallSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = StopOnSignal;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         sigaddset(&action.sa_mask, signal);
     }
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         ::sigaction(signal, &action, nullptr);
     }
     // A file-size limit then makes the write fail with an error instead of killing the process.

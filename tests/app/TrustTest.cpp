@@ -247,6 +247,19 @@ TEST(Trust, ProgressBarIsDrawnOnlyWhenAskedAndClearedBeforeOtherLines) {
 
 namespace {
 
+TEST(Trust, AReaderThatClosesEarlyRemovesTheWorkingCopy) {
+    TempDir dir;
+    const fs::path archive = ManyObjectsBundle(dir);
+    KestrelChild child = KestrelChild::Start({"list", archive.string()});
+    char first[64];
+    ASSERT_GT(::read(child.out, first, sizeof first), 0); // as `kestrel list ... | head -c 64`
+    ASSERT_TRUE(WaitForWorkingFiles(dir.Path(), 1));
+    ::close(child.out);
+    child.out = -1;
+    EXPECT_EQ(child.Wait(), 128 + SIGPIPE);
+    EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
+}
+
 TEST(Trust, AUnityWebStreamShorterThanItsClaimFailsWithoutFillingTheDisk) {
     TempDir dir;
     UnityRWOptions options;
