@@ -31,7 +31,8 @@ std::filesystem::path ExecutableDirectory(const char* argv0) {
 }
 
 // INT, TERM and HUP remove the working files and partial outputs of the run, then end it with
-// 128 + the signal number.
+// 128 + the signal number; so does PIPE, when the reader of the output goes away
+// (`kestrel list ARCHIVE | head -1`).
 extern "C" void StopOnSignal(int signal) {
     ScratchFiles::UnlinkAllFromSignal();
     ::_exit(128 + signal);
@@ -41,10 +42,10 @@ void InstallSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = StopOnSignal;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         sigaddset(&action.sa_mask, signal);
     }
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         ::sigaction(signal, &action, nullptr);
     }
     // A file-size limit then makes the write fail with an error instead of killing the process.
@@ -102,7 +103,7 @@ int RunCommandLine(RunOptions& options, const std::vector<std::string>& params,
     const bool russian = LocaleIsRussian();
     options.keepListRows = false;
     const std::string task = ToLowerAscii(params.at(0));
-    if (task == "--help" || task == "-h") {
+    if (task == "--help" || task == "-h" || task == "help") {
         ConsoleReporter::Line(stdout, HelpText(russian));
         return 0;
     }
@@ -125,8 +126,9 @@ int RunCommandLine(RunOptions& options, const std::vector<std::string>& params,
     bool missingValue = false;
     const std::string wrong = ReadOptions(options, params, missingValue);
     if (!wrong.empty()) {
-        const std::string what = missingValue ? "Option " + wrong + " needs a value:"
-                                              : "Unknown option: " + wrong + "; the options are:";
+        const std::string what = WithValue(missingValue ? options.text.MsgOptionNeedsValue
+                                                        : options.text.MsgUnknownOption,
+                                           wrong);
         std::fputs((what + "\n" + HelpLinesFor(wrong, russian)).c_str(), stderr);
         return 2;
     }

@@ -7,67 +7,78 @@
 namespace kestrel {
 namespace {
 
-// The usage block's lines are joined by CR LF with no break after the last one; the program
-// writes each block as one console line.
+// The usage block. HelpLinesFor picks from it an option's line ("  -x ...") with the lines that
+// go on with it (indented further).
+// clang-format off
 constexpr auto kUsageEnglish = std::to_array<std::string_view>({
-    "Kestrel, author: the Kestrel developers",
+    "Kestrel lists the objects of Unity engine archives, exports them to files you",
+    "can edit and imports the edited files back.",
     "",
-    "Uses:",
-    "               Kestrel task <archive unity> [options]",
+    "Usage:",
+    "  kestrel TASK ARCHIVE [OPTIONS]",
+    "  kestrel [ARCHIVE]    open the window (on the archive when one is given)",
+    "  kestrel help         print this help (also --help)",
+    "  kestrel --version    print the version",
     "",
-    "task:",
-    "  export",
-    "  Export all files from archive in directory \\Unity_Assets_Files\\name_archive\\",
-    "  import",
-    "  Import all files in archive from directory \\Unity_Assets_Files\\name_archive\\",
+    "Tasks:",
+    "  export        export every object to DIR/Unity_Assets_Files/ARCHIVE_NAME/",
+    "  import        import the edited files of DIR/Unity_Assets_Files/ARCHIVE_NAME/",
+    "  exportbundle  export a bundle's inner files unchanged to",
+    "                DIR/Unity_Assets_Files/ARCHIVE_NAME/Bundle/",
+    "  list          list every object: number, name, type, size, offset",
+    "  DIR is the archive's folder, or the one -p gives.",
     "",
-    "  exportbundle",
-    "  Export bundle from archive in directory \\Unity_Assets_Files\\name_archive\\Bundle",
-    "  list",
-    "  List all objects of archive: number, name, type, size, offset (one line each)",
-    "options:",
-    "  -t <type> export import files by type (-t ttf,txt,114,tex,dds,crn,ktx,pvr,obj...)",
-    "  -f export fonts in container with type fnt.",
+    "Options:",
+    "  -t <types>    export or import only these types",
+    "                (-t ttf,txt,114,tex,dds,crn,ktx,pvr,obj...)",
+    "  -f            export fonts as whole objects of type fnt",
+    "  -p <dir>      the folder for Unity_Assets_Files (-p \"PATH\");",
+    "                default: the archive's folder",
+    "  -no_flip_texture  write DDS rows as stored (bottom-up), not upright",
+    "  -e <file>     one inner file of a bundle, by number from 0 or by name",
+    "                (-e 1, -e CAB-...); without -e all of them",
     "",
-    "  -p selected path for operations with files (-p \"PATH\"). Default where there is archive.",
-    "  -no_flip_texture disabled flip texture dds.",
-    "  -e <file> inner file of bundle by number from 0 or by name (-e 1, -e CAB-...). Default 0.",
+    "  MonoBehaviour objects are exported with -t 114; script types have",
+    "  negative numbers.",
     "",
-    "  Used without parameters, run graphical interface.",
-    "  All MonoBehaviour can be exported through option (-t 114), type files with a negative "
-    "number.",
-    "  Shemes convertation.",
+    "Conversions:",
 });
 
 constexpr auto kUsageRussian = std::to_array<std::string_view>({
-    "Kestrel, автор: разработчики Kestrel",
+    "Kestrel показывает объекты архивов движка Unity, извлекает их в файлы для",
+    "правки и запаковывает исправленные файлы обратно.",
     "",
     "Использование:",
-    "               Kestrel задача <архив unity> [настройки]",
+    "  kestrel ЗАДАЧА АРХИВ [НАСТРОЙКИ]",
+    "  kestrel [АРХИВ]      открыть окно (с архивом, если он указан)",
+    "  kestrel help         показать эту справку (или --help)",
+    "  kestrel --version    показать версию",
     "",
-    "задача:",
-    "  export",
-    "  Распаковать все файлы из архива в каталог \\Unity_Assets_Files\\имя_архива\\",
-    "  import",
-    "  Запаковать все файлы в архив из каталога \\Unity_Assets_Files\\имя_архива\\",
-    "  exportbundle",
-    "  Распаковать bundle из архива в каталог \\Unity_Assets_Files\\имя_архива\\Bundle",
-    "  list",
-    "  Показать все объекты архива: номер, имя, тип, размер, смещение (по строке на объект)",
+    "Задачи:",
+    "  export        извлечь все объекты в КАТАЛОГ/Unity_Assets_Files/ИМЯ_АРХИВА/",
+    "  import        запаковать исправленные файлы из",
+    "                КАТАЛОГ/Unity_Assets_Files/ИМЯ_АРХИВА/",
+    "  exportbundle  извлечь внутренние файлы bundle без изменений в",
+    "                КАТАЛОГ/Unity_Assets_Files/ИМЯ_АРХИВА/Bundle/",
+    "  list          показать все объекты: номер, имя, тип, размер, смещение",
+    "  КАТАЛОГ: каталог архива или тот, что задан -p.",
     "",
-    "настройки:",
-    "  -t <тип> экспорт импорт файлов по типу (-t ttf,txt,114,tex,dds,crn,ktx,pvr,obj...)",
-    "  -f экспорт шрифтов в контейнере типом fnt.",
-    "  -p выбранный путь для операций с файлами (-p \"PATH\"). По умолчанию где находится архив.",
-    "  -no_flip_texture отключение переворачивания текстур dds.",
-    "  -e <файл> внутренний файл bundle по номеру от 0 или по имени (-e 1, -e CAB-...). По "
-    "умолчанию 0.",
+    "Настройки:",
+    "  -t <типы>     извлекать или запаковывать только эти типы",
+    "                (-t ttf,txt,114,tex,dds,crn,ktx,pvr,obj...)",
+    "  -f            извлекать шрифты целыми объектами типа fnt",
+    "  -p <каталог>  каталог для Unity_Assets_Files (-p \"ПУТЬ\");",
+    "                по умолчанию каталог архива",
+    "  -no_flip_texture  записывать строки DDS как хранятся (снизу вверх)",
+    "  -e <файл>     один внутренний файл bundle, по номеру от 0 или по имени",
+    "                (-e 1, -e CAB-...); без -e все",
     "",
-    "  При запуске без параметров запускается графический интерфейс.",
-    "  Все MonoBehaviour могут быть извлечены через настройку (-t 114), типы файлов с "
-    "отрицательным числом.",
-    "  Схемы конвертации.",
+    "  Объекты MonoBehaviour извлекаются с -t 114; типы скриптов имеют",
+    "  отрицательные номера.",
+    "",
+    "Преобразования:",
 });
+// clang-format on
 
 // clang-format off
 constexpr std::array<std::string_view, 5> kTextureDiagram = {
@@ -78,21 +89,21 @@ constexpr std::array<std::string_view, 5> kTextureDiagram = {
     "  └───┘    └───┘     └──────┘"
 };
 
-constexpr std::array<std::string_view, 6> kCompressonatorDiagram = {
-    "  ┌─────────┐                                    ┌──────────┐   ",
-    "  │   DDS   │     ┌────────────────────────┐     │compressed│ <═",
-    "  │ARGB-8888│ <═> │The Compressonator - AMD│ <═> │   DDS    │   ",
-    "  └─────────┘     └────────────────────────┘     │ATC_RGB4  │   ",
-    "                                                 │ATC_RGBA8 │ ═>",
-    "                                                 └──────────┘   "
+constexpr std::array<std::string_view, 6> kAtcDiagram = {
+    "  ┌─────────┐     ┌─────────────────────┐     ┌──────────┐",
+    "  │   DDS   │     │   a converter that  │     │compressed│ <═",
+    "  │ARGB-8888│ <═> │     knows ATC       │ <═> │   DDS    │",
+    "  └─────────┘     │(compressonatorcli…) │     │ATC_RGB4  │",
+    "                  └─────────────────────┘     │ATC_RGBA8 │ ═>",
+    "                                              └──────────┘"
 };
 
 constexpr std::array<std::string_view, 5> kCrunchDiagram = {
-    "  ┌───┐    ┌──────────┐    ┌───┐              ┌──────┐",
-    "  │   │ <═ │          │ <═ │   │ <═══════════ │      │",
-    "  │dds│ ═> │crunch.exe│ ═> │crn│    ┌───┐     │assets│",
-    "  └───┘    └──────────┘    │   │ ═> │tex│ <═> │      │",
-    "                           └───┘    └───┘     └──────┘"
+    "  ┌───┐    ┌──────┐    ┌───┐              ┌──────┐",
+    "  │   │ <═ │      │ <═ │   │ <═══════════ │      │",
+    "  │dds│ ═> │crunch│ ═> │crn│    ┌───┐     │assets│",
+    "  └───┘    └──────┘    │   │ ═> │tex│ <═> │      │",
+    "                       └───┘    └───┘     └──────┘"
 };
 
 constexpr std::array<std::string_view, 5> kTextDiagram = {
@@ -112,10 +123,10 @@ constexpr std::array<std::string_view, 5> kMeshDiagram = {
 };
 
 constexpr std::array<std::string_view, 4> kArchiveDiagram = {
-    "     ┌──────────────┐    ┌──────────┐",
-    "  <═ │ ARCHIVE.TEMP │ <═ │ UNINY3D  │",
-    "  ═> │not compressed│ ═> │compressed│",
-    "     └──────────────┘    └──────────┘"
+    "     ┌────────────────────────┐    ┌──────────┐",
+    "  <═ │ARCHIVE.kestrel-PID.TEMP│ <═ │ UNITY3D  │",
+    "  ═> │     not compressed     │ ═> │compressed│",
+    "     └────────────────────────┘    └──────────┘"
 };
 // clang-format on
 
@@ -127,39 +138,40 @@ void AppendLines(std::string& out, const std::array<std::string_view, N>& lines)
     }
 }
 
-template <size_t N> std::string JoinCrLf(const std::array<std::string_view, N>& lines) {
-    std::string out;
-    for (size_t i = 0; i < N; ++i) {
-        if (i != 0) out.append("\r\n");
-        out.append(lines[i]);
-    }
-    return out;
-}
-
 } // namespace
 
 std::string HelpText(bool russian) {
-    std::string out = russian ? JoinCrLf(kUsageRussian) : JoinCrLf(kUsageEnglish);
-    out.push_back('\n');
+    std::string out;
+    if (russian) {
+        AppendLines(out, kUsageRussian);
+    } else {
+        AppendLines(out, kUsageEnglish);
+    }
     AppendLines(out, kTextureDiagram);
-    out.append(russian ? "  Текстуры iOS ktx экспортируется только через настройку -t ktx.\r\n"
-                         "  По умолчанию конвертируются в pvr.\r\n"
-                       : "  Textures iOS ktx exporder only through option -t ktx\r\n"
-                         "  Default converted in pvr.\r\n");
+    out.append(
+        russian
+            ? "  Текстуры ETC, EAC, ASTC и PVRTC записываются в pvr, в ktx только с -t ktx.\n"
+            : "  ETC, EAC, ASTC and PVRTC textures are written as pvr, as ktx only with -t ktx.\n");
     out.push_back('\n');
-    AppendLines(out, kCompressonatorDiagram);
+    AppendLines(out, kAtcDiagram);
     out.push_back('\n');
     AppendLines(out, kCrunchDiagram);
-    out.append(russian ? "  CRN конвертируется через crunch.exe автоматически, если crunch.exe "
-                         "находится к корне с Kestrel."
-                       : "  CRN converted through crunch.exe automatically, if crunch.exe is at "
-                         "the root with Kestrel.\r\n");
-    out.append("\n\n");
+    out.append(
+        russian ? "  CRN преобразуется программой crunch (или crunch_x64), если она лежит в\n"
+                  "  одном каталоге с kestrel.\n"
+                : "  CRN is converted by the crunch (or crunch_x64) program when it lies in the\n"
+                  "  same folder as kestrel.\n");
+    out.push_back('\n');
     AppendLines(out, kTextDiagram);
     out.push_back('\n');
     AppendLines(out, kMeshDiagram);
     out.push_back('\n');
     AppendLines(out, kArchiveDiagram);
+    out.append(russian
+                   ? "  Сжатый архив распаковывается в рабочую копию рядом с ним (или в TMPDIR),\n"
+                     "  которая удаляется в конце.\n"
+                   : "  A compressed archive is unpacked into a working copy beside it (or in\n"
+                     "  TMPDIR), which is removed at the end.\n");
     return out;
 }
 
@@ -169,11 +181,19 @@ std::string HelpLinesFor(const std::string& option, bool russian) {
                 : std::span<const std::string_view>(kUsageEnglish);
     std::string exact;
     std::string all;
+    bool inOption = false;
+    bool matches = false;
     for (std::string_view line : usage) {
-        if (!line.starts_with("  -")) continue;
+        if (line.starts_with("  -")) {
+            inOption = true;
+            const std::string_view word = line.substr(2, line.find(' ', 2) - 2);
+            matches = word == option;
+        } else if (!inOption || !line.starts_with("      ")) {
+            inOption = false;
+            continue;
+        }
         all.append(line).push_back('\n');
-        const std::string_view word = line.substr(2, line.find(' ', 2) - 2);
-        if (word == option) exact.append(line).push_back('\n');
+        if (matches) exact.append(line).push_back('\n');
     }
     return exact.empty() ? all : exact;
 }

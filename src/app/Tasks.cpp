@@ -26,7 +26,7 @@ std::string FullPath(const std::string& path) {
 
 int ExportTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
     reporter.ProgressLine("export\r\n");
-    const auto archive = Archive::Open(FullPath(path), reporter);
+    const auto archive = Archive::Open(FullPath(path), reporter, options.text);
     const ExportCount count = ExportArchive(*archive, options, reporter);
     if (count.failed != 0) {
         reporter.Alert(CountText(count.failed) + " of " + CountText(count.attempted) +
@@ -58,7 +58,7 @@ int ImportTask(const RunOptions& options, const std::string& path, Reporter& rep
         return 1;
     }
     reporter.ProgressLine("import\r\n");
-    const auto archive = Archive::Open(path, reporter);
+    const auto archive = Archive::Open(path, reporter, options.text);
     if (!archive->IsBundle() || options.entry.given) {
         const size_t entry = archive->Resolve(options.entry);
         if (!HasExportTree(*archive, entry, options)) {
@@ -75,7 +75,7 @@ int ImportTask(const RunOptions& options, const std::string& path, Reporter& rep
 
 int ExportBundleTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
     reporter.ProgressLine("export\r\n");
-    const auto archive = Archive::Open(FullPath(path), reporter);
+    const auto archive = Archive::Open(FullPath(path), reporter, options.text);
     if (!archive->IsBundle()) {
         reporter.Alert("Not a bundle, no inner files to export: " + path);
         return 1;
@@ -87,7 +87,7 @@ int ExportBundleTask(const RunOptions& options, const std::string& path, Reporte
 }
 
 int ListTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
-    const auto archive = Archive::Open(FullPath(path), reporter);
+    const auto archive = Archive::Open(FullPath(path), reporter, options.text);
     ListArchive(*archive, options, reporter);
     return 0;
 }

@@ -16,8 +16,10 @@ namespace kestrel {
 
 namespace {
 
-// Names longer than this are not names: the object gets a fallback name and no probe runs.
-constexpr uint32_t kMaxNameLength = 256;
+// Names longer than this are not names: the object gets a fallback name and no probe runs. Longer
+// names than a file name can hold are real (paths used as names); they are read whole and cut to
+// the file-name limit only where a file is made of them.
+constexpr uint32_t kMaxNameLength = 64 * 1024;
 
 std::string Decimal(int64_t value) {
     char digits[24];

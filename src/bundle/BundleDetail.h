@@ -35,7 +35,13 @@ void CheckEntriesInside(const Unity3D_Structure& bundle, uint64_t dataEnd, const
 // pairs, LZMA decompression into the ".TEMP" copy when compressed, entry list.
 void ReadFormat3(Reader& r, ContainerInfo& info, Unity3D_Structure& bundle);
 
-constexpr uint64_t AlignUp16(uint64_t n) { return (n + 15) & ~uint64_t{15}; }
+// Inner file names are read whole up to this many bytes: the engine sets no limit of its own, and
+// the paths made from them are cut to the file system's name limit where they are made.
+constexpr uint64_t kMaxInnerNameLength = 64 * 1024;
+
+constexpr uint64_t AlignUp16(uint64_t n) {
+    return (n + 15) & ~uint64_t{15};
+}
 
 // True for the UnityFS layout of the engines from 2019.4 on: formats 7 and 8, and format 6 when
 // the engine version in the header is 2019.4 or later.

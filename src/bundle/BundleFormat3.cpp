@@ -10,19 +10,29 @@ namespace kestrel::bundle_detail {
 
 namespace {
 
-// Passes bytes on to another output and reports after each write.
-class ProgressOutput : public ByteOutput {
+// Passes the decoded bytes on to the working copy as they come, counts them and reports after
+// each write; more bytes than the archive declares stop the decoding at once, so a stream that
+// runs on never fills the disk.
+class BoundedOutput : public ByteOutput {
 public:
-    ProgressOutput(ByteOutput& next, std::function<void(uint64_t)> report)
-        : next_(next), report_(std::move(report)) {}
+    BoundedOutput(ByteOutput& next, uint64_t limit, std::function<void()> report)
+        : next_(next), limit_(limit), report_(std::move(report)) {}
     void Write(const void* data, size_t n) override {
+        if (n > limit_ - written_) {
+            throw KestrelError("the compressed data runs past the " + std::to_string(limit_) +
+                               " bytes it declares");
+        }
         next_.Write(data, n);
-        report_(n);
+        written_ += n;
+        report_();
     }
+    uint64_t Written() const { return written_; }
 
 private:
     ByteOutput& next_;
-    std::function<void(uint64_t)> report_;
+    uint64_t limit_;
+    uint64_t written_ = 0;
+    std::function<void()> report_;
 };
 
 // The size field of the LZMA stream at HeaderSize, when the file is long enough to hold it.
@@ -54,20 +64,33 @@ void Decompress(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
                 "uncompressed size " + std::to_string(*declared) + " does not fit the bundle");
     }
 
-    const uint64_t total =
-        declared && *declared != UINT64_MAX ? headerSize + *declared : UINT64_MAX;
+    // Without a size in the stream (it ends with an end marker) the last level pair gives the
+    // size the data must have.
+    std::optional<uint64_t> size = declared;
+    if (size && *size == UINT64_MAX) {
+        size = rw.Levels.back().uncompressedSize;
+        if (*size == 0) size.reset();
+    }
+    const uint64_t total = size ? headerSize + *size : UINT64_MAX;
     const std::unique_ptr<OutputFile> outFile = CreateWorkCopy(info, total);
     OutputFile& out = *outFile;
     CopyRange(r.Source(), 0, headerSize, out);
     SourceInput in(r.Source(), headerSize, r.End());
     FileOutput fileSink(out);
-    ProgressOutput sink(fileSink,
-                        [&](uint64_t) { ReportCopyProgress(info, out.Position(), total); });
+    BoundedOutput sink(fileSink, size.value_or(UINT32_MAX - headerSize),
+                       [&] { ReportCopyProgress(info, out.Position(), total); });
+    const auto endsEarly = [&] {
+        return "the compressed data ends after " + std::to_string(sink.Written()) + " of the " +
+               std::to_string(*size) + " bytes it declares";
+    };
     try {
         LZMADecodeStream(in, sink, std::nullopt);
     } catch (const KestrelError& e) {
-        Damaged(file, headerSize, e.what());
+        const bool early =
+            size && sink.Written() < *size && e.what() == std::string(kLzmaDataError);
+        Damaged(file, headerSize, early ? endsEarly() + " (" + e.what() + ")" : e.what());
     }
+    if (size && sink.Written() != *size) Damaged(file, headerSize, endsEarly());
     const uint64_t length = out.Position();
     if (length > UINT32_MAX)
         Damaged(file, headerSize, "decompressed data too large for the bundle");
@@ -93,7 +116,7 @@ void ReadEntries(ContainerInfo& info, Unity3D_Structure& b) {
     r.Require(uint64_t{rw.EntryCount} * 9, "entries");
     rw.Entries.resize(rw.EntryCount);
     for (auto& entry : rw.Entries) {
-        entry.Name = r.CString(255, "entry name");
+        entry.Name = r.CString(kMaxInnerNameLength, "entry name");
         entry.Offset = r.U32BE("entry offset");
         entry.Size = r.U32BE("entry size");
     }

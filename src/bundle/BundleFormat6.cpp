@@ -16,13 +16,9 @@ constexpr uint8_t kInfoLz4 = 0x42;
 constexpr uint8_t kInfoLz4HC = 0x43;
 constexpr uint8_t kInfoAtEnd = 0xC0;
 constexpr uint8_t kUncompressedFlag = 0x40;
-constexpr uint8_t kBlockLz4 = 2;
-constexpr uint8_t kBlockLz4HC = 3;
-constexpr uint8_t kBlockLzma = 0x41;
 
-bool IsStoredBlock(const FSBlock& block) {
-    return block.Storage() != kBlockLz4 && block.Storage() != kBlockLz4HC &&
-           block.Storage() != kBlockLzma;
+bool IsLz4Block(const FSBlock& block) {
+    return block.Compression() == kBlockLz4 || block.Compression() == kBlockLz4HC;
 }
 
 void ReadHeader(Reader& r, Unity3D_Structure& b) {
@@ -97,9 +93,7 @@ void ParseBlockInfo(const std::shared_ptr<const ByteSource>& image, Unity3D_Stru
         block.uncompressedSize = r.U32BE("block uncompressed size");
         block.compressedSize = r.U32BE("block compressed size");
         r.Bytes(block.flags.data(), block.flags.size(), "block flags");
-        if (block.Storage() != 0x00 && block.Storage() != kUncompressedFlag) {
-            b.dataCompressed = true;
-        }
+        if (block.Compression() != kBlockStored) b.dataCompressed = true;
     }
     fs.NodeCount = r.U32BE("node count");
     // A node takes at least 21 bytes: offset, size, flags and an empty name's NUL.
@@ -109,7 +103,7 @@ void ParseBlockInfo(const std::shared_ptr<const ByteSource>& image, Unity3D_Stru
         node.Offset = r.U64BE("node offset");
         node.Size = r.U64BE("node size");
         node.Flags = r.U32BE("node flags");
-        node.Name = r.CString(255, "node name");
+        node.Name = r.CString(kMaxInnerNameLength, "node name");
     }
 }
 
@@ -140,11 +134,15 @@ void CheckBlocksInside(const Reader& r, const Unity3D_Structure& b) {
     uint64_t pos = b.blocksStart;
     for (const auto& block : b.FS.Blocks) {
         const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
-        const bool lz4 = block.Storage() == kBlockLz4 || block.Storage() == kBlockLz4HC;
+        if (block.Compression() > kBlockLz4HC) {
+            Damaged(r.Name(), b.listPos,
+                    "block compression " + std::to_string(block.Compression()) + " is unknown");
+        }
         // An LZ4 block's declared size reaching past the data has a message of its own.
-        if (lz4 && (pos > r.End() || bytes > r.End() - pos)) Damaged(r.Name(), pos, kLz4SizeError);
+        if (IsLz4Block(block) && (pos > r.End() || bytes > r.End() - pos))
+            Damaged(r.Name(), pos, kLz4SizeError);
         r.Sub(pos, bytes, "data block");
-        if (IsStoredBlock(block) && bytes != block.uncompressedSize) {
+        if (block.Compression() == kBlockStored && bytes != block.uncompressedSize) {
             Damaged(r.Name(), b.listPos,
                     "stored block of " + std::to_string(bytes) + " bytes declares " +
                         std::to_string(block.uncompressedSize));
@@ -162,14 +160,14 @@ void DecodeBlocks(Reader& r, const Unity3D_Structure& b, OutputFile& out,
     for (const auto& block : b.FS.Blocks) {
         const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
         try {
-            if (block.Storage() == kBlockLz4 || block.Storage() == kBlockLz4HC) {
+            if (IsLz4Block(block)) {
                 packed.resize(static_cast<size_t>(bytes));
                 r.Seek(pos);
                 r.Bytes(packed.data(), bytes, "LZ4 block");
                 plain.clear();
                 LZ4DecodeBlock(packed, block.compressedSize, block.uncompressedSize, plain);
                 out.Write(plain);
-            } else if (block.Storage() == kBlockLzma) {
+            } else if (block.Compression() == kBlockLzma) {
                 SourceInput in(r.Source(), pos, pos + bytes);
                 FileOutput sink(out);
                 LZMADecodeStream(in, sink, block.uncompressedSize);

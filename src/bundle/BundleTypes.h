@@ -33,7 +33,16 @@ struct FSBlock {
     uint32_t compressedSize = 0;
     std::array<uint8_t, 2> flags{}; // in file order: flags[1] is the lowest byte
     uint8_t Storage() const { return flags[1]; }
+    // How the block is compressed: the low six bits of its lowest flag byte (0 stored, 1 LZMA,
+    // 2 LZ4, 3 LZ4HC). Bit 0x40 marks a block the engine may stream and is set by some writers
+    // and not by others, so it says nothing about compression.
+    uint8_t Compression() const { return flags[1] & 0x3F; }
 };
+
+inline constexpr uint8_t kBlockStored = 0;
+inline constexpr uint8_t kBlockLzma = 1;
+inline constexpr uint8_t kBlockLz4 = 2;
+inline constexpr uint8_t kBlockLz4HC = 3;
 
 // UnityFS (format 6) directory node.
 struct Unity3D_FS_bundle {

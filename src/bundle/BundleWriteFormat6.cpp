@@ -22,7 +22,6 @@ constexpr uint64_t kChunkBlockSize = 128 * 1024;
 constexpr uint64_t kMaxStoredBlock = 0x7FFFFFFF;
 constexpr uint8_t kInfoAtEndBit = 0x80;
 constexpr uint8_t kInfoMethodMask = 0x3F;
-constexpr uint8_t kLzmaBlock = 0x41;
 
 constexpr uint64_t AlignUp16(uint64_t n) {
     return (n + 15) & ~uint64_t{15};
@@ -93,8 +92,8 @@ std::array<uint8_t, 4> ArchiveFlags(const ArchivePacking& p) {
 void WriteBlocks(const std::shared_ptr<const ByteSource>& work, uint64_t dataStart,
                  std::vector<FSBlock>& blocks, OutputFile& out, WriteProgress& progress) {
     const std::string& file = work->Name();
-    const uint8_t method = blocks.front().Storage();
-    if (method == kLzmaBlock) {
+    const uint8_t method = blocks.front().Compression();
+    if (method == kBlockLzma) {
         const uint64_t before = out.Position();
         SourceInput in(work, dataStart, work->Size());
         FileOutput sink(out);
@@ -250,11 +249,11 @@ void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSou
     const std::string& file = work->Name();
     const ArchivePacking p = PackingOf(records);
     const uint64_t length = work->Size() - records.dataStart;
-    const uint8_t method = p.firstBlockFlags[1];
+    const uint8_t method = FSBlock{0, 0, p.firstBlockFlags}.Compression();
     std::vector<FSBlock> blocks;
     if (IsLz4(method)) {
         blocks = CutBlocks(length, kChunkBlockSize, p.firstBlockFlags);
-    } else if (method == kLzmaBlock) {
+    } else if (method == kBlockLzma) {
         const uint32_t size = Fit32(length, file, "LZMA block");
         blocks.push_back({size, size, p.firstBlockFlags});
     } else {

@@ -48,6 +48,13 @@ TLocalization MakeLocalization(bool russian) {
         l.MsgMeshCompressed = "Сжатые mesh не поддерживаются.";
         l.MsgMeshFormat = "Ошибка памяти: Этот формат mesh не поддерживаются!!!";
         l.MsgMeshConvert = "Ошибка конвертации mesh!!!";
+        l.MsgUnknownOption = "Неизвестная настройка: {}; настройки такие:";
+        l.MsgOptionNeedsValue = "Настройке {} нужно значение:";
+        l.MsgNeedsDisplay =
+            "Для окна Kestrel нужен дисплей (DISPLAY не задан); для командной строки "
+            "запустите его с задачей: kestrel export <архив> (kestrel help "
+            "перечисляет задачи).\n";
+        l.MsgNotAnArchive = ": это не архив, который Kestrel может прочитать";
     } else {
         l.BtnOpen = "Open archive Unity";
         l.BtnExportAll = "Export all files";
@@ -79,8 +86,21 @@ TLocalization MakeLocalization(bool russian) {
         l.MsgMeshCompressed = "Compression meshes are not supported.";
         l.MsgMeshFormat = "Error memory: This format meshes not supported!!!";
         l.MsgMeshConvert = "Error: Convertanion mesh!!!";
+        l.MsgUnknownOption = "Unknown option: {}; the options are:";
+        l.MsgOptionNeedsValue = "Option {} needs a value:";
+        l.MsgNeedsDisplay =
+            "Kestrel needs a display for its window (DISPLAY is not set); run it with "
+            "a task for the command line: kestrel export <archive> (kestrel help "
+            "lists the tasks).\n";
+        l.MsgNotAnArchive = ": not an archive Kestrel can read";
     }
     return l;
+}
+
+std::string WithValue(const std::string& text, const std::string& value) {
+    std::string out = text;
+    if (const size_t at = out.find("{}"); at != std::string::npos) out.replace(at, 2, value);
+    return out;
 }
 
 TLocalization InitLocalization() {

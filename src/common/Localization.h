@@ -13,7 +13,13 @@ struct TLocalization {
     std::string MenuExportSelected, MenuExportSource, MenuSelectAll;
     std::string MsgFileNotFound, MsgWillBeSkipped, MsgMissingFile;
     std::string MsgMeshBigEndian, MsgMeshCompressed, MsgMeshFormat, MsgMeshConvert;
+    // Command-line usage errors ("{}" stands for the option), the message of a window started
+    // without a display, and what follows the name of a file that is no archive.
+    std::string MsgUnknownOption, MsgOptionNeedsValue, MsgNeedsDisplay, MsgNotAnArchive;
 };
+
+// `text` with its first "{}" replaced by `value`.
+std::string WithValue(const std::string& text, const std::string& value);
 
 // True when the effective locale (LC_ALL, else LC_MESSAGES, else LANG) starts with "ru_RU".
 bool LocaleIsRussian();

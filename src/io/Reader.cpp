@@ -166,20 +166,31 @@ std::string Reader::AlignedString(const char* field) {
 
 std::string Reader::CString(uint64_t maxLen, const char* field) {
     const uint64_t start = pos_;
+    const uint64_t want = std::min(maxLen, Remaining());
+    std::string s;
+    bool terminated = false;
+    // Read in pieces, so a long name costs what it holds and a short one one small read.
     char buf[256];
-    const uint64_t want = std::min<uint64_t>(std::min<uint64_t>(maxLen, sizeof buf), Remaining());
-    const uint64_t got = want == 0 ? 0 : source_->ReadAt(pos_, buf, want);
-    uint64_t len = 0;
-    while (len < got && buf[len] != '\0')
-        ++len;
-    if (len == got && got < maxLen) {
+    while (s.size() < want) {
+        const uint64_t ask = std::min<uint64_t>(sizeof buf, want - s.size());
+        const uint64_t got = source_->ReadAt(start + s.size(), buf, ask);
+        uint64_t len = 0;
+        while (len < got && buf[len] != '\0')
+            ++len;
+        s.append(buf, static_cast<size_t>(len));
+        if (len < got) {
+            terminated = true;
+            break;
+        }
+        if (got < ask) break;
+    }
+    if (!terminated && s.size() < maxLen) {
         // The data ended before the terminator could be found.
         Fail(start, field, "unterminated string at end of data");
     }
-    std::string s(buf, static_cast<size_t>(len));
     // One past the string: past its NUL, or one past the cut when the string filled the bound.
     // At the very end of the window the position stays at the end.
-    pos_ = std::min(start + len + 1, end_);
+    pos_ = std::min(start + s.size() + 1, end_);
     return s;
 }
 

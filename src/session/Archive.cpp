@@ -103,7 +103,8 @@ bool HasSuffixIgnoringCase(const std::string& text, std::string_view suffix) {
 
 } // namespace
 
-std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& reporter) {
+std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& reporter,
+                                       const TLocalization& text) {
     std::unique_ptr<Archive> archive(new Archive());
     Archive& a = *archive;
     a.name_ = path;
@@ -143,7 +144,7 @@ std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& report
     a.isBundle_ = info.isBundle;
     a.ReadDirectory();
     if (!a.isBundle_ && a.work_->Size() == 0)
-        throw KestrelError(path + ": not an archive Kestrel can read");
+        throw KestrelError(path + text.MsgNotAnArchive);
     return archive;
 }
 

@@ -38,7 +38,8 @@ public:
     // Opens the archive at `path`: joins ".split0" pieces, decompresses a compressed bundle into a
     // working copy (beside it, else in TMPDIR) and reads its directory. Progress goes to
     // `reporter`. Raises KestrelError naming the file on bad input; nothing it made is left then.
-    static std::unique_ptr<Archive> Open(const std::string& path, Reporter& reporter);
+    static std::unique_ptr<Archive> Open(const std::string& path, Reporter& reporter,
+                                         const TLocalization& text = MakeLocalization(false));
     // Removes the working files this archive made.
     ~Archive();
     Archive(const Archive&) = delete;

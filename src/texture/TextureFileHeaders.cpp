@@ -136,6 +136,21 @@ uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header) {
         .count;
 }
 
+std::vector<uint8_t> KtxKeyValueData() {
+    constexpr std::string_view kKey = "KTXorientation";
+    constexpr std::string_view kValue = "S=r,T=u";
+    const auto count = static_cast<uint32_t>(kKey.size() + 1 + kValue.size() + 1);
+    std::vector<uint8_t> out;
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>(count >> shift));
+    out.insert(out.end(), kKey.begin(), kKey.end());
+    out.push_back(0);
+    out.insert(out.end(), kValue.begin(), kValue.end());
+    out.push_back(0);
+    out.resize((out.size() + 3) & ~size_t{3}, 0);
+    return out;
+}
+
 std::array<uint8_t, kKTXHeaderSize>
 BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels) {
     std::array<uint8_t, kKTXHeaderSize> b{};
@@ -150,6 +165,7 @@ BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint
     PutLE32(b, 40, static_cast<uint32_t>(header.height));
     PutLE32(b, 52, static_cast<uint32_t>(header.imageCount));
     PutLE32(b, 56, levels);
+    PutLE32(b, 60, static_cast<uint32_t>(KtxKeyValueData().size()));
     return b;
 }
 

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -47,6 +49,12 @@ KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row);
 // The PVR file's mip map count: 0 gives 1, 1 counts levels as for KTX, more is used unchanged.
 uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header);
 
+// The key/value data of every KTX file written (KTX 1.1: per pair a 32-bit byte count, the key and
+// value each ended by NUL, zero padding to 4 bytes): "KTXorientation" = "S=r,T=u", since the engine
+// keeps rows bottom-up and viewers show the files upright only when told so.
+std::vector<uint8_t> KtxKeyValueData();
+
+// The KTX header; bytesOfKeyValueData counts KtxKeyValueData(), which follows it.
 std::array<uint8_t, kKTXHeaderSize>
 BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels);
 std::array<uint8_t, kPVRHeaderSize>

@@ -50,6 +50,8 @@ std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize>& hea
                                   std::span<const uint8_t> image, const structure_tex_hat& h,
                                   const KtxPvrFormatRow& row, const KtxLevelPlan& plan) {
     std::vector<uint8_t> out(header.begin(), header.end());
+    const std::vector<uint8_t> keyValue = KtxKeyValueData();
+    out.insert(out.end(), keyValue.begin(), keyValue.end());
     out.reserve(out.size() + image.size() + 4 * std::min<size_t>(plan.count, image.size()));
     auto w = static_cast<uint64_t>(h.width);
     auto hh = static_cast<uint64_t>(h.height);

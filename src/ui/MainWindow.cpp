@@ -337,7 +337,7 @@ void MainWindow::OpenFile(const QString& path) {
         archive_.reset();
         shown_ = ParsedInnerFile{};
         try {
-            archive_ = Archive::Open(file, reporter_);
+            archive_ = Archive::Open(file, reporter_, options_.text);
             ShowInnerFile(archive_->Resolve(EntrySelector{}));
         } catch (...) {
             ShowArchive();

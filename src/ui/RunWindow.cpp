@@ -17,10 +17,7 @@ int RunWindow(int argc, char** argv) {
     // Without any display the toolkit would abort; say what is missing instead.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        std::fputs("Kestrel needs a display for its window (DISPLAY is not set); run it with a "
-                   "task for the command line: kestrel export <archive> (kestrel help lists "
-                   "the tasks).\n",
-                   stderr);
+        std::fputs(InitLocalization().MsgNeedsDisplay.c_str(), stderr);
         return 1;
     }
     QApplication app(argc, argv);

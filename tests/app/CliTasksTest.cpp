@@ -1,9 +1,10 @@
+#include "io/SafePath.h"
+#include "io/Writer.h"
 #include "support/AssetsBuilder.h"
 #include "support/AudioObjects.h"
 #include "support/BundleBuilder.h"
 #include "support/Cli.h"
 #include "support/TempDir.h"
-#include "io/Writer.h"
 
 #include <gtest/gtest.h>
 
@@ -127,13 +128,13 @@ fs::path WriteStreamingBundle(const fs::path& dir, const std::vector<uint8_t>& w
     std::vector<uint8_t> resource(8, 0xEE);
     resource.insert(resource.end(), wav.begin(), wav.end());
     AssetsSpec plan;
-    plan.objects.push_back({83, "clip", MakeNamedResourceAudioBody(
-                                            Endian::Little, "archive:/CAB-main/CAB-main.resS", 8,
-                                            wav.size())});
+    plan.objects.push_back({83, "clip",
+                            MakeNamedResourceAudioBody(
+                                Endian::Little, "archive:/CAB-main/CAB-main.resS", 8, wav.size())});
     const auto path = dir / "music.unity3d";
-    WriteFileBytes(path, BuildUnityFS({{"CAB-main", BuildAssetsFile(plan), 4},
-                                       {"CAB-main.resS", resource, 0}})
-                             .bytes);
+    WriteFileBytes(
+        path, BuildUnityFS({{"CAB-main", BuildAssetsFile(plan), 4}, {"CAB-main.resS", resource, 0}})
+                  .bytes);
     return path;
 }
 
@@ -222,14 +223,70 @@ TEST(CliTasks, AVideoClipIsExportedFromItsResourceFile) {
         plan.formatVersion = c.format;
         plan.engineVersion = c.engine;
         plan.bigEndian = c.bigEndian;
-        plan.objects.push_back({329, "intro", VideoClipBody(c.engine, plan.Order(),
-                                                            "level1.resource", 64, video.size())});
+        plan.objects.push_back(
+            {329, "intro",
+             VideoClipBody(c.engine, plan.Order(), "level1.resource", 64, video.size())});
         WriteFileBytes(dir / "level1.assets", BuildAssetsFile(plan));
         const auto r = RunKestrel({"export", (dir / "level1.assets").string()}, "C.UTF-8");
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(ReadFileBytes(dir / "Unity_Assets_Files/level1/Videos/intro.329.MP4"), video);
         EXPECT_TRUE(fs::exists(dir / "Unity_Assets_Files/level1/intro.329"));
     }
+}
+
+} // namespace
+
+namespace {
+
+// Block flags carry the compression in their low six bits whatever bit 0x40 says: LZMA saved as
+// 0x01 (as other tools write bundles) and LZ4 with the bit set list, and an import packs them
+// again in the same shape.
+TEST(CliTasks, BlocksAreReadByTheLowSixBitsOfTheirFlags) {
+    const std::pair<BlockKind, StreamedBit> shapes[] = {{BlockKind::Lzma, StreamedBit::Cleared},
+                                                        {BlockKind::Lz4, StreamedBit::Set},
+                                                        {BlockKind::Lz4HC, StreamedBit::Set}};
+    for (const auto& [kind, bit] : shapes) {
+        TempDir dir;
+        UnityFSOptions options;
+        options.blocks = kind;
+        options.streamedBit = bit;
+        options.blockSize = 256;
+        const auto path = dir / "level.unity3d";
+        WriteFileBytes(path, BuildUnityFS({{"CAB-main", SmallAssets(), 4}}, options).bytes);
+        const CliResult list = RunKestrel({"list", path.string()}, "C.UTF-8");
+        ASSERT_EQ(list.exitCode, 0) << list.err;
+        EXPECT_NE(list.out.find("notes.txt\t49 (TextAsset)\t19"), std::string::npos) << list.out;
+
+        ASSERT_EQ(RunKestrel({"export", path.string()}, "C.UTF-8").exitCode, 0);
+        const fs::path text = dir / "Unity_Assets_Files/level/CAB-main/notes.txt";
+        WriteFileBytes(text, {'c', 'r', 'o', 's', 's'});
+        const CliResult imported = RunKestrel({"import", path.string(), "-t", "txt"}, "C.UTF-8");
+        ASSERT_EQ(imported.exitCode, 0) << imported.err;
+        fs::remove(text);
+        ASSERT_EQ(RunKestrel({"export", path.string(), "-t", "txt"}, "C.UTF-8").exitCode, 0);
+        EXPECT_EQ(ReadFileText(text), "cross");
+    }
+}
+
+// Names longer than a file name can be: an inner file's and an object's are read whole, listed
+// whole and cut to the file-name limit where the export makes a file of them.
+TEST(CliTasks, LongInnerAndObjectNamesAreReadWholeAndCutOnDisk) {
+    TempDir dir;
+    const std::string objectName(300, 'o');
+    const std::string innerName = "CAB-" + std::string(296, 'i');
+    AssetsSpec plan;
+    plan.objects.push_back({49, objectName, TextBody("long")});
+    const auto path = dir / "names.unity3d";
+    WriteFileBytes(path, BuildUnityFS({{innerName, BuildAssetsFile(plan), 4}}).bytes);
+    const CliResult list = RunKestrel({"list", path.string()}, "C.UTF-8");
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("1\t" + objectName + ".txt\t49 (TextAsset)\t4\t"), std::string::npos)
+        << list.out;
+    const CliResult exported = RunKestrel({"export", path.string()}, "C.UTF-8");
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    const fs::path file = dir / "Unity_Assets_Files/names" / FitFileNameLimit(innerName) /
+                          FitFileNameLimit(objectName + ".txt");
+    EXPECT_EQ(ReadFileText(file), "long");
 }
 
 } // namespace

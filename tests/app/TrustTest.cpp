@@ -158,20 +158,34 @@ TEST(Trust, UsageErrorsHelpAndVersion) {
     };
     const Case cases[] = {
         {{"list", a, "-zzz"}, 2, "Unknown option: -zzz"},
-        {{"export", a, "-e"}, 2, "Option -e needs a value:\n  -e <file> inner file of bundle"},
-        {{"export", a, "-t"}, 2, "  -t <type> export import files by type"},
-        {{"list", a, "-p"}, 2, "  -p selected path"},
+        {{"export", a, "-e"},
+         2,
+         "Option -e needs a value:\n  -e <file>     one inner file of a bundle"},
+        {{"export", a, "-t"},
+         2,
+         "  -t <types>    export or import only these types\n                (-t ttf"},
+        {{"list", a, "-p"}, 2, "  -p <dir>      the folder for Unity_Assets_Files"},
+        {{"list", a, "-zzz", "ru"},
+         2,
+         "Неизвестная настройка: -zzz; настройки такие:\n  -t <типы>"},
+        {{"list", a, "-p", "ru"}, 2, "Настройке -p нужно значение:\n  -p <каталог>"},
     };
-    for (const auto& c : cases) {
-        const CliResult r = RunKestrel(c.args, "C");
+    for (auto c : cases) {
+        const bool russian = c.args.back() == "ru";
+        if (russian) c.args.pop_back();
+        const CliResult r = RunKestrel(c.args, russian ? "ru_RU.UTF-8" : "C");
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back();
         EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
     const CliResult help = RunKestrel({"--help"}, "C");
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.out, RunKestrel({"-h"}, "C").out);
-    EXPECT_NE(help.out.find("Kestrel task <archive unity> [options]"), std::string::npos);
+    for (const char* word : {"-h", "help", "HELP"}) {
+        const CliResult same = RunKestrel({word}, "C");
+        EXPECT_EQ(same.exitCode, 0) << word;
+        EXPECT_EQ(same.out, help.out) << word;
+    }
+    EXPECT_NE(help.out.find("kestrel TASK ARCHIVE [OPTIONS]"), std::string::npos);
     const CliResult version = RunKestrel({"--version"}, "C");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.starts_with("Kestrel ")) << version.out;
@@ -186,6 +200,10 @@ TEST(Trust, AnEmptyFileIsNoArchiveAndNothingIsWritten) {
         EXPECT_NE(r.err.find("empty.assets: not an archive Kestrel can read"), std::string::npos)
             << r.err;
     }
+    const CliResult ru = RunKestrel({"list", (dir / "empty.assets").string()}, "ru_RU.UTF-8");
+    EXPECT_NE(ru.err.find("empty.assets: это не архив, который Kestrel может прочитать"),
+              std::string::npos)
+        << ru.err;
     EXPECT_FALSE(fs::exists(dir / "Unity_Assets_Files"));
 }
 
@@ -223,6 +241,39 @@ TEST(Trust, ProgressBarIsDrawnOnlyWhenAskedAndClearedBeforeOtherLines) {
         std::fclose(out);
         std::fclose(err);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(Trust, AReaderThatClosesEarlyRemovesTheWorkingCopy) {
+    TempDir dir;
+    const fs::path archive = ManyObjectsBundle(dir);
+    KestrelChild child = KestrelChild::Start({"list", archive.string()});
+    char first[64];
+    ASSERT_GT(::read(child.out, first, sizeof first), 0); // as `kestrel list ... | head -c 64`
+    ASSERT_TRUE(WaitForWorkingFiles(dir.Path(), 1));
+    ::close(child.out);
+    child.out = -1;
+    EXPECT_EQ(child.Wait(), 128 + SIGPIPE);
+    EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
+}
+
+TEST(Trust, AUnityWebStreamShorterThanItsClaimFailsWithoutFillingTheDisk) {
+    TempDir dir;
+    UnityRWOptions options;
+    options.claimedSize = 0x7FFFFF00u; // about 2 GiB claimed by a stream of a few KiB
+    const auto bytes = BuildUnityRW({{"CAB-web", MinimalAssetsFile("4.3.4f1", 3000), 4}}, options);
+    WriteFileBytes(dir / "web.unity3d", {bytes.bytes.begin(), bytes.bytes.end()});
+    // Under a 64 MiB file-size limit a copy written ahead of the data would fail on the limit.
+    KestrelChild child =
+        KestrelChild::Start({"list", (dir / "web.unity3d").string()}, rlim_t{64} << 20);
+    const std::string out = child.ReadAll();
+    EXPECT_EQ(child.Wait(), 1);
+    EXPECT_NE(out.find("web.unity3d: offset "), std::string::npos) << out;
+    EXPECT_NE(out.find("ends after"), std::string::npos) << out;
+    EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
 }
 
 } // namespace

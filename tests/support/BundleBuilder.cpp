@@ -1,7 +1,7 @@
 #include "support/BundleBuilder.h"
 
-#include "io/ByteStreams.h"
 #include "codec/Codecs.h"
+#include "io/ByteStreams.h"
 #include "io/Writer.h"
 
 #include <algorithm>
@@ -127,6 +127,8 @@ BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptio
          pos += std::min<size_t>(o.blockSize, data.size() - pos)) {
         const size_t n = std::min<size_t>(o.blockSize, data.size() - pos);
         blocks.push_back(MakeBlock(std::span<const uint8_t>(data).subspan(pos, n), o.blocks));
+        if (o.streamedBit == StreamedBit::Cleared) blocks.back().storage &= 0x3F;
+        if (o.streamedBit == StreamedBit::Set) blocks.back().storage |= 0x40;
     }
 
     Writer info(Endian::Big);
@@ -210,7 +212,9 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
     const std::vector<uint8_t> stored =
         !o.compressed
             ? data
-            : (o.lzmaEndMarker ? LzmaAloneWithEndMarker(data) : LzmaWithProject(data, data.size()));
+            : (o.lzmaEndMarker ? LzmaAloneWithEndMarker(data)
+                               : LzmaWithProject(data, o.claimedSize.value_or(data.size())));
+    const uint32_t claimed = o.claimedSize.value_or(static_cast<uint32_t>(data.size()));
 
     Writer w(Endian::Big);
     w.CString(o.signature);
@@ -228,7 +232,7 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
     }
     if (o.levelCount > 0) {
         w.U32BE(static_cast<uint32_t>(stored.size()));
-        w.U32BE(static_cast<uint32_t>(data.size()));
+        w.U32BE(claimed);
     }
     const size_t completeSize = w.Size();
     w.U32BE(0);

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,13 @@ enum class BlockInfoKind {
     StoredAtEnd,   // 0xC0
 };
 
+// Bit 0x40 of each data block's flags: as the engine sets it (stored 0x40, LZMA 0x41, LZ4 2 and
+// 3), cleared (LZMA 0x01, as other tools save bundles) or set on every block.
+enum class StreamedBit { AsEngine, Cleared, Set };
+
 struct UnityFSOptions {
     BlockKind blocks = BlockKind::Lz4;
+    StreamedBit streamedBit = StreamedBit::AsEngine;
     BlockInfoKind blockInfo = BlockInfoKind::Lz4HCAtStart;
     uint32_t blockSize = 128 * 1024; // data is cut into blocks of this many bytes
     uint8_t headerPadding = 0;       // the flags' second byte: bytes skipped after the flags
@@ -53,6 +59,9 @@ struct UnityRWOptions {
     bool compressed = true;             // UnityWeb: the data as one LZMA stream
     bool lzmaEndMarker = false;         // write the stream with liblzma's end marker
     uint32_t levelCount = 1;            // earlier level pairs carry made-up cumulative sizes
+    // The uncompressed size the stream's size field and the last level pair claim; unset: the
+    // real one.
+    std::optional<uint32_t> claimedSize;
     std::string playerVersion = "3.x.x";
     std::string engineVersion = "4.3.4f1";
 };

@@ -1,5 +1,7 @@
 #include "common/Error.h"
 #include "io/Writer.h"
+#include "support/AssetsBuilder.h"
+#include "support/Cli.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 #include "texture/TextureExport.h"
@@ -7,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <numeric>
 #include <sys/stat.h>
@@ -36,7 +39,7 @@ Bytes ExpectedKtxHeader(uint32_t glInternal, uint32_t glBase, uint32_t w, uint32
               "KTX 11\xBB\r\n\x1A\n",
               12);
     for (uint32_t v :
-         {0x04030201u, 0u, 1u, 0u, glInternal, glBase, w, h, 0u, 0u, faces, levels, 0u}) {
+         {0x04030201u, 0u, 1u, 0u, glInternal, glBase, w, h, 0u, 0u, faces, levels, 28u}) {
         out.U32(v);
     }
     return out.Take();
@@ -50,7 +53,7 @@ uint32_t LE32(const Bytes& b, size_t at) {
 // The level sizes of a KTX file, checking that the level bytes are the image bytes in order.
 std::vector<uint32_t> KtxLevelSizes(const Bytes& file, const Bytes& image) {
     std::vector<uint32_t> sizes;
-    size_t at = 64;
+    size_t at = 64 + LE32(file, 60);
     size_t used = 0;
     const uint32_t levels = LE32(file, 56);
     for (uint32_t i = 0; i < levels; ++i) {
@@ -123,9 +126,9 @@ TEST(TextureKtxExport, CubemapFacesEachGetAFileWithSixFaces) {
     for (std::ptrdiff_t k = 1; k <= 6; ++k) {
         const std::string name = k == 1 ? "sky.cbm.ktx" : "sky.cbm.ktx_" + std::to_string(k);
         const Bytes file = ReadFileBytes(tc.OutputDir(rel) / name);
-        ASSERT_EQ(file.size(), 64u + 4u + 8u) << name;
+        ASSERT_EQ(file.size(), 64u + 28u + 4u + 8u) << name;
         EXPECT_EQ(LE32(file, 52), 6u);
-        EXPECT_EQ(Bytes(file.begin() + 68, file.end()),
+        EXPECT_EQ(Bytes(file.begin() + 96, file.end()),
                   Bytes(plan.pixels.begin() + (k - 1) * 8, plan.pixels.begin() + k * 8));
     }
 }
@@ -299,6 +302,46 @@ TEST(TextureCrnExport, ToolRunsOnlyWithDdsExportAndWhenPresent) {
         EXPECT_EQ(ReadFileBytes(run.tc->OutputDir() / "c.tex.crn"), run.crunched);
         EXPECT_FALSE(fs::exists(run.tc->OutputDir() / "c.tex.crn.dds"));
         EXPECT_EQ(run.tc->messages.lines, std::vector<std::string>{"c.tex -> CRN"});
+    }
+}
+
+// Through the built program: the KTX file tells viewers that its rows run bottom-up without
+// changing them, and a file with the key or without it imports the same.
+TEST(TextureKtxExport, TheProgramMarksRowsBottomUpAndImportsWithOrWithoutTheKey) {
+    TempDir dir;
+    TextureObjectSpec plan;
+    plan.format = 34; // ETC_RGB4: one 8-byte block
+    plan.mip = 0;
+    plan.pixels = Sequence(8);
+    test::AssetsSpec assets;
+    assets.objects.push_back({28, "stone", MakeTextureObject(plan, Endian::Little)});
+    const fs::path archive = dir / "level0.assets";
+    test::WriteFileBytes(archive, test::BuildAssetsFile(assets));
+    ASSERT_EQ(test::RunKestrel({"export", archive.string(), "-t", "ktx"}, "C").exitCode, 0);
+    const fs::path ktx = dir / "Unity_Assets_Files/level0/Textures/stone.tex.ktx";
+    const Bytes file = ReadFileBytes(ktx);
+    ASSERT_GE(file.size(), 92u);
+    EXPECT_EQ(LE32(file, 60), 28u);
+    EXPECT_EQ(std::string(file.begin() + 64, file.begin() + 92),
+              std::string("\x17\0\0\0KTXorientation\0S=r,T=u\0\0", 28));
+    EXPECT_EQ(KtxLevelSizes(file, plan.pixels), std::vector<uint32_t>{8});
+
+    Bytes bare(file.begin(), file.begin() + 64);
+    bare[60] = 0;
+    bare.insert(bare.end(), file.begin() + 92, file.end());
+    const Bytes variants[] = {file, bare};
+    for (uint8_t i = 0; i < 2; ++i) {
+        Bytes edited = variants[i];
+        edited.back() = static_cast<uint8_t>(0xA0 + i); // the last pixel byte
+        test::WriteFileBytes(ktx, edited);
+        const test::CliResult imported = test::RunKestrel({"import", archive.string()}, "C");
+        ASSERT_EQ(imported.exitCode, 0) << imported.out << imported.err;
+        Bytes pixels = plan.pixels;
+        pixels.back() = static_cast<uint8_t>(0xA0 + i);
+        const Bytes after = ReadFileBytes(archive);
+        EXPECT_NE(std::search(after.begin(), after.end(), pixels.begin(), pixels.end()),
+                  after.end())
+            << (i == 0 ? "with the key" : "without it");
     }
 }
 

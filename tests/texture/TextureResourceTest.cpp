@@ -91,7 +91,7 @@ TEST(TextureResource, StreamedKtxPvrAndCrnUseTheSameDirectory) {
     plan.format = 28;
     ExportTextureCRN(tc.Input(MakeTextureObject(plan, Endian::Little)));
     const auto out = tc.OutputDir() / "res_data";
-    EXPECT_EQ(ReadFileBytes(out / "e.tex.ktx").size(), 64u + 4u + 8u);
+    EXPECT_EQ(ReadFileBytes(out / "e.tex.ktx").size(), 64u + 28u + 4u + 8u);
     EXPECT_EQ(ReadFileBytes(out / "e.tex.pvr").size(), 52u + 8u);
     EXPECT_EQ(ReadFileBytes(out / "e.tex.crn"), Bytes(8, 0x42));
 }
