@@ -39,7 +39,7 @@ struct Fixture {
     TempDir dir;
     AssetsFile assets;
     SilentReporter silent;
-    const TLocalization text = MakeLocalization(false);
+    const InterfaceTexts text = MakeLocalization(false);
     std::optional<ConverterContext> context; // made by each input
     std::vector<uint8_t> body = MakeMeshBody(5, Endian::Little, GridMesh());
     std::shared_ptr<const ByteSource> work = std::make_shared<MemorySource>("bench", body);

@@ -62,7 +62,7 @@ struct BenchBundle {
     TempDir dir;
     std::string archive;
     std::string work; // the ".TEMP" working copy
-    Unity3D_Structure records;
+    BundleStructure records;
     std::vector<uint8_t> assets; // the small inner file that is replaced
     uint64_t dataSize = 0;
 };
@@ -135,8 +135,8 @@ BenchBundle& Bundle() {
 }
 
 // The records of the same bundle as if its archive had been packed as one LZMA block.
-Unity3D_Structure AsLzmaBundle(const Unity3D_Structure& records) {
-    Unity3D_Structure r = records;
+BundleStructure AsLzmaBundle(const BundleStructure& records) {
+    BundleStructure r = records;
     r.packing.known = true;
     r.packing.flags = records.FS.Flags;
     r.packing.firstBlockFlags = {0x00, 0x41};
@@ -144,7 +144,7 @@ Unity3D_Structure AsLzmaBundle(const Unity3D_Structure& records) {
     return r;
 }
 
-void WriteBack(BenchBundle& b, Unity3D_Structure& records) {
+void WriteBack(BenchBundle& b, BundleStructure& records) {
     ArchiveWriteInput in;
     in.archiveName = b.archive;
     in.workFileName = b.work;
@@ -257,7 +257,7 @@ void BM_FloorLzma(benchmark::State& state) {
 
 void BM_RepackLzma(benchmark::State& state) {
     BenchBundle& b = Bundle();
-    Unity3D_Structure records = AsLzmaBundle(b.records);
+    BundleStructure records = AsLzmaBundle(b.records);
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state)
         WriteBack(b, records);

@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     assets.items.types.push_back({"Texture2D", variant.format});
     const std::string outputBaseDir = dir.string() + "/";
     kestrel::SilentReporter reporter;
-    const kestrel::TLocalization text = kestrel::MakeLocalization(false);
+    const kestrel::InterfaceTexts text = kestrel::MakeLocalization(false);
     const kestrel::ConverterContext context{
         assets,   kestrel::ResourcePlaces{outputBaseDir, outputBaseDir, "level0", {}},
         reporter, text,

@@ -21,7 +21,7 @@ struct ConverterContext {
     // from these places.
     ResourcePlaces places;
     Reporter& reporter;
-    const TLocalization& text;
+    const InterfaceTexts& text;
     bool noFlipTexture = false;
     bool exportDDS = false;              // the CRN export also asks the crunch tool for a DDS file
     std::filesystem::path executableDir; // where the crunch tool is looked for

@@ -50,7 +50,7 @@ bool IsCompressedCopy(const ArchiveWriteInput& input) {
 
 } // namespace
 
-void KeepArchivePacking(const Unity3D_Structure& earlier, Unity3D_Structure& reopened) {
+void KeepArchivePacking(const BundleStructure& earlier, BundleStructure& reopened) {
     if (earlier.IsFormat6() && reopened.IsFormat6()) reopened.packing = bw::PackingOf(earlier);
 }
 
@@ -74,8 +74,8 @@ void WriteArchive(const ArchiveWriteInput& input) {
         inPlace ? ReplaceTarget(input.workFileName) : fs::path(input.workFileName),
         inPlace ? AtomicOutputFile::Flush::ToDisk : AtomicOutputFile::Flush::RenameOnly);
     if (inPlace) KeepPermissions(newWork);
-    Unity3D_Structure records;
-    const Unity3D_Structure* old = input.bundle;
+    BundleStructure records;
+    const BundleStructure* old = input.bundle;
     if (!input.isBundle) {
         WritePlainFile(work, input.replacements, newWork.File(), progress);
     } else if (old->IsFormat3()) {

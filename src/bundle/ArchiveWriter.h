@@ -30,8 +30,7 @@ struct ArchiveWriteInput {
         workFileName; // the working file: the archive itself, a ".TEMP" copy or joined pieces
     uint32_t splitPieceCount = 0; // > 0: the archive lies in pieces
     bool isBundle = false;
-    Unity3D_Structure* bundle =
-        nullptr; // records as read at open; updated to describe the new file
+    BundleStructure* bundle = nullptr; // records as read at open; updated to describe the new file
     std::vector<InnerReplacement> replacements; // at most one per entry, in entry order
     std::function<void(uint64_t done, uint64_t total)> progress;
     uint32_t* splitPieceCountOut = nullptr; // when set: receives the number of pieces written
@@ -73,7 +72,7 @@ std::optional<FileLock> HoldPiecesForReading(const std::string& firstPiece);
 
 // A reopen of the working copy reads records that no longer tell how the archive was packed;
 // this carries the packing of the records of the earlier open over to the new ones.
-void KeepArchivePacking(const Unity3D_Structure& earlier, Unity3D_Structure& reopened);
+void KeepArchivePacking(const BundleStructure& earlier, BundleStructure& reopened);
 
 // For tests: called with the name of each step of WriteArchive before it runs ("working file",
 // "archive", "pieces", "journal", "renames", "commit"); a hook that throws stands for a write that

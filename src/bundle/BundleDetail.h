@@ -29,11 +29,11 @@ void CopyRange(const std::shared_ptr<const ByteSource>& source, uint64_t pos, ui
                OutputFile& out);
 
 // Raises unless every entry lies inside [dataStart, dataEnd) of the working file.
-void CheckEntriesInside(const Unity3D_Structure& bundle, uint64_t dataEnd, const std::string& file);
+void CheckEntriesInside(const BundleStructure& bundle, uint64_t dataEnd, const std::string& file);
 
 // Format 3 (UnityRaw / UnityWeb) from the position after the format version: header, level
 // pairs, LZMA decompression into the ".TEMP" copy when compressed, entry list.
-void ReadFormat3(Reader& r, ContainerInfo& info, Unity3D_Structure& bundle);
+void ReadFormat3(Reader& r, ContainerInfo& info, BundleStructure& bundle);
 
 // Inner file names are read whole up to this many bytes: the engine sets no limit of its own, and
 // the paths made from them are cut to the file system's name limit where they are made.
@@ -49,15 +49,15 @@ bool UsesModernLayout(uint32_t formatVersion, const std::string& engineVersion);
 
 // After the flags of a modern UnityFS header: refuses encrypted bundles, decides what bit 0x200
 // means (bundle.blocksPadded) and steps over the zero padding up to a multiple of 16.
-void ReadModernFlags(Reader& r, Unity3D_Structure& bundle);
+void ReadModernFlags(Reader& r, BundleStructure& bundle);
 
 // The header bytes followed by the uncompressed block info of a modern UnityFS bundle (block
 // info at the start or the end, stored, LZ4 or LZMA); sets blocksStart, blockInfoPos,
 // blockInfoAtEnd and blockInfoRewritten.
-std::vector<uint8_t> ModernBlockInfoImage(Reader& r, Unity3D_Structure& bundle);
+std::vector<uint8_t> ModernBlockInfoImage(Reader& r, BundleStructure& bundle);
 
 // Format 6 (UnityFS) from the position after the format version: header, block info, block
 // decompression into the ".TEMP" copy when anything is compressed, node list.
-void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& bundle);
+void ReadFormat6(Reader& r, ContainerInfo& info, BundleStructure& bundle);
 
 } // namespace kestrel::bundle_detail

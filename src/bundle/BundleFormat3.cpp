@@ -45,7 +45,7 @@ std::optional<uint64_t> DeclaredSize(const Reader& r, uint64_t headerSize) {
 // Decompresses the data into path + ".TEMP": the header bytes as they are, then the decoded
 // stream; FileSize, the last level pair and the complete-file-size field after the pairs are
 // rewritten so that the copy reads as an uncompressed bundle.
-void Decompress(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
+void Decompress(Reader& r, ContainerInfo& info, BundleStructure& b) {
     auto& rw = b.RW;
     const std::string& file = r.Name();
     const uint64_t headerSize = rw.HeaderSize;
@@ -107,7 +107,7 @@ void Decompress(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
     info.work = FileSource::Open(info.workFileName, info.options.shownName);
 }
 
-void ReadEntries(ContainerInfo& info, Unity3D_Structure& b) {
+void ReadEntries(ContainerInfo& info, BundleStructure& b) {
     auto& rw = b.RW;
     Reader r(info.work, Endian::Big);
     r.Seek(rw.HeaderSize, "entry list (header size)");
@@ -126,7 +126,7 @@ void ReadEntries(ContainerInfo& info, Unity3D_Structure& b) {
 
 } // namespace
 
-void ReadFormat3(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
+void ReadFormat3(Reader& r, ContainerInfo& info, BundleStructure& b) {
     auto& rw = b.RW;
     b.PlayerVersion = r.CString(16, "player version");
     b.EngineVersion = r.CString(16, "engine version");

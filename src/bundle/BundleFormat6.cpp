@@ -21,7 +21,7 @@ bool IsLz4Block(const FSBlock& block) {
     return block.Compression() == kBlockLz4 || block.Compression() == kBlockLz4HC;
 }
 
-void ReadHeader(Reader& r, Unity3D_Structure& b) {
+void ReadHeader(Reader& r, BundleStructure& b) {
     auto& fs = b.FS;
     b.PlayerVersion = r.CString(16, "player version");
     b.EngineVersion = r.CString(16, "engine version");
@@ -42,7 +42,7 @@ void ReadHeader(Reader& r, Unity3D_Structure& b) {
 }
 
 // The header bytes followed by the uncompressed block info, as the working copy starts.
-std::vector<uint8_t> BlockInfoImage(Reader& r, Unity3D_Structure& b) {
+std::vector<uint8_t> BlockInfoImage(Reader& r, BundleStructure& b) {
     if (b.modernLayout) return ModernBlockInfoImage(r, b);
     auto& fs = b.FS;
     b.blockInfoPos = b.headerEnd;
@@ -80,7 +80,7 @@ std::vector<uint8_t> BlockInfoImage(Reader& r, Unity3D_Structure& b) {
     return image;
 }
 
-void ParseBlockInfo(const std::shared_ptr<const ByteSource>& image, Unity3D_Structure& b) {
+void ParseBlockInfo(const std::shared_ptr<const ByteSource>& image, BundleStructure& b) {
     auto& fs = b.FS;
     Reader r(image, Endian::Big);
     r.Seek(b.headerEnd);
@@ -108,7 +108,7 @@ void ParseBlockInfo(const std::shared_ptr<const ByteSource>& image, Unity3D_Stru
 }
 
 // The block table cut to its first entry, followed by the node list written anew.
-void ReduceToOneBlock(std::vector<uint8_t>& image, Unity3D_Structure& b) {
+void ReduceToOneBlock(std::vector<uint8_t>& image, BundleStructure& b) {
     Writer w(Endian::Big);
     w.Data().assign(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(b.listPos + 10));
     w.PutU32BEAt(b.listPos - 4, 1);
@@ -122,7 +122,7 @@ void ReduceToOneBlock(std::vector<uint8_t>& image, Unity3D_Structure& b) {
     image = w.Take();
 }
 
-uint64_t TotalUncompressed(const Unity3D_Structure& b) {
+uint64_t TotalUncompressed(const BundleStructure& b) {
     uint64_t total = 0;
     for (const auto& block : b.FS.Blocks)
         total += block.uncompressedSize;
@@ -130,7 +130,7 @@ uint64_t TotalUncompressed(const Unity3D_Structure& b) {
 }
 
 // Every block must lie inside the archive before anything is written.
-void CheckBlocksInside(const Reader& r, const Unity3D_Structure& b) {
+void CheckBlocksInside(const Reader& r, const BundleStructure& b) {
     uint64_t pos = b.blocksStart;
     for (const auto& block : b.FS.Blocks) {
         const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
@@ -152,7 +152,7 @@ void CheckBlocksInside(const Reader& r, const Unity3D_Structure& b) {
 }
 
 // Decodes the blocks one after another to the end of `out`; memory stays at one block.
-void DecodeBlocks(Reader& r, const Unity3D_Structure& b, OutputFile& out,
+void DecodeBlocks(Reader& r, const BundleStructure& b, OutputFile& out,
                   const std::function<void()>& blockDone) {
     std::vector<uint8_t> packed;
     std::vector<uint8_t> plain;
@@ -182,8 +182,7 @@ void DecodeBlocks(Reader& r, const Unity3D_Structure& b, OutputFile& out,
     }
 }
 
-void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
-                   std::vector<uint8_t> image) {
+void WriteWorkCopy(Reader& r, ContainerInfo& info, BundleStructure& b, std::vector<uint8_t> image) {
     auto& fs = b.FS;
     if (fs.BlockCount == 0) Damaged(r.Name(), b.listPos - 4, "bundle without data blocks");
     const uint64_t total = TotalUncompressed(b);
@@ -224,7 +223,7 @@ void WriteWorkCopy(Reader& r, ContainerInfo& info, Unity3D_Structure& b,
 
 } // namespace
 
-void ReadFormat6(Reader& r, ContainerInfo& info, Unity3D_Structure& b) {
+void ReadFormat6(Reader& r, ContainerInfo& info, BundleStructure& b) {
     ReadHeader(r, b);
     auto image = std::make_shared<MemorySource>(r.Name() + " (block info)", BlockInfoImage(r, b));
     ParseBlockInfo(image, b);

@@ -84,7 +84,7 @@ bool UsesModernLayout(uint32_t formatVersion, const std::string& engineVersion) 
     return formatVersion == 6 && v.valid && AtLeast(v, 2019, 4, 0);
 }
 
-void ReadModernFlags(Reader& r, Unity3D_Structure& b) {
+void ReadModernFlags(Reader& r, BundleStructure& b) {
     const uint64_t flagsPos = r.Pos() - 4;
     const EngineNumbers v = ParseEngineVersion(b.EngineVersion);
     const bool padding = BitMeansPadding(v);
@@ -116,7 +116,7 @@ void ReadModernFlags(Reader& r, Unity3D_Structure& b) {
     }
 }
 
-std::vector<uint8_t> ModernBlockInfoImage(Reader& r, Unity3D_Structure& b) {
+std::vector<uint8_t> ModernBlockInfoImage(Reader& r, BundleStructure& b) {
     auto& fs = b.FS;
     const uint32_t compression = b.flagsWord & kCompressionMask;
     b.blockInfoAtEnd = (b.flagsWord & kInfoAtEndBit) != 0;

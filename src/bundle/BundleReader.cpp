@@ -57,8 +57,7 @@ void CopyRange(const std::shared_ptr<const ByteSource>& source, uint64_t pos, ui
     if (CopyStream(in, sink) != size) Damaged(source->Name(), in.Pos(), "unexpected end of data");
 }
 
-void CheckEntriesInside(const Unity3D_Structure& bundle, uint64_t dataEnd,
-                        const std::string& file) {
+void CheckEntriesInside(const BundleStructure& bundle, uint64_t dataEnd, const std::string& file) {
     const uint64_t room = dataEnd > bundle.dataStart ? dataEnd - bundle.dataStart : 0;
     auto check = [&](const std::string& name, uint64_t offset, uint64_t size) {
         if (offset > room || size > room - offset) {
@@ -95,9 +94,9 @@ std::string ReadSignature(Reader& r) {
 
 } // namespace
 
-ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle,
+ContainerInfo ReadContainer(const std::string& path, BundleStructure& bundle,
                             const ContainerOptions& options) {
-    bundle = Unity3D_Structure{};
+    bundle = BundleStructure{};
     ContainerInfo info;
     info.workFileName = path;
     info.options = options;
@@ -127,7 +126,7 @@ ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle,
     return info;
 }
 
-std::vector<InnerEntry> InnerEntries(const Unity3D_Structure& bundle) {
+std::vector<InnerEntry> InnerEntries(const BundleStructure& bundle) {
     std::vector<InnerEntry> out;
     if (bundle.IsFormat3()) {
         for (const auto& e : bundle.RW.Entries) {

@@ -48,12 +48,12 @@ struct ContainerInfo {
 // version or signature leaves isBundle false: the file is read as a plain assets file from position
 // 0. Raises KestrelError naming file and offset on a damaged bundle, after removing a ".TEMP" copy
 // it was writing.
-ContainerInfo ReadContainer(const std::string& path, Unity3D_Structure& bundle,
+ContainerInfo ReadContainer(const std::string& path, BundleStructure& bundle,
                             const ContainerOptions& options = {});
 
 // The inner files of the bundle read last (entries of format 3, nodes of format 6), with
 // absolute positions in the working file. Empty for a file that is no bundle.
-std::vector<InnerEntry> InnerEntries(const Unity3D_Structure& bundle);
+std::vector<InnerEntry> InnerEntries(const BundleStructure& bundle);
 
 // An inner name with everything up to its last "\" and then its last "/" removed.
 std::string CutInnerName(std::string_view name);

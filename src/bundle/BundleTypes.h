@@ -81,7 +81,7 @@ struct ArchivePacking {
 };
 
 // The parsed bundle header of the archive opened last.
-struct Unity3D_Structure {
+struct BundleStructure {
     std::string Signature;
     uint32_t FormatVersion = 0;
     std::string PlayerVersion;

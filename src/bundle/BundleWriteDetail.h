@@ -63,31 +63,31 @@ using bundle_detail::PutU64BE;
 uint32_t Fit32(uint64_t value, const std::string& file, const std::string& what);
 
 // Format 3: writes the new working file to `out` and returns the records describing it.
-Unity3D_Structure WriteWorkFormat3(const Unity3D_Structure& old,
-                                   const std::shared_ptr<const ByteSource>& work,
-                                   const std::vector<InnerReplacement>& changes, OutputFile& out,
-                                   WriteProgress& progress);
+BundleStructure WriteWorkFormat3(const BundleStructure& old,
+                                 const std::shared_ptr<const ByteSource>& work,
+                                 const std::vector<InnerReplacement>& changes, OutputFile& out,
+                                 WriteProgress& progress);
 
 // Format 3: the compressed archive (header, one LZMA stream with its 8-byte size field) from the
 // new working file; updates nothing in the records but the sizes the archive keeps.
-void PackFormat3(const Unity3D_Structure& records, const std::shared_ptr<const ByteSource>& work,
+void PackFormat3(const BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
                  OutputFile& out, WriteProgress& progress);
 
 // Format 6: writes the new working file to `out` and returns the records describing it. A copy
 // keeps one uncompressed block; an archive read in place gets its stored blocks cut anew.
-Unity3D_Structure WriteWorkFormat6(const Unity3D_Structure& old,
-                                   const std::shared_ptr<const ByteSource>& work,
-                                   const std::vector<InnerReplacement>& changes, bool workIsCopy,
-                                   OutputFile& out, WriteProgress& progress);
+BundleStructure WriteWorkFormat6(const BundleStructure& old,
+                                 const std::shared_ptr<const ByteSource>& work,
+                                 const std::vector<InnerReplacement>& changes, bool workIsCopy,
+                                 OutputFile& out, WriteProgress& progress);
 
 // Format 6: the archive re-packed from the new working file with the packing it was opened with.
 // `scratchDir` takes a temporary file when the block info must be compressed before the data it
 // describes is written. Updates the block records and blocksStart of `records`.
-void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSource>& work,
+void PackFormat6(BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
                  OutputFile& out, const std::string& scratchDir, WriteProgress& progress);
 
 // The packing of the archive the records were read from (see ArchivePacking).
-ArchivePacking PackingOf(const Unity3D_Structure& records);
+ArchivePacking PackingOf(const BundleStructure& records);
 
 // New pieces of a split archive, written under temporary names beside the old ones and committed
 // all at once through a journal (see FinishPieceCommit).

@@ -54,7 +54,7 @@ void MoveLevels(Unity3D_RW_Structure& rw, const DataLayout& layout, const std::s
 }
 
 // Writes FileSize, the level pairs and the complete-file-size field after them into the header.
-void PatchHeader(const Unity3D_Structure& b, OutputFile& out) {
+void PatchHeader(const BundleStructure& b, OutputFile& out) {
     const auto& rw = b.RW;
     PutU32BE(out, b.afterVersionsPos, rw.FileSize);
     for (size_t i = 0; i < rw.Levels.size(); ++i) {
@@ -69,12 +69,12 @@ void PatchHeader(const Unity3D_Structure& b, OutputFile& out) {
 
 } // namespace
 
-Unity3D_Structure WriteWorkFormat3(const Unity3D_Structure& old,
-                                   const std::shared_ptr<const ByteSource>& work,
-                                   const std::vector<InnerReplacement>& changes, OutputFile& out,
-                                   WriteProgress& progress) {
+BundleStructure WriteWorkFormat3(const BundleStructure& old,
+                                 const std::shared_ptr<const ByteSource>& work,
+                                 const std::vector<InnerReplacement>& changes, OutputFile& out,
+                                 WriteProgress& progress) {
     const std::string& file = work->Name();
-    Unity3D_Structure b = old;
+    BundleStructure b = old;
     auto& rw = b.RW;
     const uint64_t headerSize = rw.HeaderSize;
     const uint64_t listSize = EntryListSize(rw);
@@ -111,10 +111,10 @@ Unity3D_Structure WriteWorkFormat3(const Unity3D_Structure& old,
     return b;
 }
 
-void PackFormat3(const Unity3D_Structure& records, const std::shared_ptr<const ByteSource>& work,
+void PackFormat3(const BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
                  OutputFile& out, WriteProgress& progress) {
     const std::string& file = work->Name();
-    Unity3D_Structure b = records;
+    BundleStructure b = records;
     auto& rw = b.RW;
     const uint64_t headerSize = rw.HeaderSize;
     const uint64_t dataSize = work->Size() - headerSize;

@@ -173,7 +173,7 @@ void AppendFile(const std::filesystem::path& from, uint64_t size, OutputFile& ou
 
 } // namespace
 
-ArchivePacking PackingOf(const Unity3D_Structure& b) {
+ArchivePacking PackingOf(const BundleStructure& b) {
     if (b.packing.known) return b.packing;
     ArchivePacking p;
     p.known = true;
@@ -187,12 +187,12 @@ ArchivePacking PackingOf(const Unity3D_Structure& b) {
     return p;
 }
 
-Unity3D_Structure WriteWorkFormat6(const Unity3D_Structure& old,
-                                   const std::shared_ptr<const ByteSource>& work,
-                                   const std::vector<InnerReplacement>& changes, bool workIsCopy,
-                                   OutputFile& out, WriteProgress& progress) {
+BundleStructure WriteWorkFormat6(const BundleStructure& old,
+                                 const std::shared_ptr<const ByteSource>& work,
+                                 const std::vector<InnerReplacement>& changes, bool workIsCopy,
+                                 OutputFile& out, WriteProgress& progress) {
     const std::string& file = work->Name();
-    Unity3D_Structure b = old;
+    BundleStructure b = old;
     auto& fs = b.FS;
     b.packing = PackingOf(old);
     if (work->Size() < old.dataStart || old.dataStart < old.headerEnd) {
@@ -244,7 +244,7 @@ Unity3D_Structure WriteWorkFormat6(const Unity3D_Structure& old,
     return b;
 }
 
-void PackFormat6(Unity3D_Structure& records, const std::shared_ptr<const ByteSource>& work,
+void PackFormat6(BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
                  OutputFile& out, const std::string& scratchBeside, WriteProgress& progress) {
     const std::string& file = work->Name();
     const ArchivePacking p = PackingOf(records);

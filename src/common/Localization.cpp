@@ -15,8 +15,8 @@ bool LocaleIsRussian() {
     return false;
 }
 
-TLocalization MakeLocalization(bool russian) {
-    TLocalization l;
+InterfaceTexts MakeLocalization(bool russian) {
+    InterfaceTexts l;
     if (russian) {
         l.BtnOpen = "Открыть архив Unity";
         l.BtnExportAll = "Извлечь все файлы";
@@ -103,7 +103,7 @@ std::string WithValue(const std::string& text, const std::string& value) {
     return out;
 }
 
-TLocalization InitLocalization() {
+InterfaceTexts InitLocalization() {
     return MakeLocalization(LocaleIsRussian());
 }
 

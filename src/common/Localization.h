@@ -4,7 +4,7 @@
 namespace kestrel {
 
 // Window captions and messages in the interface language (UTF-8).
-struct TLocalization {
+struct InterfaceTexts {
     std::string BtnOpen, BtnExportAll, BtnImportAll;
     std::string ModeSearchName, ModeSearchText, FindNext, FindPrev, ItemsSelect, MatchCase,
         LoopSearch;
@@ -24,9 +24,9 @@ std::string WithValue(const std::string& text, const std::string& value);
 // True when the effective locale (LC_ALL, else LC_MESSAGES, else LANG) starts with "ru_RU".
 bool LocaleIsRussian();
 
-TLocalization MakeLocalization(bool russian);
+InterfaceTexts MakeLocalization(bool russian);
 
 // Fills the record in the language of the locale.
-TLocalization InitLocalization();
+InterfaceTexts InitLocalization();
 
 } // namespace kestrel

@@ -52,7 +52,7 @@ void LoadStreamedVertices(const ResourceFileLocation& where, MeshObject& mesh) {
 
 // Meshes of 5.5 and later, read by the layout row of their engine version.
 void ExportMeshObject(const ConverterInput& in, const MeshLayout& layout) {
-    const TLocalization& text = in.context.text;
+    const InterfaceTexts& text = in.context.text;
     const auto failure = [&in](const std::string& message, const std::string& why) {
         return KestrelError(message + " " + in.exportName + (why.empty() ? "" : ": " + why));
     };
@@ -84,7 +84,7 @@ void ExportMeshObject(const ConverterInput& in, const MeshLayout& layout) {
 
 void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
     const ConverterContext& context = in.context;
-    const TLocalization& text = context.text;
+    const InterfaceTexts& text = context.text;
     const auto failure = [&in](const std::string& message) {
         return KestrelError(message + " " + in.exportName);
     };

@@ -104,7 +104,7 @@ bool HasSuffixIgnoringCase(const std::string& text, std::string_view suffix) {
 } // namespace
 
 std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& reporter,
-                                       const TLocalization& text) {
+                                       const InterfaceTexts& text) {
     std::unique_ptr<Archive> archive(new Archive());
     Archive& a = *archive;
     a.name_ = path;
@@ -143,8 +143,7 @@ std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& report
     a.work_ = info.work;
     a.isBundle_ = info.isBundle;
     a.ReadDirectory();
-    if (!a.isBundle_ && a.work_->Size() == 0)
-        throw KestrelError(path + text.MsgNotAnArchive);
+    if (!a.isBundle_ && a.work_->Size() == 0) throw KestrelError(path + text.MsgNotAnArchive);
     return archive;
 }
 

@@ -39,7 +39,7 @@ public:
     // working copy (beside it, else in TMPDIR) and reads its directory. Progress goes to
     // `reporter`. Raises KestrelError naming the file on bad input; nothing it made is left then.
     static std::unique_ptr<Archive> Open(const std::string& path, Reporter& reporter,
-                                         const TLocalization& text = MakeLocalization(false));
+                                         const InterfaceTexts& text = MakeLocalization(false));
     // Removes the working files this archive made.
     ~Archive();
     Archive(const Archive&) = delete;
@@ -51,7 +51,7 @@ public:
     const std::string& WorkFileName() const { return workFileName_; }
     const std::shared_ptr<const ByteSource>& Work() const { return work_; }
     bool IsBundle() const { return isBundle_; }
-    const Unity3D_Structure& Bundle() const { return bundle_; }
+    const BundleStructure& Bundle() const { return bundle_; }
     uint32_t SplitPieceCount() const { return pieces_; }
     // The inner files' names as stored (empty for a plain file).
     const std::vector<std::string>& InnerFileNames() const { return innerNames_; }
@@ -96,7 +96,7 @@ private:
     std::string workFileName_;
     std::shared_ptr<const ByteSource> work_;
     bool isBundle_ = false;
-    Unity3D_Structure bundle_;
+    BundleStructure bundle_;
     uint32_t pieces_ = 0;
     std::vector<InnerEntry> entries_;
     std::vector<std::string> innerNames_;

@@ -52,7 +52,7 @@ std::vector<ObjectEdit> MatchRawFiles(const InnerScope& scope, const fs::path& r
     for (size_t i = 0; i < items.Count(); ++i)
         byFileName[FitFileNameLimit(SafeComponent(items.ExportName[i]))].push_back(i);
     const std::string shownRoot = scope.OutputBaseDir() + scope.TreeRelative();
-    const TLocalization& text = scope.options.text;
+    const InterfaceTexts& text = scope.options.text;
 
     std::vector<ObjectEdit> edits;
     for (size_t f = 0; f < names.size(); ++f) {

@@ -58,7 +58,7 @@ struct RunOptions {
     bool fontAsObject = false; // -f: every Font exported whole as ".fnt"
     // Opening fills the list rows the window shows; the command line prints rows as it goes.
     bool keepListRows = true;
-    TLocalization text = MakeLocalization(false);
+    InterfaceTexts text = MakeLocalization(false);
     // Where the external crunch tool is looked for: the directory of the running executable.
     std::filesystem::path executableDir;
 

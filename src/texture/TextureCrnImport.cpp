@@ -42,7 +42,7 @@ bool CrunchEditedPicture(const TextureImportInput& in, const std::filesystem::pa
 
 void ImportTextureCRN(const TextureImportInput& in) {
     const TextureObject tex = ReadImportTarget(in);
-    const structure_tex_hat& h = tex.header;
+    const TextureHeader& h = tex.header;
     // Crunched bytes in any other format would be read as that format's pixels.
     if (!IsCrunchedFormat(h.textureFormat)) {
         throw KestrelError(in.imageFile.string() + ": the texture's format " +

@@ -38,7 +38,7 @@ std::vector<uint8_t> DdsFileBytes(const DDSHeader& header, std::span<const uint8
 void ExportTextureDDS(const ConverterInput& in) {
     Reader object = ObjectReader(in);
     const TextureObject tex = ReadTextureHeader(object, TextureLayoutOf(in));
-    const structure_tex_hat& h = tex.header;
+    const TextureHeader& h = tex.header;
     CheckTextureHeaderSizes(h);
     const DDSHeader header =
         BuildDDSHeader(h.textureFormat, h.completeImageSize, h.width, h.height, h.MipValue());

@@ -30,7 +30,7 @@ std::vector<uint8_t> ReadFurtherDdsImage(const std::filesystem::path& path,
 
 void ImportTextureDDS(const TextureImportInput& in) {
     const TextureObject tex = ReadImportTarget(in);
-    const structure_tex_hat& h = tex.header;
+    const TextureHeader& h = tex.header;
     if (h.imageCount < 1) {
         throw KestrelError(in.imageFile.string() + ": the texture holds no image to replace");
     }

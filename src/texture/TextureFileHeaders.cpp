@@ -115,7 +115,7 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
 }
 
 KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row) {
-    const structure_tex_hat& h = tex.header;
+    const TextureHeader& h = tex.header;
     if (tex.layout == TextureLayout::Fields) {
         const auto& m = h.mipField;
         const uint32_t count =
@@ -129,7 +129,7 @@ KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row) {
     return KtxLevelCount(row.bitsPerPixel, h.width, h.height, h.MipValue(), h.completeImageSize);
 }
 
-uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header) {
+uint32_t PvrLevelCount(uint32_t bitsPerPixel, const TextureHeader& header) {
     const uint8_t m = header.MipValue();
     if (m != 1) return m == 0 ? 1 : m;
     return KtxLevelCount(bitsPerPixel, header.width, header.height, m, header.completeImageSize)
@@ -151,8 +151,8 @@ std::vector<uint8_t> KtxKeyValueData() {
     return out;
 }
 
-std::array<uint8_t, kKTXHeaderSize>
-BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels) {
+std::array<uint8_t, kKTXHeaderSize> BuildKTXHeader(const KtxPvrFormatRow& row,
+                                                   const TextureHeader& header, uint32_t levels) {
     std::array<uint8_t, kKTXHeaderSize> b{};
     constexpr uint8_t kIdentifier[12] = {0xAB, 0x4B, 0x54, 0x58, 0x20, 0x31,
                                          0x31, 0xBB, 0x0D, 0x0A, 0x1A, 0x0A};
@@ -169,8 +169,8 @@ BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint
     return b;
 }
 
-std::array<uint8_t, kPVRHeaderSize>
-BuildPVRHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels) {
+std::array<uint8_t, kPVRHeaderSize> BuildPVRHeader(const KtxPvrFormatRow& row,
+                                                   const TextureHeader& header, uint32_t levels) {
     std::array<uint8_t, kPVRHeaderSize> b{};
     PutLE32(b, 0, 0x03525650); // "PVR" and 3
     PutLE32(b, 8, static_cast<uint32_t>(row.pvrPixelFormat));

@@ -47,7 +47,7 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
 KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row);
 
 // The PVR file's mip map count: 0 gives 1, 1 counts levels as for KTX, more is used unchanged.
-uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header);
+uint32_t PvrLevelCount(uint32_t bitsPerPixel, const TextureHeader& header);
 
 // The key/value data of every KTX file written (KTX 1.1: per pair a 32-bit byte count, the key and
 // value each ended by NUL, zero padding to 4 bytes): "KTXorientation" = "S=r,T=u", since the engine
@@ -55,9 +55,9 @@ uint32_t PvrLevelCount(uint32_t bitsPerPixel, const structure_tex_hat& header);
 std::vector<uint8_t> KtxKeyValueData();
 
 // The KTX header; bytesOfKeyValueData counts KtxKeyValueData(), which follows it.
-std::array<uint8_t, kKTXHeaderSize>
-BuildKTXHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels);
-std::array<uint8_t, kPVRHeaderSize>
-BuildPVRHeader(const KtxPvrFormatRow& row, const structure_tex_hat& header, uint32_t levels);
+std::array<uint8_t, kKTXHeaderSize> BuildKTXHeader(const KtxPvrFormatRow& row,
+                                                   const TextureHeader& header, uint32_t levels);
+std::array<uint8_t, kPVRHeaderSize> BuildPVRHeader(const KtxPvrFormatRow& row,
+                                                   const TextureHeader& header, uint32_t levels);
 
 } // namespace kestrel

@@ -36,7 +36,7 @@ uint64_t NonNegative(int32_t value, const Reader& object, uint64_t at, const cha
     return static_cast<uint64_t>(value);
 }
 
-void ReadTrailingWords(Reader& object, structure_tex_hat& header) {
+void ReadTrailingWords(Reader& object, TextureHeader& header) {
     while (object.Remaining() > 0) {
         uint8_t bytes[4] = {0, 0, 0, 0};
         object.TryBytes(bytes, 4);
@@ -56,7 +56,7 @@ TextureObject ReadFieldsLayout(Reader& object, const TextureLayoutRow& row) {
     TextureObject tex;
     tex.layout = TextureLayout::Fields;
     tex.MipCountLayout = true;
-    structure_tex_hat& h = tex.header;
+    TextureHeader& h = tex.header;
     TextureFieldPlaces& at = tex.places;
     const uint64_t begin = object.Begin();
     object.Seek(begin, "texture header");
@@ -154,7 +154,7 @@ TextureObject ReadTextureHeader(Reader& object, const TextureLayoutRow* row) {
     tex.layout = ProbeTextureLayout(object);
     tex.MipCountLayout = tex.layout != TextureLayout::MipFlag;
     tex.StreamedData = tex.layout == TextureLayout::Streamed;
-    structure_tex_hat& h = tex.header;
+    TextureHeader& h = tex.header;
 
     object.Seek(object.Begin(), "texture header");
     h.width = object.I32("texture width");
@@ -200,7 +200,7 @@ TextureObject ReadTextureHeader(Reader& object, const TextureLayoutRow* row) {
     return tex;
 }
 
-void CheckTextureHeaderSizes(const structure_tex_hat& header) {
+void CheckTextureHeaderSizes(const TextureHeader& header) {
     if (header.width < 0 || header.height < 0 || header.completeImageSize < 0 ||
         header.imageCount < 0) {
         throw KestrelError("Texture sizes do not fit: width " + std::to_string(header.width) +

@@ -17,7 +17,7 @@ enum class TextureLayout { MipFlag = 1, MipCount = 2, Streamed = 3, Fields = 4 }
 
 // The texture header of a Texture2D or Cubemap object, in host order. Shared by the texture
 // export and import.
-struct structure_tex_hat {
+struct TextureHeader {
     int32_t width = 0;
     int32_t height = 0;
     int32_t completeImageSize = 0; // bytes of one image with all its levels
@@ -40,7 +40,7 @@ struct structure_tex_hat {
 };
 
 // The resource file of a streamed texture, as stored in the object.
-struct name_newTEX_format_resS {
+struct TextureStreamRef {
     int32_t pathLength = 0;
     std::string path;
 };
@@ -62,8 +62,8 @@ struct TextureFieldPlaces {
 };
 
 struct TextureObject {
-    structure_tex_hat header;
-    name_newTEX_format_resS resource;
+    TextureHeader header;
+    TextureStreamRef resource;
     TextureLayout layout = TextureLayout::MipFlag;
     bool MipCountLayout = false; // MipCount and Streamed layouts
     bool StreamedData = false;   // Streamed layout
@@ -92,6 +92,6 @@ inline TextureObject ReadTextureHeader(Reader& object, const std::optional<Textu
 
 // Raises a KestrelError when width, height, complete image size or image count is negative:
 // such a header cannot describe pixels.
-void CheckTextureHeaderSizes(const structure_tex_hat& header);
+void CheckTextureHeaderSizes(const TextureHeader& header);
 
 } // namespace kestrel

@@ -161,7 +161,7 @@ void WriteRebuiltTexture(const TextureImportInput& in, const TextureObject& tex,
         WriteRebuiltFieldsTexture(in, tex, picture);
         return;
     }
-    const structure_tex_hat& h = tex.header;
+    const TextureHeader& h = tex.header;
     const auto count = static_cast<uint64_t>(std::max<int32_t>(picture.imageCount, 1));
     const uint64_t imageSize = picture.images.size() / count;
     Writer out(in.object.Order());

@@ -47,7 +47,7 @@ void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
 
 // KTX levels: each a 32-bit size and that many bytes; the rest of the image follows unchanged.
 std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize>& header,
-                                  std::span<const uint8_t> image, const structure_tex_hat& h,
+                                  std::span<const uint8_t> image, const TextureHeader& h,
                                   const KtxPvrFormatRow& row, const KtxLevelPlan& plan) {
     std::vector<uint8_t> out(header.begin(), header.end());
     const std::vector<uint8_t> keyValue = KtxKeyValueData();
@@ -82,7 +82,7 @@ std::vector<uint8_t> KtxFileBytes(const std::array<uint8_t, kKTXHeaderSize>& hea
 void ExportTextureKTX(const ConverterInput& in) {
     PreparedTexture p = Prepare(in, "KTX", true);
     if (!p.images) return;
-    const structure_tex_hat& h = p.tex.header;
+    const TextureHeader& h = p.tex.header;
     const KtxLevelPlan plan = KtxLevelsOf(p.tex, *p.row);
     const auto header = BuildKTXHeader(*p.row, h, plan.count);
     for (int32_t k = 1; h.completeImageSize > 0 && k <= h.imageCount; ++k) {
@@ -98,7 +98,7 @@ void ExportTextureKTX(const ConverterInput& in) {
 void ExportTexturePVR(const ConverterInput& in) {
     PreparedTexture p = Prepare(in, "PVR", false);
     if (!p.images) return;
-    const structure_tex_hat& h = p.tex.header;
+    const TextureHeader& h = p.tex.header;
     const auto header = BuildPVRHeader(*p.row, h, PvrLevelCount(p.row->bitsPerPixel, h));
     for (int32_t k = 1; h.completeImageSize > 0 && k <= h.imageCount; ++k) {
         std::vector<uint8_t> bytes(header.begin(), header.end());

@@ -150,7 +150,7 @@ void ImportTextureKTX(const TextureImportInput& in) {
         throw KestrelError(in.imageFile.string() +
                            ": unknown KTX pixel format; the texture is left unchanged");
     }
-    const structure_tex_hat& h = tex.header;
+    const TextureHeader& h = tex.header;
     std::optional<uint32_t> exported;
     const KtxPvrFormatRow* row = KtxPvrFormatFor(h.textureFormat);
     if (row != nullptr && row->glInternalFormat != 0) {

@@ -33,7 +33,7 @@ void ExportTexturePNG(const ConverterInput& in) {
     Reader object = in.object;
     object.SetOrder(in.context.assets.header.DataOrder());
     const TextureObject tex = ReadTextureHeader(object, TextureLayoutOf(in));
-    const structure_tex_hat& h = tex.header;
+    const TextureHeader& h = tex.header;
     CheckTextureHeaderSizes(h);
     const std::optional<image::PictureCodec> codec = image::FindPictureCodec(h.textureFormat);
     if (!codec) {

@@ -61,7 +61,7 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
     return TextureImages{source, ResourceDirFor(path)};
 }
 
-void RequireImages(const structure_tex_hat& header, const Reader& source, uint64_t images) {
+void RequireImages(const TextureHeader& header, const Reader& source, uint64_t images) {
     if (header.completeImageSize <= 0 || images == 0) return;
     const uint64_t need = CheckedMul(static_cast<uint64_t>(header.completeImageSize), images,
                                      "image size x image count");

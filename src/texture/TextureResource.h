@@ -36,7 +36,7 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
 
 // Raises a KestrelError unless `images` images of the header's complete image size lie in
 // `source` from its position.
-void RequireImages(const structure_tex_hat& header, const Reader& source, uint64_t images);
+void RequireImages(const TextureHeader& header, const Reader& source, uint64_t images);
 
 // The output file of image k (1-based) of a texture: the converter's directory + resourceDir +
 // ExportName + extension, with "_" + k appended for k >= 2 (sky.cbm.dds, sky.cbm.dds_2, ...).

@@ -2,7 +2,7 @@
 
 namespace kestrel::ui {
 
-ItemModel::ItemModel(const std::vector<TColumns_ListView>& rows, const TLocalization& texts,
+ItemModel::ItemModel(const std::vector<TColumns_ListView>& rows, const InterfaceTexts& texts,
                      QObject* parent)
     : QAbstractTableModel(parent), rows_(rows), texts_(texts) {}
 

@@ -13,7 +13,7 @@ namespace kestrel::ui {
 // records, so that any number of rows appears at once.
 class ItemModel : public QAbstractTableModel {
 public:
-    ItemModel(const std::vector<TColumns_ListView>& rows, const TLocalization& texts,
+    ItemModel(const std::vector<TColumns_ListView>& rows, const InterfaceTexts& texts,
               QObject* parent = nullptr);
 
     void SetRowCount(size_t count);
@@ -31,7 +31,7 @@ public:
 
 private:
     const std::vector<TColumns_ListView>& rows_;
-    const TLocalization& texts_;
+    const InterfaceTexts& texts_;
     size_t count_ = 0;
 };
 

@@ -146,7 +146,7 @@ void MainWindow::Retitle() {
 }
 
 QWidget* MainWindow::BuildTopArea() {
-    const TLocalization& t = options_.text;
+    const InterfaceTexts& t = options_.text;
     auto* top = new QWidget(this);
     auto* row = new QHBoxLayout(top);
     row->setContentsMargins(4, 5, 8, 4);
@@ -233,7 +233,7 @@ void MainWindow::BuildList() {
 }
 
 void MainWindow::BuildPopup() {
-    const TLocalization& t = options_.text;
+    const InterfaceTexts& t = options_.text;
     popup = new QMenu(this);
     popup->addAction(Q(t.MenuExportSelected), this, [this] { ExportSelected(false); });
     popup->addAction(Q(t.MenuExportSource), this, [this] { ExportSelected(true); });
@@ -241,7 +241,7 @@ void MainWindow::BuildPopup() {
 }
 
 QWidget* MainWindow::BuildSearchStrip() {
-    const TLocalization& t = options_.text;
+    const InterfaceTexts& t = options_.text;
     auto* strip = new QWidget(this);
     strip->setFixedHeight(45);
     auto* row = new QHBoxLayout(strip);
@@ -380,7 +380,7 @@ RunOptions MainWindow::ActionOptions(uint16_t outputs) const {
 }
 
 void MainWindow::ShowArchive() {
-    const TLocalization& t = options_.text;
+    const InterfaceTexts& t = options_.text;
     const AssetsFile& a = shown_.assets;
     const size_t count = std::min(shown_.Items().Count(), shown_.Items().listRows.size());
     model->SetRowCount(count);

@@ -78,7 +78,7 @@ std::string Prepare(const FaultCase& c, const fs::path& dir, std::unique_ptr<Arc
 }
 
 // `bundle` is a copy of the archive's record, which the writer updates when it succeeds.
-ArchiveWriteInput InputOf(const Archive& archive, Unity3D_Structure& bundle,
+ArchiveWriteInput InputOf(const Archive& archive, BundleStructure& bundle,
                           const Bytes& replacement) {
     ArchiveWriteInput in;
     in.archiveName = archive.Name();
@@ -101,7 +101,7 @@ Reference MakeReference(const FaultCase& c) {
     TempDir dir;
     std::unique_ptr<Archive> archive;
     Prepare(c, dir.Path(), archive);
-    Unity3D_Structure bundle = archive->Bundle();
+    BundleStructure bundle = archive->Bundle();
     Reference ref;
     ref.before = ArchiveFiles(dir.Path());
     const auto start = std::chrono::steady_clock::now();
@@ -144,7 +144,7 @@ TEST_P(ArchiveWriterFaults, AFailingStepLeavesEverythingAsItWasAndNoTemporaryFil
         TempDir dir;
         std::unique_ptr<Archive> archive;
         Prepare(c, dir.Path(), archive);
-        Unity3D_Structure bundle = archive->Bundle();
+        BundleStructure bundle = archive->Bundle();
         const auto listing = Listing(dir.Path());
         const Bytes work = FileBytes(archive->WorkFileName());
         const auto entries = InnerEntries(archive->Bundle());
@@ -167,7 +167,7 @@ TEST_P(ArchiveWriterFaults, AFileSizeLimitGivesAClearErrorAndLeavesEverythingAsI
         TempDir dir;
         std::unique_ptr<Archive> archive;
         Prepare(c, dir.Path(), archive);
-        Unity3D_Structure bundle = archive->Bundle();
+        BundleStructure bundle = archive->Bundle();
         const auto listing = Listing(dir.Path());
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
@@ -212,7 +212,7 @@ TEST_P(ArchiveWriterFaults, KilledAtRandomMomentsEveryFileIsOldOrNewAndTheArchiv
         TempDir dir;
         std::unique_ptr<Archive> archive;
         const std::string opened = Prepare(c, dir.Path(), archive);
-        Unity3D_Structure bundle = archive->Bundle();
+        BundleStructure bundle = archive->Bundle();
         const ArchiveWriteInput in = InputOf(*archive, bundle, Grown(c));
         const auto delay = std::uniform_int_distribution<long>(0, span)(random);
         const pid_t pid = ::fork();
@@ -245,7 +245,7 @@ TEST(ArchiveWriterJournal, ACommitStoppedAfterItsJournalIsCompletedByTheNextOpen
     TempDir dir;
     std::unique_ptr<Archive> archive;
     const std::string opened = Prepare(c, dir.Path(), archive);
-    Unity3D_Structure bundle = archive->Bundle();
+    BundleStructure bundle = archive->Bundle();
     SetArchiveWriteHookForTesting([](const std::string& now) {
         if (now == "renames") throw KestrelError("stopped after the journal");
     });

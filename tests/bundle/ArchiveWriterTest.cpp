@@ -99,7 +99,7 @@ std::vector<Edit> Edits() {
 }
 
 // The records the writer left must describe its working file as a fresh read of it does.
-void ExpectSameDirectory(const Unity3D_Structure& written, const Unity3D_Structure& reread) {
+void ExpectSameDirectory(const BundleStructure& written, const BundleStructure& reread) {
     const auto a = InnerEntries(written);
     const auto b = InnerEntries(reread);
     ASSERT_EQ(a.size(), b.size());
@@ -126,8 +126,8 @@ void ExpectSameDirectory(const Unity3D_Structure& written, const Unity3D_Structu
 
 // The archive keeps the packing it was opened with: header flags, the first block's flags on
 // every block, LZ4 data cut into blocks of 128 KiB.
-void ExpectSamePacking(const Bytes& before, const Bytes& after, const Unity3D_Structure& opened,
-                       const Unity3D_Structure& reread) {
+void ExpectSamePacking(const Bytes& before, const Bytes& after, const BundleStructure& opened,
+                       const BundleStructure& reread) {
     const size_t flagsPos = opened.afterVersionsPos + 16;
     ASSERT_GE(after.size(), flagsPos + 4);
     EXPECT_TRUE(std::equal(before.begin(), before.begin() + flagsPos + 4 - 20, after.begin()))
@@ -160,7 +160,7 @@ TEST_P(ArchiveWriterPackings, ReplacedInnerFileReopensWithEveryInnerFileAsExpect
     const Bytes original = Build(packing, files).bytes;
     PutFile(archive, original);
     OpenedArchive opened = OpenForWriting(archive);
-    const Unity3D_Structure openedRecords = opened.bundle;
+    const BundleStructure openedRecords = opened.bundle;
     const bool copy = opened.workFileName != archive.string();
 
     const Bytes changed = edit.change(files[edit.entry].bytes);
@@ -175,7 +175,7 @@ TEST_P(ArchiveWriterPackings, ReplacedInnerFileReopensWithEveryInnerFileAsExpect
 
     EXPECT_EQ(Listing(dir.Path()).size(), copy ? 2u : 1u) << "no temporary file is left";
     // The working file and the records describe the new content.
-    Unity3D_Structure workRecords;
+    BundleStructure workRecords;
     ReadContainer(opened.workFileName, workRecords);
     ExpectSameDirectory(opened.bundle, workRecords);
     const auto fromWork = InnerFileBytes(workRecords, opened.workFileName);
@@ -218,7 +218,7 @@ TEST_P(ArchiveWriterIdentity, SameBytesGiveTheSameWorkingFileAndAStoredArchiveUn
     PutFile(archive, original);
     OpenedArchive opened = OpenForWriting(archive);
     const Bytes work = FileBytes(opened.workFileName);
-    const Unity3D_Structure before = opened.bundle;
+    const BundleStructure before = opened.bundle;
 
     ArchiveWriteInput in;
     in.archiveName = archive.string();

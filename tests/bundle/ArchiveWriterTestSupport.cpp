@@ -25,7 +25,7 @@ OpenedArchive OpenForWriting(const fs::path& archive) {
     return o;
 }
 
-std::vector<Bytes> InnerFileBytes(const Unity3D_Structure& bundle, const std::string& workFile) {
+std::vector<Bytes> InnerFileBytes(const BundleStructure& bundle, const std::string& workFile) {
     const Bytes work = FileBytes(workFile);
     std::vector<Bytes> out;
     for (const auto& e : InnerEntries(bundle)) {

@@ -20,13 +20,13 @@ std::shared_ptr<const ByteSource> Memory(const Bytes& bytes);
 
 // An archive opened as the program opens it: records and the working file.
 struct OpenedArchive {
-    Unity3D_Structure bundle;
+    BundleStructure bundle;
     std::string workFileName;
 };
 OpenedArchive OpenForWriting(const std::filesystem::path& archive);
 
 // The bytes of every inner file of the bundle, read from its working file.
-std::vector<Bytes> InnerFileBytes(const Unity3D_Structure& bundle, const std::string& workFile);
+std::vector<Bytes> InnerFileBytes(const BundleStructure& bundle, const std::string& workFile);
 
 // The names in a directory.
 std::set<std::string> Listing(const std::filesystem::path& dir);

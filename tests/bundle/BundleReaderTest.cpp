@@ -138,14 +138,14 @@ TEST(UnityFSWorkingCopy, ReopeningDecompressesNothingAndGivesTheSameBase) {
     const fs::path archive = dir / "level0.unity3d";
     Write(archive, BuildUnityFS(files, opt).bytes);
 
-    Unity3D_Structure first;
+    BundleStructure first;
     const ContainerInfo opened = ReadContainer(archive.string(), first);
     ASSERT_TRUE(opened.madeWorkCopy);
     EXPECT_TRUE(first.blockInfoRewritten);
     EXPECT_TRUE(first.dataCompressed);
     const auto copy = Bytes(opened.workFileName);
 
-    Unity3D_Structure again;
+    BundleStructure again;
     const ContainerInfo reopened = ReadContainer(opened.workFileName, again);
     EXPECT_FALSE(reopened.madeWorkCopy);
     EXPECT_EQ(reopened.workFileName, opened.workFileName);
@@ -182,7 +182,7 @@ TEST(UnityFSInPlace, MultiBlockStoredBundleKeepsItsOwnBlockTable) {
     opt.blockInfo = BlockInfoKind::StoredAtStart;
     const BuiltBundle built = BuildUnityFS(files, opt);
     Write(dir / "a.bundle", built.bytes);
-    Unity3D_Structure b;
+    BundleStructure b;
     const ContainerInfo info = ReadContainer((dir / "a.bundle").string(), b);
     EXPECT_FALSE(info.madeWorkCopy);
     // Nothing is written, so the record keeps describing the file as it is.
@@ -228,7 +228,7 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     lz4.blockInfo = BlockInfoKind::StoredAtStart;
     auto damaged = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 1000)}}, lz4).bytes;
     Write(archive, damaged);
-    Unity3D_Structure intact;
+    BundleStructure intact;
     ReadContainer(archive.string(), intact);
     fs::remove(WorkingFileOf(archive));
     // The first token announces a literal run longer than the whole block.
@@ -244,7 +244,7 @@ TEST(UnityFSErrors, Lz4BlockRunningPastTheDataHasItsOwnMessage) {
     lz4.blockInfo = BlockInfoKind::StoredAtStart;
     auto bytes = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 1000)}}, lz4).bytes;
     Write(archive, bytes);
-    Unity3D_Structure intact;
+    BundleStructure intact;
     ReadContainer(archive.string(), intact);
     fs::remove(archive.string() + ".TEMP");
     bytes.resize(bytes.size() - 5); // the only block now declares 5 bytes more than there are
@@ -281,7 +281,7 @@ TEST(UnityRW, CompressedUnityWebGivesAnExactWorkingCopy) {
                 EXPECT_EQ(a.archive->Bundle().RW.FileSize, expected.bytes.size());
             }
             // Reopening the copy reads it in place.
-            Unity3D_Structure b;
+            BundleStructure b;
             const auto info = ReadContainer(WorkingFileOf(archive), b);
             EXPECT_FALSE(info.madeWorkCopy);
             EXPECT_EQ(InnerEntries(b)[1].offset, expected.innerOffsets[1]);
@@ -311,13 +311,13 @@ TEST(UnityRW, UnityRawIsNeverDecompressed) {
     opt.signature = "UnityRaw";
     opt.compressed = false;
     auto built = BuildUnityRW(ThreeFiles(), opt);
-    Unity3D_Structure probe;
+    BundleStructure probe;
     TempDir dir;
     Write(dir / "raw", built.bytes);
     ReadContainer((dir / "raw").string(), probe);
     built.bytes[probe.listPos + 3] ^= 0x01; // the last pair's compressed size
     Write(dir / "raw", built.bytes);
-    Unity3D_Structure b;
+    BundleStructure b;
     const auto info = ReadContainer((dir / "raw").string(), b);
     EXPECT_FALSE(info.madeWorkCopy);
     EXPECT_NE(b.RW.Levels.back().compressedSize, b.RW.Levels.back().uncompressedSize);

@@ -67,7 +67,7 @@ TEST_P(ModernBundles, OpenEveryInnerFileWithAnExactWorkingCopy) {
     for (uint32_t i = 0; i < files.size(); ++i) {
         a.Select(i);
         ASSERT_TRUE(a.archive->IsBundle());
-        const Unity3D_Structure& bundle = a.archive->Bundle();
+        const BundleStructure& bundle = a.archive->Bundle();
         EXPECT_EQ(a.inner.base, expected.innerOffsets[i]) << i;
         EXPECT_EQ(bundle.modernLayout, true);
         EXPECT_EQ(bundle.blocksPadded, c.padBlocks);

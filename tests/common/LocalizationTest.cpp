@@ -69,8 +69,8 @@ TEST(Localization, RussianOnlyForRussianRussiaWithLocalePrecedence) {
 }
 
 TEST(Localization, MessagesOfBothLanguages) {
-    const TLocalization ru = MakeLocalization(true);
-    const TLocalization en = MakeLocalization(false);
+    const InterfaceTexts ru = MakeLocalization(true);
+    const InterfaceTexts en = MakeLocalization(false);
     EXPECT_EQ(ru.MsgMeshBigEndian, en.MsgMeshBigEndian); // English in both languages
     EXPECT_EQ(en.MsgMeshBigEndian, "Not supported convertanion meshes big endian.");
     EXPECT_EQ(ru.MsgFileNotFound, "Файл не найден в архиве: ");

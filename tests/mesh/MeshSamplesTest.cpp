@@ -32,7 +32,7 @@ struct Tally {
     std::vector<std::string> problems;      // anything the conversion must never do
 };
 
-const std::string& MessageOf(const std::string& text, const TLocalization& l) {
+const std::string& MessageOf(const std::string& text, const InterfaceTexts& l) {
     static const std::string kOther;
     for (const std::string* m :
          {&l.MsgMeshBigEndian, &l.MsgMeshCompressed, &l.MsgMeshFormat, &l.MsgMeshConvert}) {

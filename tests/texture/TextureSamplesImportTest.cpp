@@ -46,8 +46,8 @@ constexpr Converter kConverters[] = {{1, ExportTextureDDS, ImportTextureDDS, ".d
 bool SameTextureWithPixelsInside(const TextureObject& before, const Bytes& rebuilt, Endian order) {
     Reader reader(std::make_shared<MemorySource>("rebuilt", rebuilt), order);
     const TextureObject after = ReadTextureHeader(reader);
-    const structure_tex_hat& a = after.header;
-    const structure_tex_hat& b = before.header;
+    const TextureHeader& a = after.header;
+    const TextureHeader& b = before.header;
     std::vector<uint32_t> trailing = {0, 0, 0};
     trailing.insert(trailing.end(), b.trailingWords.begin(), b.trailingWords.end());
     return after.layout == TextureLayout::MipCount && a.width == b.width && a.height == b.height &&

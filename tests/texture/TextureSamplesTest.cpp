@@ -54,7 +54,7 @@ struct Tally {
     std::vector<std::string> problems;
 };
 
-void CheckDds(const fs::path& file, const structure_tex_hat& h, const std::string& label,
+void CheckDds(const fs::path& file, const TextureHeader& h, const std::string& label,
               Tally& tally) {
     ++tally.written;
     const uint64_t expectedSize = 128 + static_cast<uint64_t>(h.completeImageSize);
