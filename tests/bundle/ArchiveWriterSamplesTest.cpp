@@ -29,7 +29,7 @@ std::vector<std::string> BundleSamples(const fs::path& samples) {
     return out;
 }
 
-void Rewrite(const fs::path& archive, OpenedArchive& opened,
+void Rewrite(const fs::path& archive, WriterArchive& opened,
              std::vector<InnerReplacement> replacements) {
     ArchiveWriteInput in;
     in.archiveName = archive.string();
@@ -53,7 +53,7 @@ TEST(ArchiveWriterSamples, EngineBundlesWriteBackExactlyAndReopenAfterAnEdit) {
         const Bytes original = FileBytes(archive);
         // LZMA re-packing runs at a few MiB a second: the largest samples are left out.
         if (original.size() > 640 * 1024) continue;
-        OpenedArchive opened = OpenForWriting(archive);
+        WriterArchive opened = OpenForWriting(archive);
         const Bytes work = FileBytes(opened.workFileName);
         const auto inner = InnerFileBytes(opened.bundle, opened.workFileName);
         ASSERT_FALSE(inner.empty());
@@ -63,7 +63,7 @@ TEST(ArchiveWriterSamples, EngineBundlesWriteBackExactlyAndReopenAfterAnEdit) {
         for (size_t i = 0; i < inner.size(); ++i)
             same.push_back({i, Memory(inner[i])});
         Rewrite(archive, opened, same);
-        const OpenedArchive again = OpenForWriting(archive);
+        const WriterArchive again = OpenForWriting(archive);
         EXPECT_EQ(FileBytes(again.workFileName), work) << "the archive decompresses as before";
         EXPECT_EQ(FileBytes(opened.workFileName), work);
         if (opened.workFileName == archive.string()) {
@@ -76,7 +76,7 @@ TEST(ArchiveWriterSamples, EngineBundlesWriteBackExactlyAndReopenAfterAnEdit) {
         auto expected = inner;
         expected[0].resize(expected[0].size() + 1024, 0x20);
         Rewrite(archive, opened, {{0, Memory(expected[0])}});
-        const OpenedArchive edit = OpenForWriting(archive);
+        const WriterArchive edit = OpenForWriting(archive);
         EXPECT_EQ(InnerFileBytes(edit.bundle, edit.workFileName), expected);
         if (!HasFailure()) ++edited;
     }

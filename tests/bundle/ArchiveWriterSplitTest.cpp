@@ -62,7 +62,7 @@ TEST_P(ArchiveWriterSplit, PiecesAreCutAgainFromTheArchiveTheGameLoads) {
     // The pieces join into a bundle that decompresses into the working file the writer left.
     const fs::path rejoined = dir / "rejoined.unity3d";
     PutFile(rejoined, joined);
-    const OpenedArchive again = OpenForWriting(rejoined);
+    const WriterArchive again = OpenForWriting(rejoined);
     EXPECT_EQ(FileBytes(again.workFileName), FileBytes(archive->WorkFileName()));
     const auto inner = InnerFileBytes(again.bundle, again.workFileName);
     for (size_t i = 0; i < files.size(); ++i)

@@ -159,7 +159,7 @@ TEST_P(ArchiveWriterPackings, ReplacedInnerFileReopensWithEveryInnerFileAsExpect
     const fs::path archive = dir / "level0.unity3d";
     const Bytes original = Build(packing, files).bytes;
     PutFile(archive, original);
-    OpenedArchive opened = OpenForWriting(archive);
+    WriterArchive opened = OpenForWriting(archive);
     const BundleStructure openedRecords = opened.bundle;
     const bool copy = opened.workFileName != archive.string();
 
@@ -183,7 +183,7 @@ TEST_P(ArchiveWriterPackings, ReplacedInnerFileReopensWithEveryInnerFileAsExpect
         EXPECT_EQ(fromWork[i], files[i].bytes) << "inner file " << i << " in the working file";
 
     // The archive reopens with the new content, and decompresses to the very working file.
-    const OpenedArchive again = OpenForWriting(archive);
+    const WriterArchive again = OpenForWriting(archive);
     const auto fromArchive = InnerFileBytes(again.bundle, again.workFileName);
     for (size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(fromArchive[i], files[i].bytes) << "inner file " << i << " in the archive";
@@ -216,7 +216,7 @@ TEST_P(ArchiveWriterIdentity, SameBytesGiveTheSameWorkingFileAndAStoredArchiveUn
     const fs::path archive = dir / "level0.unity3d";
     const Bytes original = Build(packing, files).bytes;
     PutFile(archive, original);
-    OpenedArchive opened = OpenForWriting(archive);
+    WriterArchive opened = OpenForWriting(archive);
     const Bytes work = FileBytes(opened.workFileName);
     const BundleStructure before = opened.bundle;
 
@@ -254,7 +254,7 @@ TEST(ArchiveWriterLevels, LevelPairsEndingAtOrAfterAGrownEntryMoveWithIt) {
     opt.levelCount = 3;
     const fs::path archive = dir / "raw.unity3d";
     PutFile(archive, BuildUnityRW(files, opt).bytes);
-    OpenedArchive opened = OpenForWriting(archive);
+    WriterArchive opened = OpenForWriting(archive);
     const auto levels = opened.bundle.RW.Levels;
     ArchiveWriteInput in;
     in.archiveName = in.workFileName = archive.string();
@@ -311,7 +311,7 @@ TEST(ArchiveWriterErrors, OverlappingInnerFilesAreRefusedBeforeAnythingIsWritten
     const fs::path archive = dir / "a.unity3d";
     const Bytes original = BuildUnityRW(files, opt).bytes;
     PutFile(archive, original);
-    OpenedArchive opened = OpenForWriting(archive);
+    WriterArchive opened = OpenForWriting(archive);
     opened.bundle.RW.Entries[1].Offset -= 10; // now inside the first entry
     ArchiveWriteInput in;
     in.archiveName = in.workFileName = archive.string();

@@ -19,8 +19,8 @@ std::shared_ptr<const ByteSource> Memory(const Bytes& bytes) {
     return std::make_shared<MemorySource>("replacement", bytes);
 }
 
-OpenedArchive OpenForWriting(const fs::path& archive) {
-    OpenedArchive o;
+WriterArchive OpenForWriting(const fs::path& archive) {
+    WriterArchive o;
     o.workFileName = ReadContainer(archive.string(), o.bundle).workFileName;
     return o;
 }

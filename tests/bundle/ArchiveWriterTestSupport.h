@@ -19,11 +19,11 @@ void PutFile(const std::filesystem::path& path, const Bytes& bytes);
 std::shared_ptr<const ByteSource> Memory(const Bytes& bytes);
 
 // An archive opened as the program opens it: records and the working file.
-struct OpenedArchive {
+struct WriterArchive {
     BundleStructure bundle;
     std::string workFileName;
 };
-OpenedArchive OpenForWriting(const std::filesystem::path& archive);
+WriterArchive OpenForWriting(const std::filesystem::path& archive);
 
 // The bytes of every inner file of the bundle, read from its working file.
 std::vector<Bytes> InnerFileBytes(const BundleStructure& bundle, const std::string& workFile);
