@@ -145,37 +145,6 @@ constexpr std::array<std::string_view, 21> kModernFormats62{{
 }};
 // clang-format on
 
-// Output kinds a texture format may be converted to, as a bit set over kind 0..4.
-struct FormatKinds {
-    int32_t first;
-    int32_t last;
-    uint8_t kinds;
-};
-
-constexpr uint8_t Kinds(std::initializer_list<int> list) {
-    uint8_t bits = 0;
-    for (int k : list)
-        bits = static_cast<uint8_t>(bits | (1u << k));
-    return bits;
-}
-
-constexpr std::array<FormatKinds, 14> kFormatKinds{{
-    {1, 5, Kinds({kAnyOutput, kDdsOutput})},
-    {7, 7, Kinds({kAnyOutput, kDdsOutput})},
-    {9, 14, Kinds({kAnyOutput, kDdsOutput})},
-    {21, 21, Kinds({kAnyOutput, kPvrOutput})},
-    {24, 27, Kinds({kAnyOutput, kDdsOutput})}, // BC6H, BC7, BC4, BC5: DDS with the extended header
-    {28, 29, Kinds({kAnyOutput, kCrnOutput})},
-    {30, 34, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})},
-    {35, 36, Kinds({kAnyOutput, kDdsOutput, kKtxOutput})},
-    {37, 37, Kinds({kAnyOutput, kDdsOutput})},
-    {41, 47, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})},
-    {48, 59, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})}, // ASTC
-    {60, 61, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})},
-    {64, 65, Kinds({kAnyOutput, kCrnOutput})},             // crunched ETC and ETC2
-    {66, 71, Kinds({kAnyOutput, kKtxOutput, kPvrOutput})}, // ASTC HDR
-}};
-
 constexpr std::array<NumberedText, 27> kExtensions{{
     {21, ".mat"},       {28, ".tex"},      {43, ".mesh"}, {48, ".shader"},  {49, ".txt"},
     {62, ".physmat2D"}, {74, ".ani"},      {83, ".snd"},  {84, ".rtex"},    {89, ".cbm"},
@@ -215,14 +184,6 @@ std::string TextureFormatName(int32_t format, bool modern) {
     char digits[12];
     const auto end = std::to_chars(digits, digits + sizeof digits, format).ptr;
     return "id: " + std::string(digits, end) + " - " + TextureFormatShortName(format, modern);
-}
-
-bool TextureFormatSupports(int32_t format, uint8_t kind) {
-    if (kind > kPvrOutput) return false;
-    for (const FormatKinds& row : kFormatKinds) {
-        if (format >= row.first && format <= row.last) return (row.kinds >> kind) & 1u;
-    }
-    return false;
 }
 
 std::string ExtensionForClass(int32_t classId) {

@@ -36,9 +36,6 @@ enum TextureOutput : uint8_t {
     kPvrOutput = 4
 };
 
-// True when textures of `format` can go to files of output kind `kind` (kAnyOutput: to any).
-bool TextureFormatSupports(int32_t format, uint8_t kind);
-
 // Export extension of a class (".tex" for 28, ...), or "" when the class has none.
 std::string ExtensionForClass(int32_t classId);
 

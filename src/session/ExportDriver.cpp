@@ -7,6 +7,7 @@
 #include "io/AtomicFile.h"
 #include "io/SafePath.h"
 #include "session/Converters.h"
+#include "texture/TextureFormats.h"
 
 #include <algorithm>
 #include <filesystem>

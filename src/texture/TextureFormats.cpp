@@ -1,5 +1,7 @@
 #include "texture/TextureFormats.h"
 
+#include "assets/Vocabulary.h"
+
 #include <algorithm>
 #include <array>
 
@@ -123,6 +125,27 @@ const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC
         found = &row;
     }
     return found;
+}
+
+bool TextureFormatSupports(int32_t format, uint8_t kind) {
+    const bool dds = format != 0 && DdsPixelFormatFor(format).format == format;
+    const KtxPvrFormatRow* row = KtxPvrFormatFor(format);
+    const bool ktx = row != nullptr && row->glInternalFormat != 0;
+    const bool pvr = row != nullptr && row->pvrPixelFormat >= 0;
+    // Crunched DXT1/DXT5 and ETC/ETC2 go to CRN files only.
+    const bool crn = format == 28 || format == 29 || format == 64 || format == 65;
+    switch (kind) {
+    case kDdsOutput:
+        return dds;
+    case kKtxOutput:
+        return ktx;
+    case kPvrOutput:
+        return pvr;
+    case kCrnOutput:
+        return crn;
+    default:
+        return dds || ktx || pvr || crn;
+    }
 }
 
 const DdsPixelFormatRow& DdsPixelFormatFor(int32_t format) {

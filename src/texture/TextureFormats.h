@@ -41,6 +41,12 @@ const DdsPixelFormatRow* DdsFormatForPixelFormat(uint32_t flags, uint32_t fourCC
                                                  const std::array<uint32_t, 4>& masks,
                                                  int32_t currentFormat, uint32_t dxgiFormat = 0);
 
+// True when textures of `format` can go to files of output kind `kind` (TextureOutput;
+// kAnyOutput: to any): to DDS when a DDS row describes it, to KTX or PVR when its KTX/PVR row has
+// a GL or a PVR pixel format, to CRN when it is crunched. The one answer of which format goes to
+// which file, for the export and for the notices.
+bool TextureFormatSupports(int32_t format, uint8_t kind);
+
 // GL and PVR pixel formats of the formats that KTX and PVR files carry.
 struct KtxPvrFormatRow {
     int32_t format = 0;

@@ -1,4 +1,5 @@
 #include "assets/Vocabulary.h"
+#include "texture/TextureFormats.h"
 
 #include <gtest/gtest.h>
 

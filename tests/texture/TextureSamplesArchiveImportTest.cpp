@@ -13,6 +13,7 @@
 #include "support/OpenedArchive.h"
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
+#include "texture/TextureFormats.h"
 #include "texture/TextureHeader.h"
 
 #include <gtest/gtest.h>

@@ -7,6 +7,7 @@
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 #include "texture/TextureExport.h"
+#include "texture/TextureFormats.h"
 #include "texture/TextureHeader.h"
 #include "texture/TextureResource.h"
 
