@@ -143,8 +143,10 @@ bool TextureFormatSupports(int32_t format, uint8_t kind) {
         return pvr;
     case kCrnOutput:
         return crn;
-    default:
+    case kAnyOutput:
         return dds || ktx || pvr || crn;
+    default:
+        return false;
     }
 }
 
