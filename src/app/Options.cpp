@@ -2,6 +2,7 @@
 
 #include "assets/ClassId.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string>
@@ -128,6 +129,18 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
 }
 
 void ApplyTypeNames(RunOptions& options) {
+    // "json" names no class: it adds the JSON files to whatever else is exported, and alone
+    // exports every object raw with its JSON.
+    const auto json = std::remove(options.typeFilter.begin(), options.typeFilter.end(), "json");
+    if (json != options.typeFilter.end()) {
+        options.typeFilter.erase(json, options.typeFilter.end());
+        options.outputs = static_cast<uint16_t>(options.outputs | kOutJson);
+        if (options.typeFilter.empty()) {
+            options.typeFilterActive = false;
+            options.outputs = static_cast<uint16_t>(options.outputs | kOutRawOnly);
+            return;
+        }
+    }
     // Entries appended for "dds" are not looked up again: the walk covers the original entries.
     const size_t original = options.typeFilter.size();
     for (size_t i = 0; i < original; ++i) {

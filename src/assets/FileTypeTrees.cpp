@@ -4,6 +4,8 @@
 // each naming its managed class (format 21 on).
 #include "assets/FileTypeTrees.h"
 
+#include "common/Error.h"
+
 #include "assets/AssetsParser.h"
 #include "assets/TypeTreeBlob.h"
 #include "io/Reader.h"
@@ -45,8 +47,17 @@ std::vector<TypeTreeNode> ReadNestedNodes(Reader& r) {
     return nodes;
 }
 
-TypeTree Compiled(const std::vector<TypeTreeNode>& nodes) {
-    return nodes.empty() ? TypeTree() : TypeTree(nodes);
+// A tree its nodes give; a tree that cannot be compiled (a type no engine writes, levels that do
+// not nest) leaves its type without one, told in out.unusable, so that the others still serve.
+TypeTree Compiled(const std::vector<TypeTreeNode>& nodes, FileTypeTrees& out, int32_t classId) {
+    if (nodes.empty()) return {};
+    try {
+        return TypeTree(nodes);
+    } catch (const KestrelError& e) {
+        out.unusable.push_back("the type tree of class " + std::to_string(classId) + ": " +
+                               e.what());
+        return {};
+    }
 }
 
 void CheckCount(Reader& r, int32_t count, uint64_t leastSize, const char* field) {
@@ -60,7 +71,7 @@ void ReadOldTypes(Reader& r, FileTypeTrees& out) {
     for (int32_t i = 0; i < count; ++i) {
         FileTypeTrees::Type type;
         type.classId = r.I32("type class ID");
-        type.tree = Compiled(ReadNestedNodes(r));
+        type.tree = Compiled(ReadNestedNodes(r), out, type.classId);
         out.types.push_back(std::move(type));
     }
 }
@@ -75,7 +86,7 @@ void ReadBlobTypes(Reader& r, int32_t format, FileTypeTrees& out) {
         r.Skip(kHashSize + (type.classId < 0 ? kHashSize : 0), "type hash");
         std::vector<TypeTreeNode> nodes;
         if (trees) ReadTypeTreeBlob(r, format, &nodes);
-        type.tree = Compiled(nodes);
+        type.tree = Compiled(nodes, out, type.classId);
         out.types.push_back(std::move(type));
     }
 }
@@ -96,7 +107,7 @@ void ReadModernTypes(Reader& r, uint64_t assetsBase, const AssetsFile& file, Fil
         std::vector<TypeTreeNode> nodes;
         if (trees) ReadTypeTreeBlob(r, format, &nodes);
         if (format >= 21 && trees) r.Skip(4 * uint64_t(r.Count(4, "type dependencies")));
-        type.tree = Compiled(nodes);
+        type.tree = Compiled(nodes, out, type.classId);
         out.types.push_back(std::move(type));
     }
     if (format < 20 || !trees) return;
@@ -136,7 +147,7 @@ void ReadModernTypes(Reader& r, uint64_t assetsBase, const AssetsFile& file, Fil
             type.nameSpace = r.CString(kMaxText, "reference type namespace");
             type.assembly = r.CString(kMaxText, "reference type assembly");
         }
-        type.tree = Compiled(nodes);
+        type.tree = Compiled(nodes, out, classId);
         out.referenceTypes.push_back(std::move(type));
     }
 }

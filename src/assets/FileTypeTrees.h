@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kestrel {
@@ -18,6 +19,7 @@ struct FileTypeTrees {
     };
     std::vector<Type> types;
     std::vector<ReferenceType> referenceTypes;
+    std::vector<std::string> unusable; // why a tree the file holds could not be compiled
 
     // The tree object `row` of the file is read by, or nullptr when it has none.
     const TypeTree* TreeOf(const AssetsFile& file, const ObjectRow& row) const;

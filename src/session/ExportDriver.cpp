@@ -7,10 +7,12 @@
 #include "io/AtomicFile.h"
 #include "io/SafePath.h"
 #include "session/Converters.h"
+#include "session/JsonForms.h"
 #include "texture/TextureFormats.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 namespace kestrel {
 namespace {
@@ -91,6 +93,22 @@ bool WritesRawFile(const RunOptions& options, int32_t classId) {
     }
 }
 
+// Writes the object's payload or raw file into the export tree.
+void WriteRawFile(const InnerScope& scope, size_t index, const Reader& object,
+                  const fs::path& target) {
+    const ObjectRow& row = scope.inner.Items().rows.at(index);
+    if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
+        if (row.PayloadSize != 0) {
+            Reader payload =
+                object.Sub(object.Begin() + row.PayloadOffset, row.PayloadSize, "payload");
+            CopyToFile(payload, row.PayloadSize, target);
+        }
+        return;
+    }
+    Reader raw = object;
+    CopyToFile(raw, raw.Remaining(), target);
+}
+
 // Exports one object; false when a converter failed. Raises KestrelError when the object itself
 // cannot be read or written.
 bool ExportObject(const InnerScope& scope, size_t index) {
@@ -101,25 +119,24 @@ bool ExportObject(const InnerScope& scope, size_t index) {
     const Reader object = scope.ObjectBody(index);
 
     if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
-        if (row.PayloadSize != 0) {
-            Reader payload =
-                object.Sub(object.Begin() + row.PayloadOffset, row.PayloadSize, "payload");
-            CopyToFile(payload, row.PayloadSize, target);
-        }
+        WriteRawFile(scope, index, object, target);
         return true;
     }
     // The raw file needs no conversion: it is written first, so that a failed conversion still
     // leaves the object's bytes.
-    if (WritesRawFile(scope.options, row.ClassID)) {
-        Reader raw = object;
-        CopyToFile(raw, raw.Remaining(), target);
-    }
+    if (WritesRawFile(scope.options, row.ClassID)) WriteRawFile(scope, index, object, target);
     if (object.Remaining() != 0 && scope.options.Writes(kOutConvert))
         return RunConverters(scope, index, object);
     return true;
 }
 
 } // namespace
+
+void RewriteRawFile(const InnerScope& scope, size_t index) {
+    const fs::path root = JoinInside(scope.OutputBaseDir(), scope.TreeRelative());
+    WriteRawFile(scope, index, scope.ObjectBody(index),
+                 JoinInside(root, SafeComponent(scope.inner.Items().ExportName.at(index))));
+}
 
 bool PassesTypeFilter(const RunOptions& options, int32_t classId) {
     if (!options.typeFilterActive) return true;
@@ -143,12 +160,21 @@ std::vector<size_t> ExportedObjects(const ParsedInnerFile& inner, const RunOptio
 ExportCount ExportObjects(const InnerScope& scope, const std::vector<size_t>& indices) {
     ExportCount count;
     const std::string prefix = scope.OutputBaseDir() + scope.TreeRelative();
+    std::optional<FileTypeTrees> trees;
+    if (scope.options.Writes(kOutJson) && !indices.empty()) trees = TypeTreesOf(scope);
+    size_t withoutTree = 0;
     for (size_t k = 0; k < indices.size(); ++k) {
         const size_t i = indices[k];
         scope.reporter.ProgressLine(prefix + scope.inner.Items().ExportName.at(i));
         ++count.attempted;
         try {
-            if (!ExportObject(scope, i)) ++count.failed;
+            bool ok = ExportObject(scope, i);
+            // The JSON file comes after the raw one: an object its tree does not read still
+            // leaves its bytes.
+            if (trees && !WriteObjectJson(scope, *trees, i, JoinInside(scope.OutputBaseDir(),
+                                                                       scope.TreeRelative())))
+                ++withoutTree;
+            if (!ok) ++count.failed;
         } catch (const KestrelError& e) {
             // A file that cannot be written ends the run (every later output would fail alike);
             // any other failure of one object is shown and the export goes on with the next.
@@ -161,6 +187,11 @@ ExportCount ExportObjects(const InnerScope& scope, const std::vector<size_t>& in
         }
         scope.reporter.Progress(static_cast<int>((k + 1) * 100 / indices.size()));
         scope.reporter.Breathe();
+    }
+    if (withoutTree != 0) {
+        scope.reporter.Notice(prefix + ": " + std::to_string(withoutTree) + " of " +
+                              std::to_string(indices.size()) +
+                              " objects have no type tree: no JSON file, raw files only");
     }
     return count;
 }

@@ -31,4 +31,7 @@ std::vector<size_t> ExportedObjects(const ParsedInnerFile& inner, const RunOptio
 // an output that cannot be written ends it with a KestrelError.
 ExportCount ExportObjects(const InnerScope& scope, const std::vector<size_t>& indices);
 
+// Writes object `index`'s payload or raw file into its export tree anew, whatever the options.
+void RewriteRawFile(const InnerScope& scope, size_t index);
+
 } // namespace kestrel

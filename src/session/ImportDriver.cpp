@@ -7,10 +7,15 @@
 #include "io/ResourceGrowth.h"
 #include "io/SafePath.h"
 #include "session/ConverterInput.h"
+#include "session/ExportDriver.h"
 #include "session/ImportFiles.h"
+#include "session/JsonForms.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <map>
+#include <set>
 #include <unordered_map>
 
 namespace kestrel {
@@ -43,10 +48,11 @@ uint64_t ExportedSize(const InnerScope& scope, size_t index) {
 }
 
 // Matches each listed file to the objects whose export file name it bears (the name the export
-// driver gives the raw file) and returns the edits of those whose bytes it changes. Files of no
-// object are shown as not found.
+// driver gives the raw file) and returns the edits of those whose bytes it changes, passing over
+// the objects in `refused`. Files of no object are shown as not found.
 std::vector<ObjectEdit> MatchRawFiles(const InnerScope& scope, const fs::path& root,
-                                      const std::vector<std::string>& names) {
+                                      const std::vector<std::string>& names,
+                                      const std::set<size_t>& refused) {
     const ItemTable& items = scope.inner.Items();
     std::unordered_map<std::string, std::vector<size_t>> byFileName;
     for (size_t i = 0; i < items.Count(); ++i)
@@ -62,6 +68,7 @@ std::vector<ObjectEdit> MatchRawFiles(const InnerScope& scope, const fs::path& r
         } else {
             const auto file = std::make_shared<PathSource>(root / names[f]);
             for (const size_t j : it->second) {
+                if (refused.contains(j)) continue;
                 // An editor that crashed or a failed copy leaves an empty file: it never empties
                 // an object that holds bytes.
                 if (file->Size() == 0 && ExportedSize(scope, j) != 0) {
@@ -113,6 +120,129 @@ struct InnerImport {
     std::optional<InnerReplacement> replacement; // none when no byte of it changes
     std::vector<std::string> movedLines;
     size_t changedObjects = 0;
+    std::vector<size_t> changedByJson;  // their raw files are written anew afterwards
+    std::vector<size_t> changedOtherwise; // their JSON files, where there are, are written anew
+};
+
+// Converted pictures wait here, inside the export tree, until they are weighed against the
+// object's other files. A folder: the listing of raw files never takes it for an object's file.
+constexpr const char* kStagingFolder = ".kestrel-import";
+
+// One file of an object's export that changes the object: its raw file, a picture or its JSON.
+struct ChangedForm {
+    fs::path file;
+    fs::path staged;                 // a picture's raw object file, to take the raw file's place
+    std::optional<ObjectEdit> edit;  // a JSON file's edit of the whole object
+};
+
+// The JSON files among `names` (those bearing an object's JSON name and no object's raw name),
+// taken out of `names`, each with the objects it belongs to.
+std::vector<std::pair<std::string, std::vector<size_t>>>
+TakeJsonFiles(const ItemTable& items, std::vector<std::string>& names) {
+    std::unordered_map<std::string, std::vector<size_t>> byJsonName;
+    std::set<std::string> rawNames;
+    for (size_t i = 0; i < items.Count(); ++i) {
+        byJsonName[JsonFileName(items.ExportName[i])].push_back(i);
+        rawNames.insert(FitFileNameLimit(SafeComponent(items.ExportName[i])));
+    }
+    std::vector<std::pair<std::string, std::vector<size_t>>> json;
+    std::vector<std::string> rest;
+    for (std::string& name : names) {
+        const auto it = byJsonName.find(name);
+        if (it != byJsonName.end() && !rawNames.contains(name)) {
+            json.emplace_back(name, it->second);
+        } else {
+            rest.push_back(std::move(name));
+        }
+    }
+    names = std::move(rest);
+    return json;
+}
+
+// The forms of each object that change it: JSON files and converted pictures. Objects whose JSON
+// file cannot be taken are shown and go to `refused`.
+std::map<size_t, std::vector<ChangedForm>>
+ChangedForms(const InnerScope& scope, const fs::path& root,
+             const std::vector<std::pair<std::string, std::vector<size_t>>>& jsonFiles,
+             const std::vector<ConvertedFile>& converted, std::set<size_t>& refused) {
+    std::map<size_t, std::vector<ChangedForm>> changed;
+    const AssetsFile& assets = scope.inner.assets;
+    const FileTypeTrees trees = jsonFiles.empty() ? FileTypeTrees{} : TypeTreesOf(scope);
+    for (const auto& [name, indices] : jsonFiles) {
+        for (const size_t j : indices) {
+            try {
+                std::optional<ObjectEdit> edit = EditFromJsonFile(scope, trees, j, root / name);
+                if (edit) changed[j].push_back({root / name, {}, std::move(edit)});
+            } catch (const KestrelError& e) {
+                scope.reporter.Alert(e.what());
+                refused.insert(j);
+            }
+        }
+    }
+    for (const ConvertedFile& c : converted) {
+        try {
+            if (EditFromExportedFile(assets, scope.archive.Work(), c.index,
+                                     std::make_shared<PathSource>(c.output)))
+                changed[c.index].push_back({c.editedFile, c.output, std::nullopt});
+        } catch (const KestrelError& e) {
+            scope.reporter.Alert(e.what());
+            refused.insert(c.index);
+        }
+    }
+    return changed;
+}
+
+// Weighs each object's changed forms against its raw file: an object changed by more than one of
+// its files is refused with a message naming them; a picture alone puts its raw object file in
+// the raw file's place; a JSON file alone gives its edit, returned.
+std::vector<ObjectEdit> SettleForms(const InnerScope& scope, const fs::path& root,
+                                    std::map<size_t, std::vector<ChangedForm>>& changed,
+                                    std::set<size_t>& refused, InnerImport& out) {
+    const ItemTable& items = scope.inner.Items();
+    std::vector<ObjectEdit> jsonEdits;
+    for (auto& [index, forms] : changed) {
+        if (refused.contains(index)) continue;
+        const fs::path raw = JoinInside(root, SafeComponent(items.ExportName[index]));
+        std::error_code ec;
+        if (fs::is_regular_file(raw, ec) &&
+            EditFromExportedFile(scope.inner.assets, scope.archive.Work(), index,
+                                 std::make_shared<PathSource>(raw)))
+            forms.insert(forms.begin(), ChangedForm{raw, {}, std::nullopt});
+        if (forms.size() > 1) {
+            std::string files;
+            for (const ChangedForm& form : forms)
+                files += (files.empty() ? "" : ", ") + form.file.string();
+            scope.reporter.Alert(scope.OutputBaseDir() + scope.TreeRelative() +
+                                 items.ExportName[index] + " was changed in more than one file (" +
+                                 files + "); keep the edit in one of them. The object is left "
+                                 "unchanged");
+            refused.insert(index);
+        } else if (!forms.front().staged.empty()) {
+            fs::rename(forms.front().staged, raw, ec);
+            if (ec) {
+                throw KestrelError("Cannot write " + raw.string() + ": " + ec.message(),
+                                   true);
+            }
+        } else if (forms.front().edit) {
+            if (forms.front().edit->SizeDelta() == 0)
+                scope.reporter.ProgressLine(scope.OutputBaseDir() + scope.TreeRelative() +
+                                            items.ExportName[index]);
+            jsonEdits.push_back(std::move(*forms.front().edit));
+            out.changedByJson.push_back(index);
+        }
+    }
+    return jsonEdits;
+}
+
+// Removes the staging folder when the inner file's import ends, whichever way.
+struct StagingFolder {
+    fs::path path;
+    explicit StagingFolder(fs::path p) : path(std::move(p)) { Remove(); }
+    ~StagingFolder() { Remove(); }
+    void Remove() const {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
 };
 
 InnerImport ImportInnerFile(const InnerScope& scope) {
@@ -120,10 +250,24 @@ InnerImport ImportInnerFile(const InnerScope& scope) {
     const fs::path root = ImportRoot(scope);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return out;
-    ConvertEditedFiles(scope, root);
-    const std::vector<std::string> names = RawFileNames(root, scope.options);
-    if (names.empty()) return out;
-    std::vector<ObjectEdit> edits = MatchRawFiles(scope, root, names);
+    const StagingFolder staging(root / kStagingFolder);
+    const std::vector<ConvertedFile> converted = ConvertEditedFiles(scope, root, staging.path);
+    std::vector<std::string> names = RawFileNames(root, scope.options);
+    const auto jsonFiles = scope.inner.IsResourceItem()
+                               ? std::vector<std::pair<std::string, std::vector<size_t>>>{}
+                               : TakeJsonFiles(scope.inner.Items(), names);
+    std::set<size_t> refused;
+    auto changed = ChangedForms(scope, root, jsonFiles, converted, refused);
+    std::vector<ObjectEdit> jsonEdits = SettleForms(scope, root, changed, refused, out);
+    // A picture may have put a raw file where there was none: the raw files are listed again.
+    if (!converted.empty()) {
+        names = RawFileNames(root, scope.options);
+        if (!jsonFiles.empty()) TakeJsonFiles(scope.inner.Items(), names);
+    }
+    std::vector<ObjectEdit> edits = MatchRawFiles(scope, root, names, refused);
+    for (const ObjectEdit& e : edits)
+        out.changedOtherwise.push_back(e.index);
+    std::move(jsonEdits.begin(), jsonEdits.end(), std::back_inserter(edits));
     if (edits.empty()) return out;
     out.changedObjects = edits.size();
     out.movedLines = MovedObjectLines(scope, edits);
@@ -136,6 +280,35 @@ InnerImport ImportInnerFile(const InnerScope& scope) {
                             scope.inner.size, std::move(edits));
     out.replacement = InnerReplacement{scope.inner.index, bytes};
     return out;
+}
+
+// After the archive is written: the raw files of objects a JSON file changed, and the JSON files
+// of objects another file changed, are written anew from the new archive, so that a later import
+// does not take these unchanged copies for edits and undo the change. Files that are not there
+// are not made.
+void RefreshOtherForms(const Archive& archive, size_t entry, const InnerImport& imported,
+                       const RunOptions& options, Reporter& reporter) {
+    const ParsedInnerFile inner = archive.Parse(entry, options, nullptr);
+    const InnerScope scope{archive, inner, options, reporter};
+    const fs::path root = ImportRoot(scope);
+    std::error_code ec;
+    try {
+        for (const size_t index : imported.changedByJson) {
+            if (fs::is_regular_file(JoinInside(root, SafeComponent(inner.Items().ExportName[index])),
+                                    ec))
+                RewriteRawFile(scope, index);
+        }
+        std::optional<FileTypeTrees> trees;
+        for (const size_t index : imported.changedOtherwise) {
+            if (!fs::is_regular_file(root / JsonFileName(inner.Items().ExportName[index]), ec))
+                continue;
+            if (!trees) trees = TypeTreesOf(scope);
+            WriteObjectJson(scope, *trees, index, root);
+        }
+    } catch (const KestrelError& e) {
+        if (e.OutputFailed()) throw;
+        reporter.Alert(e.what());
+    }
 }
 
 } // namespace
@@ -156,13 +329,16 @@ ImportSummary ImportInnerFiles(Archive& archive, const std::vector<size_t>& entr
     ResourceGrowthScope growth;
     std::vector<InnerReplacement> replacements;
     std::vector<std::string> lines;
+    std::vector<std::pair<size_t, InnerImport>> changedInner;
     for (const size_t entry : entries) {
         const ParsedInnerFile inner = archive.Parse(entry, options, &reporter);
         InnerImport imported = ImportInnerFile(InnerScope{archive, inner, options, reporter});
         if (!imported.replacement) continue;
         summary.changedObjects += imported.changedObjects;
         replacements.push_back(std::move(*imported.replacement));
+        imported.replacement.reset();
         lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
+        changedInner.emplace_back(entry, std::move(imported));
     }
     if (!replacements.empty()) {
         std::sort(
@@ -171,6 +347,8 @@ ImportSummary ImportInnerFiles(Archive& archive, const std::vector<size_t>& entr
         archive.Write(replacements, reporter);
         summary.written = true;
         growth.Keep();
+        for (const auto& [entry, imported] : changedInner)
+            RefreshOtherForms(archive, entry, imported, options, reporter);
     }
     for (const std::string& line : lines)
         reporter.ProgressLine(line);

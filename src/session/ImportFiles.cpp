@@ -71,7 +71,10 @@ std::vector<fs::path> CollectFiles(const fs::path& dir, std::string_view extensi
     return found;
 }
 
-void ConvertEditedFiles(const InnerScope& scope, const fs::path& root) {
+std::vector<ConvertedFile> ConvertEditedFiles(const InnerScope& scope, const fs::path& root,
+                                              const fs::path& staging) {
+    std::vector<ConvertedFile> converted;
+    size_t runs = 0;
     const ItemTable& items = scope.inner.Items();
     std::unordered_map<std::string, size_t> byExportName;
     for (size_t i = items.Count(); i-- > 0;)
@@ -84,13 +87,17 @@ void ConvertEditedFiles(const InnerScope& scope, const fs::path& root) {
         for (const fs::path& file : CollectFiles(dir, scan.extension)) {
             const auto it = byExportName.find(file.stem().string());
             if (it == byExportName.end()) continue; // an image of no object is passed over
-            const EditedFile edited{it->second, file,
-                                    JoinInside(root, SafeComponent(items.ExportName[it->second]))};
-            const ConvertResult result = scan.importFile(scope, edited);
+            if (runs == 0) CreateDirectories(staging);
+            const fs::path output = staging / std::to_string(runs++);
+            const ConvertResult result = scan.importFile(scope, {it->second, file, output});
             if (!result.ok) scope.reporter.Alert(result.message);
+            std::error_code exists;
+            if (result.ok && fs::is_regular_file(output, exists))
+                converted.push_back({it->second, file, output});
             scope.reporter.Breathe();
         }
     }
+    return converted;
 }
 
 } // namespace kestrel

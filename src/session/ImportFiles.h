@@ -28,10 +28,20 @@ std::vector<std::string> RawFileNames(const std::filesystem::path& root, const R
 std::vector<std::filesystem::path> CollectFiles(const std::filesystem::path& dir,
                                                 std::string_view extension);
 
+// A picture turned back into its object's raw file, not yet put into the export tree.
+struct ConvertedFile {
+    size_t index = 0;
+    std::filesystem::path editedFile; // the picture in the export tree
+    std::filesystem::path output;     // the raw object bytes made from it, in the staging folder
+};
+
 // Runs the converter of each edited picture or sound under `root` whose name, without its last
-// extension, is an object's export name: the converter writes that object's raw file into `root`.
-// A converter's error is shown (Alert) and the import goes on; an output that cannot be written
-// ends it.
-void ConvertEditedFiles(const InnerScope& scope, const std::filesystem::path& root);
+// extension, is an object's export name. Pictures are turned into raw object files in `staging`
+// (created here), one per picture, and returned for the caller to weigh against the object's other
+// files; sounds write their object's raw file into `root` at once. A converter's error is shown
+// (Alert) and the import goes on; an output that cannot be written ends it.
+std::vector<ConvertedFile> ConvertEditedFiles(const InnerScope& scope,
+                                              const std::filesystem::path& root,
+                                              const std::filesystem::path& staging);
 
 } // namespace kestrel

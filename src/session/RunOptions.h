@@ -32,6 +32,7 @@ enum OutputKind : uint16_t {
     // Converters run at all (pictures, meshes, sounds, videos).
     kOutConvert = 1u << 8,
     kOutPng = 1u << 9, // pictures people open: PNG, or EXR for float formats
+    kOutJson = 1u << 10, // NAME.EXT.json beside the raw file of every object with a type tree
 };
 
 // Everything an export without -t writes.

@@ -235,8 +235,10 @@ void MainWindow::BuildList() {
 void MainWindow::BuildPopup() {
     const InterfaceTexts& t = options_.text;
     popup = new QMenu(this);
-    popup->addAction(Q(t.MenuExportSelected), this, [this] { ExportSelected(false); });
-    popup->addAction(Q(t.MenuExportSource), this, [this] { ExportSelected(true); });
+    popup->addAction(Q(t.MenuExportSelected), this, [this] { ExportSelected(kOutRawOnly); });
+    popup->addAction(Q(t.MenuExportSource), this, [this] { ExportSelected(kOutSourceFiles); });
+    popup->addAction(Q(t.MenuExportJson), this,
+                     [this] { ExportSelected(kOutRawOnly | kOutJson); });
     popup->addAction(Q(t.MenuSelectAll), this, [this] { list->selectAll(); });
 }
 
@@ -420,11 +422,11 @@ void MainWindow::ExportAll() {
     RunOperation([&] { ExportChosenObjects(*archive_, shown_, all, options, reporter_); });
 }
 
-void MainWindow::ExportSelected(bool sourceFiles) {
+void MainWindow::ExportSelected(uint16_t outputs) {
     if (busy_ || model->RowCount() == 0 || !archive_) return;
     const std::vector<size_t> chosen = SelectedObjects();
     if (chosen.empty()) return;
-    const RunOptions options = ActionOptions(sourceFiles ? kOutSourceFiles : kOutRawOnly);
+    const RunOptions options = ActionOptions(outputs);
     RunOperation([&] { ExportChosenObjects(*archive_, shown_, chosen, options, reporter_); });
 }
 

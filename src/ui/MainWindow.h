@@ -84,7 +84,7 @@ public:
     void SelectInnerFile(int index);
     void ExportAll();
     // Exports the selected rows, in display order: raw objects, or converted source files.
-    void ExportSelected(bool sourceFiles);
+    void ExportSelected(uint16_t outputs); // OutputKind bits
     void ImportAll();
     void SortByColumn(int column);
     // Next (backward false) or previous match after the focused row.

@@ -12,6 +12,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <iostream>
@@ -118,6 +119,110 @@ TEST(ObjectJsonSamples, EveryObjectWithATypeTreeRoundTrips) {
         << tally.failures.size() << " failures, first: " << tally.failures.front();
     for (size_t i = 0; i < tally.failures.size() && i < 30; ++i)
         ADD_FAILURE() << tally.failures[i];
+}
+
+// The first string value of a JSON document other than a name, found depth first.
+nlohmann::ordered_json* FirstText(nlohmann::ordered_json& doc, const std::string& key = "") {
+    if (doc.is_string() && key != "m_Name" && !doc.get<std::string>().empty()) return &doc;
+    if (doc.is_object()) {
+        for (auto it = doc.begin(); it != doc.end(); ++it) {
+            if (auto* found = FirstText(it.value(), it.key())) return found;
+        }
+    }
+    if (doc.is_array()) {
+        for (auto& item : doc) {
+            if (auto* found = FirstText(item, key)) return found;
+        }
+    }
+    return nullptr;
+}
+
+// Every file under a tree, by path relative to it.
+std::map<std::string, std::vector<unsigned char>> TreeFiles(const fs::path& tree) {
+    std::map<std::string, std::vector<unsigned char>> files;
+    for (const auto& e : fs::recursive_directory_iterator(tree)) {
+        if (e.is_regular_file())
+            files[fs::relative(e.path(), tree).string()] = ReadFileBytes(e.path());
+    }
+    return files;
+}
+
+// Through the export tree: every sample exported raw with its JSON files and imported with no
+// edit is byte for byte the same; in the first sample whose MonoBehaviours hold text, one string
+// made a longer Cyrillic one comes back after a reopen and no other raw file changes.
+TEST(ObjectJsonSamples, UneditedJsonChangesNoArchiveAndATranslationComesBack) {
+    const fs::path samples = KESTREL_SAMPLES_DIR;
+    if (!fs::exists(samples / "MANIFEST.md")) GTEST_SKIP() << "no samples at " << samples;
+    size_t archives = 0, jsonFiles = 0, translated = 0;
+    for (const ManifestRow& row : ReadManifestRows(samples)) {
+        if (row.size() < 2 || !fs::is_regular_file(samples / row[1])) continue;
+        TempDir dir;
+        const fs::path copy = CopySampleWithCompanions(samples / row[1], dir.Path());
+        const auto before = ReadFileBytes(copy);
+        OpenedArchive a;
+        a.options.outputs = kOutRawOnly | kOutJson;
+        try {
+            a.Open(copy.string());
+        } catch (const KestrelError&) {
+            continue; // not an archive the parser opens
+        }
+        SCOPED_TRACE(row[1]);
+        ExportArchive(*a.archive, a.options, a.messages);
+        const fs::path tree = dir / "Unity_Assets_Files";
+        std::error_code ec;
+        if (!fs::is_directory(tree, ec)) continue;
+        std::vector<fs::path> monoJson;
+        for (const auto& [rel, bytes] : TreeFiles(tree)) {
+            if (!rel.ends_with(".json")) continue;
+            ++jsonFiles;
+            if (rel.ends_with(".114.json") || rel.find(".-") != std::string::npos)
+                monoJson.push_back(tree / rel);
+        }
+        ImportArchive(*a.archive, a.options, a.messages);
+        a.archive.reset();
+        EXPECT_EQ(ReadFileBytes(copy), before) << "changed by an unedited import";
+        ++archives;
+        if (translated != 0) continue;
+        for (const fs::path& json : monoJson) {
+            const auto bytes = ReadFileBytes(json);
+            auto doc = nlohmann::ordered_json::parse(bytes.begin(), bytes.end());
+            nlohmann::ordered_json* text = FirstText(doc);
+            if (text == nullptr) continue;
+            const std::string russian = text->get<std::string>() + " — перевод на русский язык";
+            *text = russian;
+            const std::string edited = doc.dump(1);
+            WriteFileBytes(json, {edited.begin(), edited.end()});
+            const auto raw = TreeFiles(tree);
+            OpenedArchive b;
+            b.options.outputs = kOutRawOnly | kOutJson;
+            b.Open(copy.string());
+            ImportArchive(*b.archive, b.options, b.messages);
+            EXPECT_TRUE(b.messages.alerts.empty()) << b.messages.alerts.front();
+            b.Open(copy.string());
+            b.options.outputDir = (dir / "again").string() + "/";
+            ExportArchive(*b.archive, b.options, b.messages);
+            const auto again = TreeFiles(dir / "again" / "Unity_Assets_Files");
+            const fs::path editedRaw = fs::relative(json, tree).replace_extension();
+            size_t otherRawChanged = 0;
+            for (const auto& [rel, bytes] : raw) {
+                if (rel.ends_with(".json") || rel == editedRaw) continue;
+                const bool changed = again.count(rel) != 0 && again.at(rel) != bytes;
+                EXPECT_FALSE(changed) << rel;
+                otherRawChanged += changed ? 1 : 0;
+            }
+            const auto newJson = again.at(fs::relative(json, tree).string());
+            EXPECT_NE(std::string(newJson.begin(), newJson.end()).find("перевод на русский"),
+                      std::string::npos);
+            EXPECT_EQ(otherRawChanged, 0u);
+            std::cout << row[1] << ": " << json.filename() << " translated\n";
+            translated = 1;
+            break;
+        }
+    }
+    std::cout << archives << " archives with " << jsonFiles
+              << " JSON files exported and imported unedited\n";
+    EXPECT_GT(jsonFiles, 0u);
+    EXPECT_EQ(translated, 1u) << "no MonoBehaviour of the samples holds text";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #pragma once
+#include "assets/AssetsTypes.h"
 #include "io/ByteOrder.h"
 
 #include <cstdint>
@@ -38,6 +39,10 @@ struct AssetsSpec {
     std::string engineVersion = "5.4.1f1";
     uint32_t targetPlatform = 5;
     std::vector<AssetsObject> objects;
+    // Formats 16 to 22 with typeTrees: the tree a class (as the plan names it) is written with,
+    // in place of the builder's own small one. Its nodes' names and types go to the file's own
+    // string buffer.
+    std::vector<std::pair<int32_t, std::vector<TypeTreeNode>>> trees;
 
     [[nodiscard]] Endian Order() const { return bigEndian ? Endian::Big : Endian::Little; }
 };

@@ -43,6 +43,36 @@ size_t TypeIndexOf(const std::vector<PlannedType>& types, int32_t planClass) {
 // A tree blob: the root, then for a named class its name string (with the char array under it)
 // and an integer; for another class a reference to its game object first. Strings mix the file's
 // own buffer and the engine's common strings (427 "m_Name", 840 "string", 222 "int").
+// A tree of the plan's own, its strings in the blob's buffer.
+void CustomTreeBlob(Writer& w, const AssetsSpec& plan, const std::vector<TypeTreeNode>& nodes) {
+    std::string strings;
+    const auto offsetOf = [&](const std::string& text) {
+        const size_t found = strings.find(text + '\0');
+        if (found != std::string::npos && (found == 0 || strings[found - 1] == '\0'))
+            return static_cast<uint32_t>(found);
+        strings += text;
+        strings.push_back('\0');
+        return static_cast<uint32_t>(strings.size() - text.size() - 1);
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> names;
+    for (const TypeTreeNode& node : nodes)
+        names.emplace_back(offsetOf(node.type), offsetOf(node.name));
+    w.U32(static_cast<uint32_t>(nodes.size()));
+    w.U32(static_cast<uint32_t>(strings.size()));
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        w.U16(1);
+        w.U8(nodes[i].level);
+        w.U8(0);
+        w.U32(names[i].first);
+        w.U32(names[i].second);
+        w.I32(nodes[i].byteSize);
+        w.I32(static_cast<int32_t>(i));
+        w.U32(nodes[i].metaFlag);
+        if (plan.formatVersion >= 19) w.U64(0); // reference type hash
+    }
+    w.Bytes(strings);
+}
+
 void TypeTreeBlob(Writer& w, const AssetsSpec& plan, bool named) {
     struct Node {
         uint8_t level;
@@ -85,7 +115,13 @@ void TypeRecord(Writer& w, const AssetsSpec& plan, const PlannedType& type, int1
     if (classId == kScriptClass) w.Bytes(hash, sizeof hash); // script ID
     w.Bytes(hash, sizeof hash);                               // type hash
     if (!plan.typeTrees) return;
-    TypeTreeBlob(w, plan, type.named);
+    const auto custom = std::find_if(plan.trees.begin(), plan.trees.end(),
+                                     [&](const auto& t) { return t.first == type.planClass; });
+    if (custom != plan.trees.end()) {
+        CustomTreeBlob(w, plan, custom->second);
+    } else {
+        TypeTreeBlob(w, plan, type.named);
+    }
     if (plan.formatVersion >= 21) {
         w.I32(1); // one type dependency
         w.I32(0);

@@ -210,7 +210,7 @@ TEST_F(WindowTest, ExportOfASelectionAfterASortExportsTheRowsShown) {
     window->list->selectRow(1);
     const std::vector<size_t> chosen = window->SelectedObjects();
     ASSERT_EQ(chosen, std::vector<size_t>{0});
-    window->ExportSelected(false);
+    window->ExportSelected(kOutRawOnly);
     ASSERT_TRUE(messages.empty()) << messages[0];
     SilentReporter silent;
     const InnerScope scope{*window->OpenArchive(), window->ShownInnerFile(), options, silent};
