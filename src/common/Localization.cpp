@@ -40,6 +40,7 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.ColOffset = "Смещение";
         l.MenuExportSelected = "Извлечь выделенное";
         l.MenuExportSource = "Извлечь исходными файлами";
+        l.MenuExportPng = "Извлечь картинками PNG";
         l.MenuSelectAll = "Выделить всё";
         l.MsgFileNotFound = "Файл не найден в архиве: ";
         l.MsgWillBeSkipped = "И будет пропущен.";
@@ -78,6 +79,7 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.ColOffset = "Offset";
         l.MenuExportSelected = "Export selected";
         l.MenuExportSource = "Export source files";
+        l.MenuExportPng = "Export as PNG pictures";
         l.MenuSelectAll = "Select all";
         l.MsgFileNotFound = "File not found in archive: ";
         l.MsgWillBeSkipped = "And it will be skipped.";

@@ -237,6 +237,7 @@ void MainWindow::BuildPopup() {
     popup = new QMenu(this);
     popup->addAction(Q(t.MenuExportSelected), this, [this] { ExportSelected(false); });
     popup->addAction(Q(t.MenuExportSource), this, [this] { ExportSelected(true); });
+    popup->addAction(Q(t.MenuExportPng), this, [this] { ExportSelectedPictures(); });
     popup->addAction(Q(t.MenuSelectAll), this, [this] { list->selectAll(); });
 }
 
@@ -421,10 +422,18 @@ void MainWindow::ExportAll() {
 }
 
 void MainWindow::ExportSelected(bool sourceFiles) {
+    ExportSelectedAs(sourceFiles ? kOutSourceFiles : kOutRawOnly);
+}
+
+void MainWindow::ExportSelectedPictures() {
+    ExportSelectedAs(kOutConvert | kOutPng);
+}
+
+void MainWindow::ExportSelectedAs(uint16_t outputs) {
     if (busy_ || model->RowCount() == 0 || !archive_) return;
     const std::vector<size_t> chosen = SelectedObjects();
     if (chosen.empty()) return;
-    const RunOptions options = ActionOptions(sourceFiles ? kOutSourceFiles : kOutRawOnly);
+    const RunOptions options = ActionOptions(outputs);
     RunOperation([&] { ExportChosenObjects(*archive_, shown_, chosen, options, reporter_); });
 }
 

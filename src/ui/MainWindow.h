@@ -85,6 +85,8 @@ public:
     void ExportAll();
     // Exports the selected rows, in display order: raw objects, or converted source files.
     void ExportSelected(bool sourceFiles);
+    // Exports the selected textures as pictures people open (PNG, EXR for float formats).
+    void ExportSelectedPictures();
     void ImportAll();
     void SortByColumn(int column);
     // Next (backward false) or previous match after the focused row.
@@ -134,6 +136,7 @@ private:
     void ShowInnerFile(size_t index, const std::vector<uint32_t>& order = {});
     // The options of one action: the window's options with these output kinds.
     RunOptions ActionOptions(uint16_t outputs) const;
+    void ExportSelectedAs(uint16_t outputs);
     void ShowPopup(const QPoint& pos);
     bool CheckSearchText(const std::string& text);
 
