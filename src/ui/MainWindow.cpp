@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "assets/AssetsParser.h"
+#include "assets/ClassId.h"
 #include "assets/Vocabulary.h"
 #include "common/Error.h"
 #include "io/ByteSource.h"
@@ -422,16 +423,23 @@ void MainWindow::ExportAll() {
 }
 
 void MainWindow::ExportSelected(bool sourceFiles) {
-    ExportSelectedAs(sourceFiles ? kOutSourceFiles : kOutRawOnly);
+    ExportSelectedAs(sourceFiles ? kOutSourceFiles : kOutRawOnly, false);
 }
 
 void MainWindow::ExportSelectedPictures() {
-    ExportSelectedAs(kOutConvert | kOutPng);
+    ExportSelectedAs(kOutConvert | kOutPng, true);
 }
 
-void MainWindow::ExportSelectedAs(uint16_t outputs) {
+void MainWindow::ExportSelectedAs(uint16_t outputs, bool texturesOnly) {
     if (busy_ || model->RowCount() == 0 || !archive_) return;
-    const std::vector<size_t> chosen = SelectedObjects();
+    std::vector<size_t> chosen = SelectedObjects();
+    if (texturesOnly) {
+        // Other objects would go out as their raw files: the pictures are all that is asked for.
+        std::erase_if(chosen, [&](size_t i) {
+            const int32_t classId = shown_.Items().rows[i].ClassID;
+            return classId != ClassId::kTexture2D && classId != ClassId::kCubemap;
+        });
+    }
     if (chosen.empty()) return;
     const RunOptions options = ActionOptions(outputs);
     RunOperation([&] { ExportChosenObjects(*archive_, shown_, chosen, options, reporter_); });
