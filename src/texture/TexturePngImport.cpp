@@ -255,8 +255,15 @@ void ImportTexturePNG(const TextureImportInput& in) {
     picture.height = static_cast<int32_t>(height);
     picture.format = format;
     picture.imageCount = h.imageCount;
-    for (const ImagePlane& plane : pictures)
-        AppendEncodedImage(picture.images, plane, *codec, levels);
+    for (const ImagePlane& plane : pictures) {
+        // Encoders of integer formats take integer pixels (the ETC and EAC ones refuse floats).
+        if (!codec->floatValues && plane.kind == PixelKind::kRgbaFloat) {
+            AppendEncodedImage(picture.images, image::ConvertPlane(plane, PixelKind::kRgba16),
+                               *codec, levels);
+        } else {
+            AppendEncodedImage(picture.images, plane, *codec, levels);
+        }
+    }
     ImageSizeField(picture.images.size() / static_cast<size_t>(h.imageCount), h.imageCount,
                    in.imageFile);
     picture.mipField = ImportedMipField(tex, levels, StoredLevels(tex));
