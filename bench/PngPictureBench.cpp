@@ -160,9 +160,8 @@ struct ImportSet {
         spec.layout = TextureLayout::MipCount;
         spec.width = spec.height = kImportEdge;
         spec.format = format;
-        spec.pixels = std::vector<uint8_t>(image::PictureLevelBytes(format, kImportEdge,
-                                                                     kImportEdge),
-                                           0);
+        spec.pixels =
+            std::vector<uint8_t>(image::PictureLevelBytes(format, kImportEdge, kImportEdge), 0);
         const auto body = MakeTextureObject(spec, Endian::Little);
         for (int i = 0; i < kImported; ++i) {
             bodies.push_back(body);
@@ -182,8 +181,8 @@ void ImportPictures(benchmark::State& st, int32_t format) {
     for (auto _ : st) {
         for (int i = 0; i < kImported; ++i) {
             auto source = std::make_shared<MemorySource>("bench", set->bodies[i]);
-            ImportTexturePNG({{}, Reader(source, Endian::Little), set->pictures[i], output, false,
-                              silent});
+            ImportTexturePNG(
+                {{}, Reader(source, Endian::Little), set->pictures[i], output, false, silent});
         }
     }
     st.SetItemsProcessed(static_cast<int64_t>(kImported * st.iterations()));

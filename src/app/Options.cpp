@@ -100,8 +100,7 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
     for (size_t i = 2; i < params.size(); ++i) {
         const std::string word = ToLowerAscii(params[i]);
         const bool hasValue = i + 1 < params.size();
-        if ((word == "-t" || word == "-p" || word == "-e" || word == "--png-format") &&
-            !hasValue) {
+        if ((word == "-t" || word == "-p" || word == "-e" || word == "--png-format") && !hasValue) {
             missingValue = true;
             return word;
         }

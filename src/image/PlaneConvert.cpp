@@ -104,9 +104,10 @@ ImagePlane HalvePlane(const ImagePlane& in) {
                     double sum = 0;
                     for (uint32_t dy = 0; dy < stepY; ++dy) {
                         for (uint32_t dx = 0; dx < stepX; ++dx) {
-                            const size_t at =
-                                ((static_cast<size_t>(y) * stepY + dy) * in.width + x * stepX +
-                                 dx) * 4 + c;
+                            const size_t at = ((static_cast<size_t>(y) * stepY + dy) * in.width +
+                                               x * stepX + dx) *
+                                                  4 +
+                                              c;
                             sum += static_cast<double>(from[at]);
                         }
                     }

@@ -41,11 +41,10 @@ std::vector<ImagePlane> ReadPictures(const TextureImportInput& in, int32_t image
         ImagePlane plane = exr ? image::ReadExr(file) : image::ReadPng(file);
         if (in.noFlip) image::TurnRows(plane);
         if (k > 1 && (plane.width != planes[0].width || plane.height != planes[0].height)) {
-            throw KestrelError(file.string() + ": the picture is " + std::to_string(plane.width) +
-                               " x " + std::to_string(plane.height) +
-                               " pixels, the texture's first image " +
-                               std::to_string(planes[0].width) + " x " +
-                               std::to_string(planes[0].height));
+            throw KestrelError(
+                file.string() + ": the picture is " + std::to_string(plane.width) + " x " +
+                std::to_string(plane.height) + " pixels, the texture's first image " +
+                std::to_string(planes[0].width) + " x " + std::to_string(planes[0].height));
         }
         planes.push_back(std::move(plane));
     }
@@ -98,8 +97,7 @@ bool SameValue(float a, float b) {
 }
 
 // True when the picture holds the stored plane's pixels in the channels its file keeps.
-bool SamePixels(const ImagePlane& stored, const ImagePlane& picture,
-                image::ChannelSet channels) {
+bool SamePixels(const ImagePlane& stored, const ImagePlane& picture, image::ChannelSet channels) {
     if (stored.width != picture.width || stored.height != picture.height) return false;
     ImagePlane scratch;
     const ImagePlane& p = image::AsKind(picture, stored.kind, scratch);
@@ -140,8 +138,7 @@ bool PicturesUnchanged(const TextureImportInput& in, const TextureObject& tex,
         const auto image = source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
         ImagePlane stored;
         try {
-            codec->decode(std::span<const uint8_t>(image).first(levelBytes), width, height,
-                          stored);
+            codec->decode(std::span<const uint8_t>(image).first(levelBytes), width, height, stored);
         } catch (const KestrelError&) {
             return false; // pixels no picture was exported from
         }
@@ -182,9 +179,8 @@ uint32_t RebuiltLevels(const TextureObject& tex, uint32_t width, uint32_t height
     const uint32_t stored = StoredLevels(tex);
     const uint32_t full = FullChain(width, height);
     if (stored <= 1) return 1;
-    const uint32_t storedFull =
-        FullChain(static_cast<uint32_t>(std::max(tex.header.width, 1)),
-                  static_cast<uint32_t>(std::max(tex.header.height, 1)));
+    const uint32_t storedFull = FullChain(static_cast<uint32_t>(std::max(tex.header.width, 1)),
+                                          static_cast<uint32_t>(std::max(tex.header.height, 1)));
     return stored >= storedFull ? full : std::min(stored, full);
 }
 

@@ -125,8 +125,8 @@ TEST(Options, PngFormatTakesUncompressedEncodedFormatsByNameOrNumber) {
         int32_t format; // 0: refused
     };
     for (const Case c : {Case{"RGBA32", 4}, Case{"rgbahalf", 17}, Case{"4", 4}, Case{"BGRA32", 14},
-                         Case{"R8", 63}, Case{"Alpha8", 1}, Case{"RGBAFloat", 20},
-                         Case{"DXT5", 0}, Case{"12", 0}, Case{"PVRTC_RGB4", 0}, Case{"rgba", 0}}) {
+                         Case{"R8", 63}, Case{"Alpha8", 1}, Case{"RGBAFloat", 20}, Case{"DXT5", 0},
+                         Case{"12", 0}, Case{"PVRTC_RGB4", 0}, Case{"rgba", 0}}) {
         SCOPED_TRACE(c.value);
         RunOptions s;
         bool missing = false;

@@ -1,7 +1,10 @@
 #include "support/PictureEdits.h"
 
+#include "image/DesktopCodecs.h"
+#include "image/PictureCodecs.h"
 #include "image/PictureFiles.h"
 #include "image/PlaneConvert.h"
+#include "support/TempDir.h"
 
 #include <algorithm>
 #include <cctype>
@@ -92,8 +95,8 @@ double PictureChannelsPsnr(const image::ImagePlane& a, const image::ImagePlane& 
             for (uint32_t c = 0; c < 4; ++c) {
                 if (!kept[c]) continue;
                 const size_t i = (static_cast<size_t>(y) * a.width + x) * 4 + c;
-                const double d = std::clamp(fa.rgbaF[i], 0.0f, 1.0f) -
-                                 std::clamp(fb.rgbaF[i], 0.0f, 1.0f);
+                const double d =
+                    std::clamp(fa.rgbaF[i], 0.0f, 1.0f) - std::clamp(fb.rgbaF[i], 0.0f, 1.0f);
                 sum += d * d;
                 ++count;
             }
@@ -101,6 +104,60 @@ double PictureChannelsPsnr(const image::ImagePlane& a, const image::ImagePlane& 
     }
     if (count == 0 || sum == 0) return std::numeric_limits<double>::infinity();
     return 10.0 * std::log10(1.0 / (sum / static_cast<double>(count)));
+}
+
+std::string DrawnRectangleProblem(const fs::path& exported, const image::ImagePlane& drawn,
+                                  int32_t format) {
+    if (exported.empty()) return "no picture exported";
+    const image::ImagePlane back = ReadPictureAsFloat(exported);
+    const auto codec = image::FindPictureCodec(format);
+    const double rectangle =
+        PictureChannelsPsnr(back, WithRedRectangle(back), codec->channels, true);
+    const double whole = PictureChannelsPsnr(back, drawn, codec->channels, false);
+    const image::FormatCodec* pixels = image::FindDesktopCodec(format);
+    const bool exact = pixels != nullptr && pixels->blockBytes == 0;
+    const bool ok = exact ? std::isinf(rectangle) && std::isinf(whole)
+                          : rectangle >= kLossyRectanglePsnr && whole >= kLossyRectanglePsnr;
+    if (ok) return "";
+    return exported.filename().string() + ": rectangle " + std::to_string(rectangle) +
+           " dB, picture " + std::to_string(whole) + " dB";
+}
+
+fs::path ExportedPicture(const fs::path& tree, const std::string& exportName) {
+    std::error_code ec;
+    for (const char* dir : {"Textures", "Cubemap"}) {
+        for (auto it = fs::recursive_directory_iterator(tree / dir, ec); !ec && it != fs::end(it);
+             it.increment(ec)) {
+            const std::string file = it->path().filename().string();
+            if (file == exportName + ".png" || file == exportName + ".exr") return it->path();
+        }
+    }
+    return {};
+}
+
+NamedFiles FilesIn(const fs::path& dir) {
+    NamedFiles files;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+        if (e.is_regular_file()) files[e.path().filename().string()] = ReadFileBytes(e.path());
+    }
+    return files;
+}
+
+std::vector<std::string> RawFileProblems(const NamedFiles& before, const NamedFiles& after,
+                                         const std::vector<std::string>& edited) {
+    std::vector<std::string> problems;
+    if (before.size() != after.size()) problems.push_back("raw files came or went");
+    for (const auto& [name, bytes] : before) {
+        const auto it = after.find(name);
+        const bool wasEdited = std::find(edited.begin(), edited.end(), name) != edited.end();
+        if (it == after.end()) {
+            problems.push_back(name + " is missing");
+        } else if (wasEdited == (it->second == bytes)) {
+            problems.push_back(name + (wasEdited ? " did not change" : " changed"));
+        }
+    }
+    return problems;
 }
 
 } // namespace kestrel::test

@@ -36,17 +36,7 @@ struct FormatQuality {
 };
 
 fs::path PictureOf(const OpenedArchive& a, size_t i) {
-    const fs::path root = ImportRoot(a.Scope());
-    const std::string name = a.Items().ExportName[i];
-    std::error_code ec;
-    for (const char* dir : {"Textures", "Cubemap"}) {
-        for (auto it = fs::recursive_directory_iterator(root / dir, ec); !ec && it != fs::end(it);
-             it.increment(ec)) {
-            const std::string file = it->path().filename().string();
-            if (file == name + ".png" || file == name + ".exr") return it->path();
-        }
-    }
-    return {};
+    return ExportedPicture(ImportRoot(a.Scope()), a.Items().ExportName[i]);
 }
 
 // The lossy formats an edit most often goes to, tried on pictures that never were in them.
@@ -84,8 +74,8 @@ void Measure(OpenedArchive& a, std::map<int32_t, FormatQuality>& quality,
     for (size_t i = 0; i < a.Items().Count(); ++i) {
         const ObjectRow& row = a.Items().rows[i];
         const auto codec = image::FindPictureCodec(a.Items().types[i].TextureFormat);
-        if ((row.ClassID == 28 || row.ClassID == 89) && row.ObjSize > row.NameHeaderSize &&
-            codec && codec->encode != nullptr)
+        if ((row.ClassID == 28 || row.ClassID == 89) && row.ObjSize > row.NameHeaderSize && codec &&
+            codec->encode != nullptr)
             textures.push_back(i);
     }
     ExportObjects(a.Scope(), textures);
@@ -94,8 +84,8 @@ void Measure(OpenedArchive& a, std::map<int32_t, FormatQuality>& quality,
         if (picture.empty()) continue;
         const int32_t format = a.Items().types[i].TextureFormat;
         const auto codec = image::FindPictureCodec(format);
-        const image::ImagePlane plane = codec->floatValues ? image::ReadExr(picture)
-                                                           : image::ReadPng(picture);
+        const image::ImagePlane plane =
+            codec->floatValues ? image::ReadExr(picture) : image::ReadPng(picture);
         const std::string name = a.Items().ExportName[i];
         Add(quality[format], RoundTripPsnr(plane, format), name);
         if (!IsUncompressed8Bit(format)) continue;
@@ -120,10 +110,11 @@ int main(int argc, char** argv) {
     // Samples with cubemaps and no Texture2D: the first walk covered the others.
     const std::vector<std::string>& seen = textures.Samples();
     SampleWalk cubemaps(samples, 0, 22, "Cubemap");
-    cubemaps.Run([&](OpenedArchive& a, RecordedMessages&, const fs::path&,
-                     const std::string& local) {
-        if (std::find(seen.begin(), seen.end(), local) == seen.end()) Measure(a, quality, fresh);
-    });
+    cubemaps.Run(
+        [&](OpenedArchive& a, RecordedMessages&, const fs::path&, const std::string& local) {
+            if (std::find(seen.begin(), seen.end(), local) == seen.end())
+                Measure(a, quality, fresh);
+        });
     const auto print = [](const char* title, const std::map<int32_t, FormatQuality>& table) {
         std::printf("%s\n%-16s %8s %6s %10s %10s  %s\n", title, "format", "textures", "exact",
                     "mean dB", "lowest dB", "lowest in");
