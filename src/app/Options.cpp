@@ -1,6 +1,7 @@
 #include "app/Options.h"
 
 #include "assets/ClassId.h"
+#include "texture/TextureImport.h"
 
 #include <algorithm>
 #include <array>
@@ -100,7 +101,7 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
     for (size_t i = 2; i < params.size(); ++i) {
         const std::string word = ToLowerAscii(params[i]);
         const bool hasValue = i + 1 < params.size();
-        if ((word == "-t" || word == "-p" || word == "-e") && !hasValue) {
+        if ((word == "-t" || word == "-p" || word == "-e" || word == "--png-format") && !hasValue) {
             missingValue = true;
             return word;
         }
@@ -116,6 +117,16 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
             ++i;
         } else if (word == "-e" && hasValue) {
             options.entry = ParseEntrySelector(params[i + 1]);
+            ++i;
+        } else if (word == "--png-format" && hasValue) {
+            // A name no uncompressed encoded format has counts as no value: the help lines
+            // that follow list the names.
+            const std::optional<int32_t> format = PictureStorageFormat(params[i + 1]);
+            if (!format) {
+                missingValue = true;
+                return word;
+            }
+            options.pngFormat = *format;
             ++i;
         } else if (word == "-f") {
             options.fontAsObject = true;

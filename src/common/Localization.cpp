@@ -41,6 +41,7 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.MenuExportSelected = "Извлечь выделенное";
         l.MenuExportSource = "Извлечь исходными файлами";
         l.MenuExportJson = "Извлечь как JSON";
+        l.MenuExportPng = "Извлечь картинками PNG";
         l.MenuSelectAll = "Выделить всё";
         l.MsgFileNotFound = "Файл не найден в архиве: ";
         l.MsgWillBeSkipped = "И будет пропущен.";
@@ -80,6 +81,7 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.MenuExportSelected = "Export selected";
         l.MenuExportSource = "Export source files";
         l.MenuExportJson = "Export as JSON";
+        l.MenuExportPng = "Export as PNG pictures";
         l.MenuSelectAll = "Select all";
         l.MsgFileNotFound = "File not found in archive: ";
         l.MsgWillBeSkipped = "And it will be skipped.";

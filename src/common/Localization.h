@@ -10,7 +10,7 @@ struct InterfaceTexts {
         LoopSearch;
     std::string LblArchive, LblSize, LblVersion, LblId, LblFiles;
     std::string ColNumber, ColName, ColType, ColSize, ColOffset;
-    std::string MenuExportSelected, MenuExportSource, MenuExportJson, MenuSelectAll;
+    std::string MenuExportSelected, MenuExportSource, MenuExportJson, MenuExportPng, MenuSelectAll;
     std::string MsgFileNotFound, MsgWillBeSkipped, MsgMissingFile;
     std::string MsgMeshBigEndian, MsgMeshCompressed, MsgMeshFormat, MsgMeshConvert;
     // Command-line usage errors ("{}" stands for the option), the message of a window started

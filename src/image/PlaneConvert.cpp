@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <type_traits>
 
 namespace kestrel::image {
 namespace {
@@ -70,6 +71,68 @@ const ImagePlane& AsKind(const ImagePlane& in, PixelKind kind, ImagePlane& scrat
         return in;
     scratch = ConvertPlane(in, kind);
     return scratch;
+}
+
+void TurnRows(ImagePlane& plane) {
+    const size_t row = static_cast<size_t>(plane.width) * 4;
+    const auto turn = [&](auto& values) {
+        if (values.size() < row * plane.height) return;
+        for (uint32_t y = 0; y < plane.height / 2; ++y)
+            std::swap_ranges(values.begin() + static_cast<long>(y * row),
+                             values.begin() + static_cast<long>((y + 1) * row),
+                             values.begin() + static_cast<long>((plane.height - 1 - y) * row));
+    };
+    turn(plane.rgba8);
+    turn(plane.rgba16);
+    turn(plane.rgbaF);
+}
+
+ImagePlane HalvePlane(const ImagePlane& in) {
+    const uint32_t w = std::max<uint32_t>(in.width / 2, 1);
+    const uint32_t h = std::max<uint32_t>(in.height / 2, 1);
+    const uint32_t stepX = in.width >= 2 ? 2 : 1;
+    const uint32_t stepY = in.height >= 2 ? 2 : 1;
+    if (StoredValues(in) != static_cast<size_t>(in.width) * in.height * 4)
+        throw KestrelError("Picture plane holds the wrong number of values");
+    ImagePlane out = ImagePlane::Make(w, h, in.kind);
+    const auto halve = [&](const auto& from, auto& to) {
+        using Value = std::decay_t<decltype(to[0])>;
+        const double count = stepX * stepY;
+        for (uint32_t y = 0; y < h; ++y) {
+            for (uint32_t x = 0; x < w; ++x) {
+                for (uint32_t c = 0; c < 4; ++c) {
+                    double sum = 0;
+                    for (uint32_t dy = 0; dy < stepY; ++dy) {
+                        for (uint32_t dx = 0; dx < stepX; ++dx) {
+                            const size_t at = ((static_cast<size_t>(y) * stepY + dy) * in.width +
+                                               x * stepX + dx) *
+                                                  4 +
+                                              c;
+                            sum += static_cast<double>(from[at]);
+                        }
+                    }
+                    const double mean = sum / count;
+                    Value& v = to[(static_cast<size_t>(y) * w + x) * 4 + c];
+                    if constexpr (std::is_floating_point_v<Value>)
+                        v = static_cast<Value>(mean);
+                    else
+                        v = static_cast<Value>(std::lround(mean));
+                }
+            }
+        }
+    };
+    switch (in.kind) {
+    case PixelKind::kRgba8:
+        halve(in.rgba8, out.rgba8);
+        break;
+    case PixelKind::kRgba16:
+        halve(in.rgba16, out.rgba16);
+        break;
+    case PixelKind::kRgbaFloat:
+        halve(in.rgbaF, out.rgbaF);
+        break;
+    }
+    return out;
 }
 
 void RequireOutputBytes(std::span<const uint8_t> out, uint64_t expected, const char* format) {

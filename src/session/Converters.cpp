@@ -57,7 +57,8 @@ ConvertResult ImportTexture(const InnerScope& scope, const EditedFile& f) {
                 scope.reporter,
                 scope.options.executableDir,
                 TextureLayoutOfObject(scope.inner.assets, f.index),
-                ResourcePlacesOf(scope)});
+                ResourcePlacesOf(scope),
+                scope.options.pngFormat});
     });
 }
 
@@ -65,7 +66,7 @@ ConvertResult ImportClip(const InnerScope& scope, const EditedFile& f) {
     return ImportSoundFile(scope, f.index, f.editedFile);
 }
 
-constexpr std::array<ConverterRow, 14> kRows{{
+constexpr std::array<ConverterRow, 16> kRows{{
     {ClassId::kTexture2D, "Textures", "dds", kOutDds, kDdsOutput, ExportWith<ExportTextureDDS>,
      ImportTexture<ImportTextureDDS>},
     {ClassId::kTexture2D, "Textures", "crn", kOutCrn, kCrnOutput, ExportWith<ExportTextureCRN>,
@@ -74,7 +75,10 @@ constexpr std::array<ConverterRow, 14> kRows{{
      ImportTexture<ImportTextureKTX>},
     {ClassId::kTexture2D, "Textures", "pvr", kOutPvr, kPvrOutput, ExportWith<ExportTexturePVR>,
      ImportTexture<ImportTexturePVR>},
-    {ClassId::kTexture2D, "Textures", "png", kOutPng, 0, ExportWith<ExportTexturePNG>, nullptr},
+    {ClassId::kTexture2D, "Textures", "png", kOutPng, 0, ExportWith<ExportTexturePNG>,
+     ImportTexture<ImportTexturePNG>},
+    // The png row writes the EXR pictures of float formats; they come back this way.
+    {ClassId::kTexture2D, "Textures", "exr", kOutPng, 0, nullptr, ImportTexture<ImportTexturePNG>},
     {ClassId::kCubemap, "Cubemap", "dds", kOutDds, kDdsOutput, ExportWith<ExportTextureDDS>,
      ImportTexture<ImportTextureDDS>},
     {ClassId::kCubemap, "Cubemap", "crn", kOutCrn, kCrnOutput, ExportWith<ExportTextureCRN>,
@@ -83,7 +87,9 @@ constexpr std::array<ConverterRow, 14> kRows{{
      ImportTexture<ImportTextureKTX>},
     {ClassId::kCubemap, "Cubemap", "pvr", kOutPvr, kPvrOutput, ExportWith<ExportTexturePVR>,
      ImportTexture<ImportTexturePVR>},
-    {ClassId::kCubemap, "Cubemap", "png", kOutPng, 0, ExportWith<ExportTexturePNG>, nullptr},
+    {ClassId::kCubemap, "Cubemap", "png", kOutPng, 0, ExportWith<ExportTexturePNG>,
+     ImportTexture<ImportTexturePNG>},
+    {ClassId::kCubemap, "Cubemap", "exr", kOutPng, 0, nullptr, ImportTexture<ImportTexturePNG>},
     {ClassId::kProceduralTexture, "ProceduralTextures", "dds", kOutDds, 0,
      ExportWith<ExportProceduralTextureDDS>, ImportTexture<ImportProceduralDDS>},
     {ClassId::kMesh, "Mesh", "obj", kOutObj, 0, ExportMesh, nullptr},

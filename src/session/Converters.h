@@ -36,7 +36,7 @@ struct ConverterRow {
     std::string_view extension; // of the files written and read back; empty: named by the converter
     uint16_t output;            // the OutputKind bit that asks for it; 0: every conversion
     uint8_t textureKind;        // texture converters: the kind TextureFormatSupports checks; else 0
-    ExportConverter exportFile;
+    ExportConverter exportFile; // nullptr: another row writes these files
     ImportConverter importFile; // nullptr: nothing comes back this way
 };
 

@@ -61,7 +61,7 @@ bool RunConverters(const InnerScope& scope, size_t index, const Reader& object) 
     const std::string rootRel = scope.TreeRelative();
     bool ok = true;
     for (const ConverterRow& row : ConverterRows()) {
-        if (row.classId != classId ||
+        if (row.classId != classId || row.exportFile == nullptr ||
             (row.output != 0 && !scope.options.Writes(static_cast<OutputKind>(row.output))))
             continue;
         if (row.textureKind != 0 && !TextureFormatSupports(format, row.textureKind)) continue;

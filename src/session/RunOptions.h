@@ -56,6 +56,9 @@ struct RunOptions {
     std::vector<std::string> typeFilter;
     bool typeFilterActive = false;
     bool noFlipTexture = false;
+    // --png-format: the uncompressed texture format edited pictures are stored in (0: each
+    // texture's own).
+    int32_t pngFormat = 0;
     bool fontAsObject = false; // -f: every Font exported whole as ".fnt"
     // Opening fills the list rows the window shows; the command line prints rows as it goes.
     bool keepListRows = true;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace kestrel {
 
@@ -24,6 +25,8 @@ struct TextureImportInput {
     // older files), and where the resource file of a streamed texture lies.
     std::optional<TextureLayoutRow> layout = {};
     ResourcePlaces resources = {};
+    // --png-format: the uncompressed format an edited picture is stored in (0: the texture's own).
+    int32_t pngFormat = 0;
 };
 
 // Every importer rebuilds the object in the layout it has, writes it to in.outputFile and ends with
@@ -54,6 +57,20 @@ void ImportTexturePVR(const TextureImportInput& in);
 // first; without the tool that DDS is passed over with an Alert. Width, height, format and mip
 // field stay the object's.
 void ImportTextureCRN(const TextureImportInput& in);
+
+// Texture2D or Cubemap from the picture the PNG export wrote (image k of a cubemap from imageFile
+// + "_k"), PNG or, for float formats, EXR. When the pictures hold the pixels that exporting the
+// object gives (level 0 of every image, rows turned unless in.noFlip), nothing is written: an
+// untouched picture is never encoded again. Otherwise they are encoded in the texture's format
+// (or in.pngFormat when given), at the pictures' size, with the object's mip chain rebuilt by a
+// box filter (as many levels as the object has, or as the new size allows); sizes, image size
+// and mip field follow. A format without an encoder raises a KestrelError naming the file and the
+// format, and nothing is written.
+void ImportTexturePNG(const TextureImportInput& in);
+
+// The format an edited picture may be stored in on purpose: an uncompressed format that is
+// encoded, by its number or name (any case: "RGBA32", "rgbahalf", "4"); nullopt for any other.
+std::optional<int32_t> PictureStorageFormat(std::string_view nameOrNumber);
 
 // ProceduralTexture from a DDS file; objects of 88 bytes or fewer are left alone.
 void ImportProceduralDDS(const TextureImportInput& in);

@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "image/PictureCodecs.h"
 #include "image/PictureFiles.h"
+#include "image/PlaneConvert.h"
 #include "texture/TextureExport.h"
 #include "texture/TextureResource.h"
 
@@ -11,21 +12,6 @@ namespace {
 
 // zlib's fastest level: decoding and framing should cost little next to the pixels.
 constexpr int kPngLevel = 1;
-
-// Rows in the opposite order: with -no_flip_texture the picture keeps the stored order, and the
-// picture file writer turns the rows once more.
-void TurnRows(image::ImagePlane& plane) {
-    const size_t row = static_cast<size_t>(plane.width) * 4;
-    const auto turn = [&](auto& pixels) {
-        for (uint32_t y = 0; y < plane.height / 2; ++y)
-            std::swap_ranges(pixels.begin() + static_cast<long>(y * row),
-                             pixels.begin() + static_cast<long>((y + 1) * row),
-                             pixels.begin() + static_cast<long>((plane.height - 1 - y) * row));
-    };
-    turn(plane.rgba8);
-    turn(plane.rgba16);
-    turn(plane.rgbaF);
-}
 
 } // namespace
 
@@ -62,7 +48,9 @@ void ExportTexturePNG(const ConverterInput& in) {
             images->source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
         image::ImagePlane plane;
         codec->decode(std::span<const uint8_t>(image).first(levelBytes), width, height, plane);
-        if (in.context.noFlipTexture) TurnRows(plane);
+        // With -no_flip_texture the picture keeps the stored order: the picture file writer
+        // turns the rows once more.
+        if (in.context.noFlipTexture) image::TurnRows(plane);
         const auto file = TextureOutputFile(in, images->resourceDir, extension, k);
         if (codec->floatValues)
             image::WriteExr(plane, codec->channels, file, codec->halfFloat);

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "assets/AssetsParser.h"
+#include "assets/ClassId.h"
 #include "assets/Vocabulary.h"
 #include "common/Error.h"
 #include "io/ByteSource.h"
@@ -239,6 +240,7 @@ void MainWindow::BuildPopup() {
     popup->addAction(Q(t.MenuExportSource), this, [this] { ExportSelected(kOutSourceFiles); });
     popup->addAction(Q(t.MenuExportJson), this,
                      [this] { ExportSelected(kOutRawOnly | kOutJson); });
+    popup->addAction(Q(t.MenuExportPng), this, [this] { ExportSelectedPictures(); });
     popup->addAction(Q(t.MenuSelectAll), this, [this] { list->selectAll(); });
 }
 
@@ -423,8 +425,23 @@ void MainWindow::ExportAll() {
 }
 
 void MainWindow::ExportSelected(uint16_t outputs) {
+    ExportSelectedAs(outputs, false);
+}
+
+void MainWindow::ExportSelectedPictures() {
+    ExportSelectedAs(kOutConvert | kOutPng, true);
+}
+
+void MainWindow::ExportSelectedAs(uint16_t outputs, bool texturesOnly) {
     if (busy_ || model->RowCount() == 0 || !archive_) return;
-    const std::vector<size_t> chosen = SelectedObjects();
+    std::vector<size_t> chosen = SelectedObjects();
+    if (texturesOnly) {
+        // Other objects would go out as their raw files: the pictures are all that is asked for.
+        std::erase_if(chosen, [&](size_t i) {
+            const int32_t classId = shown_.Items().rows[i].ClassID;
+            return classId != ClassId::kTexture2D && classId != ClassId::kCubemap;
+        });
+    }
     if (chosen.empty()) return;
     const RunOptions options = ActionOptions(outputs);
     RunOperation([&] { ExportChosenObjects(*archive_, shown_, chosen, options, reporter_); });

@@ -85,6 +85,9 @@ public:
     void ExportAll();
     // Exports the selected rows, in display order: raw objects, or converted source files.
     void ExportSelected(uint16_t outputs); // OutputKind bits
+    // Exports the selected textures as pictures people open (PNG, EXR for float formats); other
+    // selected objects are passed over.
+    void ExportSelectedPictures();
     void ImportAll();
     void SortByColumn(int column);
     // Next (backward false) or previous match after the focused row.
@@ -134,6 +137,8 @@ private:
     void ShowInnerFile(size_t index, const std::vector<uint32_t>& order = {});
     // The options of one action: the window's options with these output kinds.
     RunOptions ActionOptions(uint16_t outputs) const;
+    // Exports the selected rows (of textures only, when asked) as the output kinds say.
+    void ExportSelectedAs(uint16_t outputs, bool texturesOnly);
     void ShowPopup(const QPoint& pos);
     bool CheckSearchText(const std::string& text);
 

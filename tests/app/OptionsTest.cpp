@@ -116,3 +116,32 @@ TEST(Options, TypeFilterMatchesScriptsThrough114) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Options, PngFormatTakesUncompressedEncodedFormatsByNameOrNumber) {
+    struct Case {
+        const char* value;
+        int32_t format; // 0: refused
+    };
+    for (const Case c : {Case{"RGBA32", 4}, Case{"rgbahalf", 17}, Case{"4", 4}, Case{"BGRA32", 14},
+                         Case{"R8", 63}, Case{"Alpha8", 1}, Case{"RGBAFloat", 20}, Case{"DXT5", 0},
+                         Case{"12", 0}, Case{"PVRTC_RGB4", 0}, Case{"rgba", 0}}) {
+        SCOPED_TRACE(c.value);
+        RunOptions s;
+        bool missing = false;
+        const std::string wrong =
+            ReadOptions(s, {"import", "a", "--PNG-format", c.value, "-f"}, missing);
+        if (c.format != 0) {
+            EXPECT_EQ(wrong, "");
+            EXPECT_EQ(s.pngFormat, c.format);
+            EXPECT_TRUE(s.fontAsObject);
+        } else {
+            EXPECT_EQ(wrong, "--png-format");
+            EXPECT_TRUE(missing);
+            EXPECT_EQ(s.pngFormat, 0);
+        }
+    }
+}
+
+} // namespace

@@ -222,6 +222,20 @@ TEST_F(WindowTest, ExportOfASelectionAfterASortExportsTheRowsShown) {
     EXPECT_EQ(written[0].rfind("Alpha.tex", 0), 0u) << written[0];
 }
 
+TEST_F(WindowTest, PicturesOfASelectionAreThePngFilesOfItsTexturesOnly) {
+    Open(Write("a.assets", BuildAssetsFile(SearchPlan())));
+    window->list->selectAll();
+    window->ExportSelectedPictures();
+    ASSERT_TRUE(messages.empty()) << messages[0];
+    SilentReporter silent;
+    const InnerScope scope{*window->OpenArchive(), window->ShownInnerFile(), options, silent};
+    std::vector<std::string> written;
+    for (const auto& e :
+         fs::recursive_directory_iterator(scope.OutputBaseDir() + scope.TreeRelative()))
+        if (e.is_regular_file()) written.push_back(e.path().filename().string());
+    EXPECT_EQ(written, std::vector<std::string>{"tex.tex.png"});
+}
+
 TEST_F(WindowTest, ImportAllRefreshesTheRowsInTheirDisplayOrder) {
     Open(Write("a.assets", BuildAssetsFile(SearchPlan())));
     window->SortByColumn(1);
