@@ -156,13 +156,13 @@ struct ImportSet {
     std::vector<fs::path> pictures;
     std::vector<image::ImagePlane> planes; // the pictures' pixels, for the floors
     explicit ImportSet(int32_t f) : format(f) {
-        TextureObjectSpec spec;
-        spec.layout = TextureLayout::MipCount;
-        spec.width = spec.height = kImportEdge;
-        spec.format = format;
-        spec.pixels =
+        TextureObjectSpec texture;
+        texture.layout = TextureLayout::MipCount;
+        texture.width = texture.height = kImportEdge;
+        texture.format = format;
+        texture.pixels =
             std::vector<uint8_t>(image::PictureLevelBytes(format, kImportEdge, kImportEdge), 0);
-        const auto body = MakeTextureObject(spec, Endian::Little);
+        const auto body = MakeTextureObject(texture, Endian::Little);
         for (int i = 0; i < kImported; ++i) {
             bodies.push_back(body);
             planes.push_back(Picture(kImportEdge, static_cast<uint32_t>(i)));

@@ -12,7 +12,7 @@ namespace kestrel::image {
 namespace {
 
 // The modes the encoder writes. P-bits: 0 none, 1 one per subset, 2 one per endpoint.
-struct Bc7Spec {
+struct Bc7ModeShape {
     uint32_t mode;
     uint32_t subsets;
     uint32_t partitionBits;
@@ -22,16 +22,16 @@ struct Bc7Spec {
     uint32_t indexBits;
 };
 
-constexpr Bc7Spec kMode1{1, 2, 6, 3, 6, 1, 3};
-constexpr Bc7Spec kMode3{3, 2, 6, 3, 7, 2, 2};
-constexpr Bc7Spec kMode6{6, 1, 0, 4, 7, 2, 4};
-constexpr Bc7Spec kMode7{7, 2, 6, 4, 5, 2, 2};
+constexpr Bc7ModeShape kMode1{1, 2, 6, 3, 6, 1, 3};
+constexpr Bc7ModeShape kMode3{3, 2, 6, 3, 7, 2, 2};
+constexpr Bc7ModeShape kMode6{6, 1, 0, 4, 7, 2, 4};
+constexpr Bc7ModeShape kMode7{7, 2, 6, 4, 5, 2, 2};
 // Mode 5 fits colour and alpha apart: its colour, and its alpha as a one-channel line.
-constexpr Bc7Spec kMode5Colour{5, 1, 0, 3, 7, 0, 2};
-constexpr Bc7Spec kMode5Alpha{5, 1, 0, 1, 8, 0, 2};
+constexpr Bc7ModeShape kMode5Colour{5, 1, 0, 3, 7, 0, 2};
+constexpr Bc7ModeShape kMode5Alpha{5, 1, 0, 1, 8, 0, 2};
 
-uint32_t StoredBits(const Bc7Spec& spec) {
-    return spec.colorBits + (spec.pbits != 0 ? 1 : 0);
+uint32_t StoredBits(const Bc7ModeShape& shape) {
+    return shape.colorBits + (shape.pbits != 0 ? 1 : 0);
 }
 
 using Texels = std::array<uint8_t, 64>;
@@ -44,7 +44,7 @@ struct SubsetFit {
 };
 
 struct BlockFit {
-    const Bc7Spec* spec = nullptr;
+    const Bc7ModeShape* shape = nullptr;
     uint32_t partition = 0;
     std::array<Stored, 2> stored{};
     std::array<uint8_t, 16> indices{}; // by texel
@@ -74,17 +74,17 @@ uint32_t QuantizeWithPBit(float v, uint32_t bits, bool hasPBit, uint32_t pbit) {
 }
 
 // Assigns each member the nearest palette entry; returns the squared error.
-uint64_t AssignIndices(const Point4* points, uint32_t count, const Bc7Spec& spec,
+uint64_t AssignIndices(const Point4* points, uint32_t count, const Bc7ModeShape& shape,
                        const Stored& stored, std::array<uint8_t, 16>& indices) {
-    const uint32_t bits = StoredBits(spec);
-    const uint32_t entries = 1u << spec.indexBits;
+    const uint32_t bits = StoredBits(shape);
+    const uint32_t entries = 1u << shape.indexBits;
     std::array<std::array<int32_t, 4>, 16> palette{};
     for (uint32_t i = 0; i < entries; ++i)
         for (uint32_t c = 0; c < 4; ++c)
-            palette[i][c] = c < spec.channels
+            palette[i][c] = c < shape.channels
                                 ? BptcInterpolate(static_cast<int32_t>(Widen(stored[0][c], bits)),
                                                   static_cast<int32_t>(Widen(stored[1][c], bits)),
-                                                  BptcWeight(spec.indexBits, i))
+                                                  BptcWeight(shape.indexBits, i))
                                 : 255;
     uint64_t total = 0;
     for (uint32_t m = 0; m < count; ++m) {
@@ -106,52 +106,52 @@ uint64_t AssignIndices(const Point4* points, uint32_t count, const Bc7Spec& spec
 }
 
 // Quantizes a segment with every P-bit choice the mode allows and keeps the best.
-void QuantizeSegment(const Point4* points, uint32_t count, const Bc7Spec& spec,
+void QuantizeSegment(const Point4* points, uint32_t count, const Bc7ModeShape& shape,
                      const Segment& segment, SubsetFit& fit) {
-    const uint32_t combos = spec.pbits == 2 ? 4 : spec.pbits == 1 ? 2 : 1;
+    const uint32_t combos = shape.pbits == 2 ? 4 : shape.pbits == 1 ? 2 : 1;
     for (uint32_t combo = 0; combo < combos; ++combo) {
-        const uint32_t p0 = combo & 1u, p1 = spec.pbits == 2 ? combo >> 1 : p0;
+        const uint32_t p0 = combo & 1u, p1 = shape.pbits == 2 ? combo >> 1 : p0;
         SubsetFit candidate;
-        for (uint32_t c = 0; c < spec.channels; ++c) {
+        for (uint32_t c = 0; c < shape.channels; ++c) {
             candidate.stored[0][c] = QuantizeWithPBit(std::clamp(segment.start[c], 0.0f, 255.0f),
-                                                      StoredBits(spec), spec.pbits != 0, p0);
+                                                      StoredBits(shape), shape.pbits != 0, p0);
             candidate.stored[1][c] = QuantizeWithPBit(std::clamp(segment.end[c], 0.0f, 255.0f),
-                                                      StoredBits(spec), spec.pbits != 0, p1);
+                                                      StoredBits(shape), shape.pbits != 0, p1);
         }
-        candidate.error = AssignIndices(points, count, spec, candidate.stored, candidate.indices);
+        candidate.error = AssignIndices(points, count, shape, candidate.stored, candidate.indices);
         if (candidate.error < fit.error) fit = candidate;
     }
 }
 
-SubsetFit FitSubset(const Point4* points, uint32_t count, const Bc7Spec& spec) {
+SubsetFit FitSubset(const Point4* points, uint32_t count, const Bc7ModeShape& shape) {
     SubsetFit fit;
-    Segment segment = PrincipalSegment(points, count, spec.channels);
+    Segment segment = PrincipalSegment(points, count, shape.channels);
     for (int round = 0; round < 3 && fit.error != 0; ++round) {
-        QuantizeSegment(points, count, spec, segment, fit);
+        QuantizeSegment(points, count, shape, segment, fit);
         std::array<float, 16> weights{};
         for (uint32_t m = 0; m < count; ++m)
-            weights[m] = static_cast<float>(BptcWeight(spec.indexBits, fit.indices[m])) / 64.0f;
-        if (!LeastSquaresSegment(points, weights.data(), count, spec.channels, segment)) break;
+            weights[m] = static_cast<float>(BptcWeight(shape.indexBits, fit.indices[m])) / 64.0f;
+        if (!LeastSquaresSegment(points, weights.data(), count, shape.channels, segment)) break;
     }
     return fit;
 }
 
-BlockFit FitBlock(const Texels& texels, const Bc7Spec& spec, uint32_t partition) {
+BlockFit FitBlock(const Texels& texels, const Bc7ModeShape& shape, uint32_t partition) {
     BlockFit block;
-    block.spec = &spec;
+    block.shape = &shape;
     block.partition = partition;
     block.error = 0;
-    for (uint32_t s = 0; s < spec.subsets; ++s) {
+    for (uint32_t s = 0; s < shape.subsets; ++s) {
         std::array<Point4, 16> points{};
         std::array<uint8_t, 16> members{};
         uint32_t count = 0;
         for (uint32_t t = 0; t < 16; ++t) {
-            if (BptcSubset(spec.subsets, partition, t) != s) continue;
+            if (BptcSubset(shape.subsets, partition, t) != s) continue;
             for (uint32_t c = 0; c < 4; ++c)
                 points[count][c] = texels[t * 4 + c];
             members[count++] = static_cast<uint8_t>(t);
         }
-        const SubsetFit fit = FitSubset(points.data(), count, spec);
+        const SubsetFit fit = FitSubset(points.data(), count, shape);
         block.stored[s] = fit.stored;
         block.error += fit.error;
         for (uint32_t m = 0; m < count; ++m)
@@ -163,29 +163,29 @@ BlockFit FitBlock(const Texels& texels, const Bc7Spec& spec, uint32_t partition)
 // The anchor texel's index must have its top bit clear: where it does not, the subset's
 // endpoints change places and its indices are mirrored.
 void FixAnchors(BlockFit& block) {
-    const Bc7Spec& spec = *block.spec;
-    const uint32_t top = 1u << (spec.indexBits - 1), max = (1u << spec.indexBits) - 1;
-    for (uint32_t s = 0; s < spec.subsets; ++s) {
-        if ((block.indices[BptcAnchor(spec.subsets, block.partition, s)] & top) == 0) continue;
+    const Bc7ModeShape& shape = *block.shape;
+    const uint32_t top = 1u << (shape.indexBits - 1), max = (1u << shape.indexBits) - 1;
+    for (uint32_t s = 0; s < shape.subsets; ++s) {
+        if ((block.indices[BptcAnchor(shape.subsets, block.partition, s)] & top) == 0) continue;
         std::swap(block.stored[s][0], block.stored[s][1]);
         for (uint32_t t = 0; t < 16; ++t)
-            if (BptcSubset(spec.subsets, block.partition, t) == s)
+            if (BptcSubset(shape.subsets, block.partition, t) == s)
                 block.indices[t] = static_cast<uint8_t>(max - block.indices[t]);
     }
 }
 
 std::array<uint8_t, 16> WriteBlock(BlockFit block) {
     FixAnchors(block);
-    const Bc7Spec& spec = *block.spec;
+    const Bc7ModeShape& shape = *block.shape;
     BlockBitWriter out;
-    out.Put(1u << spec.mode, spec.mode + 1);
-    out.Put(block.partition, spec.partitionBits);
-    for (uint32_t c = 0; c < spec.channels; ++c)
-        for (uint32_t s = 0; s < spec.subsets; ++s)
+    out.Put(1u << shape.mode, shape.mode + 1);
+    out.Put(block.partition, shape.partitionBits);
+    for (uint32_t c = 0; c < shape.channels; ++c)
+        for (uint32_t s = 0; s < shape.subsets; ++s)
             for (uint32_t e = 0; e < 2; ++e)
-                out.Put(block.stored[s][e][c] >> 1, spec.colorBits);
-    for (uint32_t s = 0; s < spec.subsets; ++s) {
-        if (spec.pbits == 1) {
+                out.Put(block.stored[s][e][c] >> 1, shape.colorBits);
+    for (uint32_t s = 0; s < shape.subsets; ++s) {
+        if (shape.pbits == 1) {
             out.Put(block.stored[s][0][0] & 1u, 1);
             continue;
         }
@@ -193,9 +193,9 @@ std::array<uint8_t, 16> WriteBlock(BlockFit block) {
         out.Put(block.stored[s][1][0] & 1u, 1);
     }
     for (uint32_t t = 0; t < 16; ++t) {
-        const uint32_t s = BptcSubset(spec.subsets, block.partition, t);
-        const bool anchor = t == BptcAnchor(spec.subsets, block.partition, s);
-        out.Put(block.indices[t], spec.indexBits - (anchor ? 1 : 0));
+        const uint32_t s = BptcSubset(shape.subsets, block.partition, t);
+        const bool anchor = t == BptcAnchor(shape.subsets, block.partition, s);
+        out.Put(block.indices[t], shape.indexBits - (anchor ? 1 : 0));
     }
     return out.Bytes();
 }
@@ -288,7 +288,7 @@ std::array<uint8_t, 16> EncodeBc7Block(const Texels& texels) {
         for (uint32_t p = 0; p < 64; ++p)
             ranked[p] = {PartitionSpread(texels, p), p};
         std::partial_sort(ranked.begin(), ranked.begin() + 3, ranked.end());
-        const std::array<const Bc7Spec*, 2> twoSubsets =
+        const std::array<const Bc7ModeShape*, 2> twoSubsets =
             opaque ? std::array{&kMode1, &kMode3} : std::array{&kMode7, &kMode7};
         for (uint32_t r = 0; r < 3; ++r) {
             for (uint32_t m = 0; m < (opaque ? 2u : 1u); ++m) {

@@ -13,6 +13,19 @@
 #include <system_error>
 
 namespace kestrel {
+
+ResourceFileLocation RequireStreamedResource(const TextureImportInput& in,
+                                             const TextureObject& tex) {
+    const ResourceFileLocation where =
+        LocateResourceFile(in.resources, tex.resource.path, in.imageFile.string());
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(where.file, ec)) {
+        throw KestrelError(in.imageFile.string() + ": the texture's resource file " +
+                           where.shownPath + " is missing; the texture is left unchanged");
+    }
+    return where;
+}
+
 namespace {
 
 constexpr uint32_t kDdsMagic = 0x20534444; // "DDS "
@@ -75,13 +88,7 @@ std::vector<uint8_t> ObjectBytes(const TextureImportInput& in, uint64_t from, ui
 // the file holds exactly them there, else at its end. Returns the offset.
 uint64_t PutStreamedPixels(const TextureImportInput& in, const TextureObject& tex,
                            const std::vector<uint8_t>& pixels) {
-    const ResourceFileLocation where =
-        LocateResourceFile(in.resources, tex.resource.path, in.imageFile.string());
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(where.file, ec)) {
-        throw KestrelError(in.imageFile.string() + ": the texture's resource file " +
-                           where.shownPath + " is missing; the texture is left unchanged");
-    }
+    const ResourceFileLocation where = RequireStreamedResource(in, tex);
     const auto stored = FileSource::Open(where.file);
     const uint64_t size = stored->Size();
     if (tex.streamSize == pixels.size() && tex.streamOffset <= size &&

@@ -22,6 +22,11 @@ std::filesystem::path ImagePath(const std::filesystem::path& first, int32_t k);
 // The object's texture header, read in its own byte order; sizes checked.
 TextureObject ReadImportTarget(const TextureImportInput& in);
 
+// The resource file a streamed texture's pixels lie in; raises a KestrelError naming the picture
+// when it is missing.
+ResourceFileLocation RequireStreamedResource(const TextureImportInput& in,
+                                             const TextureObject& tex);
+
 // What an imported picture defines of the rebuilt object; every other field is the object's.
 struct ImportedPicture {
     int32_t width = 0;

@@ -58,13 +58,7 @@ Reader StoredImages(const TextureImportInput& in, const TextureObject& tex) {
         source.Seek(tex.imageStart, "image data");
         return source;
     }
-    const ResourceFileLocation where =
-        LocateResourceFile(in.resources, tex.resource.path, in.imageFile.string());
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(where.file, ec)) {
-        throw KestrelError(in.imageFile.string() + ": the texture's resource file " +
-                           where.shownPath + " is missing; the texture is left unchanged");
-    }
+    const ResourceFileLocation where = RequireStreamedResource(in, tex);
     Reader source(FileSource::Open(where.file), Endian::Little);
     if (tex.streamOffset > source.End()) {
         source.Fail(tex.streamOffset, "stream offset", "lies past the end of the file");

@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
-#include <string_view>
 
 using kestrel::test::RunKestrel;
 
@@ -20,108 +19,34 @@ using Words = std::set<std::string>;
 // Switches that stand in place of the task; the help may describe them in its own words.
 const Words kStandaloneSwitches = {"--help", "-h", "--version"};
 
-std::string ManPageSource() {
-    return kestrel::test::ReadFileText(std::filesystem::path(KESTREL_SOURCE_DIR) /
-                                       "dist/kestrel.1");
+// The page's text, its roff minus signs and zero-width breaks as plain text.
+std::string ManPageText() {
+    const std::string roff = kestrel::test::ReadFileText(
+        std::filesystem::path(KESTREL_SOURCE_DIR) / "dist/kestrel.1");
+    return std::regex_replace(std::regex_replace(roff, std::regex(R"(\\-)"), "-"),
+                              std::regex(R"(\\&|\\f.)"), "");
 }
 
-// The page's text without roff escapes for the minus sign, fonts and zero-width breaks.
-std::string RoffToText(std::string_view roff) {
-    std::string out;
-    for (size_t i = 0; i < roff.size(); ++i) {
-        if (roff[i] == '\\' && i + 1 < roff.size()) {
-            const char next = roff[i + 1];
-            if (next == '-') {
-                out.push_back('-');
-                ++i;
-                continue;
-            }
-            if (next == '&') {
-                ++i;
-                continue;
-            }
-            if (next == 'f' && i + 2 < roff.size()) {
-                i += 2;
-                continue;
-            }
-        }
-        out.push_back(roff[i]);
-    }
-    return out;
-}
-
-std::string ToLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-bool IsWordChar(char c) {
-    return (c >= 'a' && c <= 'z') || c == '_';
-}
-
-// Every "-x" / "--word" that starts a token (after a blank, a bracket, a quote or a comma).
-Words OptionWords(std::string_view text) {
-    constexpr std::string_view kBefore = " \t\r\n([\"',|";
+// Every "-x", "--word" or "-long_word" that stands as a token of its own.
+Words OptionWords(const std::string& text) {
+    static const std::regex option(R"((^|[\s(\["',|])(--?[a-z][a-z_]*(-[a-z]+)*)(?=$|[\s)\]"',.|=<]))");
     Words out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '-' || (i != 0 && kBefore.find(text[i - 1]) == std::string_view::npos))
-            continue;
-        size_t end = i + 1;
-        if (end < text.size() && text[end] == '-') ++end;
-        const size_t nameStart = end;
-        while (end < text.size() && IsWordChar(text[end]))
-            ++end;
-        const bool endsToken = end == text.size() || !(IsWordChar(text[end]) || text[end] == '-' ||
-                                                       (text[end] >= '0' && text[end] <= '9'));
-        if (end > nameStart && text[nameStart] != '_' && endsToken)
-            out.insert(std::string(text.substr(i, end - i)));
-        i = end;
-    }
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it)
+        out.insert((*it)[2]);
     return out;
 }
 
 // The words after each ".TP" of the TASKS section: ".B export".
-Words ManTaskWords(const std::string& roff) {
+Words ManTaskWords(const std::string& page) {
+    const size_t start = page.find("\n.SH TASKS\n");
+    if (start == std::string::npos) return {};
+    const std::string section = page.substr(start, page.find("\n.SH ", start + 1) - start);
+    static const std::regex task(R"(\n\.TP\n\.B ([a-z]+)\n)");
     Words out;
-    const size_t start = roff.find("\n.SH TASKS\n");
-    const size_t end = roff.find("\n.SH ", start + 1);
-    if (start == std::string::npos) return out;
-    const std::string section = roff.substr(start, end - start);
-    for (size_t at = section.find("\n.TP\n.B "); at != std::string::npos;
-         at = section.find("\n.TP\n.B ", at + 1)) {
-        const size_t wordStart = at + 8;
-        out.insert(section.substr(wordStart, section.find('\n', wordStart) - wordStart));
-    }
-    return out;
-}
-
-// The help's words that the program takes as a task: with a missing archive it exits with 1
-// ("Archive not found") where any other word gets the help and 2. A task word starts a line or
-// follows the program's name.
-Words HelpTaskWords(std::string_view help) {
-    Words candidates;
-    for (size_t i = 0; i < help.size(); ++i) {
-        const bool atLineStart = i == 0 || help[i - 1] == '\n';
-        const bool afterName = i >= 8 && ToLower(help.substr(i - 8, 8)) == "kestrel ";
-        if (!atLineStart && !afterName) continue;
-        size_t start = i;
-        while (start < help.size() && help[start] == ' ')
-            ++start;
-        size_t end = start;
-        while (end < help.size() && help[end] >= 'a' && help[end] <= 'z')
-            ++end;
-        const bool whole =
-            end == help.size() || !std::isalpha(static_cast<unsigned char>(help[end]));
-        if (end > start && whole) candidates.insert(std::string(help.substr(start, end - start)));
-    }
-    Words out;
-    for (const std::string& word : candidates) {
-        if (RunKestrel({word, "/nonexistent/archive.unity3d"}, "C.UTF-8").exitCode == 1)
-            out.insert(word);
-    }
+    for (auto it = std::sregex_iterator(section.begin(), section.end(), task);
+         it != std::sregex_iterator(); ++it)
+        out.insert((*it)[1]);
     return out;
 }
 
@@ -129,7 +54,7 @@ TEST(ManPage, NamesTheOptionsOfTheHelp) {
     const auto help = RunKestrel({"--help"}, "C.UTF-8");
     ASSERT_EQ(help.exitCode, 0);
     const Words helpOptions = OptionWords(help.out);
-    const Words manOptions = OptionWords(RoffToText(ManPageSource()));
+    const Words manOptions = OptionWords(ManPageText());
     ASSERT_TRUE(helpOptions.count("-t") == 1) << help.out;
     for (const std::string& option : helpOptions) {
         EXPECT_EQ(manOptions.count(option), 1u) << option << " is in --help, not in kestrel.1";
@@ -144,11 +69,18 @@ TEST(ManPage, NamesTheOptionsOfTheHelp) {
     }
 }
 
+// Each task of the page is in the help, and the program takes it as a task: with a missing
+// archive it says so and exits with 1, where any other word gets the help and 2.
 TEST(ManPage, NamesTheTasksOfTheHelp) {
     const auto help = RunKestrel({"--help"}, "C.UTF-8");
-    const Words manTasks = ManTaskWords(ManPageSource());
+    const Words manTasks = ManTaskWords(ManPageText());
     ASSERT_EQ(manTasks, (Words{"export", "exportbundle", "import", "list"}));
-    EXPECT_EQ(HelpTaskWords(help.out), manTasks);
+    for (const std::string& task : manTasks) {
+        EXPECT_TRUE(std::regex_search(help.out, std::regex("(^|\\n| )" + task + " ")))
+            << task << " is not in --help";
+        EXPECT_EQ(RunKestrel({task, "/nonexistent/archive.unity3d"}, "C.UTF-8").exitCode, 1)
+            << task;
+    }
 }
 
 } // namespace

@@ -84,21 +84,6 @@ TEST(ObjectJson, BuilderFileInBigEndian) {
     EXPECT_EQ(JsonToObject(*tree, text, Endian::Big), stored);
 }
 
-TEST(ObjectJson, TranslatorsLongerCyrillicString) {
-    const TypeTree tree(MonoBehaviourLikeTree());
-    const std::vector<uint8_t> bytes = MonoBehaviourLikeBody({});
-    auto doc = nlohmann::ordered_json::parse(Json(tree, bytes, Endian::Little));
-    const std::string russian = "До свидания, путник!";
-    doc["m_Entries"][1]["m_Localized"] = russian;
-    const std::vector<uint8_t> edited = JsonToObject(tree, doc.dump(), Endian::Little);
-
-    MonoBehaviourLike expected;
-    expected.entries[1].second = russian;
-    EXPECT_EQ(edited, MonoBehaviourLikeBody(expected));
-    EXPECT_GT(edited.size(), bytes.size());
-    EXPECT_EQ(nlohmann::ordered_json::parse(Json(tree, edited, Endian::Little)), doc);
-}
-
 TEST(ObjectJson, FloatsKeepTheirBits) {
     const std::vector<TypeTreeNode> nodes = {
         {0, -1, 0, "Floats", "Base"}, {1, 4, 0, "float", "f"}, {1, 8, 0, "double", "d"}};

@@ -46,12 +46,12 @@ TEST(TexturePngExport, PicturesMatchTheirDdsFilesPixelForPixel) {
         {"rgba32", 4, TwoBandImage(16, 16, {255, 0, 0, 255}, {0, 0, 255, 128})},
         {"rgb24", 3, TwoBandImage(16, 16, {10, 200, 30}, {250, 250, 5})}};
     for (const Case& c : cases) {
-        TextureObjectSpec spec;
-        spec.layout = TextureLayout::MipFlag;
-        spec.width = spec.height = 16;
-        spec.format = c.format;
-        spec.pixels = c.pixels;
-        plan.objects.push_back({28, c.name, MakeTextureObject(spec, Endian::Little)});
+        TextureObjectSpec texture;
+        texture.layout = TextureLayout::MipFlag;
+        texture.width = texture.height = 16;
+        texture.format = c.format;
+        texture.pixels = c.pixels;
+        plan.objects.push_back({28, c.name, MakeTextureObject(texture, Endian::Little)});
     }
     const auto bytes = BuildAssetsFile(plan);
     WriteFileBytes(dir / "level0.assets", {bytes.begin(), bytes.end()});

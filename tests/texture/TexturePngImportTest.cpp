@@ -80,14 +80,14 @@ void WriteTableArchive(const fs::path& path) {
     plan.engineVersion = "4.6.0f3";
     uint32_t seed = 0;
     for (const FormatCase& c : kFormats) {
-        TextureObjectSpec spec;
-        spec.layout = TextureLayout::MipFlag;
-        spec.width = spec.height = kEdge;
-        spec.format = c.format;
-        spec.mip = seed % 2;
-        spec.pixels =
-            EncodedLevels(c.format, kEdge, kEdge, spec.mip ? FullChain(kEdge, kEdge) : 1, seed);
-        plan.objects.push_back({28, c.name, MakeTextureObject(spec, Endian::Little)});
+        TextureObjectSpec texture;
+        texture.layout = TextureLayout::MipFlag;
+        texture.width = texture.height = kEdge;
+        texture.format = c.format;
+        texture.mip = seed % 2;
+        texture.pixels =
+            EncodedLevels(c.format, kEdge, kEdge, texture.mip ? FullChain(kEdge, kEdge) : 1, seed);
+        plan.objects.push_back({28, c.name, MakeTextureObject(texture, Endian::Little)});
         ++seed;
     }
     TextureObjectSpec cube;
@@ -197,14 +197,14 @@ TEST(TexturePngImport, FormatsWithoutEncoderRefuseAnEditUnlessAnUncompressedForm
         SCOPED_TRACE(c.name);
         TempDir dir;
         AssetsSpec plan;
-        TextureObjectSpec spec;
-        spec.layout = TextureLayout::MipCount;
-        spec.width = spec.height = kEdge;
-        spec.format = c.format;
-        spec.pixels.resize(image::PictureLevelBytes(c.format, kEdge, kEdge));
-        for (size_t i = 0; i < spec.pixels.size(); ++i)
-            spec.pixels[i] = static_cast<uint8_t>(i * 37 + 11);
-        plan.objects.push_back({28, "mobile", MakeTextureObject(spec, Endian::Little)});
+        TextureObjectSpec texture;
+        texture.layout = TextureLayout::MipCount;
+        texture.width = texture.height = kEdge;
+        texture.format = c.format;
+        texture.pixels.resize(image::PictureLevelBytes(c.format, kEdge, kEdge));
+        for (size_t i = 0; i < texture.pixels.size(); ++i)
+            texture.pixels[i] = static_cast<uint8_t>(i * 37 + 11);
+        plan.objects.push_back({28, "mobile", MakeTextureObject(texture, Endian::Little)});
         plan.objects.push_back({49, "notes", TextBody("left alone")});
         const fs::path archive = dir / "mobile.assets";
         const auto bytes = BuildAssetsFile(plan);
@@ -257,15 +257,15 @@ TEST(TexturePngImport, APictureOfAnotherSizeCarriesTheFieldsWithIt) {
                      std::to_string(c.newHeight));
         TempDir dir;
         AssetsSpec plan;
-        TextureObjectSpec spec;
-        spec.layout = c.layout;
-        spec.width = spec.height = kEdge;
-        spec.format = c.format;
-        spec.mip = c.mip;
+        TextureObjectSpec texture;
+        texture.layout = c.layout;
+        texture.width = texture.height = kEdge;
+        texture.format = c.format;
+        texture.mip = c.mip;
         const uint32_t levels =
             c.layout == TextureLayout::MipFlag ? (c.mip ? FullChain(kEdge, kEdge) : 1) : c.mip;
-        spec.pixels = EncodedLevels(c.format, kEdge, kEdge, levels, 3);
-        plan.objects.push_back({28, "resized", MakeTextureObject(spec, Endian::Little)});
+        texture.pixels = EncodedLevels(c.format, kEdge, kEdge, levels, 3);
+        plan.objects.push_back({28, "resized", MakeTextureObject(texture, Endian::Little)});
         const fs::path archive = dir / "sized.assets";
         const auto bytes = BuildAssetsFile(plan);
         WriteFileBytes(archive, {bytes.begin(), bytes.end()});
