@@ -74,20 +74,12 @@ void WriteText(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
 
-// The export tree's files by name, and their contents.
-std::map<std::string, std::string> TreeFiles(const fs::path& tree) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(tree)) {
-        if (entry.is_regular_file())
-            files[entry.path().filename().string()] = ReadText(entry.path());
-    }
-    return files;
-}
-
 // The JSON file whose text holds `key`.
 fs::path JsonHolding(const fs::path& tree, const std::string& key) {
-    for (const auto& [name, text] : TreeFiles(tree)) {
-        if (name.ends_with(".json") && text.find(key) != std::string::npos) return tree / name;
+    for (const auto& [name, text] : FilesIn(tree)) {
+        if (name.ends_with(".json") && std::string(text.begin(), text.end()).find(key) !=
+                                           std::string::npos)
+            return tree / name;
     }
     ADD_FAILURE() << "no JSON file in " << tree << " holds " << key;
     return {};
@@ -113,7 +105,7 @@ TEST_P(JsonCli, TranslatorsEditsComeBackAndNothingElseMoves) {
     const fs::path tree = dir / "Unity_Assets_Files/level0";
     ASSERT_NO_FATAL_FAILURE(ExportJson(archive));
     const auto original = ReadFileBytes(archive);
-    const auto exported = TreeFiles(tree);
+    const auto exported = FilesIn(tree);
     EXPECT_EQ(std::count_if(exported.begin(), exported.end(),
                             [](const auto& f) { return f.first.ends_with(".json"); }),
               2)
@@ -139,7 +131,7 @@ TEST_P(JsonCli, TranslatorsEditsComeBackAndNothingElseMoves) {
     // Exported anew elsewhere: the edits are there, and every other file is as it was.
     const fs::path again = dir / "again";
     ASSERT_NO_FATAL_FAILURE(ExportJson(archive, again));
-    const auto reexported = TreeFiles(again / "Unity_Assets_Files/level0");
+    const auto reexported = FilesIn(again / "Unity_Assets_Files/level0");
     EXPECT_EQ(Json::parse(reexported.at(dialogue.filename().string()))["m_Entries"][1]
                          ["m_Localized"],
               russian);
@@ -153,7 +145,7 @@ TEST_P(JsonCli, TranslatorsEditsComeBackAndNothingElseMoves) {
     EXPECT_EQ(differing, 4u) << "two JSON files and their two raw files";
     // The import wrote the raw files of the JSON-edited objects anew (the edited JSON files stay
     // as the translator wrote them), so a second import finds nothing to undo.
-    for (const auto& [name, bytes] : TreeFiles(tree)) {
+    for (const auto& [name, bytes] : FilesIn(tree)) {
         if (name.ends_with(".json")) {
             EXPECT_EQ(Json::parse(bytes), Json::parse(reexported.at(name))) << name;
         } else {

@@ -137,16 +137,6 @@ nlohmann::ordered_json* FirstText(nlohmann::ordered_json& doc, const std::string
     return nullptr;
 }
 
-// Every file under a tree, by path relative to it.
-std::map<std::string, std::vector<unsigned char>> TreeFiles(const fs::path& tree) {
-    std::map<std::string, std::vector<unsigned char>> files;
-    for (const auto& e : fs::recursive_directory_iterator(tree)) {
-        if (e.is_regular_file())
-            files[fs::relative(e.path(), tree).string()] = ReadFileBytes(e.path());
-    }
-    return files;
-}
-
 // Through the export tree: every sample exported raw with its JSON files and imported with no
 // edit is byte for byte the same; in the first sample whose MonoBehaviours hold text, one string
 // made a longer Cyrillic one comes back after a reopen and no other raw file changes.
@@ -172,7 +162,7 @@ TEST(ObjectJsonSamples, UneditedJsonChangesNoArchiveAndATranslationComesBack) {
         std::error_code ec;
         if (!fs::is_directory(tree, ec)) continue;
         std::vector<fs::path> monoJson;
-        for (const auto& [rel, bytes] : TreeFiles(tree)) {
+        for (const auto& [rel, bytes] : FilesIn(tree, true)) {
             if (!rel.ends_with(".json")) continue;
             ++jsonFiles;
             if (rel.ends_with(".114.json") || rel.find(".-") != std::string::npos)
@@ -192,7 +182,7 @@ TEST(ObjectJsonSamples, UneditedJsonChangesNoArchiveAndATranslationComesBack) {
             *text = russian;
             const std::string edited = doc.dump(1);
             WriteFileBytes(json, {edited.begin(), edited.end()});
-            const auto raw = TreeFiles(tree);
+            const auto raw = FilesIn(tree, true);
             OpenedArchive b;
             b.options.outputs = kOutRawOnly | kOutJson;
             b.Open(copy.string());
@@ -201,7 +191,7 @@ TEST(ObjectJsonSamples, UneditedJsonChangesNoArchiveAndATranslationComesBack) {
             b.Open(copy.string());
             b.options.outputDir = (dir / "again").string() + "/";
             ExportArchive(*b.archive, b.options, b.messages);
-            const auto again = TreeFiles(dir / "again" / "Unity_Assets_Files");
+            const auto again = FilesIn(dir / "again" / "Unity_Assets_Files", true);
             const fs::path editedRaw = fs::relative(json, tree).replace_extension();
             size_t otherRawChanged = 0;
             for (const auto& [rel, bytes] : raw) {

@@ -82,16 +82,6 @@ int Task(const std::string& task, const fs::path& archive, const std::vector<std
     return RunCommandLine(options, params, messages);
 }
 
-// Every file under a tree, by path relative to it.
-std::map<std::string, std::vector<unsigned char>> TreeFiles(const fs::path& tree) {
-    std::map<std::string, std::vector<unsigned char>> files;
-    for (const auto& e : fs::recursive_directory_iterator(tree)) {
-        if (e.is_regular_file())
-            files[fs::relative(e.path(), tree).string()] = ReadFileBytes(e.path());
-    }
-    return files;
-}
-
 // Opens the archive, imports the bundle as one unit (or with `entry` that inner file and its
 // resource entries), and closes it.
 void ImportWhole(const fs::path& archive, RecordedMessages& messages,
@@ -123,7 +113,7 @@ TEST(ImportBundle, EveryPackingRoundTripsAndTakesATextEditInTheSecondInnerFile) 
         EXPECT_EQ(FileInode(archive), inode) << "rewritten although nothing changed";
 
         const fs::path tree = dir / "Unity_Assets_Files" / "level";
-        const auto first = TreeFiles(tree);
+        const auto first = FilesIn(tree, true);
         const std::string longer = "second text" + std::string(1024, 'L');
         WriteFileBytes(tree / "CAB-second" / "readme.txt", {longer.begin(), longer.end()});
         ImportWhole(archive, messages);
@@ -131,7 +121,7 @@ TEST(ImportBundle, EveryPackingRoundTripsAndTakesATextEditInTheSecondInnerFile) 
 
         const fs::path again = dir / "again";
         ASSERT_EQ(Task("export", archive, {"-p", again.string()}, messages), 0);
-        const auto now = TreeFiles(again / "Unity_Assets_Files" / "level");
+        const auto now = FilesIn(again / "Unity_Assets_Files" / "level", true);
         EXPECT_EQ(now.size(), first.size());
         for (const auto& [name, bytes] : first) {
             const auto it = now.find(name);
@@ -272,7 +262,7 @@ TEST(ImportBundle, EveryBundleSampleRoundTripsAndTakesATextEdit) {
         if (edited.empty()) continue;
         ++texts;
         const fs::path tree = dir / "Unity_Assets_Files" / base;
-        const auto first = TreeFiles(tree);
+        const auto first = FilesIn(tree, true);
         auto longer = ReadFileBytes(tree / edited);
         longer.insert(longer.end(), 1024, 'k');
         WriteFileBytes(tree / edited, longer);
@@ -280,7 +270,7 @@ TEST(ImportBundle, EveryBundleSampleRoundTripsAndTakesATextEdit) {
 
         const fs::path again = dir / "again";
         Task("export", archive, {"-p", again.string()}, messages);
-        const auto now = TreeFiles(again / "Unity_Assets_Files" / base);
+        const auto now = FilesIn(again / "Unity_Assets_Files" / base, true);
         bool ok = now.size() == first.size();
         for (const auto& [name, bytes] : first) {
             const auto it = now.find(name);

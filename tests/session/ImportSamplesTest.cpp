@@ -50,21 +50,11 @@ std::optional<size_t> FirstText(const OpenedArchive& a, const std::vector<int32_
     return std::nullopt;
 }
 
-// The raw files directly in an export tree, by name.
-std::map<std::string, std::vector<unsigned char>> RawFiles(const fs::path& tree) {
-    std::map<std::string, std::vector<unsigned char>> files;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(tree, ec)) {
-        if (e.is_regular_file()) files[e.path().filename().string()] = ReadFileBytes(e.path());
-    }
-    return files;
-}
-
 // The names of the raw files directly in `before` that are missing from `after` or differ there,
 // then those only in `after`; empty when the two hold the same files.
 std::vector<std::string> RawFilesChanged(const fs::path& before, const fs::path& after) {
-    const auto old = RawFiles(before);
-    const auto now = RawFiles(after);
+    const auto old = FilesIn(before);
+    const auto now = FilesIn(after);
     std::vector<std::string> changed;
     for (const auto& [file, bytes] : old) {
         const auto it = now.find(file);

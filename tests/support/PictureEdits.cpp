@@ -135,15 +135,6 @@ fs::path ExportedPicture(const fs::path& tree, const std::string& exportName) {
     return {};
 }
 
-NamedFiles FilesIn(const fs::path& dir) {
-    NamedFiles files;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec)) {
-        if (e.is_regular_file()) files[e.path().filename().string()] = ReadFileBytes(e.path());
-    }
-    return files;
-}
-
 std::vector<std::string> RawFileProblems(const NamedFiles& before, const NamedFiles& after,
                                          const std::vector<std::string>& edited) {
     std::vector<std::string> problems;

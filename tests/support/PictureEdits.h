@@ -2,6 +2,7 @@
 // Edits of exported texture pictures as a user makes them, and how close a picture is to what
 // was drawn: for the PNG/EXR import tests.
 #include "image/DecodedImage.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <map>
@@ -46,10 +47,6 @@ std::string DrawnRectangleProblem(const std::filesystem::path& exported,
 // below Textures or Cubemap, in a streamed texture's resource directory too); empty when none.
 std::filesystem::path ExportedPicture(const std::filesystem::path& tree,
                                       const std::string& exportName);
-
-// The regular files directly in `dir` (an inner file's raw object files), by name.
-using NamedFiles = std::map<std::string, std::vector<unsigned char>>;
-NamedFiles FilesIn(const std::filesystem::path& dir);
 
 // The raw files that differ between two exports: those of `edited` must, every other must not.
 std::vector<std::string> RawFileProblems(const NamedFiles& before, const NamedFiles& after,

@@ -61,4 +61,21 @@ std::filesystem::path SamplesDir() {
     return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
 }
 
+NamedFiles FilesIn(const std::filesystem::path& dir, bool wholeTree) {
+    NamedFiles files;
+    std::error_code ec;
+    const auto add = [&](const std::filesystem::directory_entry& e) {
+        if (e.is_regular_file())
+            files[std::filesystem::relative(e.path(), dir).string()] = ReadFileBytes(e.path());
+    };
+    if (wholeTree) {
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
+            add(e);
+    } else {
+        for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+            add(e);
+    }
+    return files;
+}
+
 } // namespace kestrel::test

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ std::string WorkingFileOf(const std::filesystem::path& archive,
 
 // The working files (names holding ".kestrel-") directly in dir.
 std::vector<std::filesystem::path> WorkingFilesIn(const std::filesystem::path& dir);
+
+// The regular files in `dir` by path relative to it: directly in it, or in its whole tree.
+using NamedFiles = std::map<std::string, std::vector<unsigned char>>;
+NamedFiles FilesIn(const std::filesystem::path& dir, bool wholeTree = false);
 
 // ../shared/samples, or empty when absent (tests then skip with a message).
 std::filesystem::path SamplesDir();
