@@ -30,6 +30,12 @@ timed "configure" \
 timed "build" cmake --build "$tree" -j"$jobs"
 timed "fuzz" bash scripts/fuzz.sh "$tree" "${KESTREL_FUZZ_SECONDS:-10}" "$jobs"
 # Many tests wait on the child processes they start: one more test than cores keeps both busy.
+# ctest starts the tests it knows to be long first (its cost data, seeded once in a new tree).
+costs="$tree/Testing/Temporary/CTestCostData.txt"
+if [ ! -f "$costs" ]; then
+  mkdir -p "$(dirname "$costs")"
+  { grep -v '^#' scripts/test-costs.txt; echo "---"; } > "$costs"
+fi
 echo "== suite starts (total $((SECONDS - started)) s)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$tree" --output-on-failure -j"$((jobs + 1))"
