@@ -101,7 +101,9 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
     for (size_t i = 2; i < params.size(); ++i) {
         const std::string word = ToLowerAscii(params[i]);
         const bool hasValue = i + 1 < params.size();
-        if ((word == "-t" || word == "-p" || word == "-e" || word == "--png-format") && !hasValue) {
+        if ((word == "-t" || word == "-p" || word == "-e" || word == "--png-format" ||
+             word == "--types") &&
+            !hasValue) {
             missingValue = true;
             return word;
         }
@@ -127,6 +129,9 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
                 return word;
             }
             options.pngFormat = *format;
+            ++i;
+        } else if (word == "--types" && hasValue) {
+            options.typeSources.push_back(params[i + 1]);
             ++i;
         } else if (word == "-f") {
             options.fontAsObject = true;

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "io/SafePath.h"
+#include "session/JsonForms.h"
 #include "session/Operations.h"
 
 #include <filesystem>
@@ -94,8 +95,11 @@ int ListTask(const RunOptions& options, const std::string& path, Reporter& repor
 
 } // namespace
 
-int RunTask(const RunOptions& options, const std::string& archive, Reporter& reporter) {
+int RunTask(const RunOptions& given, const std::string& archive, Reporter& reporter) {
     try {
+        RunOptions options = given;
+        if (!options.typeSources.empty() && options.task != Task::kWindow)
+            options.typeLibrary = LoadTypeSources(options.typeSources, options, reporter);
         switch (options.task) {
         case Task::kExport:
             return ExportTask(options, archive, reporter);

@@ -83,7 +83,8 @@ void ReadBlobTypes(Reader& r, int32_t format, FileTypeTrees& out) {
     for (int32_t i = 0; i < count; ++i) {
         FileTypeTrees::Type type;
         type.classId = r.I32("type class ID");
-        r.Skip(kHashSize + (type.classId < 0 ? kHashSize : 0), "type hash");
+        if (type.classId < 0) r.Bytes(type.scriptId.data(), kHashSize, "script ID");
+        r.Bytes(type.typeHash.data(), kHashSize, "type hash");
         std::vector<TypeTreeNode> nodes;
         if (trees) ReadTypeTreeBlob(r, format, &nodes);
         type.tree = Compiled(nodes, out, type.classId);
@@ -102,8 +103,9 @@ void ReadModernTypes(Reader& r, uint64_t assetsBase, const AssetsFile& file, Fil
         FileTypeTrees::Type type;
         type.classId = r.I32("type class ID");
         r.Skip(format >= 17 ? 3 : 1, "type flags");
-        if (type.classId == kMonoBehaviourClass) r.Skip(kHashSize, "script ID");
-        r.Skip(kHashSize, "type hash");
+        if (type.classId == kMonoBehaviourClass)
+            r.Bytes(type.scriptId.data(), kHashSize, "script ID");
+        r.Bytes(type.typeHash.data(), kHashSize, "type hash");
         std::vector<TypeTreeNode> nodes;
         if (trees) ReadTypeTreeBlob(r, format, &nodes);
         if (format >= 21 && trees) r.Skip(4 * uint64_t(r.Count(4, "type dependencies")));
@@ -156,11 +158,12 @@ void ReadModernTypes(Reader& r, uint64_t assetsBase, const AssetsFile& file, Fil
 
 const TypeTree* FileTypeTrees::TreeOf(const AssetsFile& file, const ObjectRow& row) const {
     if (file.header.formatVersion >= 16) {
-        if (row.typeIndex >= types.size() || types[row.typeIndex].tree.Empty()) return nullptr;
-        return &types[row.typeIndex].tree;
+        if (row.typeIndex >= types.size()) return nullptr;
+        const Type& type = types[row.typeIndex];
+        return type.tree.Empty() ? type.borrowed : &type.tree;
     }
     for (const Type& type : types) {
-        if (type.classId == row.ClassID) return type.tree.Empty() ? nullptr : &type.tree;
+        if (type.classId == row.ClassID) return type.tree.Empty() ? type.borrowed : &type.tree;
     }
     return nullptr;
 }

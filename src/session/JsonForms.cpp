@@ -53,6 +53,14 @@ FileTypeTrees TypeTreesOf(const InnerScope& scope) {
             ReadFileTypeTrees(scope.archive.Work(), scope.inner.base, scope.inner.assets);
         for (const std::string& problem : trees.unusable)
             scope.reporter.Notice(scope.archive.Name() + ": " + problem);
+        if (scope.options.typeLibrary) {
+            const size_t lent = scope.options.typeLibrary->Lend(trees);
+            if (lent != 0) {
+                scope.reporter.Notice(scope.archive.Name() + ": " + std::to_string(lent) +
+                                      (lent == 1 ? " type takes its" : " types take their") +
+                                      " tree from --types");
+            }
+        }
         return trees;
     } catch (const KestrelError& e) {
         scope.reporter.Alert(e.what());
@@ -65,12 +73,32 @@ bool WriteObjectJson(const InnerScope& scope, const FileTypeTrees& trees, size_t
     const TypeTree* tree = trees.TreeOf(scope.inner.assets, scope.inner.assets.items.rows.at(index));
     if (tree == nullptr) return false;
     const std::string text =
-        ObjectToJson(*tree, WholeObject(scope, index), FieldContext{trees.referenceTypes});
+        ObjectToJson(*tree, WholeObject(scope, index), FieldContext{trees.ReferenceTypes()});
     AtomicOutputFile out(dir / JsonFileName(scope.inner.Items().ExportName.at(index)),
                          AtomicOutputFile::Flush::RenameOnly);
     out.Write(text.data(), text.size());
     out.Commit();
     return true;
+}
+
+std::shared_ptr<const TypeTreeLibrary> LoadTypeSources(const std::vector<std::string>& files,
+                                                       const RunOptions& options,
+                                                       Reporter& reporter) {
+    auto library = std::make_shared<TypeTreeLibrary>();
+    for (const std::string& file : files) {
+        const auto archive = Archive::Open(fs::absolute(file).lexically_normal(), reporter,
+                                           options.text);
+        const size_t before = library->TreeCount();
+        for (size_t i = 0; i < archive->InnerFileCount(); ++i) {
+            const ParsedInnerFile inner = archive->Parse(i, options, nullptr);
+            if (inner.IsResourceItem()) continue;
+            library->Add(file + (archive->IsBundle() ? "/" + inner.name : ""),
+                         ReadFileTypeTrees(archive->Work(), inner.base, inner.assets));
+        }
+        if (library->TreeCount() == before)
+            throw KestrelError(file + ": --types names a file that holds no type tree");
+    }
+    return library;
 }
 
 uint64_t JsonFileLimit(uint64_t objectSize) {
@@ -97,7 +125,7 @@ std::optional<ObjectEdit> EditFromJsonFile(const InnerScope& scope, const FileTy
     std::vector<uint8_t> bytes;
     try {
         bytes = JsonToObject(*tree, ReadText(file, size), assets.header.DataOrder(),
-                             FieldContext{trees.referenceTypes});
+                             FieldContext{trees.ReferenceTypes()});
     } catch (const KestrelError& e) {
         throw KestrelError(file.string() + ": " + e.what() + "; the object is left unchanged");
     }

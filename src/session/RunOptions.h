@@ -6,11 +6,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kestrel {
+
+class TypeTreeLibrary;
 
 // How the inner file of a bundle is chosen: by index or by name.
 struct EntrySelector {
@@ -60,6 +63,10 @@ struct RunOptions {
     // texture's own).
     int32_t pngFormat = 0;
     bool fontAsObject = false; // -f: every Font exported whole as ".fnt"
+    // --types FILE (repeatable): files whose type trees serve objects whose own file strips
+    // them; read once before the task (LoadTypeSources) into typeLibrary.
+    std::vector<std::string> typeSources;
+    std::shared_ptr<const TypeTreeLibrary> typeLibrary;
     // Opening fills the list rows the window shows; the command line prints rows as it goes.
     bool keepListRows = true;
     InterfaceTexts text = MakeLocalization(false);

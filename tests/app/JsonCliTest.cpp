@@ -48,19 +48,22 @@ std::vector<uint8_t> GlyphTableBody(Endian order) {
     return w.Take();
 }
 
-// A level file with a dialogue MonoBehaviour, a font asset and a GameObject that no edit touches.
-fs::path WriteLevel(const TempDir& dir, bool bigEndian) {
+// A level file with a dialogue MonoBehaviour, a font asset and a GameObject that no edit touches;
+// `typeTrees` false strips their trees as player builds do, `hashSalt` changes their type hashes.
+fs::path WriteLevel(const TempDir& dir, bool bigEndian, bool typeTrees = true,
+                    uint8_t hashSalt = 0, const char* name = "level0.assets") {
     AssetsSpec plan;
     plan.formatVersion = 22;
     plan.engineVersion = "2022.3.1f1";
     plan.bigEndian = bigEndian;
-    plan.typeTrees = true;
+    plan.typeTrees = typeTrees;
+    plan.typeHashSalt = hashSalt;
     plan.trees = {{-1, MonoBehaviourLikeTree()}, {-2, GlyphTableTree()}};
     plan.objects.push_back({-1, std::nullopt, MonoBehaviourLikeBody({}, plan.Order())});
     plan.objects.push_back({-2, "Font SDF", GlyphTableBody(plan.Order())});
     plan.objects.push_back({1, std::nullopt, std::vector<uint8_t>(16, 7)});
     const auto bytes = BuildAssetsFile(plan);
-    const fs::path archive = dir / "level0.assets";
+    const fs::path archive = dir / name;
     WriteFileBytes(archive, {bytes.begin(), bytes.end()});
     return archive;
 }
@@ -89,10 +92,12 @@ CliResult Kestrel(const std::vector<std::string>& args) {
     return RunKestrel(args, "C.UTF-8");
 }
 
-// Exports with -t json (into `into` when given) and fails the test when that fails.
-void ExportJson(const fs::path& archive, const fs::path& into = {}) {
+// Exports with -t json (into `into` when given, with trees from `types` when given) and fails the
+// test when that fails.
+void ExportJson(const fs::path& archive, const fs::path& into = {}, const fs::path& types = {}) {
     std::vector<std::string> args = {"export", archive.string(), "-t", "json"};
     if (!into.empty()) args.insert(args.end(), {"-p", into.string()});
+    if (!types.empty()) args.insert(args.end(), {"--types", types.string()});
     const CliResult result = Kestrel(args);
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
 }
@@ -155,6 +160,39 @@ TEST_P(JsonCli, TranslatorsEditsComeBackAndNothingElseMoves) {
     const auto afterEdit = ReadFileBytes(archive);
     ASSERT_EQ(Kestrel({"import", archive.string()}).exitCode, 0);
     EXPECT_EQ(ReadFileBytes(archive), afterEdit);
+}
+
+TEST(JsonCliTypes, AStrippedFileBorrowsTheTreesWhoseTypeHashesMatch) {
+    TempDir dir;
+    const fs::path archive = WriteLevel(dir, false, false);
+    const fs::path donor = WriteLevel(dir, false, true, 0, "donor.assets");
+    const fs::path otherLayout = WriteLevel(dir, false, true, 7, "other.assets");
+    const auto jsonFiles = [](const fs::path& tree) {
+        const auto files = FilesIn(tree);
+        return std::count_if(files.begin(), files.end(),
+                             [](const auto& f) { return f.first.ends_with(".json"); });
+    };
+    const CliResult unmatched = Kestrel({"export", archive.string(), "-t", "json", "--types",
+                                         otherLayout.string(), "-p", (dir / "other").string()});
+    ASSERT_EQ(unmatched.exitCode, 0) << unmatched.err;
+    EXPECT_EQ(jsonFiles(dir / "other/Unity_Assets_Files/level0"), 0);
+    EXPECT_NE((unmatched.out + unmatched.err).find("3 of 3 objects have no type tree"),
+              std::string::npos)
+        << unmatched.out << unmatched.err;
+
+    const fs::path tree = dir / "Unity_Assets_Files/level0";
+    ASSERT_NO_FATAL_FAILURE(ExportJson(archive, {}, donor));
+    EXPECT_EQ(jsonFiles(tree), 2);
+    const fs::path dialogue = JsonHolding(tree, "m_Entries");
+    Json text = Json::parse(ReadText(dialogue));
+    text["m_Entries"][0]["m_Localized"] = "Привет";
+    WriteText(dialogue, text.dump());
+    const CliResult imported = Kestrel({"import", archive.string(), "--types", donor.string()});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err;
+    ASSERT_NO_FATAL_FAILURE(ExportJson(archive, dir / "again", donor));
+    EXPECT_EQ(Json::parse(ReadText(dir / "again/Unity_Assets_Files/level0" /
+                                   dialogue.filename()))["m_Entries"][0]["m_Localized"],
+              "Привет");
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, JsonCli, ::testing::Values(false, true),

@@ -43,6 +43,8 @@ struct AssetsSpec {
     // in place of the builder's own small one. Its nodes' names and types go to the file's own
     // string buffer.
     std::vector<std::pair<int32_t, std::vector<TypeTreeNode>>> trees;
+    // Formats 16 to 22: a byte of every type hash, so that two files can differ in layout.
+    uint8_t typeHashSalt = 0;
 
     [[nodiscard]] Endian Order() const { return bigEndian ? Endian::Big : Endian::Little; }
 };

@@ -111,7 +111,10 @@ void TypeRecord(Writer& w, const AssetsSpec& plan, const PlannedType& type, int1
     w.I32(classId);
     w.U8(0); // not stripped
     if (plan.formatVersion >= 17) w.U16(static_cast<uint16_t>(scriptIndex));
-    const uint8_t hash[16] = {1, 0, 0, 0, 0, 0, 0, 0, 9, 8, 7, 6, 5, 4, 3, 2};
+    // One hash per planned class (and salt), as each layout has its own.
+    const auto planned = static_cast<uint16_t>(type.planClass);
+    const uint8_t hash[16] = {1, plan.typeHashSalt, uint8_t(planned), uint8_t(planned >> 8),
+                              0, 0, 0, 0, 9, 8, 7, 6, 5, 4, 3, 2};
     if (classId == kScriptClass) w.Bytes(hash, sizeof hash); // script ID
     w.Bytes(hash, sizeof hash);                               // type hash
     if (!plan.typeTrees) return;
