@@ -4,6 +4,7 @@
 #include "assets/FileTypeTrees.h"
 #include "assets/ObjectJson.h"
 #include "common/Error.h"
+#include "session/JsonForms.h"
 #include "session/Operations.h"
 #include "support/Manifest.h"
 #include "support/OpenedArchive.h"
@@ -46,11 +47,13 @@ std::vector<uint8_t> Stored(Reader object) {
     return bytes;
 }
 
-void CheckInnerFile(const OpenedArchive& opened, const std::string& where, Tally& tally) {
+void CheckInnerFile(const OpenedArchive& opened, const std::string& where, Tally& tally,
+                    const TypeTreeLibrary* lender = nullptr) {
     const AssetsFile& file = opened.inner.assets;
     const auto& source = opened.archive->Work();
-    const FileTypeTrees trees = ReadFileTypeTrees(source, opened.inner.base, file);
-    const FieldContext context{trees.referenceTypes};
+    FileTypeTrees trees = ReadFileTypeTrees(source, opened.inner.base, file);
+    if (lender != nullptr) lender->Lend(trees);
+    const FieldContext context{trees.ReferenceTypes()};
     const Endian order = file.header.DataOrder();
     const Reader whole(source, order);
     for (size_t i = 0; i < file.items.rows.size(); ++i) {
@@ -119,6 +122,38 @@ TEST(ObjectJsonSamples, EveryObjectWithATypeTreeRoundTrips) {
         << tally.failures.size() << " failures, first: " << tally.failures.front();
     for (size_t i = 0; i < tally.failures.size() && i < 30; ++i)
         ADD_FAILURE() << tally.failures[i];
+}
+
+// Stripped player files with a file of the same engine version that keeps its trees: every object
+// a lent tree serves reads and writes back to its stored bytes, through JSON too.
+TEST(ObjectJsonSamples, TreesLentByAFileOfTheSameEngineVersionReadStrippedObjects) {
+    const fs::path samples = KESTREL_SAMPLES_DIR;
+    if (!fs::exists(samples / "MANIFEST.md")) GTEST_SKIP() << "no samples at " << samples;
+    const std::pair<const char*, const char*> pairs[] = {
+        {"Alexander-Hjelm__Vector-Command/Build/Build_Data/level0",
+         "ata4__disunity/mainData/14/58e88e08b508c8ede1b1f198647de952"},
+        {"2019Ganjil-RealitasVirtualDanAugmentasi__tugas-1-driving-simulation-nadanr/"
+         "DrivingCar_Data/sharedassets0.assets",
+         "post-kerbin-mining-corporation__Waterfall/GameData/Waterfall/Particles/"
+         "waterfalltestparticles.particle"},
+    };
+    for (const auto& [stripped, donor] : pairs) {
+        if (!fs::exists(samples / stripped) || !fs::exists(samples / donor))
+            GTEST_SKIP() << "sample pair absent: " << stripped;
+        RecordedMessages messages;
+        RunOptions options;
+        const auto library = LoadTypeSources({(samples / donor).string()}, options, messages);
+        OpenedArchive opened;
+        opened.Open((samples / stripped).string());
+        opened.Select(0);
+        Tally tally;
+        CheckInnerFile(opened, stripped, tally, library.get());
+        size_t read = 0;
+        for (const auto& [format, count] : tally.roundTripped) read += count;
+        std::cout << stripped << ": " << read << " objects read by lent trees\n";
+        EXPECT_GT(read, 0u) << stripped;
+        EXPECT_TRUE(tally.failures.empty()) << tally.failures.front();
+    }
 }
 
 // The first string value of a JSON document other than a name, found depth first.
