@@ -133,6 +133,8 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
         } else if (word == "--types" && hasValue) {
             options.typeSources.push_back(params[i + 1]);
             ++i;
+        } else if (word == "-v") {
+            options.verbose = true;
         } else if (word == "-f") {
             options.fontAsObject = true;
         } else if (word == "-no_flip_texture") {

@@ -26,7 +26,7 @@ std::string FullPath(const std::string& path) {
 }
 
 int ExportTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
-    reporter.ProgressLine("export\r\n");
+    reporter.ProgressLine("export\n");
     const auto archive = Archive::Open(FullPath(path), reporter, options.text);
     const ExportCount count = ExportArchive(*archive, options, reporter);
     if (count.failed != 0) {
@@ -58,7 +58,7 @@ int ImportTask(const RunOptions& options, const std::string& path, Reporter& rep
                        "the archive, and " + folder.string() + " cannot be written to.");
         return 1;
     }
-    reporter.ProgressLine("import\r\n");
+    reporter.ProgressLine("import\n");
     const auto archive = Archive::Open(path, reporter, options.text);
     if (!archive->IsBundle() || options.entry.given) {
         const size_t entry = archive->Resolve(options.entry);
@@ -70,12 +70,13 @@ int ImportTask(const RunOptions& options, const std::string& path, Reporter& rep
             return 1;
         }
     }
-    ImportArchive(*archive, options, reporter);
+    const ImportSummary summary = ImportArchive(*archive, options, reporter);
+    reporter.ProgressLine(ImportSummaryLine(summary, options.text));
     return 0;
 }
 
 int ExportBundleTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
-    reporter.ProgressLine("export\r\n");
+    reporter.ProgressLine("export\n");
     const auto archive = Archive::Open(FullPath(path), reporter, options.text);
     if (!archive->IsBundle()) {
         reporter.Alert("Not a bundle, no inner files to export: " + path);

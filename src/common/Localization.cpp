@@ -45,6 +45,8 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.MenuSelectAll = "Выделить всё";
         l.MsgFileNotFound = "Файл не найден в архиве: ";
         l.MsgWillBeSkipped = "И будет пропущен.";
+        l.MsgImportWritten = "изменено объектов: {}, архив записан";
+        l.MsgImportUnchanged = "ничего не изменилось, архив не записан";
         l.MsgMissingFile = "Отсутствует файл: ";
         l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
         l.MsgMeshCompressed = "Сжатые mesh не поддерживаются.";
@@ -85,6 +87,8 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.MenuSelectAll = "Select all";
         l.MsgFileNotFound = "File not found in archive: ";
         l.MsgWillBeSkipped = "And it will be skipped.";
+        l.MsgImportWritten = "{} objects changed, archive written";
+        l.MsgImportUnchanged = "nothing changed, archive not written";
         l.MsgMissingFile = "Missing file: ";
         l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
         l.MsgMeshCompressed = "Compression meshes are not supported.";

@@ -16,6 +16,8 @@ struct InterfaceTexts {
     // Command-line usage errors ("{}" stands for the option), the message of a window started
     // without a display, and what follows the name of a file that is no archive.
     std::string MsgUnknownOption, MsgOptionNeedsValue, MsgNeedsDisplay, MsgNotAnArchive;
+    // The last line of an import ("{}" stands for the count of changed objects).
+    std::string MsgImportWritten, MsgImportUnchanged;
 };
 
 // `text` with its first "{}" replaced by `value`.

@@ -64,7 +64,7 @@ std::vector<ObjectEdit> MatchRawFiles(const InnerScope& scope, const fs::path& r
     for (size_t f = 0; f < names.size(); ++f) {
         const auto it = byFileName.find(names[f]);
         if (it == byFileName.end()) {
-            scope.reporter.Alert(text.MsgFileNotFound + names[f] + "\r\n" + text.MsgWillBeSkipped);
+            scope.reporter.Alert(text.MsgFileNotFound + names[f] + "\n" + text.MsgWillBeSkipped);
         } else {
             const auto file = std::make_shared<PathSource>(root / names[f]);
             for (const size_t j : it->second) {
@@ -80,8 +80,9 @@ std::vector<ObjectEdit> MatchRawFiles(const InnerScope& scope, const fs::path& r
                     scope.inner.IsResourceItem()
                         ? ResourceEdit(scope, file)
                         : EditFromExportedFile(scope.inner.assets, scope.archive.Work(), j, file);
-                // Objects that keep their size are told now, the others once they have moved.
-                if (!edit || edit->SizeDelta() == 0)
+                // Changed objects that keep their size are told now, the others once they have
+                // moved; with -v every file of the tree is told.
+                if (edit ? edit->SizeDelta() == 0 : scope.options.verbose)
                     scope.reporter.ProgressLine(shownRoot + items.ExportName[j]);
                 if (edit) edits.push_back(std::move(*edit));
             }
@@ -321,6 +322,14 @@ bool HasExportTree(const Archive& archive, size_t entry, const RunOptions& optio
     return fs::is_directory(JoinInside(archive.OutputBaseDir(options), relative), ec);
 }
 
+std::string ImportSummaryLine(const ImportSummary& summary, const InterfaceTexts& text) {
+    if (!summary.written) return text.MsgImportUnchanged;
+    std::string line = WithValue(text.MsgImportWritten, std::to_string(summary.changedObjects));
+    // English counts one object in the singular.
+    if (summary.changedObjects == 1 && line.starts_with("1 objects")) line.erase(8, 1);
+    return line;
+}
+
 ImportSummary ImportInnerFiles(Archive& archive, const std::vector<size_t>& entries,
                                const RunOptions& options, Reporter& reporter) {
     ImportSummary summary;
@@ -339,6 +348,18 @@ ImportSummary ImportInnerFiles(Archive& archive, const std::vector<size_t>& entr
         imported.replacement.reset();
         lines.insert(lines.end(), imported.movedLines.begin(), imported.movedLines.end());
         changedInner.emplace_back(entry, std::move(imported));
+    }
+    // A new inner file that could not be opened again (a whole-file edit of a damaged or unknown
+    // file that now claims to be an assets file) is not written: the run would fail after the
+    // archive changed, and Kestrel could not open it to undo the edit.
+    for (const InnerReplacement& replacement : replacements) {
+        try {
+            ParseAssets(replacement.bytes, 0, ParseOptions{});
+        } catch (const KestrelError& e) {
+            throw KestrelError("Cannot import into " + archive.Name() +
+                               ": the edited files would leave it unreadable (" + e.what() +
+                               "). The archive is unchanged.");
+        }
     }
     if (!replacements.empty()) {
         std::sort(

@@ -15,6 +15,10 @@ struct ImportSummary {
     bool written = false; // the archive was written (some byte changed)
 };
 
+// The line that ends an import, in the interface language: "3 objects changed, archive written"
+// or "nothing changed, archive not written".
+std::string ImportSummaryLine(const ImportSummary& summary, const InterfaceTexts& text);
+
 // Imports inner files `entries` of the archive, in this order, from their export trees (those
 // without one are passed over), and writes the archive once when a byte changed. Afterwards the
 // archive describes the new file; inner files parsed before describe the old one.

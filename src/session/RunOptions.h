@@ -63,6 +63,7 @@ struct RunOptions {
     // texture's own).
     int32_t pngFormat = 0;
     bool fontAsObject = false; // -f: every Font exported whole as ".fnt"
+    bool verbose = false;      // -v: import tells every file of the tree, unchanged ones too
     // --types FILE (repeatable): files whose type trees serve objects whose own file strips
     // them; read once before the task (LoadTypeSources) into typeLibrary.
     std::vector<std::string> typeSources;

@@ -55,8 +55,12 @@ void ExportTextureDDS(const ConverterInput& in) {
             WriteWholeFile(TextureOutputFile(in, images->resourceDir, ".dds", k), bytes.data(),
                            bytes.size());
         }
+        in.Report().ProgressLine(in.exportName + " -> DDS");
+    } else {
+        // Font atlases and render targets are often stored with no pixels: no picture is
+        // written, and the line says why.
+        in.Report().Notice(in.exportName + " has no pixels: no picture written");
     }
-    in.Report().ProgressLine(in.exportName + " -> DDS");
 }
 
 void ExportProceduralTextureDDS(const ConverterInput& in) {

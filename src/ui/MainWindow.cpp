@@ -135,6 +135,10 @@ MainWindow::MainWindow(const RunOptions& options, QWidget* parent)
     BuildList();
     layout->addWidget(list, 1);
     layout->addWidget(BuildSearchStrip());
+    statusLine = new QLabel(this);
+    statusLine->setObjectName("statusLine");
+    statusLine->setContentsMargins(6, 2, 6, 2);
+    layout->addWidget(statusLine);
     BuildPopup();
     Retitle();
     resize(kClientWidth, kClientHeight);
@@ -468,8 +472,11 @@ void MainWindow::ImportAll() {
         for (const auto& row : shown_.Items().listRows)
             order.push_back(row.number);
         const RunOptions options = ActionOptions(0);
+        statusLine->clear();
         try {
-            ImportInnerFileAndResources(*archive_, shown_.index, options, reporter_);
+            const ImportSummary summary =
+                ImportInnerFileAndResources(*archive_, shown_.index, options, reporter_);
+            statusLine->setText(Q(ImportSummaryLine(summary, options.text)));
         } catch (...) {
             ShowInnerFile(shown_.index, order);
             throw;

@@ -107,6 +107,7 @@ public:
     // The widgets, named after their role in the window.
     QPushButton *openButton, *exportAllButton, *importAllButton;
     ProgressFrame* progress;
+    QLabel* statusLine; // the outcome of the last import, in the words the command line prints
     QLabel *archiveLabel, *sizeLabel, *versionLabel, *filesLabel;
     QComboBox* innerFiles;
     QTableView* list;

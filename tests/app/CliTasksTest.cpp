@@ -73,7 +73,7 @@ TEST(CliTasks, ExportWritesTheTreeAndOneLinePerItem) {
         RunKestrel({"export", bundle.string(), "-e", "1", "-p", (dir / "out").string()}, "C.UTF-8");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string root = (dir / "out").string() + "/Unity_Assets_Files/level/CAB-main/";
-    EXPECT_EQ(r.out, "export\r\n\n" + root + "notes.txt\n" + root + "abc.mat\n" + root +
+    EXPECT_EQ(r.out, "export\n\n" + root + "notes.txt\n" + root + "abc.mat\n" + root +
                          "CAB-main_00001.1\n");
     EXPECT_EQ(ReadFileText(root + "notes.txt"), "remember the bridge");
     EXPECT_EQ(ReadFileBytes(root + "abc.mat"), (std::vector<unsigned char>{1, 2, 3, 4}));
@@ -100,7 +100,7 @@ TEST(CliTasks, ExportBundleWritesInnerFilesUnchanged) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const fs::path out = dir / "Unity_Assets_Files/level/Bundle";
     EXPECT_EQ(ReadFileBytes(out / "CAB-res.resS"), NoiseBytes(300));
-    EXPECT_TRUE(r.out.starts_with("export\r\n\nExport archive: ")) << r.out;
+    EXPECT_TRUE(r.out.starts_with("export\n\nExport archive: ")) << r.out;
     EXPECT_EQ(FilesUnder(dir.Path()).size(), 3u);
 }
 

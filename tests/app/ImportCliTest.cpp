@@ -57,8 +57,14 @@ TEST(ImportCli, ExportEditImportGivesTheEditBackOut) {
     const CliResult r = RunKestrel({"import", archive.string()}, "C.UTF-8");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.rfind("import\r\n\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("import\n\n", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("Unity_Assets_Files/level0/readme.txt\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("m.mat"), std::string::npos) << "unchanged files are not told";
+    EXPECT_TRUE(r.out.ends_with("\n1 object changed, archive written\n")) << r.out;
+    const CliResult unchanged = RunKestrel({"import", archive.string(), "-v"}, "C.UTF-8");
+    EXPECT_NE(unchanged.out.find("level0/m.mat\n"), std::string::npos) << "-v tells every file";
+    EXPECT_TRUE(unchanged.out.ends_with("\nnothing changed, archive not written\n"))
+        << unchanged.out;
 
     const fs::path again = dir / "again";
     ASSERT_EQ(RunKestrel({"export", archive.string(), "-p", again.string()}, "C.UTF-8").exitCode,
@@ -86,9 +92,9 @@ TEST(ImportCli, AFileOfNoObjectIsToldInTheUsersLanguageAndChangesNothing) {
     struct Case {
         std::string lang, text;
     };
-    for (const Case& c : {Case{"C.UTF-8", "File not found in archive: Readme.txt\r\nAnd it will "
+    for (const Case& c : {Case{"C.UTF-8", "File not found in archive: Readme.txt\nAnd it will "
                                           "be skipped.\n"},
-                          Case{"ru_RU.UTF-8", "Файл не найден в архиве: Readme.txt\r\nИ будет "
+                          Case{"ru_RU.UTF-8", "Файл не найден в архиве: Readme.txt\nИ будет "
                                               "пропущен.\n"}}) {
         TempDir dir;
         const fs::path archive = WriteLevel(dir);

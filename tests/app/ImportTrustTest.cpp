@@ -94,6 +94,33 @@ TEST(ImportTrust, AnEmptyRawFileLeavesItsObjectAndTheRestGoesOn) {
     EXPECT_EQ(after.Items().rows[1].ObjSize - after.Items().rows[1].NameHeaderSize, 64u);
 }
 
+// A damaged 30-byte file is one unknown object; an edit that makes it claim a type list it does
+// not hold would leave an archive no run opens again: refused, exit 1, archive unchanged.
+TEST(ImportTrust, AnEditThatWouldLeaveTheArchiveUnreadableIsNotWritten) {
+    TempDir dir;
+    Writer head(Endian::Big);
+    for (const uint32_t field : {100u, 30u, 17u, 48u, 0u}) head.U32(field);
+    std::vector<uint8_t> damaged = head.Take();
+    damaged.resize(30, 'x');
+    const fs::path archive = dir / "a.assets";
+    WriteFileBytes(archive, damaged);
+    ASSERT_EQ(RunKestrel({"export", archive.string()}, "C.UTF-8").exitCode, 0);
+    Writer edit(Endian::Big);
+    for (const uint32_t field : {10u, 60u, 17u, 48u, 0u}) edit.U32(field);
+    for (const char c : std::string("2019.4.1f1")) edit.U8(static_cast<uint8_t>(c));
+    edit.U8(0);
+    edit.U32(0x05000000); // target platform
+    edit.U8(1);
+    edit.U32(0x40420F00); // a million types, little-endian
+    std::vector<uint8_t> claimed = edit.Take();
+    claimed.resize(60, 0xFF);
+    WriteFileBytes(dir / "Unity_Assets_Files/a/a", claimed);
+    const CliResult r = RunKestrel({"import", archive.string()}, "C.UTF-8");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("would leave it unreadable"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileBytes(archive), damaged);
+}
+
 TEST(ImportTrust, AFailedImportCutsTheResourceFileBack) {
     TempDir dir;
     const fs::path bundle = dir / "scene.bundle";

@@ -223,7 +223,7 @@ TEST(ImportDriver, ANameDifferingOnlyInCaseIsNotFoundAndNothingChanges) {
     a.Import();
     ASSERT_EQ(a.messages.alerts.size(), 1u);
     EXPECT_EQ(a.messages.alerts[0],
-              "File not found in archive: README.txt\r\nAnd it will be skipped.");
+              "File not found in archive: README.txt\nAnd it will be skipped.");
     EXPECT_EQ(ReadFileBytes(a.file), before);
     EXPECT_EQ(FileInode(a.file), inode);
 }
@@ -234,7 +234,7 @@ TEST(ImportDriver, TheNotFoundMessageSpeaksTheUsersLanguage) {
     a.Put("nothing.txt", Text("x"));
     a.Import();
     ASSERT_EQ(a.messages.alerts.size(), 1u);
-    EXPECT_EQ(a.messages.alerts[0], "Файл не найден в архиве: nothing.txt\r\nИ будет пропущен.");
+    EXPECT_EQ(a.messages.alerts[0], "Файл не найден в архиве: nothing.txt\nИ будет пропущен.");
 }
 
 TEST(ImportDriver, TypeListChoosesTheRawFilesByExtension) {

@@ -249,6 +249,7 @@ TEST_F(WindowTest, ImportAllRefreshesTheRowsInTheirDisplayOrder) {
     EXPECT_EQ(Cell(0, 3), std::to_string(shownBefore + 8));
     EXPECT_TRUE(window->importAllButton->isEnabled());
     EXPECT_TRUE(messages.empty()) << messages[0];
+    EXPECT_EQ(window->statusLine->text().toStdString(), "1 object changed, archive written");
 }
 
 TEST_F(WindowTest, ButtonsAreDisabledDuringAnOperationAndEnabledAfter) {
