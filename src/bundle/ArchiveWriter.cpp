@@ -78,8 +78,8 @@ void WriteArchive(const ArchiveWriteInput& input) {
     const BundleStructure* old = input.bundle;
     if (!input.isBundle) {
         WritePlainFile(work, input.replacements, newWork.File(), progress);
-    } else if (old->IsFormat3()) {
-        records = bw::WriteWorkFormat3(*old, work, input.replacements, newWork.File(), progress);
+    } else if (old->IsRawWeb()) {
+        records = bw::WriteWorkRawWeb(*old, work, input.replacements, newWork.File(), progress);
     } else if (old->IsFormat6()) {
         records =
             bw::WriteWorkFormat6(*old, work, input.replacements, copy, newWork.File(), progress);
@@ -99,8 +99,8 @@ void WriteArchive(const ArchiveWriteInput& input) {
             split ? fs::path(input.workFileName + ".packed") : ReplaceTarget(input.archiveName);
         archive.emplace(target, AtomicOutputFile::Flush::ToDisk);
         if (!split) KeepPermissions(*archive);
-        if (records.IsFormat3()) {
-            bw::PackFormat3(records, archiveBytes, archive->File(), progress);
+        if (records.IsRawWeb()) {
+            bw::PackRawWeb(records, archiveBytes, archive->File(), progress);
         } else {
             bw::PackFormat6(records, archiveBytes, archive->File(), target.string(), progress);
         }

@@ -1,8 +1,8 @@
 #pragma once
 // Writing an archive back after an import: the container around the edited inner files (UnityRaw
-// and UnityWeb format 3, UnityFS format 6 and later), the recompressed archive of a compressed
-// bundle, the split pieces. Every file that replaces the archive, a piece or the working file is
-// written beside it under a temporary name, flushed and renamed over it only when complete.
+// and UnityWeb formats 1 to 3, UnityFS format 6 and later), the recompressed archive of a
+// compressed bundle, the split pieces. Every file that replaces the archive, a piece or the working
+// file is written beside it under a temporary name, flushed and renamed over it only when complete.
 #include "bundle/BundleTypes.h"
 #include "io/ByteSource.h"
 #include "io/FileLock.h"
@@ -16,9 +16,9 @@
 
 namespace kestrel {
 
-// The whole new content of one inner file: an entry (format 3) or node (format 6) of the bundle,
-// by its index in InnerEntries(); index 0 for a plain assets file, whose only inner file is the
-// whole file.
+// The whole new content of one inner file: an entry (formats 1 to 3) or node (format 6 on) of the
+// bundle, by its index in InnerEntries(); index 0 for a plain assets file, whose only inner file is
+// the whole file.
 struct InnerReplacement {
     size_t entry = 0;
     std::shared_ptr<const ByteSource> bytes;

@@ -31,9 +31,9 @@ void CopyRange(const std::shared_ptr<const ByteSource>& source, uint64_t pos, ui
 // Raises unless every entry lies inside [dataStart, dataEnd) of the working file.
 void CheckEntriesInside(const BundleStructure& bundle, uint64_t dataEnd, const std::string& file);
 
-// Format 3 (UnityRaw / UnityWeb) from the position after the format version: header, level
+// UnityRaw / UnityWeb (formats 1 to 3) from the position after the format version: header, level
 // pairs, LZMA decompression into the ".TEMP" copy when compressed, entry list.
-void ReadFormat3(Reader& r, ContainerInfo& info, BundleStructure& bundle);
+void ReadRawWeb(Reader& r, ContainerInfo& info, BundleStructure& bundle);
 
 // Inner file names are read whole up to this many bytes: the engine sets no limit of its own, and
 // the paths made from them are cut to the file system's name limit where they are made.

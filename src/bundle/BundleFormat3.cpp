@@ -1,6 +1,8 @@
-// UnityRaw / UnityWeb bundles, format version 3: a big-endian header with level pairs, then at
-// HeaderSize the data (UnityWeb: one LZMA stream with an 8-byte size field) starting with the
-// entry list.
+// UnityRaw / UnityWeb bundles, format versions 1 to 3: a big-endian header with level pairs, then
+// at HeaderSize the data (UnityWeb: one LZMA stream with an 8-byte size field) starting with the
+// entry list. The level pairs are cumulative: each gives where its level ends in the compressed
+// stream and in the data. After the pairs format 2 adds the complete file size, format 3 that and
+// the size of the data's header; format 1 goes straight on to the zero byte that ends the header.
 #include "bundle/BundleDetail.h"
 #include "codec/Codecs.h"
 #include "common/Error.h"
@@ -43,14 +45,15 @@ std::optional<uint64_t> DeclaredSize(const Reader& r, uint64_t headerSize) {
 }
 
 // Decompresses the data into path + ".TEMP": the header bytes as they are, then the decoded
-// stream; FileSize, the last level pair and the complete-file-size field after the pairs are
-// rewritten so that the copy reads as an uncompressed bundle.
+// stream; FileSize, the last level pair and (from format 2 on) the complete-file-size field after
+// the pairs are rewritten so that the copy reads as an uncompressed bundle.
 void Decompress(Reader& r, ContainerInfo& info, BundleStructure& b) {
     auto& rw = b.RW;
     const std::string& file = r.Name();
     const uint64_t headerSize = rw.HeaderSize;
     const uint64_t lastPair = b.listPos + (uint64_t{rw.LevelCount} - 1) * 8;
-    if (headerSize < lastPair + 12) {
+    const uint64_t fieldsEnd = lastPair + 8 + (b.HasCompleteFileSize() ? 4 : 0);
+    if (headerSize < fieldsEnd) {
         Damaged(file, b.afterVersionsPos + 4,
                 "header size " + std::to_string(headerSize) + " ends inside the header");
     }
@@ -99,7 +102,7 @@ void Decompress(Reader& r, ContainerInfo& info, BundleStructure& b) {
     PutU32BE(out, b.afterVersionsPos, length32);
     PutU32BE(out, lastPair, dataSize);
     PutU32BE(out, lastPair + 4, dataSize);
-    PutU32BE(out, lastPair + 8, length32);
+    if (b.HasCompleteFileSize()) PutU32BE(out, lastPair + 8, length32);
     out.Close();
 
     rw.FileSize = length32;
@@ -126,7 +129,7 @@ void ReadEntries(ContainerInfo& info, BundleStructure& b) {
 
 } // namespace
 
-void ReadFormat3(Reader& r, ContainerInfo& info, BundleStructure& b) {
+void ReadRawWeb(Reader& r, ContainerInfo& info, BundleStructure& b) {
     auto& rw = b.RW;
     b.PlayerVersion = r.CString(16, "player version");
     b.EngineVersion = r.CString(16, "engine version");

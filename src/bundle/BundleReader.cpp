@@ -67,7 +67,7 @@ void CheckEntriesInside(const BundleStructure& bundle, uint64_t dataEnd, const s
                         " bytes of bundle data");
         }
     };
-    if (bundle.IsFormat3()) {
+    if (bundle.IsRawWeb()) {
         for (const auto& e : bundle.RW.Entries)
             check(e.Name, e.Offset, e.Size);
     } else {
@@ -106,10 +106,10 @@ ContainerInfo ReadContainer(const std::string& path, BundleStructure& bundle,
     bundle.Signature = ReadSignature(r);
     if (!bundle.IsBundleSignature()) return info;
     bundle.FormatVersion = r.U32BE("format version");
-    if (bundle.FormatVersion != 3 && !bundle.IsFormat6()) return info;
+    if (!bundle.IsRawWeb() && !bundle.IsFormat6()) return info;
     try {
-        if (bundle.FormatVersion == 3) {
-            bundle_detail::ReadFormat3(r, info, bundle);
+        if (bundle.IsRawWeb()) {
+            bundle_detail::ReadRawWeb(r, info, bundle);
         } else {
             bundle_detail::ReadFormat6(r, info, bundle);
         }
@@ -128,7 +128,7 @@ ContainerInfo ReadContainer(const std::string& path, BundleStructure& bundle,
 
 std::vector<InnerEntry> InnerEntries(const BundleStructure& bundle) {
     std::vector<InnerEntry> out;
-    if (bundle.IsFormat3()) {
+    if (bundle.IsRawWeb()) {
         for (const auto& e : bundle.RW.Entries) {
             out.push_back({e.Name, bundle.dataStart + e.Offset, e.Size});
         }

@@ -36,22 +36,22 @@ struct ContainerOptions {
 struct ContainerInfo {
     std::string workFileName;               // the archive itself or its ".TEMP" copy
     std::shared_ptr<const ByteSource> work; // the working file, opened read-only
-    bool isBundle = false;                  // a format 3 or 6 bundle directory was read
+    bool isBundle = false;                  // a bundle directory (formats 1 to 8) was read
     bool madeWorkCopy = false;              // this call wrote the ".TEMP" copy
     ContainerOptions options;               // as passed to ReadContainer
 };
 
 // Recognises the archive at `path` and reads its bundle header and directory into `bundle`. A
-// compressed UnityWeb (format 3) or UnityFS (format 6) bundle is decompressed block by block into
-// path + ".TEMP", which is itself a bundle describing one uncompressed block; reopening that copy
-// decompresses nothing. The copy is made through options.makeCopy when given. Any other format
-// version or signature leaves isBundle false: the file is read as a plain assets file from position
-// 0. Raises KestrelError naming file and offset on a damaged bundle, after removing a ".TEMP" copy
-// it was writing.
+// compressed UnityWeb (formats 1 to 3) or UnityFS (formats 6 to 8) bundle is decompressed block by
+// block into path + ".TEMP", which is itself a bundle describing one uncompressed block; reopening
+// that copy decompresses nothing. The copy is made through options.makeCopy when given. Any other
+// format version or signature leaves isBundle false: the file is read as a plain assets file from
+// position 0. Raises KestrelError naming file and offset on a damaged bundle, after removing a
+// ".TEMP" copy it was writing.
 ContainerInfo ReadContainer(const std::string& path, BundleStructure& bundle,
                             const ContainerOptions& options = {});
 
-// The inner files of the bundle read last (entries of format 3, nodes of format 6), with
+// The inner files of the bundle read last (entries of formats 1 to 3, nodes of 6 to 8), with
 // absolute positions in the working file. Empty for a file that is no bundle.
 std::vector<InnerEntry> InnerEntries(const BundleStructure& bundle);
 

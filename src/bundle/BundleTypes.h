@@ -6,7 +6,7 @@
 
 namespace kestrel {
 
-// UnityRaw / UnityWeb (format 3) directory entry.
+// UnityRaw / UnityWeb (formats 1 to 3) directory entry.
 struct Unity3D_RW_bundle {
     std::string Name;
     uint32_t Offset = 0; // relative to HeaderSize
@@ -96,7 +96,7 @@ struct BundleStructure {
     uint64_t blocksStart = 0;
     uint64_t afterVersionsPos = 0;
     uint64_t listPos = 0;
-    // Position in the working file where entry (format 3: HeaderSize) and node (format 6: the
+    // Position in the working file where entry (formats 1 to 3: HeaderSize) and node (format 6: the
     // data area) offsets count from.
     uint64_t dataStart = 0;
     ArchivePacking packing;
@@ -112,7 +112,16 @@ struct BundleStructure {
     bool IsBundleSignature() const {
         return Signature == "UnityRaw" || Signature == "UnityWeb" || Signature == "UnityFS";
     }
-    bool IsFormat3() const { return IsBundleSignature() && FormatVersion == 3; }
+    // The UnityRaw / UnityWeb layout: formats 1 and 2 (engines 1 to 3.4) and format 3. The three
+    // differ only in the header fields after the level pairs (see HasCompleteFileSize).
+    bool IsRawWeb() const {
+        if (!IsBundleSignature()) return false;
+        if (FormatVersion == 3) return true;
+        return Signature != "UnityFS" && (FormatVersion == 1 || FormatVersion == 2);
+    }
+    // From format 2 on the header holds the complete file size after the level pairs; format 1
+    // goes on with a zero byte up to the header size.
+    bool HasCompleteFileSize() const { return FormatVersion >= 2; }
     // The UnityFS layout: format 6, and formats 7 and 8 that add the alignment rules above.
     bool IsFormat6() const {
         return IsBundleSignature() && FormatVersion >= 6 && FormatVersion <= 8;

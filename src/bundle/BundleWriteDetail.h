@@ -37,7 +37,7 @@ struct LaidEntry {
 // changes of the inner files before it in the file, the bytes between them kept.
 struct DataLayout {
     std::vector<LaidEntry> entries;
-    uint64_t begin = 0;  // the walk starts here (format 3: after the entry list)
+    uint64_t begin = 0;  // the walk starts here (formats 1 to 3: after the entry list)
     uint64_t oldEnd = 0; // length of the old data area
     uint64_t newEnd = 0; // length of the new data area
 };
@@ -62,16 +62,17 @@ using bundle_detail::PutU64BE;
 // Raises the error of a value that does not fit a 32-bit field of the bundle.
 uint32_t Fit32(uint64_t value, const std::string& file, const std::string& what);
 
-// Format 3: writes the new working file to `out` and returns the records describing it.
-BundleStructure WriteWorkFormat3(const BundleStructure& old,
-                                 const std::shared_ptr<const ByteSource>& work,
-                                 const std::vector<InnerReplacement>& changes, OutputFile& out,
-                                 WriteProgress& progress);
+// UnityRaw / UnityWeb (formats 1 to 3): writes the new working file to `out` and returns the
+// records describing it.
+BundleStructure WriteWorkRawWeb(const BundleStructure& old,
+                                const std::shared_ptr<const ByteSource>& work,
+                                const std::vector<InnerReplacement>& changes, OutputFile& out,
+                                WriteProgress& progress);
 
-// Format 3: the compressed archive (header, one LZMA stream with its 8-byte size field) from the
-// new working file; updates nothing in the records but the sizes the archive keeps.
-void PackFormat3(const BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
-                 OutputFile& out, WriteProgress& progress);
+// UnityWeb (formats 1 to 3): the compressed archive (header, one LZMA stream with its 8-byte size
+// field) from the new working file; updates nothing in the records but the sizes the archive keeps.
+void PackRawWeb(const BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
+                OutputFile& out, WriteProgress& progress);
 
 // Format 6: writes the new working file to `out` and returns the records describing it. A copy
 // keeps one uncompressed block; an archive read in place gets its stored blocks cut anew.

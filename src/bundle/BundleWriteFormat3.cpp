@@ -1,5 +1,6 @@
-// UnityRaw / UnityWeb bundles, format version 3, written back: the header with its sizes and level
-// pairs, the entry list with the moved offsets, the data; a compressed archive as one LZMA stream.
+// UnityRaw / UnityWeb bundles, format versions 1 to 3, written back: the header with its sizes and
+// level pairs, the entry list with the moved offsets, the data; a compressed archive as one LZMA
+// stream.
 #include "bundle/BundleWriteDetail.h"
 #include "codec/Codecs.h"
 #include "common/Error.h"
@@ -53,7 +54,8 @@ void MoveLevels(Unity3D_RW_Structure& rw, const DataLayout& layout, const std::s
     }
 }
 
-// Writes FileSize, the level pairs and the complete-file-size field after them into the header.
+// Writes FileSize, the level pairs and (from format 2 on) the complete-file-size field after them
+// into the header.
 void PatchHeader(const BundleStructure& b, OutputFile& out) {
     const auto& rw = b.RW;
     PutU32BE(out, b.afterVersionsPos, rw.FileSize);
@@ -62,17 +64,17 @@ void PatchHeader(const BundleStructure& b, OutputFile& out) {
         PutU32BE(out, b.listPos + 8 * i + 4, rw.Levels[i].uncompressedSize);
     }
     const uint64_t completeSizePos = b.listPos + 8 * uint64_t{rw.LevelCount};
-    if (rw.LevelCount > 0 && completeSizePos + 4 <= rw.HeaderSize) {
+    if (b.HasCompleteFileSize() && rw.LevelCount > 0 && completeSizePos + 4 <= rw.HeaderSize) {
         PutU32BE(out, completeSizePos, rw.FileSize);
     }
 }
 
 } // namespace
 
-BundleStructure WriteWorkFormat3(const BundleStructure& old,
-                                 const std::shared_ptr<const ByteSource>& work,
-                                 const std::vector<InnerReplacement>& changes, OutputFile& out,
-                                 WriteProgress& progress) {
+BundleStructure WriteWorkRawWeb(const BundleStructure& old,
+                                const std::shared_ptr<const ByteSource>& work,
+                                const std::vector<InnerReplacement>& changes, OutputFile& out,
+                                WriteProgress& progress) {
     const std::string& file = work->Name();
     BundleStructure b = old;
     auto& rw = b.RW;
@@ -111,8 +113,8 @@ BundleStructure WriteWorkFormat3(const BundleStructure& old,
     return b;
 }
 
-void PackFormat3(const BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
-                 OutputFile& out, WriteProgress& progress) {
+void PackRawWeb(const BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
+                OutputFile& out, WriteProgress& progress) {
     const std::string& file = work->Name();
     BundleStructure b = records;
     auto& rw = b.RW;

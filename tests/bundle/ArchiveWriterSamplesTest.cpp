@@ -21,8 +21,8 @@ std::vector<std::string> BundleSamples(const fs::path& samples) {
     for (const auto& row : ReadManifestRows(samples)) {
         if (row.size() < 5) continue;
         const std::string& kind = row[4];
-        if (kind.rfind("UnityFS fmt", 0) == 0 || kind.rfind("UnityWeb fmt3", 0) == 0 ||
-            kind.rfind("UnityRaw fmt3", 0) == 0) {
+        if (kind.rfind("UnityFS fmt", 0) == 0 || kind.rfind("UnityWeb fmt", 0) == 0 ||
+            kind.rfind("UnityRaw fmt", 0) == 0) {
             out.push_back(row[1]);
         }
     }

@@ -326,8 +326,9 @@ TEST(UnityRW, UnityRawIsNeverDecompressed) {
 
 TEST(OtherFormats, AreReadAsPlainFilesAtPositionZero) {
     TempDir dir;
-    // A UnityWeb header of format 2, and a UnityFS header of format 4.
-    for (const auto& [sig, version] : {std::pair<std::string, uint8_t>{"UnityWeb", 2},
+    // A UnityWeb header of format 4, and UnityFS headers of formats 2 and 4.
+    for (const auto& [sig, version] : {std::pair<std::string, uint8_t>{"UnityWeb", 4},
+                                       std::pair<std::string, uint8_t>{"UnityFS", 2},
                                        std::pair<std::string, uint8_t>{"UnityFS", 4}}) {
         std::vector<uint8_t> bytes(sig.begin(), sig.end());
         bytes.push_back(0);

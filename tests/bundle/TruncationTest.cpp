@@ -57,6 +57,10 @@ std::vector<Case> SmallBundles() {
     raw.signature = "UnityRaw";
     raw.compressed = false;
     out.push_back({"raw", BuildUnityRW(files, raw).bytes, 8});
+    web.formatVersion = 1;
+    out.push_back({"web1-lzma", BuildUnityRW(files, web).bytes, 8});
+    raw.formatVersion = 2;
+    out.push_back({"raw2", BuildUnityRW(files, raw).bytes, 8});
     return out;
 }
 

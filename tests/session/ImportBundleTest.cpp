@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -64,11 +65,17 @@ std::vector<BundleKind> Kinds() {
                  [o] { return BuildUnityFS(Files(), o).bytes; }});
         }
     }
-    for (const bool compressed : {false, true}) {
-        UnityRWOptions o;
-        o.signature = compressed ? "UnityWeb" : "UnityRaw";
-        o.compressed = compressed;
-        kinds.push_back({o.signature, [o] { return BuildUnityRW(Files(), o).bytes; }});
+    // The web player's formats 1 and 2 (format 1: three levels, no complete file size) and 3.
+    for (const uint32_t format : {1u, 2u, 3u}) {
+        for (const bool compressed : {false, true}) {
+            UnityRWOptions o;
+            o.formatVersion = format;
+            o.levelCount = format == 1 ? 3 : 1;
+            o.signature = compressed ? "UnityWeb" : "UnityRaw";
+            o.compressed = compressed;
+            kinds.push_back({o.signature + " format " + std::to_string(format),
+                             [o] { return BuildUnityRW(Files(), o).bytes; }});
+        }
     }
     return kinds;
 }
@@ -118,6 +125,12 @@ TEST(ImportBundle, EveryPackingRoundTripsAndTakesATextEditInTheSecondInnerFile) 
         WriteFileBytes(tree / "CAB-second" / "readme.txt", {longer.begin(), longer.end()});
         ImportWhole(archive, messages);
         EXPECT_TRUE(messages.alerts.empty()) << messages.alerts[0];
+        // Signature and format version stay those of the archive.
+        const auto edited = ReadFileBytes(archive);
+        const size_t head =
+            static_cast<size_t>(std::find(built.begin(), built.end(), 0) - built.begin()) + 5;
+        ASSERT_GE(edited.size(), head);
+        EXPECT_TRUE(std::equal(built.begin(), built.begin() + head, edited.begin()));
 
         const fs::path again = dir / "again";
         ASSERT_EQ(Task("export", archive, {"-p", again.string()}, messages), 0);
@@ -284,6 +297,54 @@ TEST(ImportBundle, EveryBundleSampleRoundTripsAndTakesATextEdit) {
               << " inner files): " << identical << " unchanged by an unedited import; " << texts
               << " with a text asset or shader, " << textsBack
               << " giving the text made 1 KiB longer back with every other file unchanged\n";
+}
+
+// The web player's bundles of formats 1 and 2 among the samples: every inner file is listed and
+// chosen by its name, the serialized files among them (all but the game's ".dll" assemblies) as
+// many as the manifest counts ("N SF inside"), and an import of the unedited export leaves the
+// archive as it was.
+TEST(ImportBundle, WebPlayerSamplesOfFormats1And2ListEveryInnerFileAndRoundTrip) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "../shared/samples is absent";
+    size_t bundles = 0, inner = 0, serializedFiles = 0, identical = 0;
+    for (const ManifestRow& cols : ReadManifestRows(samples)) {
+        if (cols.size() < 11) continue;
+        const std::string& kind = cols[4];
+        if (kind != "UnityWeb fmt1" && kind != "UnityWeb fmt2" && kind != "UnityRaw fmt1" &&
+            kind != "UnityRaw fmt2")
+            continue;
+        if (!fs::is_regular_file(samples / cols[1])) continue;
+        SCOPED_TRACE(cols[1]);
+        const size_t expected = std::strtoul(cols[10].c_str(), nullptr, 10);
+        ASSERT_NE(cols[10].find(" SF inside"), std::string::npos) << cols[10];
+        TempDir dir;
+        const fs::path archive = CopySampleWithCompanions(samples / cols[1], dir.Path());
+        const auto before = ReadFileBytes(archive);
+        {
+            OpenedArchive opened(archive.string());
+            ASSERT_TRUE(opened.archive->IsBundle());
+            const std::vector<std::string> names = opened.archive->InnerFileNames();
+            size_t serialized = 0;
+            for (size_t i = 0; i < names.size(); ++i) {
+                EXPECT_EQ(opened.archive->Resolve(EntrySelector{0, names[i], true}), i);
+                serialized += names[i].ends_with(".dll") ? 0 : 1;
+            }
+            EXPECT_EQ(serialized, expected);
+            serializedFiles += serialized;
+            ++bundles;
+            inner += names.size();
+        }
+        RecordedMessages messages;
+        ASSERT_EQ(Task("export", archive, {}, messages), 0);
+        ImportWhole(archive, messages);
+        const bool same = ReadFileBytes(archive) == before;
+        EXPECT_TRUE(same) << "changed by an import of its own unedited export";
+        identical += same ? 1 : 0;
+    }
+    std::cout << bundles << " web player bundles of formats 1 and 2 (" << inner << " inner files, "
+              << serializedFiles << " serialized): " << identical
+              << " unchanged by an unedited import\n";
+    if (bundles == 0) GTEST_SKIP() << "no bundle of format 1 or 2 among the samples";
 }
 
 } // namespace

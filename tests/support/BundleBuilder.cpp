@@ -218,7 +218,7 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
 
     Writer w(Endian::Big);
     w.CString(o.signature);
-    w.U32BE(3);
+    w.U32BE(o.formatVersion);
     w.CString(o.playerVersion);
     w.CString(o.engineVersion);
     const size_t afterVersions = w.Size();
@@ -235,13 +235,14 @@ BuiltBundle BuildUnityRW(const std::vector<InnerFile>& files, const UnityRWOptio
         w.U32BE(claimed);
     }
     const size_t completeSize = w.Size();
-    w.U32BE(0);
+    if (o.formatVersion >= 2) w.U32BE(0);
+    if (o.formatVersion < 3) w.U8(0);
     const auto headerSize = static_cast<uint32_t>(w.Size());
     w.Bytes(stored.data(), stored.size());
     const auto total = static_cast<uint32_t>(w.Size());
     w.PutU32BEAt(afterVersions, total);
     w.PutU32BEAt(afterVersions + 4, headerSize);
-    w.PutU32BEAt(completeSize, total);
+    if (o.formatVersion >= 2) w.PutU32BEAt(completeSize, total);
 
     BuiltBundle out;
     for (uint64_t off : offsets)

@@ -64,6 +64,9 @@ struct UnityRWOptions {
     std::optional<uint32_t> claimedSize;
     std::string playerVersion = "3.x.x";
     std::string engineVersion = "4.3.4f1";
+    // 1 and 2 (engines up to 3.4): no complete file size after the level pairs in format 1; both
+    // end the header with a zero byte, as the engine writes them.
+    uint32_t formatVersion = 3;
 };
 
 // A built archive and where each inner file starts once the archive is uncompressed as its

@@ -62,6 +62,17 @@ int main(int argc, char** argv) {
     raw.signature = "UnityRaw";
     raw.compressed = false;
     Save(dir, "raw", BuildUnityRW(files, raw).bytes);
+    // The web player's older formats: format 1 (no complete file size) compressed with three
+    // levels, format 2 uncompressed.
+    UnityRWOptions web1;
+    web1.formatVersion = 1;
+    web1.levelCount = 3;
+    web1.playerVersion = "2.x.x";
+    web1.engineVersion = "2.1.0f5";
+    Save(dir, "web1-lzma", BuildUnityRW(files, web1).bytes);
+    raw.formatVersion = 2;
+    raw.engineVersion = "3.3.0f4";
+    Save(dir, "raw2", BuildUnityRW(files, raw).bytes);
     Save(dir, "assets", MinimalAssetsFile("4.6.0f3", 32));
     // Serialized formats of the current engines, with and without type trees, both byte orders,
     // plain and inside UnityFS 7 and 8 bundles with padding and the block info at the end.
