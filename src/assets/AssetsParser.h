@@ -18,13 +18,15 @@ struct ParseOptions {
 };
 
 // Reads the assets header at assetsBase of the working file into `out`. EngineMajorVersion 0
-// means the data is not an assets file. Raises KestrelError (file, offset, field) on a short read.
+// means the data is not an assets file. For formats 5 to 8 the header's endianness, engine
+// version and platform are read from the start of the metadata at the end of the file. Raises KestrelError (file, offset, field) on a short read.
 void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                       AssetsFile& out);
 
 // Header, type metadata, object table and item table of the assets file at assetsBase. Format
 // versions 16 to 22 are read with their own type list and table; above 22 the item table is
-// empty. Every count and offset is checked against the
+// empty. Formats 5 to 8 keep their metadata (type trees, table, external references) at the end
+// of the file, after the objects, and are read by the table of format 9. Every count and offset is checked against the
 // file; a damaged file raises KestrelError naming the file and the offset.
 AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                        const ParseOptions& options);
@@ -32,8 +34,8 @@ AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t a
 // The steps of ParseAssets, for callers that rebuild or inspect a file.
 
 // The leading integer of an engine version text ("5.6.3p1" gives 5); when the text before the
-// first "." is no integer: 2 for formats 5 and 6 (which carry no text), 4 for 9 and 14, 5 for 15,
-// and 0 (not an assets file) otherwise.
+// first "." is no integer: 2 for formats 5 and 6 (which carry no text), 3 for 7 and 8, 4 for 9
+// and 14, 5 for 15, and 0 (not an assets file) otherwise.
 int32_t EngineMajorVersionOf(const std::string& engineVersion, int32_t formatVersion);
 
 // Object-table word positions of a format version; wordCount 0 when no table is read

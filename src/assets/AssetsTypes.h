@@ -147,6 +147,10 @@ struct AssetsFile {
     uint32_t externalCount = 0;
     uint32_t refTypeCount = 0;
     uint64_t metadataEnd = 0; // position after the last metadata field read
+
+    // Formats 5 to 8: where the metadata (from the endianness byte on) starts, after the object
+    // data; 0 for the formats that keep it after the header.
+    uint64_t metadataStart = 0;
 };
 
 } // namespace kestrel

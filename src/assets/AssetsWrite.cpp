@@ -152,7 +152,7 @@ std::shared_ptr<const ByteSource> RewriteAssets(const AssetsFile& file,
                                                 const std::shared_ptr<const ByteSource>& work,
                                                 uint64_t assetsBase, uint64_t innerSize,
                                                 std::vector<ObjectEdit> edits) {
-    if (file.header.formatVersion >= 16) {
+    if (file.header.formatVersion >= 16 || file.metadataStart != 0) {
         return RewriteModernAssets(file, work, assetsBase, innerSize, edits);
     }
     const uint64_t innerEnd = assetsBase + innerSize;

@@ -124,10 +124,12 @@ void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, cons
     row.entryPos = file.tableStart + i * 4 * uint64_t{layout.wordCount};
 
     const uint64_t start = file.DataOffset + row.ObjOffset;
-    if (start > r.End() || row.ObjSize > r.End() - start) {
+    // Formats 5 to 8: the objects lie between the header and the metadata.
+    const uint64_t dataEnd = file.metadataStart != 0 ? file.metadataStart : r.End();
+    if (start > dataEnd || row.ObjSize > dataEnd - start) {
         r.Fail(start, "object data",
                "object " + Decimal(static_cast<int64_t>(i)) + " of " + Decimal(row.ObjSize) +
-                   " bytes lies outside the file");
+                   " bytes lies outside the file's object data");
     }
 }
 

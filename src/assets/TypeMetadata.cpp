@@ -19,13 +19,16 @@ constexpr uint64_t kNodeFieldsSize = 20;
 constexpr uint64_t kScriptRecordTail = 32;
 constexpr uint64_t kClassRecordTail = 16;
 
-void SkipOldTypeRecords(Reader& r, const AssetsFile& file) {
+void SkipOldTypeRecords(Reader& r, AssetsFile& file) {
+    if (file.typeCount < 0) r.Fail(r.Pos() - 4, "type count", "negative type count");
     for (int32_t i = 0; i < file.typeCount; ++i) {
         r.I32("type class ID");
         SkipTypeNode(r, 1);
     }
-    // A 32-bit word follows the types, except in files before format 7 that list any type.
-    if (file.typeCount == 0 || file.header.formatVersion >= 7) r.Skip(4, "path ID width");
+    // From format 7 a word follows the types: non-zero when the table's path IDs are 64-bit,
+    // which widens each entry by one word.
+    if (file.header.formatVersion >= 7 && r.U32("path ID width") != 0)
+        file.layout = {6, 2, 3, 4, 5};
 }
 
 void SkipFlatTypeRecords(Reader& r, const AssetsFile& file) {
