@@ -49,9 +49,11 @@ std::vector<Piece> PlacePieces(const AssetsFile& file, const ByteSource& work, u
         }
         pieces.push_back({start + e.cutBegin, start + e.cutEnd, e.bytes, e.SizeDelta(), e.index});
         // The zero bytes after the object up to the next multiple of the alignment make way for
-        // those the new size needs; an object that ends the data keeps what follows it.
+        // those the new size needs; an object that ends the data keeps what follows it, and the
+        // metadata of formats 5 to 8 follows the last object without padding.
         const uint64_t oldPadEnd = file.DataOffset + AlignUp(end - file.DataOffset, align);
         if (oldPadEnd > dataEnd || e.SizeDelta() == 0) continue;
+        if (file.metadataStart != 0 && end == dataEnd) continue;
         const auto next = std::upper_bound(starts.begin(), starts.end(), end);
         if (next != starts.end() && *next < oldPadEnd) {
             throw KestrelError(ObjectPlace(work, e.index, start) +
