@@ -45,8 +45,13 @@ RowLayout RowLayoutFor(int32_t formatVersion);
 // Steps over `count` old-style type tree nodes and their children.
 void SkipTypeNode(Reader& r, uint64_t count);
 
+// One old-style type tree (formats up to 9): its nodes in pre-order with their levels. Raises
+// on a child count that cannot fit the bytes left or nodes nested more than 256 deep.
+std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r);
+
 // With `r` just after typeCount (file.typeTreeFlag and file.typeCount set), leaves `r` at the
-// object count. For formats 14 and 15 with type trees the object table is searched for; false
+// object count. Formats 5 to 8 keep their type records in file.types (the trees of Texture2D,
+// Cubemap and AudioClip, which the converters read by). For formats 14 and 15 with type trees the object table is searched for; false
 // when it was not found ("Error: Not find offsets." was reported) and nothing more may be read.
 bool SkipTypeMetadata(Reader& r, AssetsFile& file, const ParseOptions& options);
 

@@ -89,7 +89,7 @@ struct SerializedType {
     // The type tree says the object begins with its name (first field "m_Name", a string).
     bool treeBeginsWithName = false;
     // The whole tree, kept for the classes whose fields the converters read by it (Texture2D,
-    // Cubemap); empty for the others.
+    // Cubemap; AudioClip in formats 5 to 8); empty for the others.
     std::vector<TypeTreeNode> tree;
 };
 
