@@ -37,18 +37,6 @@ AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t a
         file.objectAlignment = 8;
     }
     ParseObjectTable(r, file, options);
-    if (file.metadataStart != 0) {
-        // Each object names its type record by the type ID the table holds (ClassID here).
-        for (ObjectRow& row : file.items.rows) {
-            row.typeIndex = static_cast<uint32_t>(file.types.size());
-            for (size_t t = 0; t < file.types.size(); ++t) {
-                if (file.types[t].classId == row.ClassID) {
-                    row.typeIndex = static_cast<uint32_t>(t);
-                    break;
-                }
-            }
-        }
-    }
     return file;
 }
 

@@ -88,6 +88,9 @@ struct SerializedType {
     bool hasTypeTree = false;
     // The type tree says the object begins with its name (first field "m_Name", a string).
     bool treeBeginsWithName = false;
+    // Zero bytes follow the name up to a multiple of 4 (every engine but those of format 5, whose
+    // trees do not ask for it).
+    bool nameAligned = true;
     // The whole tree, kept for the classes whose fields the converters read by it (Texture2D,
     // Cubemap; AudioClip in formats 5 to 8); empty for the others.
     std::vector<TypeTreeNode> tree;

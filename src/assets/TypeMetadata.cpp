@@ -33,6 +33,12 @@ void ReadTrailingTypeRecords(Reader& r, AssetsFile& file) {
         type.hasTypeTree = true;
         type.treeBeginsWithName = nodes.size() >= 2 && nodes[1].level == 1 &&
                                   nodes[1].name == "m_Name" && nodes[1].type == "string";
+        // The align flag stands on the string or on its Array node.
+        constexpr uint32_t kAlignAfter = 0x4000;
+        if (type.treeBeginsWithName) {
+            type.nameAligned = (nodes[1].metaFlag & kAlignAfter) != 0 ||
+                               (nodes.size() > 2 && (nodes[2].metaFlag & kAlignAfter) != 0);
+        }
         if (type.classId == ClassId::kTexture2D || type.classId == ClassId::kCubemap ||
             type.classId == ClassId::kAudioClip)
             type.tree = std::move(nodes);

@@ -21,14 +21,21 @@ uint32_t Number(const FieldValue* value) {
                                                                 : 0;
 }
 
-// An array of vectors ({x, y[, z]} of floats) into `count` floats per element.
-std::vector<float> VectorArray(const FieldValue* array, uint32_t count, const char* name) {
+// An array of vectors ({x, y[, z]} of floats) into `count` floats per element; with `member`,
+// the vector is that field of each element.
+std::vector<float> VectorArray(const FieldValue* array, uint32_t count, const char* name,
+                               const char* member = nullptr) {
     std::vector<float> out;
     if (array == nullptr) return out;
     if (array->field->kind != FieldKind::Array)
         throw KestrelError(std::string("the mesh field ") + name + " is no array");
     out.reserve(array->items.size() * count);
-    for (const FieldValue& element : array->items) {
+    for (const FieldValue& item : array->items) {
+        const FieldValue* inner = member != nullptr ? Item(item, member) : &item;
+        if (inner == nullptr)
+            throw KestrelError(std::string("an element of the mesh field ") + name + " has no " +
+                               member);
+        const FieldValue& element = *inner;
         if (element.items.size() < count)
             throw KestrelError(std::string("an element of the mesh field ") + name +
                                " has too few components");
@@ -53,6 +60,9 @@ std::optional<TreeMesh> TreeMesh::From(const FieldValue& root, Endian order) {
     mesh.meshCompression = static_cast<uint8_t>(Number(Item(root, "m_MeshCompression")));
     mesh.positions_ = VectorArray(vertices, 3, "m_Vertices");
     mesh.normals_ = VectorArray(Item(root, "m_Normals"), 3, "m_Normals");
+    // The engines of format 5 keep each normal with its tangent.
+    if (mesh.normals_.empty())
+        mesh.normals_ = VectorArray(Item(root, "m_TangentSpace"), 3, "m_TangentSpace", "normal");
     mesh.uvs_ = VectorArray(Item(root, "m_UV"), 2, "m_UV");
     // m_Use16BitIndices (2.x) is 0 for 32-bit indices; later releases store 16-bit ones only.
     if (const FieldValue* use16 = Item(root, "m_Use16BitIndices"); use16 != nullptr)
