@@ -85,6 +85,10 @@ struct ListSpan {
 };
 ListSpan ListSpanOf(const AssetsFile& file, size_t objectIndex);
 
+// True when zero bytes follow the object's name and string payload up to a multiple of 4: as its
+// type tree says in formats 5 to 8, else for every format but 5 (whose engines pad no string).
+bool NameAligned(const AssetsFile& file, const ObjectRow& row);
+
 // True when the object's exported bytes are its inner payload rather than everything after its
 // name field: 48 and 49 always, 128 and 152 when payloadSize is non-zero.
 bool HasInnerPayload(int32_t typeId, uint32_t payloadSize);

@@ -73,7 +73,7 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
 
     const auto length = object.Word(0);
     // Format 5 stores names without padding, as its type trees say.
-    const bool aligned = row.typeIndex >= file.types.size() || file.types[row.typeIndex].nameAligned;
+    const bool aligned = NameAligned(file, row);
     const uint64_t nameField = length ? (aligned ? AlignUp4(*length) : *length) + 4 : 0;
     // A name whose bytes or padding would run past the object is taken as no name at all.
     const bool fits = length && *length <= kMaxNameLength && nameField <= row.ObjSize;
@@ -273,6 +273,12 @@ ListSpan ListSpanOf(const AssetsFile& file, size_t objectIndex) {
         return {row.PayloadSize, afterName + row.PayloadOffset};
     }
     return {row.ObjSize - row.NameHeaderSize, afterName};
+}
+
+bool NameAligned(const AssetsFile& file, const ObjectRow& row) {
+    if (file.metadataStart != 0 && row.typeIndex < file.types.size())
+        return file.types[row.typeIndex].nameAligned;
+    return file.header.formatVersion != 5;
 }
 
 bool HasInnerPayload(int32_t typeId, uint32_t payloadSize) {

@@ -143,7 +143,7 @@ TEST(AssetsHeader, OlderFormatsReadTheirTrailingMetadata) {
             plan.bigEndian = big;
             plan.typeTrees = true;
             plan.engineVersion = "3.4.2f3";
-            plan.objects = {{49, "wall", TextBody("brick", plan.Order())},
+            plan.objects = {{49, "wall", TextBody("brick", plan.Order(), format != 5)},
                             {1, std::nullopt, {1, 2, 3, 4}}};
             const BuiltAssets built = BuildAssets(plan);
             const AssetsFile file = ParseAssets(Mem(built.bytes), 0, Options());

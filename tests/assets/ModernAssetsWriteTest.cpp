@@ -34,7 +34,7 @@ AssetsSpec Plan(int32_t format, bool trees, bool big, size_t meshSize, const std
     plan.engineVersion = "2021.3.33f1";
     plan.objects = {{43, "first", NoiseBytes(13, 1)},
                     {43, "mesh", NoiseBytes(meshSize, 2)},
-                    {49, "note", TextBody(text, plan.Order())},
+                    {49, "note", TextBody(text, plan.Order(), format != 5)},
                     {1, std::nullopt, NoiseBytes(9, 3)},
                     {43, "last", NoiseBytes(21, 4)}};
     return plan;

@@ -27,23 +27,23 @@ std::vector<int32_t> DistinctClasses(const AssetsSpec& plan) {
 // One old-style node: type text, field name, byte size, index, array flag, version, meta flag,
 // child count.
 void OldNode(Writer& w, std::string_view type, std::string_view name, int32_t size,
-             int32_t children) {
+             int32_t children, uint32_t flags = 0) {
     w.CString(type);
     w.CString(name);
     w.I32(size);
     w.I32(0);
     w.I32(0);
     w.I32(1);
-    w.I32(0x8000);
+    w.U32(0x8000 | flags);
     w.I32(children);
 }
 
 // A small tree as the engine writes it for a named class: the object, its name string (an array
-// of chars) and one integer field.
-void OldTypeTree(Writer& w, int32_t classId) {
+// of chars, padded to 4 from format 6 on) and one integer field.
+void OldTypeTree(Writer& w, int32_t classId, int32_t format = 9) {
     OldNode(w, classId < 0 ? "MonoBehaviour" : "NamedObject", "Base", -1, 2);
     OldNode(w, "string", "m_Name", -1, 1);
-    OldNode(w, "Array", "Array", -1, 2);
+    OldNode(w, "Array", "Array", -1, 2, format >= 6 ? 0x4000 : 0);
     OldNode(w, "int", "size", 4, 0);
     OldNode(w, "char", "data", 1, 0);
     OldNode(w, "int", "m_Width", 4, 0);
@@ -132,12 +132,12 @@ void TableEntry(Writer& w, const AssetsSpec& plan, size_t index, uint32_t offset
     if (plan.formatVersion == 15) w.U32(0); // stripped flag and filler
 }
 
-std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order) {
+std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order, bool padName = true) {
     Writer w(order);
     if (object.name) {
         w.U32(static_cast<uint32_t>(object.name->size()));
         w.Bytes(*object.name);
-        w.Align4();
+        if (padName) w.Align4();
     }
     w.Bytes(object.body.data(), object.body.size());
     return w.Take();
@@ -154,7 +154,9 @@ BuiltAssets BuildTrailingAssets(const AssetsSpec& plan) {
     for (const AssetsObject& object : plan.objects) {
         while (w.Size() % 8 != 0)
             w.U8(0);
-        const std::vector<uint8_t> bytes = ObjectBytes(object, plan.Order());
+        // The engines of format 5 pad no names.
+        const std::vector<uint8_t> bytes =
+            ObjectBytes(object, plan.Order(), plan.formatVersion != 5);
         out.objectOffsets.push_back(static_cast<uint32_t>(w.Size()));
         out.objectSizes.push_back(static_cast<uint32_t>(bytes.size()));
         w.Bytes(bytes.data(), bytes.size());
@@ -168,7 +170,7 @@ BuiltAssets BuildTrailingAssets(const AssetsSpec& plan) {
     if (plan.typeTrees) {
         for (int32_t classId : classes) {
             w.I32(classId);
-            OldTypeTree(w, classId);
+            OldTypeTree(w, classId, plan.formatVersion);
         }
     }
     if (plan.formatVersion >= 7) w.I32(0); // path ID width word
@@ -260,11 +262,11 @@ std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& plan) {
     return BuildAssets(plan).bytes;
 }
 
-std::vector<uint8_t> TextBody(std::string_view text, Endian order) {
+std::vector<uint8_t> TextBody(std::string_view text, Endian order, bool padded) {
     Writer w(order);
     w.U32(static_cast<uint32_t>(text.size()));
     w.Bytes(text);
-    w.Align4();
+    if (padded) w.Align4();
     return w.Take();
 }
 

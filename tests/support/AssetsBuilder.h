@@ -22,7 +22,7 @@
 // trailing metadata fields, and the data area starting on a multiple of 16, where every object
 // starts on a multiple of 8. Every value after the first 20 bytes is in the file's byte order.
 // Formats 5 to 8 put the objects first (from byte 16, data offset 0) and the metadata, from the
-// endianness byte on, at the end; dataOffset is then 0 and the offsets are
+// endianness byte on, at the end (format 5 pads no names); dataOffset is then 0 and the offsets are
 // from the file start.
 namespace kestrel::test {
 
@@ -69,8 +69,10 @@ BuiltAssets BuildAssets(const AssetsSpec& plan);
 BuiltAssets BuildModernAssets(const AssetsSpec& plan, std::vector<std::vector<uint8_t>> objects);
 std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& plan);
 
-// Body of a TextAsset or Shader: the text length, the text, zero bytes up to a multiple of 4.
-std::vector<uint8_t> TextBody(std::string_view text, Endian order = Endian::Little);
+// Body of a TextAsset or Shader: the text length, the text, zero bytes up to a multiple of 4
+// (none when not `padded`, as format 5 stores it).
+std::vector<uint8_t> TextBody(std::string_view text, Endian order = Endian::Little,
+                              bool padded = true);
 
 // Body of a Font: eight zero words, the value 0.1 (float), the font data length, the data, zero
 // bytes up to a multiple of 4, then four zero words.
