@@ -111,15 +111,15 @@ void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t as
     out.fileSizeField = {assetsBase + 4, 4};
     out.dataOffsetField = {assetsBase + 12, 4};
     if (format >= 5 && format <= 8) {
+        bool read = false;
         try {
-            if (!ReadTrailingHeader(r, assetsBase, metadataSize, out)) {
-                out.header = Unity_Structure{.formatVersion = format};
-                out.metadataStart = 0;
-                return;
-            }
+            read = ReadTrailingHeader(r, assetsBase, metadataSize, out);
         } catch (const KestrelError&) {
             // A version text without its end: a resource file whose words look like a header.
-            out.header = Unity_Structure{.formatVersion = format};
+        }
+        if (!read) {
+            out.header = Unity_Structure{};
+            out.header.formatVersion = format;
             out.metadataStart = 0;
             return;
         }
