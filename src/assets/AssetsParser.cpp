@@ -32,8 +32,8 @@ AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t a
         // Formats 5 to 8 are rewritten by the fields of their entries, objects kept on multiples
         // of 8 as the engine wrote them.
         const uint32_t idWidth = file.layout.wordCount == 6 ? 8 : 4;
-        file.entryFields = {{0, idWidth}, {idWidth, 4}, {idWidth + 4, 4}, {idWidth + 8, 4},
-                            idWidth + 16};
+        file.entryFields = {
+            {0, idWidth}, {idWidth, 4}, {idWidth + 4, 4}, {idWidth + 8, 4}, idWidth + 16};
         file.objectAlignment = 8;
     }
     ParseObjectTable(r, file, options);

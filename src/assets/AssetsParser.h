@@ -19,15 +19,16 @@ struct ParseOptions {
 
 // Reads the assets header at assetsBase of the working file into `out`. EngineMajorVersion 0
 // means the data is not an assets file. For formats 5 to 8 the header's endianness, engine
-// version and platform are read from the start of the metadata at the end of the file. Raises KestrelError (file, offset, field) on a short read.
+// version and platform are read from the start of the metadata at the end of the file. Raises
+// KestrelError (file, offset, field) on a short read.
 void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                       AssetsFile& out);
 
 // Header, type metadata, object table and item table of the assets file at assetsBase. Format
 // versions 16 to 22 are read with their own type list and table; above 22 the item table is
 // empty. Formats 5 to 8 keep their metadata (type trees, table, external references) at the end
-// of the file, after the objects, and are read by the table of format 9. Every count and offset is checked against the
-// file; a damaged file raises KestrelError naming the file and the offset.
+// of the file, after the objects, and are read by the table of format 9. Every count and offset is
+// checked against the file; a damaged file raises KestrelError naming the file and the offset.
 AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                        const ParseOptions& options);
 
@@ -51,8 +52,9 @@ std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r);
 
 // With `r` just after typeCount (file.typeTreeFlag and file.typeCount set), leaves `r` at the
 // object count. Formats 5 to 8 keep their type records in file.types (the trees of Texture2D,
-// Cubemap and AudioClip, which the converters read by). For formats 14 and 15 with type trees the object table is searched for; false
-// when it was not found ("Error: Not find offsets." was reported) and nothing more may be read.
+// Cubemap and AudioClip, which the converters read by). For formats 14 and 15 with type trees the
+// object table is searched for; false when it was not found ("Error: Not find offsets." was
+// reported) and nothing more may be read.
 bool SkipTypeMetadata(Reader& r, AssetsFile& file, const ParseOptions& options);
 
 // With `r` at file.tableStart, builds file.items for file.objectCount objects. Raises when the

@@ -146,8 +146,7 @@ std::optional<ObjectEdit> EditFromExportedFile(const AssetsFile& file,
     bytes->Append(exported);
     bytes->Append(std::vector<uint8_t>(static_cast<size_t>(padded(length) - length), 0));
     // The old payload's zero padding goes with it, unless the object ends first.
-    const uint64_t cutEnd =
-        std::min<uint64_t>(payloadStart + padded(row.PayloadSize), row.ObjSize);
+    const uint64_t cutEnd = std::min<uint64_t>(payloadStart + padded(row.PayloadSize), row.ObjSize);
     return ObjectEdit{index, payloadStart - 4, cutEnd, std::move(bytes)};
 }
 

@@ -9,9 +9,9 @@
 
 namespace kestrel {
 
-// As RewriteAssets, for file.header.formatVersion 16 to 22 and 5 to 8. Each edited object is followed by
-// the zero bytes that bring the next object back to a multiple of file.objectAlignment from the
-// data offset, so every later object moves by a multiple of that alignment.
+// As RewriteAssets, for file.header.formatVersion 16 to 22 and 5 to 8. Each edited object is
+// followed by the zero bytes that bring the next object back to a multiple of file.objectAlignment
+// from the data offset, so every later object moves by a multiple of that alignment.
 std::shared_ptr<const ByteSource> RewriteModernAssets(const AssetsFile& file,
                                                       const std::shared_ptr<const ByteSource>& work,
                                                       uint64_t assetsBase, uint64_t innerSize,

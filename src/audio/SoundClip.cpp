@@ -8,8 +8,8 @@
 #include "io/SafePath.h"
 
 #include <algorithm>
-#include <optional>
 #include <array>
+#include <optional>
 #include <string_view>
 #include <vector>
 

@@ -18,7 +18,7 @@ const FieldValue* Item(const FieldValue& value, std::string_view name) {
 
 uint32_t Number(const FieldValue* value) {
     return value != nullptr && IsPrimitive(value->field->kind) ? static_cast<uint32_t>(value->bits)
-                                                                : 0;
+                                                               : 0;
 }
 
 // An array of vectors ({x, y[, z]} of floats) into `count` floats per element; with `member`,
@@ -130,8 +130,7 @@ bool TreeMesh::ReadAttribute(MeshAttribute attribute, uint64_t vertex, int count
                              float* out) const {
     const std::vector<float>& values = Values(attribute);
     const uint64_t stride = Components(attribute);
-    if (count < 0 || static_cast<uint64_t>(count) > stride ||
-        (vertex + 1) * stride > values.size())
+    if (count < 0 || static_cast<uint64_t>(count) > stride || (vertex + 1) * stride > values.size())
         return false;
     for (int k = 0; k < count; ++k)
         out[k] = values[vertex * stride + static_cast<uint64_t>(k)];

@@ -23,7 +23,9 @@ public:
     uint8_t meshCompression = 0;
 
     [[nodiscard]] uint64_t VertexTotal() const override { return positions_.size() / 3; }
-    [[nodiscard]] uint64_t VertexDataSize() const override { return VertexTotal() * BytesPerVertex(); }
+    [[nodiscard]] uint64_t VertexDataSize() const override {
+        return VertexTotal() * BytesPerVertex();
+    }
     [[nodiscard]] uint64_t IndexTotal() const override { return indices_.size(); }
     [[nodiscard]] uint64_t BytesPerVertex() const override;
     [[nodiscard]] uint64_t DataBytesPerVertex() const override { return BytesPerVertex(); }

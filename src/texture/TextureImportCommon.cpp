@@ -126,10 +126,9 @@ void WriteRebuiltFieldsTexture(const TextureImportInput& in, const TextureObject
     out.PutU32At(base + at.completeImageSize, static_cast<uint32_t>(picture.images.size() / count));
     out.PutU32At(base + at.format, static_cast<uint32_t>(picture.format));
     if (tex.MipCountLayout) {
-        out.PutU32At(base + at.mipCount, static_cast<uint32_t>(m[0]) |
-                                             (static_cast<uint32_t>(m[1]) << 8) |
-                                             (static_cast<uint32_t>(m[2]) << 16) |
-                                             (static_cast<uint32_t>(m[3]) << 24));
+        out.PutU32At(base + at.mipCount,
+                     static_cast<uint32_t>(m[0]) | (static_cast<uint32_t>(m[1]) << 8) |
+                         (static_cast<uint32_t>(m[2]) << 16) | (static_cast<uint32_t>(m[3]) << 24));
     } else {
         out.Data()[base + at.mipCount] = m[0]; // the has-mipmaps flag
     }

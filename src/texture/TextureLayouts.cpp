@@ -229,7 +229,8 @@ std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> 
         if (!has(role)) return std::nullopt;
     }
     // The engines before 3.5 store a has-mipmaps flag and keep every pixel in the object.
-    if (has(TexField::MipFlag)) return has(TexField::MipCount) ? std::nullopt : std::optional(walk.list);
+    if (has(TexField::MipFlag))
+        return has(TexField::MipCount) ? std::nullopt : std::optional(walk.list);
     if (!has(TexField::MipCount)) return std::nullopt;
     if (!has(TexField::StreamData32) && !has(TexField::StreamData64)) return std::nullopt;
     return walk.list;

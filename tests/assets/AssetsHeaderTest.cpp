@@ -159,8 +159,8 @@ TEST(AssetsHeader, OlderFormatsReadTheirTrailingMetadata) {
             std::vector<uint8_t> cut(built.bytes.begin(),
                                      built.bytes.begin() + static_cast<long>(built.tableStart) + 6);
             const uint32_t size = static_cast<uint32_t>(cut.size());
-            const uint32_t metadata = size - static_cast<uint32_t>(built.objectOffsets.back() +
-                                                                   built.objectSizes.back());
+            const uint32_t metadata =
+                size - static_cast<uint32_t>(built.objectOffsets.back() + built.objectSizes.back());
             for (int k = 0; k < 4; ++k) {
                 cut[static_cast<size_t>(k)] = static_cast<uint8_t>(metadata >> (24 - 8 * k));
                 cut[static_cast<size_t>(4 + k)] = static_cast<uint8_t>(size >> (24 - 8 * k));

@@ -25,7 +25,7 @@ namespace {
 struct FormatTally {
     size_t files = 0;
     uint64_t objects = 0;
-    uint64_t exported = 0; // files written, raw and converted
+    uint64_t exported = 0;                   // files written, raw and converted
     std::map<std::string, size_t> converted; // per kind: obj, picture, sound
     std::map<std::string, size_t> readBack;  // of those, read by their tool
     size_t identical = 0;
@@ -98,8 +98,8 @@ TEST(OldSerializedSamples, ListExportConvertAndImportUnchanged) {
                   << " objects, " << t.exported << " files exported";
         for (const auto& [kind, n] : t.converted) {
             const auto back = t.readBack.find(kind);
-            std::cout << ", " << n << " " << kind << " (" << (back == t.readBack.end() ? 0 : back->second)
-                      << " read back)";
+            std::cout << ", " << n << " " << kind << " ("
+                      << (back == t.readBack.end() ? 0 : back->second) << " read back)";
         }
         std::cout << ", " << t.identical << " unchanged by an unedited import\n";
     }
