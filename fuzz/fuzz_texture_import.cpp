@@ -84,6 +84,9 @@ std::vector<uint8_t> ModernBody(int32_t format, bool streamed) {
         case TexField::Format:
             w.I32(format);
             break;
+        case TexField::MipFlag:
+            w.U8(0);
+            break;
         case TexField::MipCount:
         case TexField::ImageCount:
             w.I32(1);

@@ -17,6 +17,12 @@ constexpr uint64_t kFixedHeaderSize = 16;
 // The engine generation that wrote a format whose header carries no usable version text.
 int32_t FallbackEngineMajor(int32_t formatVersion) {
     switch (formatVersion) {
+    case 5:
+    case 6:
+        return 2;
+    case 7:
+    case 8:
+        return 3;
     case 9:
     case 14:
         return 4;
@@ -39,6 +45,29 @@ bool ReadWideSizes(Reader& r, uint64_t assetsBase, AssetsFile& out) {
     if (dataOffset > r.End() - assetsBase) return false;
     out.headerFileSize = static_cast<uint32_t>(std::min<uint64_t>(out.fileSize, UINT32_MAX));
     out.DataOffset = assetsBase + dataOffset;
+    return true;
+}
+
+// Formats 5 to 8 keep their metadata at the end of the file: it starts at file size minus
+// metadata size with the endianness byte, then the engine version text (format 7 on) and the
+// target platform (format 8 on). Data whose sizes do not place such a block inside it is no
+// assets file.
+bool ReadTrailingHeader(Reader& r, uint64_t assetsBase, uint32_t metadataSize, AssetsFile& out) {
+    const uint64_t innerSize = r.End() - assetsBase;
+    const uint64_t fileSize = out.headerFileSize;
+    if (fileSize > innerSize || fileSize <= kFixedHeaderSize || metadataSize == 0 ||
+        metadataSize > fileSize - kFixedHeaderSize)
+        return false;
+    const uint64_t metadataStart = assetsBase + fileSize - metadataSize;
+    r.Seek(metadataStart, "metadata");
+    const uint8_t endianness = r.U8("endianness");
+    if (endianness > 1) return false;
+    out.header.BigEndianFlag = endianness;
+    out.metadataStart = metadataStart;
+    r.SetOrder(out.header.DataOrder());
+    const int32_t format = out.header.formatVersion;
+    if (format >= 7) out.header.engineVersion = r.CString(64, "engine version");
+    if (format >= 8) out.header.targetPlatform = r.U32("target platform");
     return true;
 }
 
@@ -72,19 +101,35 @@ void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t as
     Reader r(work);
     if (assetsBase > r.End() || r.End() - assetsBase < kFixedHeaderSize + 4) return;
     r.Seek(assetsBase, "assets header");
-    r.Skip(4, "metadata size");
+    const uint32_t metadataSize = r.U32BE("metadata size");
     out.headerFileSize = r.U32BE("file size");
     out.header.formatVersion = static_cast<int32_t>(r.U32BE("format version"));
     out.DataOffset = assetsBase + r.U32BE("data offset");
     const int32_t format = out.header.formatVersion;
-    // Every format is read with the header of formats 9 to 15; older files (metadata at the end)
-    // give no engine version there and are listed as a single resource.
-    // The endianness byte and three reserved zero bytes, taken as one little-endian word.
-    out.header.BigEndianFlag = r.U32LE("endianness");
     out.fileSize = out.headerFileSize;
     out.metadataSizeField = {assetsBase, 4};
     out.fileSizeField = {assetsBase + 4, 4};
     out.dataOffsetField = {assetsBase + 12, 4};
+    if (format >= 5 && format <= 8) {
+        bool read = false;
+        try {
+            read = ReadTrailingHeader(r, assetsBase, metadataSize, out);
+        } catch (const KestrelError&) {
+            // A version text without its end: a resource file whose words look like a header.
+        }
+        if (!read) {
+            out.header = Unity_Structure{};
+            out.header.formatVersion = format;
+            out.metadataStart = 0;
+            return;
+        }
+        out.header.afterPlatformPos = r.Pos();
+        out.header.EngineMajorVersion = EngineMajorVersionOf(out.header.engineVersion, format);
+        out.layout = RowLayoutFor(format);
+        return;
+    }
+    // The endianness byte and three reserved zero bytes, taken as one little-endian word.
+    out.header.BigEndianFlag = r.U32LE("endianness");
     // Format 22 repeats the sizes after the endianness word with 64-bit file size and data offset
     // (still big-endian), then 8 reserved bytes. Data that does not hold them is no assets file.
     if (format >= 22 && !ReadWideSizes(r, assetsBase, out)) return;

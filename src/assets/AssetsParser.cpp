@@ -28,6 +28,14 @@ AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t a
     // From format 10 on the table starts on a multiple of 4 counted from the assets file start.
     if (format >= 10) r.Seek(assetsBase + AlignUp4(r.Pos() - assetsBase), "object table");
     file.tableStart = r.Pos();
+    if (file.metadataStart != 0) {
+        // Formats 5 to 8 are rewritten by the fields of their entries, objects kept on multiples
+        // of 8 as the engine wrote them.
+        const uint32_t idWidth = file.layout.wordCount == 6 ? 8 : 4;
+        file.entryFields = {
+            {0, idWidth}, {idWidth, 4}, {idWidth + 4, 4}, {idWidth + 8, 4}, idWidth + 16};
+        file.objectAlignment = 8;
+    }
     ParseObjectTable(r, file, options);
     return file;
 }

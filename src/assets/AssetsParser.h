@@ -18,22 +18,25 @@ struct ParseOptions {
 };
 
 // Reads the assets header at assetsBase of the working file into `out`. EngineMajorVersion 0
-// means the data is not an assets file. Raises KestrelError (file, offset, field) on a short read.
+// means the data is not an assets file. For formats 5 to 8 the header's endianness, engine
+// version and platform are read from the start of the metadata at the end of the file. Raises
+// KestrelError (file, offset, field) on a short read.
 void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                       AssetsFile& out);
 
 // Header, type metadata, object table and item table of the assets file at assetsBase. Format
 // versions 16 to 22 are read with their own type list and table; above 22 the item table is
-// empty. Every count and offset is checked against the
-// file; a damaged file raises KestrelError naming the file and the offset.
+// empty. Formats 5 to 8 keep their metadata (type trees, table, external references) at the end
+// of the file, after the objects, and are read by the table of format 9. Every count and offset is
+// checked against the file; a damaged file raises KestrelError naming the file and the offset.
 AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                        const ParseOptions& options);
 
 // The steps of ParseAssets, for callers that rebuild or inspect a file.
 
 // The leading integer of an engine version text ("5.6.3p1" gives 5); when the text before the
-// first "." is no integer: 2 for formats 5 and 6 (which carry no text), 4 for 9 and 14, 5 for 15,
-// and 0 (not an assets file) otherwise.
+// first "." is no integer: 2 for formats 5 and 6 (which carry no text), 3 for 7 and 8, 4 for 9
+// and 14, 5 for 15, and 0 (not an assets file) otherwise.
 int32_t EngineMajorVersionOf(const std::string& engineVersion, int32_t formatVersion);
 
 // Object-table word positions of a format version; wordCount 0 when no table is read
@@ -43,9 +46,15 @@ RowLayout RowLayoutFor(int32_t formatVersion);
 // Steps over `count` old-style type tree nodes and their children.
 void SkipTypeNode(Reader& r, uint64_t count);
 
+// One old-style type tree (formats up to 9): its nodes in pre-order with their levels. Raises
+// on a child count that cannot fit the bytes left or nodes nested more than 256 deep.
+std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r);
+
 // With `r` just after typeCount (file.typeTreeFlag and file.typeCount set), leaves `r` at the
-// object count. For formats 14 and 15 with type trees the object table is searched for; false
-// when it was not found ("Error: Not find offsets." was reported) and nothing more may be read.
+// object count. Formats 5 to 8 keep their type records in file.types (the trees of Texture2D,
+// Cubemap and AudioClip, which the converters read by). For formats 14 and 15 with type trees the
+// object table is searched for; false when it was not found ("Error: Not find offsets." was
+// reported) and nothing more may be read.
 bool SkipTypeMetadata(Reader& r, AssetsFile& file, const ParseOptions& options);
 
 // With `r` at file.tableStart, builds file.items for file.objectCount objects. Raises when the
@@ -77,6 +86,10 @@ struct ListSpan {
     uint64_t offset = 0;
 };
 ListSpan ListSpanOf(const AssetsFile& file, size_t objectIndex);
+
+// True when zero bytes follow the object's name and string payload up to a multiple of 4: as its
+// type tree says in formats 5 to 8, else for every format but 5 (whose engines pad no string).
+bool NameAligned(const AssetsFile& file, const ObjectRow& row);
 
 // True when the object's exported bytes are its inner payload rather than everything after its
 // name field: 48 and 49 always, 128 and 152 when payloadSize is non-zero.

@@ -88,8 +88,11 @@ struct SerializedType {
     bool hasTypeTree = false;
     // The type tree says the object begins with its name (first field "m_Name", a string).
     bool treeBeginsWithName = false;
+    // Zero bytes follow the name up to a multiple of 4 (every engine but those of format 5, whose
+    // trees do not ask for it).
+    bool nameAligned = true;
     // The whole tree, kept for the classes whose fields the converters read by it (Texture2D,
-    // Cubemap); empty for the others.
+    // Cubemap; AudioClip in formats 5 to 8); empty for the others.
     std::vector<TypeTreeNode> tree;
 };
 
@@ -147,6 +150,10 @@ struct AssetsFile {
     uint32_t externalCount = 0;
     uint32_t refTypeCount = 0;
     uint64_t metadataEnd = 0; // position after the last metadata field read
+
+    // Formats 5 to 8: where the metadata (from the endianness byte on) starts, after the object
+    // data; 0 for the formats that keep it after the header.
+    uint64_t metadataStart = 0;
 };
 
 } // namespace kestrel

@@ -136,15 +136,17 @@ std::optional<ObjectEdit> EditFromExportedFile(const AssetsFile& file,
                            " bytes) is too large for the 32-bit length of " +
                            ObjectPlace(*work, index, start));
     }
+    // Format 5 pads no strings (as it pads no name).
+    const bool aligned = NameAligned(file, row);
+    const auto padded = [aligned](uint64_t n) { return aligned ? AlignUp4(n) : n; };
     Writer lengthField(file.header.DataOrder());
     lengthField.U32(static_cast<uint32_t>(length));
     auto bytes = std::make_shared<CompositeSource>(exported->Name());
     bytes->Append(lengthField.Take());
     bytes->Append(exported);
-    bytes->Append(std::vector<uint8_t>(static_cast<size_t>(AlignUp4(length) - length), 0));
+    bytes->Append(std::vector<uint8_t>(static_cast<size_t>(padded(length) - length), 0));
     // The old payload's zero padding goes with it, unless the object ends first.
-    const uint64_t cutEnd =
-        std::min<uint64_t>(payloadStart + AlignUp4(row.PayloadSize), row.ObjSize);
+    const uint64_t cutEnd = std::min<uint64_t>(payloadStart + padded(row.PayloadSize), row.ObjSize);
     return ObjectEdit{index, payloadStart - 4, cutEnd, std::move(bytes)};
 }
 
@@ -152,7 +154,7 @@ std::shared_ptr<const ByteSource> RewriteAssets(const AssetsFile& file,
                                                 const std::shared_ptr<const ByteSource>& work,
                                                 uint64_t assetsBase, uint64_t innerSize,
                                                 std::vector<ObjectEdit> edits) {
-    if (file.header.formatVersion >= 16) {
+    if (file.header.formatVersion >= 16 || file.metadataStart != 0) {
         return RewriteModernAssets(file, work, assetsBase, innerSize, edits);
     }
     const uint64_t innerEnd = assetsBase + innerSize;

@@ -18,9 +18,11 @@ constexpr uint64_t kMaxText = 64 * 1024;
 constexpr uint64_t kHashSize = 16;
 constexpr int32_t kMonoBehaviourClass = 114;
 
+} // namespace
+
 // Nested nodes, parents before children: a stack of the child counts still due gives each node
 // its level without recursion.
-std::vector<TypeTreeNode> ReadNestedNodes(Reader& r) {
+std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r) {
     std::vector<TypeTreeNode> nodes;
     std::vector<int32_t> due{1};
     while (!due.empty()) {
@@ -47,6 +49,8 @@ std::vector<TypeTreeNode> ReadNestedNodes(Reader& r) {
     return nodes;
 }
 
+namespace {
+
 // A tree its nodes give; a tree that cannot be compiled (a type no engine writes, levels that do
 // not nest) leaves its type without one, told in out.unusable, so that the others still serve.
 TypeTree Compiled(const std::vector<TypeTreeNode>& nodes, FileTypeTrees& out, int32_t classId) {
@@ -71,7 +75,7 @@ void ReadOldTypes(Reader& r, FileTypeTrees& out) {
     for (int32_t i = 0; i < count; ++i) {
         FileTypeTrees::Type type;
         type.classId = r.I32("type class ID");
-        type.tree = Compiled(ReadNestedNodes(r), out, type.classId);
+        type.tree = Compiled(ReadNestedTypeNodes(r), out, type.classId);
         out.types.push_back(std::move(type));
     }
 }

@@ -29,7 +29,8 @@ uint64_t AlignUp(uint64_t n, uint64_t alignment) {
     return (n + alignment - 1) / alignment * alignment;
 }
 
-std::vector<Piece> PlacePieces(const AssetsFile& file, const ByteSource& work, uint64_t innerEnd,
+// dataEnd: where the object data ends (the inner file's end, or the metadata of formats 5 to 8).
+std::vector<Piece> PlacePieces(const AssetsFile& file, const ByteSource& work, uint64_t dataEnd,
                                const std::vector<ObjectEdit>& edits) {
     const uint64_t align = std::max<uint32_t>(file.objectAlignment, 1);
     std::vector<uint64_t> starts;
@@ -42,15 +43,17 @@ std::vector<Piece> PlacePieces(const AssetsFile& file, const ByteSource& work, u
         const ObjectRow& row = file.items.rows.at(e.index);
         const uint64_t start = file.DataOffset + row.ObjOffset;
         const uint64_t end = start + row.ObjSize;
-        if (e.cutBegin > e.cutEnd || e.cutEnd > row.ObjSize || end > innerEnd) {
+        if (e.cutBegin > e.cutEnd || e.cutEnd > row.ObjSize || end > dataEnd) {
             throw KestrelError(ObjectPlace(work, e.index, start) +
                                ": the edited range lies outside the object");
         }
         pieces.push_back({start + e.cutBegin, start + e.cutEnd, e.bytes, e.SizeDelta(), e.index});
         // The zero bytes after the object up to the next multiple of the alignment make way for
-        // those the new size needs; an object that ends the file keeps what follows it.
+        // those the new size needs; an object that ends the data keeps what follows it, and the
+        // metadata of formats 5 to 8 follows the last object without padding.
         const uint64_t oldPadEnd = file.DataOffset + AlignUp(end - file.DataOffset, align);
-        if (oldPadEnd > innerEnd || e.SizeDelta() == 0) continue;
+        if (oldPadEnd > dataEnd || e.SizeDelta() == 0) continue;
+        if (file.metadataStart != 0 && end == dataEnd) continue;
         const auto next = std::upper_bound(starts.begin(), starts.end(), end);
         if (next != starts.end() && *next < oldPadEnd) {
             throw KestrelError(ObjectPlace(work, e.index, start) +
@@ -148,18 +151,22 @@ std::shared_ptr<const ByteSource> RewriteModernAssets(const AssetsFile& file,
         throw KestrelError(work->Name() + ": the assets file at offset " + HexOffset(assetsBase) +
                            " runs past the end of the file");
     }
-    const std::vector<Piece> pieces = PlacePieces(file, *work, innerEnd, edits);
+    // Formats 5 to 8 keep the table in the metadata after the objects; the others between the
+    // header and the objects. No edit may reach into it either way.
+    const bool tableFirst = file.metadataStart == 0;
+    const uint64_t dataEnd = tableFirst ? innerEnd : file.metadataStart;
+    const std::vector<Piece> pieces = PlacePieces(file, *work, dataEnd, edits);
     const uint64_t tableEnd =
         file.items.rows.empty() ? file.tableStart
                                 : file.items.rows.back().entryPos + file.entryFields.entrySize;
     const uint64_t fileSizeEnd = file.fileSizeField.offset + file.fileSizeField.width;
+    const bool apart = tableFirst ? pieces.empty() || tableEnd <= pieces.front().begin
+                                  : file.tableStart >= dataEnd;
     if (file.entryFields.entrySize == 0 || file.items.rows.size() != file.objectCount ||
-        file.tableStart < fileSizeEnd || tableEnd > innerEnd ||
-        (!pieces.empty() && tableEnd > pieces.front().begin)) {
+        file.tableStart < fileSizeEnd || tableEnd > innerEnd || !apart) {
         throw KestrelError(work->Name() + ": the object table at offset " +
                            HexOffset(file.tableStart) +
-                           " does not lie between the header and the objects; the file cannot be "
-                           "rebuilt");
+                           " does not lie apart from the objects; the file cannot be rebuilt");
     }
     std::vector<uint8_t> table = RewrittenTable(file, *work, pieces, tableEnd);
 
@@ -177,13 +184,22 @@ std::shared_ptr<const ByteSource> RewriteModernAssets(const AssetsFile& file,
     auto out = std::make_shared<CompositeSource>(work->Name());
     out->Append(work, assetsBase, file.fileSizeField.offset - assetsBase);
     out->Append(std::move(sizeField));
-    out->Append(work, fileSizeEnd, file.tableStart - fileSizeEnd);
-    out->Append(std::move(table));
-    uint64_t pos = tableEnd;
+    uint64_t pos = fileSizeEnd;
+    if (tableFirst) {
+        out->Append(work, pos, file.tableStart - pos);
+        out->Append(std::move(table));
+        pos = tableEnd;
+    }
     for (const Piece& p : pieces) {
         out->Append(work, pos, p.begin - pos);
         out->Append(p.bytes);
         pos = p.end;
+    }
+    if (!tableFirst) {
+        // The metadata follows the objects wherever they end now.
+        out->Append(work, pos, file.tableStart - pos);
+        out->Append(std::move(table));
+        pos = tableEnd;
     }
     out->Append(work, pos, innerEnd - pos);
     return out;

@@ -72,14 +72,17 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
     std::string& exportName = file.items.ExportName[i];
 
     const auto length = object.Word(0);
+    // Format 5 stores names without padding, as its type trees say.
+    const bool aligned = NameAligned(file, row);
+    const uint64_t nameField = length ? (aligned ? AlignUp4(*length) : *length) + 4 : 0;
     // A name whose bytes or padding would run past the object is taken as no name at all.
-    const bool fits = length && *length <= kMaxNameLength && AlignUp4(*length) + 4 <= row.ObjSize;
+    const bool fits = length && *length <= kMaxNameLength && nameField <= row.ObjSize;
     std::string name(fits ? *length : 0, '\0');
     if (!fits || !object.Read(4, name.data(), name.size())) {
         exportName = fallbackBase + classExtension;
         return;
     }
-    row.NameHeaderSize = static_cast<uint32_t>(AlignUp4(*length) + 4);
+    row.NameHeaderSize = static_cast<uint32_t>(nameField);
 
     const bool modern = file.header.formatVersion >= 16;
     ProbeResult probe =
@@ -124,10 +127,12 @@ void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, cons
     row.entryPos = file.tableStart + i * 4 * uint64_t{layout.wordCount};
 
     const uint64_t start = file.DataOffset + row.ObjOffset;
-    if (start > r.End() || row.ObjSize > r.End() - start) {
+    // Formats 5 to 8: the objects lie between the header and the metadata.
+    const uint64_t dataEnd = file.metadataStart != 0 ? file.metadataStart : r.End();
+    if (start > dataEnd || row.ObjSize > dataEnd - start) {
         r.Fail(start, "object data",
                "object " + Decimal(static_cast<int64_t>(i)) + " of " + Decimal(row.ObjSize) +
-                   " bytes lies outside the file");
+                   " bytes lies outside the file's object data");
     }
 }
 
@@ -183,6 +188,19 @@ void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) 
 
     for (size_t i = 0; i < count; ++i)
         ReadRow(file, i, table, r);
+    if (file.metadataStart != 0) {
+        // Formats 5 to 8: each object names its type record by the type ID the table holds
+        // (ClassID here); none found leaves the index past the list.
+        for (ObjectRow& row : items.rows) {
+            row.typeIndex = static_cast<uint32_t>(file.types.size());
+            for (size_t t = 0; t < file.types.size(); ++t) {
+                if (file.types[t].classId == row.ClassID) {
+                    row.typeIndex = static_cast<uint32_t>(t);
+                    break;
+                }
+            }
+        }
+    }
     NameObjects(r, file, options);
 }
 
@@ -255,6 +273,12 @@ ListSpan ListSpanOf(const AssetsFile& file, size_t objectIndex) {
         return {row.PayloadSize, afterName + row.PayloadOffset};
     }
     return {row.ObjSize - row.NameHeaderSize, afterName};
+}
+
+bool NameAligned(const AssetsFile& file, const ObjectRow& row) {
+    if (file.metadataStart != 0 && row.typeIndex < file.types.size())
+        return file.types[row.typeIndex].nameAligned;
+    return file.header.formatVersion != 5;
 }
 
 bool HasInnerPayload(int32_t typeId, uint32_t payloadSize) {

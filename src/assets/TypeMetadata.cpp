@@ -1,5 +1,6 @@
 #include "assets/AssetsParser.h"
 
+#include "assets/ClassId.h"
 #include "io/Reader.h"
 
 #include <optional>
@@ -19,13 +20,46 @@ constexpr uint64_t kNodeFieldsSize = 20;
 constexpr uint64_t kScriptRecordTail = 32;
 constexpr uint64_t kClassRecordTail = 16;
 
-void SkipOldTypeRecords(Reader& r, const AssetsFile& file) {
+// Formats 5 to 8: the type records kept, so that objects find their tree by their type ID.
+void ReadTrailingTypeRecords(Reader& r, AssetsFile& file) {
+    // A record takes at least 30 bytes (class ID and a node without children).
+    if (!r.Fits(uint64_t(file.typeCount) * 30))
+        r.Fail(r.Pos() - 4, "type count", "the type records do not fit in the file");
+    file.types.reserve(static_cast<size_t>(file.typeCount));
     for (int32_t i = 0; i < file.typeCount; ++i) {
-        r.I32("type class ID");
-        SkipTypeNode(r, 1);
+        SerializedType type;
+        type.classId = r.I32("type class ID");
+        std::vector<TypeTreeNode> nodes = ReadNestedTypeNodes(r);
+        type.hasTypeTree = true;
+        type.treeBeginsWithName = nodes.size() >= 2 && nodes[1].level == 1 &&
+                                  nodes[1].name == "m_Name" && nodes[1].type == "string";
+        // The align flag stands on the string or on its Array node.
+        constexpr uint32_t kAlignAfter = 0x4000;
+        if (type.treeBeginsWithName) {
+            type.nameAligned = (nodes[1].metaFlag & kAlignAfter) != 0 ||
+                               (nodes.size() > 2 && (nodes[2].metaFlag & kAlignAfter) != 0);
+        }
+        if (type.classId == ClassId::kTexture2D || type.classId == ClassId::kCubemap ||
+            type.classId == ClassId::kAudioClip)
+            type.tree = std::move(nodes);
+        file.types.push_back(std::move(type));
     }
-    // A 32-bit word follows the types, except in files before format 7 that list any type.
-    if (file.typeCount == 0 || file.header.formatVersion >= 7) r.Skip(4, "path ID width");
+}
+
+void SkipOldTypeRecords(Reader& r, AssetsFile& file) {
+    if (file.typeCount < 0) r.Fail(r.Pos() - 4, "type count", "negative type count");
+    if (file.metadataStart != 0) {
+        ReadTrailingTypeRecords(r, file);
+    } else {
+        for (int32_t i = 0; i < file.typeCount; ++i) {
+            r.I32("type class ID");
+            SkipTypeNode(r, 1);
+        }
+    }
+    // From format 7 a word follows the types: non-zero when the table's path IDs are 64-bit,
+    // which widens each entry by one word.
+    if (file.header.formatVersion >= 7 && r.U32("path ID width") != 0)
+        file.layout = {6, 2, 3, 4, 5};
 }
 
 void SkipFlatTypeRecords(Reader& r, const AssetsFile& file) {

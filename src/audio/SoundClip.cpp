@@ -1,12 +1,15 @@
 #include "audio/SoundClip.h"
 
+#include "assets/ClassId.h"
 #include "assets/ConverterInput.h"
+#include "assets/TypeTree.h"
 #include "common/Error.h"
 #include "io/ResourcePath.h"
 #include "io/SafePath.h"
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -63,6 +66,52 @@ SoundClip ReadNamedResource(Reader& body, SoundClip clip, const std::string& exp
     clip.audioOffset = body.U64("resource offset");
     clip.audioLength = body.U64("resource length");
     clip.layout = SoundLayout::NamedResource;
+    return clip;
+}
+
+// Formats 5 to 8 carry the AudioClip's tree: the body position of its sound bytes when they are
+// the last field ("audio data", after their 32-bit length) and every field between the name and
+// them has a fixed size; nullopt otherwise.
+std::optional<uint64_t> TreeSoundDataPos(const AssetsFile& file) {
+    if (file.metadataStart == 0) return std::nullopt;
+    for (const SerializedType& type : file.types) {
+        if (type.classId != ClassId::kAudioClip || type.tree.empty()) continue;
+        try {
+            const TypeTree tree(type.tree);
+            const auto& fields = tree.Root().fields;
+            if (fields.size() < 2 || fields.front()->name != "m_Name" ||
+                fields.back()->kind != FieldKind::TypelessData)
+                return std::nullopt;
+            uint64_t pos = 0;
+            for (size_t i = 1; i + 1 < fields.size(); ++i) {
+                if (!IsPrimitive(fields[i]->kind)) return std::nullopt;
+                pos += fields[i]->width;
+                if (fields[i]->alignAfter) pos = AlignUp4(pos);
+            }
+            return pos + 4;
+        } catch (const KestrelError&) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+SoundClip ReadEmbeddedAt(Reader& body, uint64_t dataPos, const std::string& exportName) {
+    SoundClip clip;
+    clip.bodySize = body.End() - body.Begin();
+    if (dataPos > clip.bodySize) {
+        throw KestrelError(SoundError(exportName, "the object ends before its sound data (" +
+                                                      std::to_string(clip.bodySize) + " bytes)"));
+    }
+    body.Seek(body.Begin() + dataPos - 4, "sound length");
+    clip.audioLength = body.U32("sound length");
+    if (clip.audioLength > clip.bodySize - dataPos) {
+        throw KestrelError(SoundError(exportName, "length " + std::to_string(clip.audioLength) +
+                                                      " passes the end of the object"));
+    }
+    clip.bodyExtension = ProbeAudioExtension(body);
+    clip.dataPos = dataPos;
+    if (!clip.bodyExtension.empty()) clip.layout = SoundLayout::Embedded;
     return clip;
 }
 
@@ -153,6 +202,10 @@ SoundClip ReadSoundClip(Reader body, const AudioClipLayout& layout, const std::s
 
 SoundClip ReadSoundClipOf(const ConverterContext& context, const Reader& body,
                           const std::string& exportName) {
+    if (const auto dataPos = TreeSoundDataPos(context.assets)) {
+        Reader whole = body;
+        return ReadEmbeddedAt(whole, *dataPos, exportName);
+    }
     const AudioClipLayout* layout =
         AudioClipLayoutFor(ParseEngineVersion(context.assets.header.engineVersion));
     return layout != nullptr ? ReadSoundClip(body, *layout, exportName)

@@ -38,6 +38,8 @@ struct SoundClip {
     // (the u64 length follows it).
     std::string storedPath;
     uint64_t offsetFieldPos = 0;
+    // Embedded: where the sound bytes start (their 32-bit length stands just before them).
+    uint64_t dataPos = kSoundDataPos;
 };
 
 // Extension of an audio file from its first bytes: ".ogg", ".wav", ".aif", ".fsb", ".mp3", or ""
@@ -56,8 +58,9 @@ SoundClip ReadSoundClip(Reader body, const std::string& exportName);
 // when the fields do not fit the body.
 SoundClip ReadSoundClip(Reader body, const AudioClipLayout& layout, const std::string& exportName);
 
-// The reading for the engine version the assets header states: by layout row from 5.5 on, by the
-// body's size and bytes before.
+// The reading for the engine version the assets header states: by layout row from 5.5 on; for
+// serialized formats 5 to 8 by the AudioClip type tree (the sound bytes are its last field, after
+// fields of fixed sizes); by the body's size and bytes otherwise.
 SoundClip ReadSoundClipOf(const ConverterContext& context, const Reader& body,
                           const std::string& exportName);
 

@@ -56,7 +56,7 @@ void ExportSound(const ConverterInput& in, const std::string& archiveDirName,
         in.Report().Notice("Not supported file " + in.exportName);
         return;
     case SoundLayout::Embedded: {
-        Reader data = body.Sub(body.Begin() + kSoundDataPos, clip.audioLength, "sound data");
+        Reader data = body.Sub(body.Begin() + clip.dataPos, clip.audioLength, "sound data");
         WriteSoundFile(in, "", clip.bodyExtension, data);
         return;
     }

@@ -72,18 +72,19 @@ std::filesystem::path RawObjectPath(const SoundImportInput& in) {
     return JoinInside(in.context.places.outputBaseDir, SafeRelativePath(in.rawObjectRelativePath));
 }
 
-void ImportEmbedded(const SoundImportInput& in, const Reader& body) {
+// The body up to the sound, the new length and sound, zero bytes up to a multiple of 4.
+void ImportEmbedded(const SoundImportInput& in, const Reader& body, uint64_t dataPos) {
     const auto audio = FileSource::Open(in.audioFile);
     const uint64_t length = audio->Size();
     // The length field is 32-bit and the object size too, so the padded body must stay below 4 GiB.
-    if (length > kMaxU32 - kSoundDataPos - 3) {
+    if (length > kMaxU32 - dataPos - 3) {
         throw KestrelError("Sound " + in.exportName + ": " + in.audioFile.string() + " (" +
                            std::to_string(length) + " bytes) is too large for the object");
     }
-    std::vector<uint8_t> newBody = BodyPrefix(body, kSoundDataPos);
-    PutValue(newBody, kSoundLengthPos, length, 4, body.Order());
-    newBody.resize(static_cast<size_t>(kSoundDataPos + AlignUp4(length)), 0);
-    Reader(audio).Bytes(newBody.data() + kSoundDataPos, length, "audio file");
+    std::vector<uint8_t> newBody = BodyPrefix(body, dataPos);
+    PutValue(newBody, dataPos - 4, length, 4, body.Order());
+    newBody.resize(static_cast<size_t>(dataPos + AlignUp4(length)), 0);
+    Reader(audio).Bytes(newBody.data() + dataPos, length, "audio file");
     StagedRawObject raw(RawObjectPath(in), newBody);
     raw.Commit();
 }
@@ -140,7 +141,7 @@ void ImportSound(const SoundImportInput& in) {
         in.context.reporter.Notice("Not supported file " + in.exportName);
         return;
     case SoundLayout::Embedded:
-        ImportEmbedded(in, body);
+        ImportEmbedded(in, body, clip.dataPos);
         return;
     case SoundLayout::Streamed:
     case SoundLayout::NamedResource:

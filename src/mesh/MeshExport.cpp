@@ -10,6 +10,9 @@
 #include "mesh/MeshLayout.h"
 #include "mesh/MeshObject.h"
 #include "mesh/ObjWriter.h"
+#include "mesh/TreeMesh.h"
+
+#include "assets/FileTypeTrees.h"
 
 #include <exception>
 #include <filesystem>
@@ -80,6 +83,39 @@ void ExportMeshObject(const ConverterInput& in, const MeshLayout& layout) {
     in.Report().ProgressLine(in.exportName + " -> OBJ");
 }
 
+// Formats 5 to 8 carry type trees; a mesh whose tree stores separate vertex arrays is read by
+// it, in either byte order. False when the file or the tree is of another kind.
+bool ExportTreeMesh(const ConverterInput& in) {
+    const AssetsFile& assets = in.context.assets;
+    if (assets.metadataStart == 0 || in.index >= assets.items.rows.size()) return false;
+    const InterfaceTexts& text = in.context.text;
+    const auto failure = [&in](const std::string& message, const std::string& why) {
+        return KestrelError(message + " " + in.exportName + (why.empty() ? "" : ": " + why));
+    };
+    std::optional<TreeMesh> mesh;
+    try {
+        // The trees of these formats lie at absolute positions: no assets base is needed.
+        const FileTypeTrees trees = ReadFileTypeTrees(in.object.Source(), 0, assets);
+        const ObjectRow& row = assets.items.rows[in.index];
+        const TypeTree* tree = trees.TreeOf(assets, row);
+        if (tree == nullptr) return false;
+        const uint64_t start = assets.DataOffset + row.ObjOffset;
+        Reader object(in.object.Source(), start, start + row.ObjSize, assets.header.DataOrder());
+        mesh = TreeMesh::From(ReadObjectFields(*tree, object), assets.header.DataOrder());
+    } catch (const std::exception& e) {
+        throw failure(text.MsgMeshFormat, e.what());
+    }
+    if (!mesh) return false;
+    if (mesh->meshCompression != 0) throw failure(text.MsgMeshCompressed, "");
+    try {
+        SaveObj(in, *mesh);
+    } catch (const std::exception& e) {
+        throw failure(text.MsgMeshConvert, e.what());
+    }
+    in.Report().ProgressLine(in.exportName + " -> OBJ");
+    return true;
+}
+
 } // namespace
 
 void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
@@ -88,6 +124,7 @@ void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
     const auto failure = [&in](const std::string& message) {
         return KestrelError(message + " " + in.exportName);
     };
+    if (ExportTreeMesh(in)) return;
 
     if (context.assets.header.BigEndianFlag == 1) {
         // Shown on the command line's standard output as well as by the driver's error report.

@@ -13,6 +13,8 @@ namespace kestrel {
 // layout row, their vertex data from the resource file m_StreamData names when it is streamed; a
 // missing resource file raises a KestrelError (Localization.MsgMissingFile + the path) and writes
 // nothing.
+// Meshes of serialized formats 5 to 8 (engines 2.x to 3.4) are read by the file's type tree, in
+// either byte order.
 // Their failure messages add ": " and the reason after the export name.
 void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion);
 

@@ -116,7 +116,7 @@ KtxLevelPlan KtxLevelCount(uint32_t bitsPerPixel, int32_t width, int32_t height,
 
 KtxLevelPlan KtxLevelsOf(const TextureObject& tex, const KtxPvrFormatRow& row) {
     const TextureHeader& h = tex.header;
-    if (tex.layout == TextureLayout::Fields) {
+    if (tex.layout == TextureLayout::Fields && tex.MipCountLayout) {
         const auto& m = h.mipField;
         const uint32_t count =
             m.size() == 4

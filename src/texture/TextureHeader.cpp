@@ -102,6 +102,11 @@ TextureObject ReadFieldsLayout(Reader& object, const TextureLayoutRow& row) {
                           static_cast<uint8_t>(mipCount >> 24)};
             break;
         }
+        case TexField::MipFlag:
+            at.mipCount = here();
+            h.mipField = {object.U8("has-mipmaps flag")};
+            tex.MipCountLayout = false;
+            break;
         case TexField::ImageCount:
             at.imageCount = here();
             h.imageCount = object.I32("image count");

@@ -125,9 +125,13 @@ void WriteRebuiltFieldsTexture(const TextureImportInput& in, const TextureObject
     out.PutU32At(base + at.height, static_cast<uint32_t>(picture.height));
     out.PutU32At(base + at.completeImageSize, static_cast<uint32_t>(picture.images.size() / count));
     out.PutU32At(base + at.format, static_cast<uint32_t>(picture.format));
-    out.PutU32At(base + at.mipCount,
-                 static_cast<uint32_t>(m[0]) | (static_cast<uint32_t>(m[1]) << 8) |
-                     (static_cast<uint32_t>(m[2]) << 16) | (static_cast<uint32_t>(m[3]) << 24));
+    if (tex.MipCountLayout) {
+        out.PutU32At(base + at.mipCount,
+                     static_cast<uint32_t>(m[0]) | (static_cast<uint32_t>(m[1]) << 8) |
+                         (static_cast<uint32_t>(m[2]) << 16) | (static_cast<uint32_t>(m[3]) << 24));
+    } else {
+        out.Data()[base + at.mipCount] = m[0]; // the has-mipmaps flag
+    }
     out.PutU32At(base + at.imageCount, static_cast<uint32_t>(picture.imageCount));
     if (!tex.StreamedData) {
         out.I32(static_cast<int32_t>(picture.images.size()));

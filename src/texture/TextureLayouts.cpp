@@ -123,11 +123,14 @@ std::optional<TexField> RoleOf(const TreeField& field) {
         {"m_CompleteImageSize", TexField::CompleteImageSize},
         {"m_TextureFormat", TexField::Format},
         {"m_MipCount", TexField::MipCount},
+        {"m_MipMap", TexField::MipFlag},
         {"m_ImageCount", TexField::ImageCount},
     };
     for (const auto& [name, role] : kRoles) {
         if (field.name == name) {
-            return IsPrimitive(field.kind) && field.width == 4 ? std::optional(role) : std::nullopt;
+            const unsigned width = role == TexField::MipFlag ? 1 : 4;
+            return IsPrimitive(field.kind) && field.width == width ? std::optional(role)
+                                                                   : std::nullopt;
         }
     }
     return std::nullopt;
@@ -221,18 +224,26 @@ std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> 
         if (has(TexField::StreamData32) || has(TexField::StreamData64)) break;
     }
     // A tree without every field the converters read is not one they can read by.
-    for (const TexField role :
-         {TexField::Width, TexField::Height, TexField::CompleteImageSize, TexField::Format,
-          TexField::MipCount, TexField::ImageCount, TexField::ImageData}) {
+    for (const TexField role : {TexField::Width, TexField::Height, TexField::CompleteImageSize,
+                                TexField::Format, TexField::ImageCount, TexField::ImageData}) {
         if (!has(role)) return std::nullopt;
     }
+    // The engines before 3.5 store a has-mipmaps flag and keep every pixel in the object.
+    if (has(TexField::MipFlag))
+        return has(TexField::MipCount) ? std::nullopt : std::optional(walk.list);
+    if (!has(TexField::MipCount)) return std::nullopt;
     if (!has(TexField::StreamData32) && !has(TexField::StreamData64)) return std::nullopt;
     return walk.list;
 }
 
 std::optional<TextureLayoutRow> TextureLayoutOfObject(const AssetsFile& file, size_t index) {
-    if (file.header.formatVersion < 16) return std::nullopt;
     const ObjectRow& row = file.items.rows.at(index);
+    if (file.header.formatVersion < 16) {
+        // Formats 5 to 8 keep the trees of their textures (file.types); the others are probed.
+        if (file.metadataStart == 0 || row.typeIndex >= file.types.size()) return std::nullopt;
+        auto fields = TextureFieldsFromTree(file.types[row.typeIndex].tree);
+        return fields ? std::optional(TextureLayoutRow{{}, {}, *fields}) : std::nullopt;
+    }
     if (row.typeIndex < file.types.size()) {
         const auto& tree = file.types[row.typeIndex].tree;
         if (auto fields = TextureFieldsFromTree(tree)) return TextureLayoutRow{{}, {}, *fields};

@@ -23,6 +23,7 @@ enum class TexField : uint8_t {
     CompleteImageSize,
     Format,
     MipCount,
+    MipFlag, // the has-mipmaps flag of the engines before 3.5 (1 byte) instead of a mip count
     ImageCount,
     ImageData,    // 32-bit size, the pixels, padding to 4
     StreamData32, // 32-bit offset, 32-bit size, the resource path as a String
@@ -53,11 +54,13 @@ const TextureLayoutRow* TextureLayoutFor(const EngineVersion& version);
 
 // The fields a Texture2D or Cubemap type tree lists after the name, up to and including the
 // stream data (a Cubemap's own fields after it are carried as they are); nullopt when the tree
-// holds a field these kinds cannot express (then the version's row is used).
+// holds a field these kinds cannot express (then the version's row is used). Trees of the
+// engines before 3.5 (a has-mipmaps flag, no stream data) end with the image data.
 std::optional<TexFieldList> TextureFieldsFromTree(std::span<const TypeTreeNode> tree);
 
-// The layout object `index` of an assets file is read by: nullopt for serialized formats up to
-// 15 (their layout is probed); from format 16, the fields of its type tree when the file has one
+// The layout object `index` of an assets file is read by: for serialized formats 5 to 8 the
+// fields of its type tree when it has one they express; nullopt for the other formats up to 15
+// (their layout is probed); from format 16, the fields of its type tree when the file has one
 // that they express, else the row of the file's engine version. Raises a KestrelError naming the
 // version when it has neither.
 std::optional<TextureLayoutRow> TextureLayoutOfObject(const AssetsFile& file, size_t index);

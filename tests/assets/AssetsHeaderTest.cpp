@@ -34,9 +34,10 @@ TEST(EngineMajorVersion, LeadingIntegerOrFormatFallback) {
     EXPECT_EQ(EngineMajorVersionOf(".5", 14), 4);
     EXPECT_EQ(EngineMajorVersionOf("5x.1", 17), 0);
     EXPECT_EQ(EngineMajorVersionOf("99999999999.1", 15), 5);
-    // Only formats 9, 14 and 15 have a fallback.
-    EXPECT_EQ(EngineMajorVersionOf("", 5), 0);
-    EXPECT_EQ(EngineMajorVersionOf("", 8), 0);
+    // Only formats 5 to 9, 14 and 15 have a fallback.
+    EXPECT_EQ(EngineMajorVersionOf("", 5), 2);
+    EXPECT_EQ(EngineMajorVersionOf("", 8), 3);
+    EXPECT_EQ(EngineMajorVersionOf("", 4), 0);
     EXPECT_EQ(EngineMajorVersionOf("", 9), 4);
 }
 
@@ -130,65 +131,46 @@ TEST(AssetsHeader, UnparsedFormatsGiveAnEmptyTable) {
     }
 }
 
-// Formats 5 to 8 keep the metadata after the object data; 5 and 6 have no version text and no
-// platform, and no path-ID-width word after the types (that word came with format 7).
-std::vector<uint8_t> TrailingMetadataFile(uint32_t format, bool big) {
-    const Endian order = big ? Endian::Big : Endian::Little;
-    Writer data(order);
-    data.Zeros(16);
-    const uint32_t objectStart = 16;
-    data.U32(4);
-    data.Bytes("wall");
-    data.Bytes(TextBody("brick", order).data(), 12);
-
-    Writer meta(order);
-    meta.U8(big ? 1 : 0);
-    if (format >= 7) meta.CString("3.4.2f3");
-    if (format >= 8) meta.U32(6);
-    meta.I32(1);
-    meta.I32(49);
-    meta.CString("TextAsset");
-    meta.CString("Base");
-    meta.Zeros(20);
-    meta.I32(0);
-    if (format >= 7) meta.I32(0);
-    meta.U32(2);
-    for (uint32_t i = 0; i < 2; ++i) {
-        meta.U32(i + 1);
-        meta.U32(i == 0 ? objectStart : 0);
-        meta.U32(i == 0 ? 20 : 4);
-        meta.I32(i == 0 ? 49 : 1);
-        meta.U16(i == 0 ? 49 : 1);
-        meta.U16(0);
-    }
-    meta.I32(0);
-
-    Writer file(Endian::Big);
-    file.U32BE(static_cast<uint32_t>(meta.Size()));
-    file.U32BE(static_cast<uint32_t>(data.Size() + meta.Size()));
-    file.U32BE(format);
-    file.U32BE(0);
-    std::vector<uint8_t> bytes = file.Take();
-    bytes.resize(16, 0);
-    // The fixed header overlays the start of the data area, as in files of these formats.
-    std::vector<uint8_t> out = data.Take();
-    std::copy(bytes.begin(), bytes.end(), out.begin());
-    out.insert(out.end(), meta.Data().begin(), meta.Data().end());
-    return out;
-}
-
-// Files of formats before 9 keep their metadata at the end; read with the header of the later
-// formats they show no engine version and are listed as a single resource, never parsed as a
-// table of garbage.
-TEST(AssetsHeader, OlderFormatsAreNoAssetsFiles) {
-    for (uint32_t format : {5u, 6u, 7u, 8u}) {
+// Formats 5 to 8 keep the metadata after the objects, from the endianness byte on; 5 and 6 have
+// no version text and no platform. A file whose sizes place no metadata inside it is listed as a
+// single resource; a table cut short is an error naming the file.
+TEST(AssetsHeader, OlderFormatsReadTheirTrailingMetadata) {
+    for (int32_t format : {5, 6, 7, 8}) {
         for (bool big : {false, true}) {
             SCOPED_TRACE(std::to_string(format) + (big ? " big" : " little"));
-            const AssetsFile file =
-                ParseAssets(Mem(TrailingMetadataFile(format, big)), 0, Options());
-            EXPECT_EQ(file.header.formatVersion, static_cast<int32_t>(format));
-            EXPECT_EQ(file.header.EngineMajorVersion, 0);
-            EXPECT_EQ(file.items.Count(), 0u);
+            AssetsSpec plan;
+            plan.formatVersion = format;
+            plan.bigEndian = big;
+            plan.typeTrees = true;
+            plan.engineVersion = "3.4.2f3";
+            plan.objects = {{49, "wall", TextBody("brick", plan.Order(), format != 5)},
+                            {1, std::nullopt, {1, 2, 3, 4}}};
+            const BuiltAssets built = BuildAssets(plan);
+            const AssetsFile file = ParseAssets(Mem(built.bytes), 0, Options());
+            EXPECT_EQ(file.header.BigEndianFlag == 1, big);
+            EXPECT_EQ(file.header.engineVersion, format >= 7 ? "3.4.2f3" : "");
+            EXPECT_EQ(file.header.EngineMajorVersion, format >= 7 ? 3 : 2);
+            ASSERT_EQ(file.items.Count(), 2u);
+            EXPECT_EQ(file.items.rows[0].PayloadSize, 5u);
+
+            std::vector<uint8_t> oversized = built.bytes;
+            oversized[0] = 0x7F; // metadata size beyond the file
+            EXPECT_EQ(ParseAssets(Mem(oversized), 0, Options()).header.EngineMajorVersion, 0);
+            std::vector<uint8_t> cut(built.bytes.begin(),
+                                     built.bytes.begin() + static_cast<long>(built.tableStart) + 6);
+            const uint32_t size = static_cast<uint32_t>(cut.size());
+            const uint32_t metadata =
+                size - static_cast<uint32_t>(built.objectOffsets.back() + built.objectSizes.back());
+            for (int k = 0; k < 4; ++k) {
+                cut[static_cast<size_t>(k)] = static_cast<uint8_t>(metadata >> (24 - 8 * k));
+                cut[static_cast<size_t>(4 + k)] = static_cast<uint8_t>(size >> (24 - 8 * k));
+            }
+            try {
+                ParseAssets(Mem(cut), 0, Options());
+                ADD_FAILURE() << "a table cut short was read";
+            } catch (const KestrelError& e) {
+                EXPECT_NE(std::string(e.what()).find("level0"), std::string::npos) << e.what();
+            }
         }
     }
 }

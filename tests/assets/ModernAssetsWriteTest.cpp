@@ -1,6 +1,7 @@
-// Import edits on serialized files of formats 17 to 22: the rewritten file is byte for byte the
-// file the builder writes with the new object contents (objects on multiples of 8, table and
-// header sizes rewritten in their own widths and byte order).
+// Import edits on serialized files of formats 17 to 22, and of formats 5 to 8 (whose metadata
+// follows the objects): the rewritten file is byte for byte the file the builder writes with the
+// new object contents (objects on multiples of 8, table and header sizes rewritten in their own
+// widths and byte order).
 #include "assets/AssetsParser.h"
 #include "assets/AssetsWrite.h"
 #include "support/AssetsBuilder.h"
@@ -33,7 +34,7 @@ AssetsSpec Plan(int32_t format, bool trees, bool big, size_t meshSize, const std
     plan.engineVersion = "2021.3.33f1";
     plan.objects = {{43, "first", NoiseBytes(13, 1)},
                     {43, "mesh", NoiseBytes(meshSize, 2)},
-                    {49, "note", TextBody(text, plan.Order())},
+                    {49, "note", TextBody(text, plan.Order(), format != 5)},
                     {1, std::nullopt, NoiseBytes(9, 3)},
                     {43, "last", NoiseBytes(21, 4)}};
     return plan;
@@ -67,7 +68,7 @@ TEST_P(ModernAssetsWrite, EditedFilesEqualTheBuiltOnes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ModernAssetsWrite,
-                         ::testing::Combine(::testing::Values(17, 19, 21, 22),
+                         ::testing::Combine(::testing::Values(5, 6, 7, 8, 17, 19, 21, 22),
                                             ::testing::Bool(), ::testing::Bool()));
 
 } // namespace

@@ -27,23 +27,23 @@ std::vector<int32_t> DistinctClasses(const AssetsSpec& plan) {
 // One old-style node: type text, field name, byte size, index, array flag, version, meta flag,
 // child count.
 void OldNode(Writer& w, std::string_view type, std::string_view name, int32_t size,
-             int32_t children) {
+             int32_t children, uint32_t flags = 0) {
     w.CString(type);
     w.CString(name);
     w.I32(size);
     w.I32(0);
     w.I32(0);
     w.I32(1);
-    w.I32(0x8000);
+    w.U32(0x8000 | flags);
     w.I32(children);
 }
 
 // A small tree as the engine writes it for a named class: the object, its name string (an array
-// of chars) and one integer field.
-void OldTypeTree(Writer& w, int32_t classId) {
+// of chars, padded to 4 from format 6 on) and one integer field.
+void OldTypeTree(Writer& w, int32_t classId, int32_t format = 9) {
     OldNode(w, classId < 0 ? "MonoBehaviour" : "NamedObject", "Base", -1, 2);
     OldNode(w, "string", "m_Name", -1, 1);
-    OldNode(w, "Array", "Array", -1, 2);
+    OldNode(w, "Array", "Array", -1, 2, format >= 6 ? 0x4000 : 0);
     OldNode(w, "int", "size", 4, 0);
     OldNode(w, "char", "data", 1, 0);
     OldNode(w, "int", "m_Width", 4, 0);
@@ -132,20 +132,78 @@ void TableEntry(Writer& w, const AssetsSpec& plan, size_t index, uint32_t offset
     if (plan.formatVersion == 15) w.U32(0); // stripped flag and filler
 }
 
-std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order) {
+std::vector<uint8_t> ObjectBytes(const AssetsObject& object, Endian order, bool padName = true) {
     Writer w(order);
     if (object.name) {
         w.U32(static_cast<uint32_t>(object.name->size()));
         w.Bytes(*object.name);
-        w.Align4();
+        if (padName) w.Align4();
     }
     w.Bytes(object.body.data(), object.body.size());
     return w.Take();
 }
 
+// Formats 5 to 8: the 16-byte header (data offset 0), the objects from byte 16 on, each on a
+// multiple of 8, then the metadata up to the end of the file: the endianness byte, the engine
+// version (7 on), the platform (8 on), the type list, the path-ID-width word (7 on), the table
+// with 32-bit path IDs, the external references and the user information text.
+BuiltAssets BuildTrailingAssets(const AssetsSpec& plan) {
+    BuiltAssets out;
+    Writer w(plan.Order());
+    w.Zeros(16);
+    for (const AssetsObject& object : plan.objects) {
+        while (w.Size() % 8 != 0)
+            w.U8(0);
+        // The engines of format 5 pad no names.
+        const std::vector<uint8_t> bytes =
+            ObjectBytes(object, plan.Order(), plan.formatVersion != 5);
+        out.objectOffsets.push_back(static_cast<uint32_t>(w.Size()));
+        out.objectSizes.push_back(static_cast<uint32_t>(bytes.size()));
+        w.Bytes(bytes.data(), bytes.size());
+    }
+    const size_t metadataStart = w.Size();
+    w.U8(plan.bigEndian ? 1 : 0);
+    if (plan.formatVersion >= 7) w.CString(plan.engineVersion);
+    if (plan.formatVersion >= 8) w.U32(plan.targetPlatform);
+    const std::vector<int32_t> classes = DistinctClasses(plan);
+    w.I32(plan.typeTrees ? static_cast<int32_t>(classes.size()) : 0);
+    if (plan.typeTrees) {
+        for (int32_t classId : classes) {
+            w.I32(classId);
+            OldTypeTree(w, classId, plan.formatVersion);
+        }
+    }
+    if (plan.formatVersion >= 7) w.I32(0); // path ID width word
+    out.objectCountPos = w.Size();
+    w.U32(static_cast<uint32_t>(plan.objects.size()));
+    out.tableStart = w.Size();
+    for (size_t i = 0; i < plan.objects.size(); ++i) {
+        const int32_t classId = plan.objects[i].classId;
+        w.U32(static_cast<uint32_t>(i + 1));
+        w.U32(out.objectOffsets[i]);
+        w.U32(out.objectSizes[i]);
+        w.I32(classId);
+        w.U16(static_cast<uint16_t>(classId < 0 ? kScriptClass : classId));
+        w.U16(0); // destroyed flag
+    }
+    w.I32(1); // one external reference
+    if (plan.formatVersion >= 6) w.U8(0);
+    w.Zeros(16);
+    w.I32(0);
+    w.CString("library/unity default resources");
+    w.U8(0); // user information text
+    w.PutU32BEAt(0, static_cast<uint32_t>(w.Size() - metadataStart));
+    w.PutU32BEAt(4, static_cast<uint32_t>(w.Size()));
+    w.PutU32BEAt(8, static_cast<uint32_t>(plan.formatVersion));
+    w.PutU32BEAt(12, 0);
+    out.bytes = w.Take();
+    return out;
+}
+
 } // namespace
 
 BuiltAssets BuildAssets(const AssetsSpec& plan) {
+    if (plan.formatVersion >= 5 && plan.formatVersion <= 8) return BuildTrailingAssets(plan);
     if (plan.formatVersion >= 16 && plan.formatVersion <= 22) {
         std::vector<std::vector<uint8_t>> objects;
         for (const AssetsObject& object : plan.objects)
@@ -153,7 +211,8 @@ BuiltAssets BuildAssets(const AssetsSpec& plan) {
         return BuildModernAssets(plan, std::move(objects));
     }
     if (plan.formatVersion != 9 && plan.formatVersion != 14 && plan.formatVersion != 15) {
-        throw std::invalid_argument("AssetsBuilder writes formats 9, 14, 15 and 16 to 22 only");
+        throw std::invalid_argument(
+            "AssetsBuilder writes formats 5 to 9, 14, 15 and 16 to 22 only");
     }
     BuiltAssets out;
     std::vector<std::vector<uint8_t>> objects;
@@ -203,11 +262,11 @@ std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& plan) {
     return BuildAssets(plan).bytes;
 }
 
-std::vector<uint8_t> TextBody(std::string_view text, Endian order) {
+std::vector<uint8_t> TextBody(std::string_view text, Endian order, bool padded) {
     Writer w(order);
     w.U32(static_cast<uint32_t>(text.size()));
     w.Bytes(text);
-    w.Align4();
+    if (padded) w.Align4();
     return w.Take();
 }
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-// Writes plain serialized assets files (formats 9, 14, 15 and 16 to 22, either byte order) for
-// tests.
+// Writes plain serialized assets files (formats 5 to 9, 14, 15 and 16 to 22, either byte order)
+// for tests.
 //
 //   AssetsSpec plan;                       // format 15, little-endian, no type trees
 //   plan.objects.push_back({28, "hero", TextureBody({.width = 4, .height = 4, .format = 12})});
@@ -21,6 +21,9 @@
 // first use), the object count, the object table (path IDs 1, 2, ... in table order), a few
 // trailing metadata fields, and the data area starting on a multiple of 16, where every object
 // starts on a multiple of 8. Every value after the first 20 bytes is in the file's byte order.
+// Formats 5 to 8 put the objects first (from byte 16, data offset 0) and the metadata, from the
+// endianness byte on, at the end (format 5 pads no names); dataOffset is then 0 and the offsets are
+// from the file start.
 namespace kestrel::test {
 
 struct AssetsObject {
@@ -30,9 +33,9 @@ struct AssetsObject {
 };
 
 struct AssetsSpec {
-    int32_t formatVersion = 15; // 9, 14, 15, or 16 to 22 (see BuildModernAssets)
+    int32_t formatVersion = 15; // 5 to 9, 14, 15, or 16 to 22 (see BuildModernAssets)
     bool bigEndian = false;
-    // Format 9: old-style type tree nodes per class (else a type count of 0). Formats 14, 15:
+    // Formats 5 to 9: old-style type tree nodes per class (else a type count of 0). Formats 14, 15:
     // type tree flag 1 and new-style type trees per class, so that the object table has to be
     // searched for (else flag 0 and the 16/32-byte records).
     bool typeTrees = false;
@@ -68,8 +71,10 @@ BuiltAssets BuildAssets(const AssetsSpec& plan);
 BuiltAssets BuildModernAssets(const AssetsSpec& plan, std::vector<std::vector<uint8_t>> objects);
 std::vector<uint8_t> BuildAssetsFile(const AssetsSpec& plan);
 
-// Body of a TextAsset or Shader: the text length, the text, zero bytes up to a multiple of 4.
-std::vector<uint8_t> TextBody(std::string_view text, Endian order = Endian::Little);
+// Body of a TextAsset or Shader: the text length, the text, zero bytes up to a multiple of 4
+// (none when not `padded`, as format 5 stores it).
+std::vector<uint8_t> TextBody(std::string_view text, Endian order = Endian::Little,
+                              bool padded = true);
 
 // Body of a Font: eight zero words, the value 0.1 (float), the font data length, the data, zero
 // bytes up to a multiple of 4, then four zero words.

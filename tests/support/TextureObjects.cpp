@@ -143,6 +143,9 @@ std::vector<uint8_t> MakeModernTextureObject(const TextureLayoutRow& row,
         case TexField::MipCount:
             w.U32(plan.mipCount);
             break;
+        case TexField::MipFlag:
+            w.U8(plan.mipCount > 1 ? 1 : 0);
+            break;
         case TexField::ImageCount:
             w.I32(plan.imageCount);
             break;

@@ -215,6 +215,9 @@ std::vector<TypeTreeNode> TreeOf(const TextureLayoutRow& row, bool extra = false
         case TexField::MipCount:
             field("int", "m_MipCount", 4);
             break;
+        case TexField::MipFlag:
+            field("bool", "m_MipMap", 1);
+            break;
         case TexField::ImageCount:
             if (extra) field("int", "m_Future", 4);
             field("int", "m_ImageCount", 4);

@@ -104,6 +104,22 @@ int main(int argc, char** argv) {
             }
         }
     }
+    // Serialized formats 5 to 8 (metadata at the end of the file) with type trees: format 5
+    // big-endian as the engines of that time wrote it for some platforms, the others
+    // little-endian.
+    for (int32_t format : {5, 6, 7, 8}) {
+        AssetsSpec plan;
+        plan.formatVersion = format;
+        plan.typeTrees = true;
+        plan.bigEndian = format == 5;
+        plan.engineVersion = "3.4.2f3";
+        plan.targetPlatform = 6;
+        plan.objects = {{49, "note", TextBody("text", plan.Order())},
+                        {1, std::nullopt, {1, 2, 3, 4}},
+                        {-1, std::nullopt, {5, 6, 7, 8}}};
+        Save(dir, "sf" + std::to_string(format) + (plan.bigEndian ? "-big" : ""),
+             BuildAssetsFile(plan));
+    }
     Save(dir, "resource-ogg", ogg);
     // Texture bodies for the texture converters' target: a first byte choosing the variant (2: a
     // DXT5 Texture2D, 0x82 the same big-endian), a second choosing the engine version (0: an
