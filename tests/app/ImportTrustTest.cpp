@@ -80,6 +80,12 @@ TEST(ImportTrust, AnArchiveChangedSinceItWasOpenedIsNotWrittenOver) {
     EXPECT_EQ(ReadFileBytes(archive), changed);
 }
 
+// Puts a symbolic link to `target` in the place of `file`.
+void LinkInstead(const fs::path& file, const fs::path& target) {
+    fs::remove_all(file);
+    fs::create_symlink(target, file);
+}
+
 void Put32(std::vector<unsigned char>& bytes, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         bytes[at + i] = static_cast<unsigned char>(v >> (8 * i));
@@ -122,7 +128,7 @@ TEST(ImportTrust, HostileTreesAreRefusedAndTheRestGoesOn) {
     const auto moveOut = [](const char* inTree) {
         return [=](const fs::path& tree, const fs::path& outside) {
             fs::rename(tree / inTree, outside / "moved");
-            fs::create_directory_symlink(outside / "moved", tree / inTree);
+            fs::create_symlink(outside / "moved", tree / inTree);
         };
     };
     struct Row {
@@ -135,14 +141,12 @@ TEST(ImportTrust, HostileTreesAreRefusedAndTheRestGoesOn) {
          "CAB-main/notes.txt: the file is empty; its object is left unchanged"},
         {"import",
          [](const fs::path& t, const fs::path& o) {
-             fs::remove(t / "CAB-main/notes.txt");
-             fs::create_symlink(o / "secret.txt", t / "CAB-main/notes.txt");
+             LinkInstead(t / "CAB-main/notes.txt", o / "secret.txt");
          },
          "CAB-main/notes.txt: a symbolic link (to "},
         {"import",
          [](const fs::path& t, const fs::path&) {
-             fs::remove(t / "CAB-main/notes.txt");
-             fs::create_symlink("../CAB-second/dialogue.txt", t / "CAB-main/notes.txt");
+             LinkInstead(t / "CAB-main/notes.txt", "../CAB-second/dialogue.txt");
          },
          "CAB-main/notes.txt: a symbolic link (to ../CAB-second/dialogue.txt); Kestrel does not "
          "follow links below the output folder; it is not imported"},
@@ -151,8 +155,7 @@ TEST(ImportTrust, HostileTreesAreRefusedAndTheRestGoesOn) {
              auto bytes = ReadFileBytes(picture(t));
              bytes.back() ^= 0xFF;
              WriteFileBytes(o / "hero.dds", bytes);
-             fs::remove(picture(t));
-             fs::create_symlink(o / "hero.dds", picture(t));
+             LinkInstead(picture(t), o / "hero.dds");
          },
          "res_CAB-main/hero.tex.dds: a symbolic link (to "},
         {"import",
@@ -173,16 +176,11 @@ TEST(ImportTrust, HostileTreesAreRefusedAndTheRestGoesOn) {
          "hero.tex.dds, offset 140: array size 2147483647; a picture file holds one image"},
         {"import", redo([](auto& b) { b.resize(b.size() + (1 << 20)); }),
          "(64 bytes), but 1048640 bytes follow it"},
-        {"export",
-         [](const fs::path& t, const fs::path& o) {
-             fs::remove_all(t);
-             fs::create_directory_symlink(o, t);
-         },
+        {"export", [](const fs::path& t, const fs::path& o) { LinkInstead(t, o); },
          "Unity_Assets_Files/scene: a symbolic link (to "},
         {"export",
          [](const fs::path& t, const fs::path& o) {
-             fs::remove(t / "CAB-second/dialogue.txt");
-             fs::create_symlink(o / "secret.txt", t / "CAB-second/dialogue.txt");
+             LinkInstead(t / "CAB-second/dialogue.txt", o / "secret.txt");
          },
          "CAB-second/dialogue.txt: a symbolic link (to "},
     };
