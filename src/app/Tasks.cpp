@@ -82,9 +82,10 @@ int ExportBundleTask(const RunOptions& options, const std::string& path, Reporte
         reporter.Alert("Not a bundle, no inner files to export: " + path);
         return 1;
     }
-    ExportBundleFiles(
-        *archive, archive->OutputBaseDir(options) + ExportTreeOf(archive->BaseName()) + "Bundle/",
-        reporter);
+    // Refused, naming it, when a symbolic link lies on the way below the output folder.
+    const std::filesystem::path dir =
+        JoinInside(archive->OutputBaseDir(options), ExportTreeOf(archive->BaseName()) + "Bundle/");
+    ExportBundleFiles(*archive, dir.string(), reporter);
     return 0;
 }
 

@@ -224,7 +224,7 @@ SoundResource ResolveSoundResource(const ConverterContext& context, const SoundC
         resource.relativePath = resourceName;
         const ResourcePlaces& at = context.places;
         const std::string& base = at.archiveDir.empty() ? at.outputBaseDir : at.archiveDir;
-        resource.file = JoinInside(base, resource.relativePath);
+        resource.file = JoinInside(base, resource.relativePath, Links::Follow);
         resource.shownPath = base + resource.relativePath;
         resource.subdirectory = SafeComponent("resS_" + resourceName);
         return resource;

@@ -64,7 +64,8 @@ ResourceFileLocation LocateResourceFile(const ResourcePlaces& places, const std:
     RequireContainedPath(where.relativePath, storedPath, owner);
     const std::string& base =
         inExportTree || places.archiveDir.empty() ? places.outputBaseDir : places.archiveDir;
-    where.file = JoinInside(base, where.relativePath);
+    // The export tree's copy is refused through a link; the archive's folder is the user's own.
+    where.file = JoinInside(base, where.relativePath, inExportTree ? Links::Refuse : Links::Follow);
     where.shownPath = base + where.relativePath;
     return where;
 }

@@ -65,7 +65,41 @@ std::string FitFileNameLimit(std::string_view name) {
     return std::string(name.substr(0, keep)) + tag + std::string(extension);
 }
 
-std::filesystem::path JoinInside(const std::filesystem::path& root, std::string_view relative) {
+std::filesystem::path FirstLinkBelow(const std::filesystem::path& root,
+                                     const std::filesystem::path& relative) {
+    std::filesystem::path at = root;
+    for (const auto& part : relative) {
+        if (part.empty() || part == ".") continue;
+        at /= part;
+        std::error_code ec;
+        const auto status = std::filesystem::symlink_status(at, ec);
+        if (ec || !std::filesystem::exists(status)) break;
+        if (std::filesystem::is_symlink(status)) return at;
+    }
+    return {};
+}
+
+std::string LinkRefusedText(const std::filesystem::path& link) {
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
+    return link.string() + ": a symbolic link" + (ec ? "" : " (to " + target.string() + ")") +
+           "; Kestrel does not follow links below the output folder";
+}
+
+std::vector<std::filesystem::path> LinksIn(const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> links;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
+         !ec && it != std::filesystem::end(it); it.increment(ec)) {
+        std::error_code statusError;
+        if (it->is_symlink(statusError)) links.push_back(it->path());
+    }
+    std::sort(links.begin(), links.end());
+    return links;
+}
+
+std::filesystem::path JoinInside(const std::filesystem::path& root, std::string_view relative,
+                                 Links links) {
     std::filesystem::path rel;
     for (const auto& part : std::filesystem::path(relative))
         rel /= FitFileNameLimit(part.string());
@@ -75,6 +109,10 @@ std::filesystem::path JoinInside(const std::filesystem::path& root, std::string_
     auto joined = root / rel;
     if (!IsInside(root, joined)) {
         throw KestrelError("Refused path outside the output directory: " + std::string(relative));
+    }
+    if (links == Links::Refuse) {
+        const std::filesystem::path link = FirstLinkBelow(root, rel);
+        if (!link.empty()) throw KestrelError(LinkRefusedText(link));
     }
     return joined;
 }

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -30,9 +31,29 @@ inline constexpr size_t kFileNameLimit = 255;
 // short hash of the whole name ("~1a2b3c4d"), so that every object still gets a file of its own.
 std::string FitFileNameLimit(std::string_view name);
 
+// How a path below a root treats symbolic links among its components.
+enum class Links {
+    Refuse, // the export tree and the output folder: a link could lead anywhere
+    Follow, // the archive's own folder, laid out by the user
+};
+
 // root / relative, each component fitted to the name limit, raising a KestrelError when the result
-// would leave root.
-std::filesystem::path JoinInside(const std::filesystem::path& root, std::string_view relative);
+// would leave root, or (Links::Refuse) when one of its components below root that exists is a
+// symbolic link: the message names the link and says it is not followed.
+std::filesystem::path JoinInside(const std::filesystem::path& root, std::string_view relative,
+                                 Links links = Links::Refuse);
+
+// The first of root / c1, root / c1 / c2, ... (the components of `relative`) that is a symbolic
+// link, or an empty path when none is (components that do not exist end the walk).
+std::filesystem::path FirstLinkBelow(const std::filesystem::path& root,
+                                     const std::filesystem::path& relative);
+
+// The text that refuses a symbolic link below the output folder: "LINK: a symbolic link (to
+// TARGET); Kestrel does not follow links below the output folder".
+std::string LinkRefusedText(const std::filesystem::path& link);
+
+// The symbolic links in `dir` and below it, sorted; linked folders are not entered.
+std::vector<std::filesystem::path> LinksIn(const std::filesystem::path& dir);
 
 // Creates a directory with all its parents; raises a KestrelError on failure.
 void CreateDirectories(const std::filesystem::path& dir);

@@ -160,6 +160,13 @@ std::vector<size_t> ExportedObjects(const ParsedInnerFile& inner, const RunOptio
 ExportCount ExportObjects(const InnerScope& scope, const std::vector<size_t>& indices) {
     ExportCount count;
     const std::string prefix = scope.OutputBaseDir() + scope.TreeRelative();
+    // A symbolic link on the way to the export tree would take every file elsewhere: the export
+    // of the inner file stops before anything is written.
+    try {
+        JoinInside(scope.OutputBaseDir(), scope.TreeRelative());
+    } catch (const KestrelError& e) {
+        throw KestrelError(e.what(), true);
+    }
     std::optional<FileTypeTrees> trees;
     if (scope.options.Writes(kOutJson) && !indices.empty()) trees = TypeTreesOf(scope);
     size_t withoutTree = 0;
@@ -171,8 +178,8 @@ ExportCount ExportObjects(const InnerScope& scope, const std::vector<size_t>& in
             bool ok = ExportObject(scope, i);
             // The JSON file comes after the raw one: an object its tree does not read still
             // leaves its bytes.
-            if (trees && !WriteObjectJson(scope, *trees, i, JoinInside(scope.OutputBaseDir(),
-                                                                       scope.TreeRelative())))
+            if (trees && !WriteObjectJson(scope, *trees, i,
+                                          JoinInside(scope.OutputBaseDir(), scope.TreeRelative())))
                 ++withoutTree;
             if (!ok) ++count.failed;
         } catch (const KestrelError& e) {

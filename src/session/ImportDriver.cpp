@@ -121,7 +121,7 @@ struct InnerImport {
     std::optional<InnerReplacement> replacement; // none when no byte of it changes
     std::vector<std::string> movedLines;
     size_t changedObjects = 0;
-    std::vector<size_t> changedByJson;  // their raw files are written anew afterwards
+    std::vector<size_t> changedByJson;    // their raw files are written anew afterwards
     std::vector<size_t> changedOtherwise; // their JSON files, where there are, are written anew
 };
 
@@ -132,8 +132,8 @@ constexpr const char* kStagingFolder = ".kestrel-import";
 // One file of an object's export that changes the object: its raw file, a picture or its JSON.
 struct ChangedForm {
     fs::path file;
-    fs::path staged;                 // a picture's raw object file, to take the raw file's place
-    std::optional<ObjectEdit> edit;  // a JSON file's edit of the whole object
+    fs::path staged;                // a picture's raw object file, to take the raw file's place
+    std::optional<ObjectEdit> edit; // a JSON file's edit of the whole object
 };
 
 // The JSON files among `names` (those bearing an object's JSON name and no object's raw name),
@@ -203,7 +203,14 @@ std::vector<ObjectEdit> SettleForms(const InnerScope& scope, const fs::path& roo
     std::vector<ObjectEdit> jsonEdits;
     for (auto& [index, forms] : changed) {
         if (refused.contains(index)) continue;
-        const fs::path raw = JoinInside(root, SafeComponent(items.ExportName[index]));
+        fs::path raw;
+        try {
+            raw = JoinInside(root, SafeComponent(items.ExportName[index]));
+        } catch (const KestrelError& e) {
+            scope.reporter.Alert(e.what());
+            refused.insert(index);
+            continue;
+        }
         std::error_code ec;
         if (fs::is_regular_file(raw, ec) &&
             EditFromExportedFile(scope.inner.assets, scope.archive.Work(), index,
@@ -215,14 +222,14 @@ std::vector<ObjectEdit> SettleForms(const InnerScope& scope, const fs::path& roo
                 files += (files.empty() ? "" : ", ") + form.file.string();
             scope.reporter.Alert(scope.OutputBaseDir() + scope.TreeRelative() +
                                  items.ExportName[index] + " was changed in more than one file (" +
-                                 files + "); keep the edit in one of them. The object is left "
+                                 files +
+                                 "); keep the edit in one of them. The object is left "
                                  "unchanged");
             refused.insert(index);
         } else if (!forms.front().staged.empty()) {
             fs::rename(forms.front().staged, raw, ec);
             if (ec) {
-                throw KestrelError("Cannot write " + raw.string() + ": " + ec.message(),
-                                   true);
+                throw KestrelError("Cannot write " + raw.string() + ": " + ec.message(), true);
             }
         } else if (forms.front().edit) {
             if (forms.front().edit->SizeDelta() == 0)
@@ -248,11 +255,23 @@ struct StagingFolder {
 
 InnerImport ImportInnerFile(const InnerScope& scope) {
     InnerImport out;
-    const fs::path root = ImportRoot(scope);
+    fs::path root;
+    try {
+        root = ImportRoot(scope);
+    } catch (const KestrelError& e) {
+        // A linked export tree is not read; the other inner files go on.
+        scope.reporter.Alert(e.what());
+        return out;
+    }
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return out;
+    // Links in the tree (a translation pack may carry them) are shown and never followed.
+    const std::vector<fs::path> links = LinksIn(root);
+    for (const fs::path& link : links)
+        scope.reporter.Alert(LinkRefusedText(link) + "; it is not imported");
     const StagingFolder staging(root / kStagingFolder);
-    const std::vector<ConvertedFile> converted = ConvertEditedFiles(scope, root, staging.path);
+    const std::vector<ConvertedFile> converted =
+        ConvertEditedFiles(scope, root, staging.path, links);
     std::vector<std::string> names = RawFileNames(root, scope.options);
     const auto jsonFiles = scope.inner.IsResourceItem()
                                ? std::vector<std::pair<std::string, std::vector<size_t>>>{}
@@ -295,13 +314,14 @@ void RefreshOtherForms(const Archive& archive, size_t entry, const InnerImport& 
     std::error_code ec;
     try {
         for (const size_t index : imported.changedByJson) {
-            if (fs::is_regular_file(JoinInside(root, SafeComponent(inner.Items().ExportName[index])),
-                                    ec))
+            if (fs::is_regular_file(
+                    JoinInside(root, SafeComponent(inner.Items().ExportName[index])), ec))
                 RewriteRawFile(scope, index);
         }
         std::optional<FileTypeTrees> trees;
         for (const size_t index : imported.changedOtherwise) {
-            if (!fs::is_regular_file(root / JsonFileName(inner.Items().ExportName[index]), ec))
+            if (!fs::is_regular_file(
+                    fs::symlink_status(root / JsonFileName(inner.Items().ExportName[index]), ec)))
                 continue;
             if (!trees) trees = TypeTreesOf(scope);
             WriteObjectJson(scope, *trees, index, root);
@@ -319,7 +339,9 @@ bool HasExportTree(const Archive& archive, size_t entry, const RunOptions& optio
     if (archive.IsBundle())
         relative += SafeComponent(CutInnerName(archive.InnerFileNames().at(entry)));
     std::error_code ec;
-    return fs::is_directory(JoinInside(archive.OutputBaseDir(options), relative), ec);
+    // A linked tree counts: its import shows the link.
+    return fs::is_directory(JoinInside(archive.OutputBaseDir(options), relative, Links::Follow),
+                            ec);
 }
 
 std::string ImportSummaryLine(const ImportSummary& summary, const InterfaceTexts& text) {

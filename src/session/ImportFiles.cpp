@@ -23,9 +23,20 @@ std::string LowerAscii(std::string_view text) {
     return out;
 }
 
+// A regular file itself, not a symbolic link to one: links in an export tree are never followed.
 bool IsRegularFile(const fs::directory_entry& entry) {
     std::error_code ec;
-    return entry.is_regular_file(ec);
+    return fs::is_regular_file(entry.symlink_status(ec));
+}
+
+// True when a symbolic link lies beside `file` under its name or its name and a suffix (the
+// further images "_2", ... of a picture, the DDS a CRN file is made from).
+bool HasLinkedCompanion(const fs::path& file, const std::vector<fs::path>& links) {
+    const std::string name = file.filename().string();
+    return std::any_of(links.begin(), links.end(), [&](const fs::path& link) {
+        return link.parent_path() == file.parent_path() &&
+               link.filename().string().starts_with(name);
+    });
 }
 
 } // namespace
@@ -72,7 +83,8 @@ std::vector<fs::path> CollectFiles(const fs::path& dir, std::string_view extensi
 }
 
 std::vector<ConvertedFile> ConvertEditedFiles(const InnerScope& scope, const fs::path& root,
-                                              const fs::path& staging) {
+                                              const fs::path& staging,
+                                              const std::vector<fs::path>& links) {
     std::vector<ConvertedFile> converted;
     size_t runs = 0;
     const ItemTable& items = scope.inner.Items();
@@ -83,10 +95,11 @@ std::vector<ConvertedFile> ConvertEditedFiles(const InnerScope& scope, const fs:
         if (scan.importFile == nullptr) continue;
         const fs::path dir = root / std::string(scan.directory);
         std::error_code ec;
-        if (!fs::is_directory(dir, ec)) continue;
+        if (!fs::is_directory(fs::symlink_status(dir, ec))) continue;
         for (const fs::path& file : CollectFiles(dir, scan.extension)) {
             const auto it = byExportName.find(file.stem().string());
-            if (it == byExportName.end()) continue; // an image of no object is passed over
+            if (it == byExportName.end()) continue;        // an image of no object is passed over
+            if (HasLinkedCompanion(file, links)) continue; // the link is shown already
             if (runs == 0) CreateDirectories(staging);
             const fs::path output = staging / std::to_string(runs++);
             const ConvertResult result = scan.importFile(scope, {it->second, file, output});

@@ -19,6 +19,8 @@ std::filesystem::path ImportRoot(const InnerScope& scope);
 // names of script instances end in "." and their negative type).
 bool SelectedByTypeFilter(std::string_view fileName, const std::vector<std::string>& filter);
 
+// Symbolic links are never taken for files: a link in an export tree could lead anywhere.
+
 // The names of the regular files directly in `root`, sorted, each once: every file, or with -t
 // those SelectedByTypeFilter picks.
 std::vector<std::string> RawFileNames(const std::filesystem::path& root, const RunOptions& options);
@@ -39,9 +41,12 @@ struct ConvertedFile {
 // extension, is an object's export name. Pictures are turned into raw object files in `staging`
 // (created here), one per picture, and returned for the caller to weigh against the object's other
 // files; sounds write their object's raw file into `root` at once. A converter's error is shown
-// (Alert) and the import goes on; an output that cannot be written ends it.
+// (Alert) and the import goes on; an output that cannot be written ends it. A picture with one of
+// `links` (the tree's symbolic links, shown by the caller) beside it under its name and a suffix
+// is passed over.
 std::vector<ConvertedFile> ConvertEditedFiles(const InnerScope& scope,
                                               const std::filesystem::path& root,
-                                              const std::filesystem::path& staging);
+                                              const std::filesystem::path& staging,
+                                              const std::vector<std::filesystem::path>& links);
 
 } // namespace kestrel

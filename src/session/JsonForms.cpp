@@ -70,11 +70,12 @@ FileTypeTrees TypeTreesOf(const InnerScope& scope) {
 
 bool WriteObjectJson(const InnerScope& scope, const FileTypeTrees& trees, size_t index,
                      const fs::path& dir) {
-    const TypeTree* tree = trees.TreeOf(scope.inner.assets, scope.inner.assets.items.rows.at(index));
+    const TypeTree* tree =
+        trees.TreeOf(scope.inner.assets, scope.inner.assets.items.rows.at(index));
     if (tree == nullptr) return false;
     const std::string text =
         ObjectToJson(*tree, WholeObject(scope, index), FieldContext{trees.ReferenceTypes()});
-    AtomicOutputFile out(dir / JsonFileName(scope.inner.Items().ExportName.at(index)),
+    AtomicOutputFile out(JoinInside(dir, JsonFileName(scope.inner.Items().ExportName.at(index))),
                          AtomicOutputFile::Flush::RenameOnly);
     out.Write(text.data(), text.size());
     out.Commit();
@@ -86,8 +87,8 @@ std::shared_ptr<const TypeTreeLibrary> LoadTypeSources(const std::vector<std::st
                                                        Reporter& reporter) {
     auto library = std::make_shared<TypeTreeLibrary>();
     for (const std::string& file : files) {
-        const auto archive = Archive::Open(fs::absolute(file).lexically_normal(), reporter,
-                                           options.text);
+        const auto archive =
+            Archive::Open(fs::absolute(file).lexically_normal(), reporter, options.text);
         const size_t before = library->TreeCount();
         for (size_t i = 0; i < archive->InnerFileCount(); ++i) {
             const ParsedInnerFile inner = archive->Parse(i, options, nullptr);

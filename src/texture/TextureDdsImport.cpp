@@ -40,6 +40,9 @@ void ImportTextureDDS(const TextureImportInput& in) {
         throw KestrelError(in.imageFile.string() +
                            ": unknown DDS pixel format; the texture is left unchanged");
     }
+    RequireExactDdsData(header,
+                        {h.textureFormat, h.completeImageSize, h.width, h.height, h.MipValue()},
+                        in.imageFile);
     const DdsPixelFormatRow& row = *header.row;
     const uint32_t levels = std::clamp<uint32_t>(header.mipMapCount, 1, kMaxLevels);
     const int32_t imageSize = ImageSizeField(header.dataSize, h.imageCount, in.imageFile);

@@ -270,7 +270,14 @@ DdsPictureHeader ReadDdsPictureHeader(Reader& file, int32_t currentFormat) {
         file.Seek(file.Begin() + kDDSHeaderSize, "DDS extended header");
         dxgiFormat = file.U32("DDS DXGI format");
         dataStart += kDDSExtendedHeaderSize;
-        file.Require(kDDSExtendedHeaderSize - 4, "DDS extended header");
+        file.Skip(8, "DDS resource dimension and flags");
+        // One file holds one image: an array of them is not a picture Kestrel wrote.
+        const uint32_t arraySize = file.U32("DDS array size");
+        if (arraySize != 1) {
+            throw KestrelError(name + ", offset 140: array size " + std::to_string(arraySize) +
+                               "; a picture file holds one image");
+        }
+        file.Require(4, "DDS extended header");
     }
     out.row = DdsFormatForPixelFormat(flags, fourCC, bits, masks, currentFormat, dxgiFormat);
     if (out.width > INT32_MAX || out.height > INT32_MAX) {
@@ -280,6 +287,62 @@ DdsPictureHeader ReadDdsPictureHeader(Reader& file, int32_t currentFormat) {
     file.Seek(file.Begin() + dataStart, "DDS data");
     out.dataSize = file.Remaining();
     return out;
+}
+
+namespace {
+
+// Bytes of one level of w x h pixels: 4 x 4 block formats by whole blocks.
+uint64_t DdsLevelBytes(int32_t format, BytesPerPixel bpp, uint64_t w, uint64_t h) {
+    if (IsDdsBlockFormat(format) || IsAtcFormat(format)) {
+        w = (w + 3) / 4 * 4;
+        h = (h + 3) / 4 * 4;
+    }
+    return bpp.Bytes(w, h);
+}
+
+} // namespace
+
+void RequireExactDdsData(const DdsPictureHeader& header, const DdsObjectShape& object,
+                         const std::filesystem::path& file) {
+    const DdsPixelFormatRow& row = *header.row;
+    if (object.width >= 0 && object.height >= 0 && object.imageSize >= 0 &&
+        row.format == object.format && header.width == static_cast<uint32_t>(object.width) &&
+        header.height == static_cast<uint32_t>(object.height) &&
+        header.dataSize == static_cast<uint64_t>(object.imageSize) &&
+        header.mipMapCount == BuildDDSHeader(object.format, object.imageSize, object.width,
+                                             object.height, object.mipValue)
+                                  .mipMapCount)
+        return;
+    const std::string where = file.string() + ", offset ";
+    if (header.width == 0 || header.height == 0) {
+        throw KestrelError(where + "12: a picture of " + std::to_string(header.width) + " x " +
+                           std::to_string(header.height) + " pixels holds no pixels");
+    }
+    uint32_t chain = 1;
+    for (uint32_t edge = std::max(header.width, header.height); edge > 1; edge /= 2)
+        ++chain;
+    const uint32_t levels = std::max<uint32_t>(header.mipMapCount, 1);
+    if (levels > chain) {
+        throw KestrelError(where + "28: " + std::to_string(header.mipMapCount) +
+                           " mip levels; a picture of " + std::to_string(header.width) + " x " +
+                           std::to_string(header.height) + " has at most " + std::to_string(chain));
+    }
+    uint64_t w = header.width;
+    uint64_t h = header.height;
+    uint64_t total = 0;
+    for (uint32_t level = 0; level < levels; ++level) {
+        total =
+            CheckedAdd(total, DdsLevelBytes(row.format, row.bytesPerPixel, w, h), "level sizes");
+        w = std::max<uint64_t>(w / 2, 1);
+        h = std::max<uint64_t>(h / 2, 1);
+    }
+    if (total != header.dataSize) {
+        throw KestrelError(file.string() + ": the header describes " + std::to_string(levels) +
+                           " level(s) of a " + std::to_string(header.width) + " x " +
+                           std::to_string(header.height) + " picture in texture format " +
+                           std::to_string(row.format) + " (" + std::to_string(total) +
+                           " bytes), but " + std::to_string(header.dataSize) + " bytes follow it");
+    }
 }
 
 void AppendDdsImage(std::vector<uint8_t>& out, std::vector<uint8_t> data,

@@ -77,6 +77,23 @@ struct DdsPictureHeader {
 };
 DdsPictureHeader ReadDdsPictureHeader(Reader& file, int32_t currentFormat);
 
+// What exporting an object writes into a DDS file: its format, image size, edges and mip value.
+struct DdsObjectShape {
+    int32_t format = 0;
+    int32_t imageSize = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t mipValue = 0;
+};
+
+// A picture is taken only when its header describes exactly the data after it: a size of at least
+// 1 x 1, no more levels than the size halves to, and the bytes of those levels (4 x 4 block formats
+// by whole blocks), no more, no less. The file the export wrote for the object as it is passes too:
+// its data is the object's image, whose stored size need not be a whole chain of levels. Raises a
+// KestrelError naming the file otherwise. header.row must be set.
+void RequireExactDdsData(const DdsPictureHeader& header, const DdsObjectShape& object,
+                         const std::filesystem::path& file);
+
 // The DDS picture part of an import: reads file k's bytes after its 128-byte header, converts
 // the channels back and flips the rows unless told not to, and appends them to `out`.
 struct DdsImageRule {

@@ -62,6 +62,7 @@ void ImportProceduralDDS(const TextureImportInput& in) {
         throw KestrelError(in.imageFile.string() +
                            ": unknown DDS pixel format; the texture is left unchanged");
     }
+    RequireExactDdsData(header, {r.format, r.length, r.width, r.height, r.mipValue}, in.imageFile);
     const DdsPixelFormatRow& row = *header.row;
     const uint32_t levels = std::clamp<uint32_t>(header.mipMapCount, 1, kMaxLevels);
     const int32_t length = ImageSizeField(header.dataSize, 1, in.imageFile);

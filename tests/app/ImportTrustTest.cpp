@@ -1,6 +1,6 @@
 // What an import refuses so that no edit is lost and no archive is written over: a second import
-// at the same time, an archive changed since it was opened, an empty raw file; and what a failed
-// import leaves: the resource files as they were.
+// at the same time, an archive changed since it was opened, hostile or damaged export trees; and
+// what a failed import leaves: the resource files as they were.
 #include "bundle/ArchiveWriter.h"
 #include "common/Error.h"
 #include "io/FileLock.h"
@@ -13,6 +13,8 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -78,20 +80,136 @@ TEST(ImportTrust, AnArchiveChangedSinceItWasOpenedIsNotWrittenOver) {
     EXPECT_EQ(ReadFileBytes(archive), changed);
 }
 
-TEST(ImportTrust, AnEmptyRawFileLeavesItsObjectAndTheRestGoesOn) {
-    TempDir dir;
-    const fs::path archive = WriteLevel(dir);
-    ASSERT_EQ(RunKestrel({"export", archive.string()}, "C.UTF-8").exitCode, 0);
-    Edit(dir / "Unity_Assets_Files/level0/m.mat", "");
-    Edit(dir / "Unity_Assets_Files/level0/readme.txt", "edited");
-    const CliResult r = RunKestrel({"import", archive.string()}, "C.UTF-8");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("m.mat: the file is empty; its object is left unchanged"),
-              std::string::npos)
-        << r.err;
-    const OpenedArchive after(archive.string());
-    EXPECT_EQ(after.Items().rows[0].PayloadSize, 6u);
-    EXPECT_EQ(after.Items().rows[1].ObjSize - after.Items().rows[1].NameHeaderSize, 64u);
+// Puts a symbolic link to `target` in the place of `file`.
+void LinkInstead(const fs::path& file, const fs::path& target) {
+    fs::remove_all(file);
+    fs::create_symlink(target, file);
+}
+
+void Put32(std::vector<unsigned char>& bytes, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// The exported DDS header made a BC7 picture of w x h with the extended header's array size, and
+// `pixels` bytes after it.
+std::vector<unsigned char> Bc7Picture(std::vector<unsigned char> dds, uint32_t w, uint32_t h,
+                                      uint32_t arraySize, size_t pixels) {
+    dds.resize(128);
+    Put32(dds, 12, h);
+    Put32(dds, 16, w);
+    Put32(dds, 28, 0);
+    Put32(dds, 84, 0x30315844); // "DX10"
+    for (const uint32_t field : {98u, 3u, 0u, arraySize, 0u}) {
+        dds.resize(dds.size() + 4);
+        Put32(dds, dds.size() - 4, field);
+    }
+    dds.resize(dds.size() + pixels, 0x5A);
+    return dds;
+}
+
+// Export trees travel as translation packs (zip and tar keep symbolic links) and pictures come
+// from any editor. Each row spoils the tree of an exported bundle and runs a task, which must say
+// what it refused and fail, change no file outside the tree, and leave an archive that exports as
+// before but for the one edit every import row makes in the other inner file. Symbolic links below
+// the output folder are never followed, whether they lead out of the tree or stay inside it.
+TEST(ImportTrust, HostileTreesAreRefusedAndTheRestGoesOn) {
+    using Spoil = std::function<void(const fs::path& tree, const fs::path& outside)>;
+    const auto picture = [](const fs::path& tree) {
+        return tree / "CAB-main/Textures/res_CAB-main/hero.tex.dds";
+    };
+    const auto redo = [&](auto change) {
+        return [=](const fs::path& tree, const fs::path&) {
+            auto bytes = ReadFileBytes(picture(tree));
+            change(bytes);
+            WriteFileBytes(picture(tree), bytes);
+        };
+    };
+    const auto moveOut = [](const char* inTree) {
+        return [=](const fs::path& tree, const fs::path& outside) {
+            fs::rename(tree / inTree, outside / "moved");
+            fs::create_symlink(outside / "moved", tree / inTree);
+        };
+    };
+    struct Row {
+        const char* task;
+        Spoil spoil;
+        const char* said;
+    };
+    const Row rows[] = {
+        {"import", [](const fs::path& t, const fs::path&) { Edit(t / "CAB-main/notes.txt", ""); },
+         "CAB-main/notes.txt: the file is empty; its object is left unchanged"},
+        {"import",
+         [](const fs::path& t, const fs::path& o) {
+             LinkInstead(t / "CAB-main/notes.txt", o / "secret.txt");
+         },
+         "CAB-main/notes.txt: a symbolic link (to "},
+        {"import",
+         [](const fs::path& t, const fs::path&) {
+             LinkInstead(t / "CAB-main/notes.txt", "../CAB-second/dialogue.txt");
+         },
+         "CAB-main/notes.txt: a symbolic link (to ../CAB-second/dialogue.txt); Kestrel does not "
+         "follow links below the output folder; it is not imported"},
+        {"import",
+         [&](const fs::path& t, const fs::path& o) {
+             auto bytes = ReadFileBytes(picture(t));
+             bytes.back() ^= 0xFF;
+             WriteFileBytes(o / "hero.dds", bytes);
+             LinkInstead(picture(t), o / "hero.dds");
+         },
+         "res_CAB-main/hero.tex.dds: a symbolic link (to "},
+        {"import",
+         [&](const fs::path& t, const fs::path& o) {
+             redo([](auto& b) { b.back() ^= 0xFF; })(t, o);
+             moveOut("CAB-main/Textures")(t, o);
+         },
+         "CAB-main/Textures: a symbolic link (to "},
+        {"import", moveOut("CAB-main"), "scene/CAB-main: a symbolic link (to "},
+        {"import", redo([](auto& b) { Put32(b, 12, 0), Put32(b, 16, 0); }),
+         "hero.tex.dds, offset 12: a picture of 0 x 0 pixels holds no pixels"},
+        {"import", redo([](auto& b) { Put32(b, 28, 0xFFFFFFFF); }),
+         "hero.tex.dds, offset 28: 4294967295 mip levels; a picture of 8 x 8 has at most 4"},
+        {"import", redo([](auto& b) { b = Bc7Picture(b, 1, 1, 1, 1); }),
+         "hero.tex.dds: the header describes 1 level(s) of a 1 x 1 picture in texture format 25 "
+         "(16 bytes), but 1 bytes follow it"},
+        {"import", redo([](auto& b) { b = Bc7Picture(b, 8, 8, 0x7FFFFFFF, 64); }),
+         "hero.tex.dds, offset 140: array size 2147483647; a picture file holds one image"},
+        {"import", redo([](auto& b) { b.resize(b.size() + (1 << 20)); }),
+         "(64 bytes), but 1048640 bytes follow it"},
+        {"export", [](const fs::path& t, const fs::path& o) { LinkInstead(t, o); },
+         "Unity_Assets_Files/scene: a symbolic link (to "},
+        {"export",
+         [](const fs::path& t, const fs::path& o) {
+             LinkInstead(t / "CAB-second/dialogue.txt", o / "secret.txt");
+         },
+         "CAB-second/dialogue.txt: a symbolic link (to "},
+    };
+    for (const Row& row : rows) {
+        TempDir dir;
+        const fs::path bundle = dir / "scene.bundle";
+        WriteStreamedTextureBundle(bundle);
+        ASSERT_EQ(RunKestrel({"export", bundle.string()}, "C.UTF-8").exitCode, 0);
+        const fs::path tree = dir / "Unity_Assets_Files/scene";
+        NamedFiles expected = FilesIn(tree, true);
+        const fs::path outside = dir / "outside";
+        fs::create_directories(outside);
+        Edit(outside / "secret.txt", "the user's own file");
+        if (row.task == std::string("import")) {
+            Edit(tree / "CAB-second/dialogue.txt", "edited");
+            expected["CAB-second/dialogue.txt"] = {'e', 'd', 'i', 't', 'e', 'd'};
+        }
+        row.spoil(tree, outside);
+        const NamedFiles outsideBefore = FilesIn(outside, true);
+
+        const CliResult r = RunKestrel({row.task, bundle.string()}, "C.UTF-8");
+        EXPECT_EQ(r.exitCode, 1) << row.said;
+        EXPECT_NE(r.err.find(row.said), std::string::npos) << r.err;
+        EXPECT_EQ(FilesIn(outside, true), outsideBefore) << row.said;
+        ASSERT_EQ(RunKestrel({"export", bundle.string(), "-p", (dir / "again").string()}, "C.UTF-8")
+                      .exitCode,
+                  0);
+        EXPECT_EQ(FilesIn(dir / "again/Unity_Assets_Files/scene", true), expected) << row.said;
+    }
 }
 
 // A damaged 30-byte file is one unknown object; an edit that makes it claim a type list it does
