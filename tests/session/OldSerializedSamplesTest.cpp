@@ -1,7 +1,8 @@
-// The plain samples of serialized formats 5 to 8 (Unity 2.x to 3.4, metadata at the end of the
-// file): each lists the object count of the manifest and exports every object; the meshes,
-// pictures and sounds it converts are read by independent tools (assimp, ImageMagick, ffprobe);
-// an import of the unedited export leaves the file byte for byte.
+// The samples of serialized formats 5 to 8 (Unity 2.x to 3.4, metadata at the end of the file),
+// plain and inside UnityWeb bundles of formats 1 and 2: each lists the object count of the
+// manifest and exports every object; the meshes, pictures and sounds it converts are read by
+// independent tools (assimp, ImageMagick, ffprobe); an import of the unedited export leaves the
+// archive byte for byte.
 #include "session/ExportDriver.h"
 #include "session/Operations.h"
 #include "support/AudioObjects.h"
@@ -62,28 +63,43 @@ void CheckConverted(const fs::path& tree, FormatTally& t) {
 TEST(OldSerializedSamples, ListExportConvertAndImportUnchanged) {
     const fs::path samples = SamplesDir();
     if (samples.empty()) GTEST_SKIP() << "../shared/samples is absent";
-    std::map<int, FormatTally> tallies;
+    std::map<std::string, FormatTally> tallies;
     for (const ManifestRow& cols : ReadManifestRows(samples)) {
-        if (cols.size() < 11 || cols[4] != "SerializedFile") continue;
+        if (cols.size() < 11) continue;
+        const bool plain = cols[4] == "SerializedFile";
+        if (!plain && !cols[4].starts_with("UnityWeb fmt") && !cols[4].starts_with("UnityRaw fmt"))
+            continue;
         const int format = std::atoi(cols[6].c_str());
         if (format < 5 || format > 8 || !fs::is_regular_file(samples / cols[1])) continue;
         SCOPED_TRACE(cols[1]);
-        FormatTally& t = tallies[format];
+        FormatTally& t = tallies[(plain ? "format " : cols[4] + ", format ") + cols[6]];
         ++t.files;
         TempDir dir;
         const fs::path archive = CopySampleWithCompanions(samples / cols[1], dir.Path());
         const std::vector<unsigned char> before = ReadFileBytes(archive);
-        OpenedArchive a;
-        a.options.outputDir = (dir / "out").string() + "/";
-        a.options.outputs = kOutEverything;
+        // "32 obj (typetree yes): ..." for a plain file, "4 SF inside, 97 obj: ..." for a bundle.
+        const size_t counted = cols[10].rfind(' ', cols[10].find(" obj") - 1);
+        const uint64_t expected =
+            std::stoull(cols[10].substr(counted == std::string::npos ? 0 : counted + 1));
+        RunOptions options;
+        options.task = Task::kExport;
+        options.outputDir = (dir / "out").string() + "/";
+        options.outputs = kOutEverything | kOutPng;
+        SilentReporter silent;
         try {
-            a.Open(archive.string());
-            EXPECT_EQ(a.Items().Count(), std::stoull(cols[10]));
-            t.objects += a.Items().Count();
-            EXPECT_EQ(ExportObjects(a.Scope(), ExportedObjects(a.inner, a.options, false)).failed,
-                      0u);
+            const auto opened = Archive::Open(archive.string(), silent);
+            uint64_t objects = 0;
+            for (size_t i = 0; i < opened->InnerFileCount(); ++i) {
+                const ParsedInnerFile inner = opened->Parse(i, options, nullptr);
+                objects += inner.IsResourceItem() ? 0 : inner.Items().Count();
+            }
+            EXPECT_EQ(objects, expected);
+            t.objects += objects;
+            EXPECT_EQ(ExportArchive(*opened, options, silent).failed, 0u);
             CheckConverted(dir / "out", t);
-            ImportInnerFileAndResources(*a.archive, a.inner.index, a.options, *a.reporter);
+            RunOptions import = options;
+            import.task = Task::kImport;
+            ImportArchive(*opened, import, silent);
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
             continue;
@@ -94,7 +110,7 @@ TEST(OldSerializedSamples, ListExportConvertAndImportUnchanged) {
     }
     if (tallies.empty()) GTEST_SKIP() << "no plain sample of formats 5 to 8 is present";
     for (const auto& [format, t] : tallies) {
-        std::cout << "  format " << format << ": " << t.files << " files, " << t.objects
+        std::cout << "  " << format << ": " << t.files << " files, " << t.objects
                   << " objects, " << t.exported << " files exported";
         for (const auto& [kind, n] : t.converted) {
             const auto back = t.readBack.find(kind);

@@ -13,6 +13,7 @@
 #include "texture/TextureFormats.h"
 #include "texture/TextureHeader.h"
 #include "texture/TextureImport.h"
+#include "texture/TextureLayouts.h"
 #include "texture/TextureResource.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,9 @@ void RoundTripOne(const OpenedArchive& a, size_t i, const fs::path& scratch, Tal
     Reader copy = object;
     const Bytes body = copy.Bytes(copy.Remaining(), "texture object");
     Reader header = object;
-    const TextureObject tex = ReadTextureHeader(header);
+    // Files of formats 5 to 8 give their texture layout by the type tree.
+    const std::optional<TextureLayoutRow> layout = TextureLayoutOfObject(a.inner.assets, i);
+    const TextureObject tex = ReadTextureHeader(header, layout);
     tally.streamed += tex.StreamedData ? 1 : 0;
     const int32_t format = a.Items().types[i].TextureFormat;
     const std::string& name = a.Items().ExportName[i];
@@ -87,7 +90,9 @@ void RoundTripOne(const OpenedArchive& a, size_t i, const fs::path& scratch, Tal
                          picture,
                          rebuilt,
                          false,
-                         messages});
+                         messages,
+                         {},
+                         layout});
         ++tally.imported;
         const Bytes result = fs::exists(rebuilt) ? ReadFileBytes(rebuilt) : Bytes{};
         const bool same =
