@@ -28,6 +28,7 @@ std::string FullPath(const std::string& path) {
 int ExportTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
     reporter.ProgressLine("export\n");
     const auto archive = Archive::Open(FullPath(path), reporter, options.text);
+    archive->RequireArchive(options.text);
     const ExportCount count = ExportArchive(*archive, options, reporter);
     if (count.failed != 0) {
         reporter.Alert(CountText(count.failed) + " of " + CountText(count.attempted) +
@@ -60,6 +61,7 @@ int ImportTask(const RunOptions& options, const std::string& path, Reporter& rep
     }
     reporter.ProgressLine("import\n");
     const auto archive = Archive::Open(path, reporter, options.text);
+    archive->RequireArchive(options.text);
     if (!archive->IsBundle() || options.entry.given) {
         const size_t entry = archive->Resolve(options.entry);
         if (!HasExportTree(*archive, entry, options)) {
@@ -91,6 +93,7 @@ int ExportBundleTask(const RunOptions& options, const std::string& path, Reporte
 
 int ListTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
     const auto archive = Archive::Open(FullPath(path), reporter, options.text);
+    archive->RequireArchive(options.text);
     ListArchive(*archive, options, reporter);
     return 0;
 }

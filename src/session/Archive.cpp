@@ -101,6 +101,13 @@ bool HasSuffixIgnoringCase(const std::string& text, std::string_view suffix) {
                       });
 }
 
+// A file the engine writes beside an assets file for the data its objects stream (pictures,
+// sounds, videos): listed as one item, as a bundle's resource entries are. `copyFor` is the
+// archive's name without the ".split0" of pieces.
+bool IsResourceFileName(const std::string& copyFor) {
+    return HasSuffixIgnoringCase(copyFor, ".resS") || HasSuffixIgnoringCase(copyFor, ".resource");
+}
+
 } // namespace
 
 std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& reporter,
@@ -144,7 +151,15 @@ std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& report
     a.isBundle_ = info.isBundle;
     a.ReadDirectory();
     if (!a.isBundle_ && a.work_->Size() == 0) throw KestrelError(path + text.MsgNotAnArchive);
+    a.resourceFile_ = IsResourceFileName(copyFor);
     return archive;
+}
+
+void Archive::RequireArchive(const InterfaceTexts& text) const {
+    if (isBundle_ || resourceFile_) return;
+    AssetsFile probe;
+    ReadAssetsHeader(work_, 0, probe);
+    if (probe.header.EngineMajorVersion == 0) throw KestrelError(name_ + text.MsgNotAnArchive);
 }
 
 void Archive::ReadDirectory() {

@@ -64,6 +64,10 @@ public:
     size_t Resolve(const EntrySelector& selector) const;
     // Parses inner file `index`.
     ParsedInnerFile Parse(size_t index, const RunOptions& options, Reporter* reporter) const;
+    // Raises "NAME: not an archive Kestrel can read" unless the archive is a bundle, an assets
+    // file (its header shows an engine version) or a resource file (".resS", ".resource"): a
+    // picture, a program or a file cut before its header is no archive to list, export or import.
+    void RequireArchive(const InterfaceTexts& text) const;
     // The folder the export tree lies in for these options: -p, else the archive's directory.
     std::string OutputBaseDir(const RunOptions& options) const;
 
@@ -96,6 +100,7 @@ private:
     std::string workFileName_;
     std::shared_ptr<const ByteSource> work_;
     bool isBundle_ = false;
+    bool resourceFile_ = false; // named as the engine names resource files
     BundleStructure bundle_;
     uint32_t pieces_ = 0;
     std::vector<InnerEntry> entries_;

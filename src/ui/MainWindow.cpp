@@ -345,7 +345,9 @@ void MainWindow::OpenFile(const QString& path) {
         archive_.reset();
         shown_ = ParsedInnerFile{};
         try {
-            archive_ = Archive::Open(file, reporter_, options_.text);
+            auto opened = Archive::Open(file, reporter_, options_.text);
+            opened->RequireArchive(options_.text);
+            archive_ = std::move(opened);
             ShowInnerFile(archive_->Resolve(EntrySelector{}));
         } catch (...) {
             ShowArchive();

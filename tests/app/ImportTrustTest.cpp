@@ -212,15 +212,21 @@ TEST(ImportTrust, HostileTreesAreRefusedAndTheRestGoesOn) {
     }
 }
 
-// A damaged 30-byte file is one unknown object; an edit that makes it claim a type list it does
-// not hold would leave an archive no run opens again: refused, exit 1, archive unchanged.
+// A 30-byte resource file is one object; an edit that makes it claim a type list it does not hold
+// would leave an archive no run opens again: refused, exit 1, archive unchanged. Any other file
+// that shows no assets header is no archive at all.
 TEST(ImportTrust, AnEditThatWouldLeaveTheArchiveUnreadableIsNotWritten) {
     TempDir dir;
     Writer head(Endian::Big);
     for (const uint32_t field : {100u, 30u, 17u, 48u, 0u}) head.U32(field);
     std::vector<uint8_t> damaged = head.Take();
     damaged.resize(30, 'x');
-    const fs::path archive = dir / "a.assets";
+    WriteFileBytes(dir / "a.assets", damaged);
+    const CliResult refused = RunKestrel({"list", (dir / "a.assets").string()}, "C.UTF-8");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("a.assets: not an archive Kestrel can read"), std::string::npos)
+        << refused.err;
+    const fs::path archive = dir / "a.resS";
     WriteFileBytes(archive, damaged);
     ASSERT_EQ(RunKestrel({"export", archive.string()}, "C.UTF-8").exitCode, 0);
     Writer edit(Endian::Big);
