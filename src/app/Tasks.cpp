@@ -6,6 +6,8 @@
 #include "session/Operations.h"
 
 #include <filesystem>
+#include <new>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace kestrel {
@@ -117,6 +119,10 @@ int RunTask(const RunOptions& given, const std::string& archive, Reporter& repor
         case Task::kWindow:
             break;
         }
+    } catch (const std::bad_alloc&) {
+        reporter.Alert(OutOfMemoryMessage(archive, "to finish the task"));
+    } catch (const std::length_error&) {
+        reporter.Alert(OutOfMemoryMessage(archive, "to finish the task"));
     } catch (const std::exception& e) {
         // A failed task still removes its working files (the archive's destructor ran): a damaged
         // archive leaves nothing behind.

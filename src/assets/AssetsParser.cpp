@@ -1,11 +1,17 @@
 #include "assets/AssetsParser.h"
 
+#include "common/Error.h"
 #include "io/Reader.h"
+
+#include <new>
+#include <stdexcept>
 
 namespace kestrel {
 
-AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
-                       const ParseOptions& options) {
+namespace {
+
+AssetsFile ParseUnguarded(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
+                          const ParseOptions& options) {
     AssetsFile file;
     ReadAssetsHeader(work, assetsBase, file);
     if (file.header.EngineMajorVersion == 0) return file;
@@ -38,6 +44,19 @@ AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t a
     }
     ParseObjectTable(r, file, options);
     return file;
+}
+
+} // namespace
+
+AssetsFile ParseAssets(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
+                       const ParseOptions& options) {
+    try {
+        return ParseUnguarded(work, assetsBase, options);
+    } catch (const std::bad_alloc&) {
+        throw KestrelError(OutOfMemoryMessage(work->Name(), "to read its object table"));
+    } catch (const std::length_error&) {
+        throw KestrelError(OutOfMemoryMessage(work->Name(), "to read its object table"));
+    }
 }
 
 } // namespace kestrel

@@ -48,7 +48,7 @@ void SkipTypeNode(Reader& r, uint64_t count);
 
 // One old-style type tree (formats up to 9): its nodes in pre-order with their levels. Raises
 // on a child count that cannot fit the bytes left or nodes nested more than 256 deep.
-std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r);
+TypeTreeNodes ReadNestedTypeNodes(Reader& r);
 
 // With `r` just after typeCount (file.typeTreeFlag and file.typeCount set), leaves `r` at the
 // object count. Formats 5 to 8 keep their type records in file.types (the trees of Texture2D,

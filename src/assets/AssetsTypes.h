@@ -2,7 +2,9 @@
 #include "io/ByteOrder.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrel {
@@ -71,13 +73,23 @@ struct EntryFields {
 
 // One node of a type tree, in the tree's pre-order: a field (or the root at level 0), its depth,
 // type and name, its stored size (-1 when it varies) and its flags (0x4000: what follows it is
-// aligned to 4 bytes).
+// aligned to 4 bytes). Type and name are views, never copies: thousands of nodes name the same
+// few strings, so they point into their tree's string buffer (TypeTreeNodes), the engine's common
+// strings or static text. A NUL follows each in its storage, so data() is also a C string.
 struct TypeTreeNode {
     uint8_t level = 0;
     int32_t byteSize = 0;
     uint32_t metaFlag = 0;
-    std::string type;
-    std::string name;
+    std::string_view type = "";
+    std::string_view name = "";
+};
+
+// A type tree's nodes as a file stores them, and the buffer their strings point into.
+struct TypeTreeNodes {
+    std::shared_ptr<const std::string> strings;
+    std::vector<TypeTreeNode> nodes;
+
+    [[nodiscard]] bool empty() const { return nodes.empty(); }
 };
 
 // One type of the type list of formats 16 and later.
@@ -93,7 +105,7 @@ struct SerializedType {
     bool nameAligned = true;
     // The whole tree, kept for the classes whose fields the converters read by it (Texture2D,
     // Cubemap; AudioClip in formats 5 to 8); empty for the others.
-    std::vector<TypeTreeNode> tree;
+    TypeTreeNodes tree;
 };
 
 struct TType_info {

@@ -10,6 +10,9 @@
 #include "assets/TypeTreeBlob.h"
 #include "io/Reader.h"
 
+#include <new>
+#include <stdexcept>
+
 namespace kestrel {
 
 namespace {
@@ -21,9 +24,18 @@ constexpr int32_t kMonoBehaviourClass = 114;
 } // namespace
 
 // Nested nodes, parents before children: a stack of the child counts still due gives each node
-// its level without recursion.
-std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r) {
-    std::vector<TypeTreeNode> nodes;
+// its level without recursion. The texts go to one buffer, each followed by its NUL, that the
+// nodes view once it is complete (no longer moves).
+TypeTreeNodes ReadNestedTypeNodes(Reader& r) {
+    TypeTreeNodes out;
+    auto strings = std::make_shared<std::string>();
+    std::vector<std::pair<size_t, size_t>> texts; // per node: where its type and name start
+    const auto keep = [&](const std::string& text) {
+        const size_t at = strings->size();
+        strings->append(text);
+        strings->push_back('\0');
+        return at;
+    };
     std::vector<int32_t> due{1};
     while (!due.empty()) {
         if (due.back() == 0) {
@@ -34,8 +46,8 @@ std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r) {
         if (due.size() > 256) r.Fail(r.Pos(), "type tree node", "nodes nested too deep");
         TypeTreeNode node;
         node.level = static_cast<uint8_t>(due.size() - 1);
-        node.type = r.CString(kMaxText, "type tree node type");
-        node.name = r.CString(kMaxText, "type tree node name");
+        const size_t type = keep(r.CString(kMaxText, "type tree node type"));
+        const size_t name = keep(r.CString(kMaxText, "type tree node name"));
         node.byteSize = r.I32("type tree node size");
         r.Skip(12, "type tree node index, array flag and version");
         node.metaFlag = r.U32("type tree node flags");
@@ -43,17 +55,26 @@ std::vector<TypeTreeNode> ReadNestedTypeNodes(Reader& r) {
         // A node takes at least 26 bytes, so a count is checked against what is left.
         if (children < 0 || !r.Fits(uint64_t(children) * 26))
             r.Fail(r.Pos() - 4, "type tree child count", "bad child count");
-        nodes.push_back(std::move(node));
+        out.nodes.push_back(node);
+        texts.emplace_back(type, name);
         due.push_back(children);
     }
-    return nodes;
+    const std::string_view all(*strings);
+    for (size_t i = 0; i < out.nodes.size(); ++i) {
+        out.nodes[i].type =
+            all.substr(texts[i].first, all.find('\0', texts[i].first) - texts[i].first);
+        out.nodes[i].name =
+            all.substr(texts[i].second, all.find('\0', texts[i].second) - texts[i].second);
+    }
+    out.strings = std::move(strings);
+    return out;
 }
 
 namespace {
 
 // A tree its nodes give; a tree that cannot be compiled (a type no engine writes, levels that do
 // not nest) leaves its type without one, told in out.unusable, so that the others still serve.
-TypeTree Compiled(const std::vector<TypeTreeNode>& nodes, FileTypeTrees& out, int32_t classId) {
+TypeTree Compiled(const TypeTreeNodes& nodes, FileTypeTrees& out, int32_t classId) {
     if (nodes.empty()) return {};
     try {
         return TypeTree(nodes);
@@ -89,7 +110,7 @@ void ReadBlobTypes(Reader& r, int32_t format, FileTypeTrees& out) {
         type.classId = r.I32("type class ID");
         if (type.classId < 0) r.Bytes(type.scriptId.data(), kHashSize, "script ID");
         r.Bytes(type.typeHash.data(), kHashSize, "type hash");
-        std::vector<TypeTreeNode> nodes;
+        TypeTreeNodes nodes;
         if (trees) ReadTypeTreeBlob(r, format, &nodes);
         type.tree = Compiled(nodes, out, type.classId);
         out.types.push_back(std::move(type));
@@ -110,7 +131,7 @@ void ReadModernTypes(Reader& r, uint64_t assetsBase, const AssetsFile& file, Fil
         if (type.classId == kMonoBehaviourClass)
             r.Bytes(type.scriptId.data(), kHashSize, "script ID");
         r.Bytes(type.typeHash.data(), kHashSize, "type hash");
-        std::vector<TypeTreeNode> nodes;
+        TypeTreeNodes nodes;
         if (trees) ReadTypeTreeBlob(r, format, &nodes);
         if (format >= 21 && trees) r.Skip(4 * uint64_t(r.Count(4, "type dependencies")));
         type.tree = Compiled(nodes, out, type.classId);
@@ -146,7 +167,7 @@ void ReadModernTypes(Reader& r, uint64_t assetsBase, const AssetsFile& file, Fil
         const auto scriptIndex = static_cast<int16_t>(r.U16("script type index"));
         if (scriptIndex >= 0 || classId == kMonoBehaviourClass) r.Skip(kHashSize, "script ID");
         r.Skip(kHashSize, "type hash");
-        std::vector<TypeTreeNode> nodes;
+        TypeTreeNodes nodes;
         ReadTypeTreeBlob(r, format, &nodes);
         if (format >= 21) {
             type.className = r.CString(kMaxText, "reference type class name");
@@ -179,12 +200,18 @@ FileTypeTrees ReadFileTypeTrees(const std::shared_ptr<const ByteSource>& work, u
     if (file.header.EngineMajorVersion == 0) return out;
     Reader r(work, file.header.DataOrder());
     r.Seek(file.header.afterPlatformPos, "type metadata");
-    if (format >= 5 && format <= 9) {
-        ReadOldTypes(r, out);
-    } else if (format == 14 || format == 15) {
-        ReadBlobTypes(r, format, out);
-    } else if (format >= 16 && format <= 22) {
-        ReadModernTypes(r, assetsBase, file, out);
+    try {
+        if (format >= 5 && format <= 9) {
+            ReadOldTypes(r, out);
+        } else if (format == 14 || format == 15) {
+            ReadBlobTypes(r, format, out);
+        } else if (format >= 16 && format <= 22) {
+            ReadModernTypes(r, assetsBase, file, out);
+        }
+    } catch (const std::bad_alloc&) {
+        throw KestrelError(OutOfMemoryMessage(work->Name(), "to read its type trees"));
+    } catch (const std::length_error&) {
+        throw KestrelError(OutOfMemoryMessage(work->Name(), "to read its type trees"));
     }
     return out;
 }

@@ -43,17 +43,19 @@ constexpr int32_t kMonoBehaviourClass = 114;
 // A bound for the strings of reference types and external references.
 constexpr uint64_t kMaxTextLength = 64 * 1024;
 
+// The text at `offset` of a buffer whose last byte is a NUL, so that one follows every text; an
+// offset past the buffer gives the empty text.
 std::string_view StringAt(std::string_view buffer, uint64_t offset) {
-    if (offset >= buffer.size()) return {};
+    if (offset >= buffer.size()) return "";
     const std::string_view rest = buffer.substr(static_cast<size_t>(offset));
     return rest.substr(0, rest.find('\0'));
 }
 
-std::string_view NodeString(const std::vector<uint8_t>& local, uint32_t offset) {
+// `local` is the blob's string buffer with a NUL added at its end.
+std::string_view NodeString(std::string_view local, uint32_t offset) {
     if ((offset & kCommonStringBit) != 0)
         return StringAt(kCommonStrings, offset & ~kCommonStringBit);
-    return StringAt(std::string_view(reinterpret_cast<const char*>(local.data()), local.size()),
-                    offset);
+    return StringAt(local, offset);
 }
 
 // Classes whose whole type tree is kept: Texture2D and Cubemap.
@@ -63,7 +65,7 @@ bool KeepsTree(int32_t classId) {
 
 } // namespace
 
-bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep) {
+bool ReadTypeTreeBlob(Reader& r, int32_t format, TypeTreeNodes* keep) {
     const uint64_t nodeSize = format >= 19 ? 32 : 24;
     const int32_t nodeCount = r.I32("type tree node count");
     const int32_t stringSize = r.I32("type tree string buffer size");
@@ -85,10 +87,15 @@ bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep
         beginsWithName = level == 1;
     }
     r.Seek(nodesStart + uint64_t(nodeCount) * nodeSize, "type tree strings");
-    const std::vector<uint8_t> strings = r.Bytes(uint64_t(stringSize), "type tree strings");
+    // One copy of the buffer, with a NUL after it, that every node's texts view.
+    auto owned = std::make_shared<std::string>(static_cast<size_t>(stringSize) + 1, '\0');
+    r.Bytes(reinterpret_cast<uint8_t*>(owned->data()), uint64_t(stringSize), "type tree strings");
+    const std::string_view strings(*owned);
     if (keep != nullptr) {
         const uint64_t end = r.Pos();
-        keep->reserve(static_cast<size_t>(nodeCount));
+        // The count was checked against the bytes left above.
+        keep->nodes.clear();
+        keep->nodes.reserve(static_cast<size_t>(nodeCount));
         for (int32_t i = 0; i < nodeCount; ++i) {
             r.Seek(nodesStart + uint64_t(i) * nodeSize + 2, "type tree node");
             TypeTreeNode node;
@@ -99,8 +106,9 @@ bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep
             node.byteSize = r.I32("type tree node size");
             r.Skip(4, "type tree node index");
             node.metaFlag = r.U32("type tree node flags");
-            keep->push_back(std::move(node));
+            keep->nodes.push_back(node);
         }
+        keep->strings = std::move(owned);
         r.Seek(end, "type tree");
     }
     return beginsWithName && NodeString(strings, nameOffset) == "m_Name" &&

@@ -40,14 +40,14 @@ public:
     FieldReader(Reader& r, const FieldContext& context) : r_(r), context_(context) {}
 
     FieldValue Read(const TreeField& f, const FieldValue* parent) {
-        if (++depth_ > kMaxDepth) r_.Fail(r_.Pos(), f.name.c_str(), "fields nested too deep");
+        if (++depth_ > kMaxDepth) r_.Fail(r_.Pos(), f.name.data(), "fields nested too deep");
         FieldValue v;
         v.field = &f;
         switch (f.kind) {
         case FieldKind::String:
         case FieldKind::TypelessData:
-            v.bytes.resize(r_.Count(1, f.name.c_str()));
-            r_.Bytes(v.bytes.data(), v.bytes.size(), f.name.c_str());
+            v.bytes.resize(r_.Count(1, f.name.data()));
+            r_.Bytes(v.bytes.data(), v.bytes.size(), f.name.data());
             break;
         case FieldKind::Array:
             ReadArray(f, v);
@@ -64,9 +64,9 @@ public:
             ReadReferencedData(f, parent, v);
             break;
         default:
-            v.bits = ReadPrimitive(f.width, f.name.c_str());
+            v.bits = ReadPrimitive(f.width, f.name.data());
         }
-        if (f.alignAfter) r_.AlignFromBegin(4, f.name.c_str());
+        if (f.alignAfter) r_.AlignFromBegin(4, f.name.data());
         --depth_;
         return v;
     }
@@ -88,11 +88,11 @@ private:
     void ReadArray(const TreeField& f, FieldValue& v) {
         const TreeField& element = *f.element;
         // Elements of no size are still counted as one byte, so a count cannot run away.
-        const uint32_t count = r_.Count(std::max<uint32_t>(element.minSize, 1), f.name.c_str());
+        const uint32_t count = r_.Count(std::max<uint32_t>(element.minSize, 1), f.name.data());
         if (f.PackedArray()) {
             v.bits = count;
             v.bytes.resize(size_t{count} * element.width);
-            r_.Bytes(v.bytes.data(), v.bytes.size(), f.name.c_str());
+            r_.Bytes(v.bytes.data(), v.bytes.size(), f.name.data());
             if (r_.Order() == Endian::Big) SwapElements(v.bytes, element.width);
             return;
         }
@@ -124,13 +124,13 @@ private:
 
     void ReadReferencedData(const TreeField& f, const FieldValue* parent, FieldValue& v) {
         if (parent == nullptr)
-            r_.Fail(r_.Pos(), f.name.c_str(), "referenced data outside an object");
+            r_.Fail(r_.Pos(), f.name.data(), "referenced data outside an object");
         if (IsRegistryTerminator(*parent)) return; // the end mark carries no data
         const ReferenceType* type = nullptr;
         try {
             type = FindReferenceType(*parent, context_.referenceTypes);
         } catch (const KestrelError& e) {
-            r_.Fail(r_.Pos(), f.name.c_str(), e.what());
+            r_.Fail(r_.Pos(), f.name.data(), e.what());
         }
         if (type != nullptr) v.items.push_back(Read(type->tree.Root(), nullptr));
     }
@@ -207,7 +207,7 @@ void WriteField(const FieldValue& v, Writer& w, size_t base) {
 FieldValue ReadObjectFields(const TypeTree& tree, Reader& object, const FieldContext& context) {
     FieldValue root = FieldReader(object, context).Read(tree.Root(), nullptr);
     if (object.Remaining() != 0) {
-        object.Fail(object.Pos(), tree.Root().type.c_str(),
+        object.Fail(object.Pos(), tree.Root().type.data(),
                     std::to_string(object.Remaining()) +
                         " bytes follow the last field of the type tree");
     }

@@ -101,12 +101,12 @@ public:
     }
 
 private:
-    using PathPart = std::variant<const std::string*, size_t>;
+    using PathPart = std::variant<const std::string_view*, size_t>;
 
     [[noreturn]] void Fail(const std::string& what) const {
         std::string path;
         for (const PathPart& part : path_) {
-            if (const auto* name = std::get_if<const std::string*>(&part)) {
+            if (const auto* name = std::get_if<const std::string_view*>(&part)) {
                 if (!path.empty()) path.push_back('.');
                 path += **name;
             } else {

@@ -29,7 +29,8 @@ void ReadTrailingTypeRecords(Reader& r, AssetsFile& file) {
     for (int32_t i = 0; i < file.typeCount; ++i) {
         SerializedType type;
         type.classId = r.I32("type class ID");
-        std::vector<TypeTreeNode> nodes = ReadNestedTypeNodes(r);
+        TypeTreeNodes tree = ReadNestedTypeNodes(r);
+        const std::vector<TypeTreeNode>& nodes = tree.nodes;
         type.hasTypeTree = true;
         type.treeBeginsWithName = nodes.size() >= 2 && nodes[1].level == 1 &&
                                   nodes[1].name == "m_Name" && nodes[1].type == "string";
@@ -41,7 +42,7 @@ void ReadTrailingTypeRecords(Reader& r, AssetsFile& file) {
         }
         if (type.classId == ClassId::kTexture2D || type.classId == ClassId::kCubemap ||
             type.classId == ClassId::kAudioClip)
-            type.tree = std::move(nodes);
+            type.tree = std::move(tree);
         file.types.push_back(std::move(type));
     }
 }

@@ -88,7 +88,8 @@ std::vector<uint32_t> SubtreeEnds(std::span<const TypeTreeNode> nodes) {
 
 } // namespace
 
-TypeTree::TypeTree(std::span<const TypeTreeNode> nodes) {
+TypeTree::TypeTree(std::span<const TypeTreeNode> nodes, std::shared_ptr<const std::string> strings)
+    : strings_(std::move(strings)) {
     if (nodes.empty()) throw KestrelError("Empty type tree");
     fields_.reserve(nodes.size());
     ends_ = SubtreeEnds(nodes);
@@ -134,8 +135,8 @@ const TreeField* TypeTree::Compile(std::span<const TypeTreeNode> nodes, size_t a
     } else if (end == at + 1 && node.byteSize != 0) {
         f.kind = UnsignedOfWidth(node.byteSize);
         if (f.kind == FieldKind::Struct)
-            Malformed(at, "unknown type \"" + node.type + "\" of " + std::to_string(node.byteSize) +
-                              " bytes");
+            Malformed(at, "unknown type \"" + std::string(node.type.substr(0, 100)) + "\" of " +
+                              std::to_string(node.byteSize) + " bytes");
         f.width = static_cast<uint8_t>(node.byteSize);
         f.minSize = f.width;
     } else {

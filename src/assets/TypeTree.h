@@ -2,8 +2,10 @@
 #include "assets/AssetsTypes.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrel {
@@ -35,10 +37,11 @@ constexpr bool IsPrimitive(FieldKind kind) {
 }
 
 // One field of a compiled tree. Arrays and strings fold their "Array" node, its size and its
-// element node into one field. Fields live in their tree and point at each other.
+// element node into one field. Fields live in their tree and point at each other; name and type
+// view the tree's strings (a NUL follows each, so data() serves as a C string).
 struct TreeField {
-    std::string name;
-    std::string type;
+    std::string_view name = "";
+    std::string_view type = "";
     FieldKind kind = FieldKind::Struct;
     bool alignAfter = false;              // 0x4000 on the field or on its folded Array node
     uint8_t width = 0;                    // bytes of a primitive
@@ -58,8 +61,11 @@ class TypeTree {
 public:
     TypeTree() = default;
     // Raises a KestrelError when the nodes do not form a tree (a level jumps by more than one,
-    // an "Array" node lacks its size and element, the tree is empty).
-    explicit TypeTree(std::span<const TypeTreeNode> nodes);
+    // an "Array" node lacks its size and element, the tree is empty). The tree shares `strings`,
+    // the buffer the nodes' texts point into (none when they point at static text).
+    explicit TypeTree(std::span<const TypeTreeNode> nodes,
+                      std::shared_ptr<const std::string> strings = nullptr);
+    explicit TypeTree(const TypeTreeNodes& nodes) : TypeTree(nodes.nodes, nodes.strings) {}
 
     // Fields point at each other, so a tree is moved, never copied.
     TypeTree(TypeTree&&) = default;
@@ -74,6 +80,7 @@ private:
     // Levels are single bytes, so the recursion is at most 256 deep.
     const TreeField* Compile(std::span<const TypeTreeNode> nodes, size_t at);
 
+    std::shared_ptr<const std::string> strings_;
     std::vector<TreeField> fields_;
     std::vector<uint32_t> ends_; // while compiling: one past each node's subtree
 };

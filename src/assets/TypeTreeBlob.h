@@ -8,7 +8,8 @@
 namespace kestrel {
 
 // A type tree blob (formats 12 and later: nodes of 24 bytes, 32 from format 19, then the string
-// buffer); tells whether its first field is the name string. With `keep`, every node goes into it.
-bool ReadTypeTreeBlob(Reader& r, int32_t format, std::vector<TypeTreeNode>* keep);
+// buffer); tells whether its first field is the name string. With `keep`, every node goes into it,
+// its texts viewing one copy of the blob's string buffer (or the engine's common strings).
+bool ReadTypeTreeBlob(Reader& r, int32_t format, TypeTreeNodes* keep);
 
 } // namespace kestrel

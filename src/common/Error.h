@@ -17,4 +17,11 @@ private:
     bool outputFailed_;
 };
 
+// The message for an allocation that failed (std::bad_alloc, std::length_error) while reading
+// `file`: a damaged or hostile file asked for more memory than the machine would give.
+inline std::string OutOfMemoryMessage(const std::string& file, const std::string& doing) {
+    return file + ": not enough memory " + doing +
+           " (the file may be damaged, or larger than this machine can hold)";
+}
+
 } // namespace kestrel

@@ -241,12 +241,13 @@ std::optional<TextureLayoutRow> TextureLayoutOfObject(const AssetsFile& file, si
     if (file.header.formatVersion < 16) {
         // Formats 5 to 8 keep the trees of their textures (file.types); the others are probed.
         if (file.metadataStart == 0 || row.typeIndex >= file.types.size()) return std::nullopt;
-        auto fields = TextureFieldsFromTree(file.types[row.typeIndex].tree);
+        auto fields = TextureFieldsFromTree(file.types[row.typeIndex].tree.nodes);
         return fields ? std::optional(TextureLayoutRow{{}, {}, *fields}) : std::nullopt;
     }
     if (row.typeIndex < file.types.size()) {
         const auto& tree = file.types[row.typeIndex].tree;
-        if (auto fields = TextureFieldsFromTree(tree)) return TextureLayoutRow{{}, {}, *fields};
+        if (auto fields = TextureFieldsFromTree(tree.nodes))
+            return TextureLayoutRow{{}, {}, *fields};
     }
     return *TextureLayoutOfFile(file.header.formatVersion, file.header.engineVersion);
 }

@@ -71,7 +71,7 @@ CliResult RunKestrel(const std::vector<std::string>& args, const std::string& la
 }
 
 KestrelChild KestrelChild::Start(const std::vector<std::string>& args, rlim_t fileLimit,
-                                 bool asNobody) {
+                                 bool asNobody, rlim_t addressLimit) {
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe");
     KestrelChild c;
@@ -84,6 +84,8 @@ KestrelChild KestrelChild::Start(const std::vector<std::string>& args, rlim_t fi
             ::_exit(126);
         const rlimit limit{fileLimit, fileLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit space{addressLimit, addressLimit};
+        ::setrlimit(RLIMIT_AS, &space);
         std::vector<std::string> argv = {KestrelBinary()};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> ptrs;

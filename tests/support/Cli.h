@@ -22,13 +22,15 @@ CliResult RunKestrel(const std::vector<std::string>& args, const std::string& la
 
 // A kestrel child whose stdout and stderr are one pipe the test reads (or leaves full). Started by
 // root it runs as "nobody" when asked, so that folder permissions apply to it; under a file-size
-// limit a write fails with an error (the program ignores SIGXFSZ).
+// limit a write fails with an error (the program ignores SIGXFSZ); under an address-space limit
+// an allocation past it fails.
 struct KestrelChild {
     pid_t pid = -1;
     int out = -1;
 
     static KestrelChild Start(const std::vector<std::string>& args,
-                              rlim_t fileLimit = RLIM_INFINITY, bool asNobody = false);
+                              rlim_t fileLimit = RLIM_INFINITY, bool asNobody = false,
+                              rlim_t addressLimit = RLIM_INFINITY);
     // Everything the child writes, up to its end.
     std::string ReadAll();
     // Its exit code, or 1000 + the signal that ended it.

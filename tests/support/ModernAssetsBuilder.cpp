@@ -46,8 +46,8 @@ size_t TypeIndexOf(const std::vector<PlannedType>& types, int32_t planClass) {
 // A tree of the plan's own, its strings in the blob's buffer.
 void CustomTreeBlob(Writer& w, const AssetsSpec& plan, const std::vector<TypeTreeNode>& nodes) {
     std::string strings;
-    const auto offsetOf = [&](const std::string& text) {
-        const size_t found = strings.find(text + '\0');
+    const auto offsetOf = [&](std::string_view text) {
+        const size_t found = strings.find(std::string(text) + '\0');
         if (found != std::string::npos && (found == 0 || strings[found - 1] == '\0'))
             return static_cast<uint32_t>(found);
         strings += text;

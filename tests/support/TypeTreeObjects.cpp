@@ -8,20 +8,20 @@ namespace {
 
 constexpr uint32_t kAlign = 0x4000;
 
-void AddString(std::vector<TypeTreeNode>& nodes, uint8_t level, const std::string& name) {
+void AddString(std::vector<TypeTreeNode>& nodes, uint8_t level, const char* name) {
     nodes.push_back({level, -1, 0, "string", name});
     nodes.push_back({uint8_t(level + 1), -1, kAlign, "Array", "Array"});
     nodes.push_back({uint8_t(level + 2), 4, 0, "int", "size"});
     nodes.push_back({uint8_t(level + 2), 1, 0, "char", "data"});
 }
 
-void AddPPtr(std::vector<TypeTreeNode>& nodes, const std::string& type, const std::string& name) {
+void AddPPtr(std::vector<TypeTreeNode>& nodes, const char* type, const char* name) {
     nodes.push_back({1, 12, 0, type, name});
     nodes.push_back({2, 4, 0, "int", "m_FileID"});
     nodes.push_back({2, 8, 0, "SInt64", "m_PathID"});
 }
 
-void AddVector(std::vector<TypeTreeNode>& nodes, const std::string& name, uint32_t flags) {
+void AddVector(std::vector<TypeTreeNode>& nodes, const char* name, uint32_t flags) {
     nodes.push_back({1, -1, 0, "vector", name});
     nodes.push_back({2, -1, flags, "Array", "Array"});
     nodes.push_back({3, 4, 0, "int", "size"});

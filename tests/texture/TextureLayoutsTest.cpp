@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <fstream>
 
 namespace kestrel {
@@ -177,8 +178,10 @@ std::vector<TypeTreeNode> TreeOf(const TextureLayoutRow& row, bool extra = false
                                 {3, 4, 0, "int", "size"},
                                 {3, 1, 0, "char", "data"}};
     int unnamed = 0;
-    const auto field = [&t](const char* type, const std::string& name, int32_t size) {
-        t.push_back({1, size, 0, type, name});
+    // Nodes view their texts: the made-up names live as long as the test program.
+    static std::deque<std::string> names;
+    const auto field = [&t](const char* type, std::string name, int32_t size) {
+        t.push_back({1, size, 0, type, names.emplace_back(std::move(name))});
     };
     for (const TexField f : row.fields.View()) {
         switch (f) {

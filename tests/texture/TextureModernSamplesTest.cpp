@@ -296,7 +296,7 @@ TEST(TextureModernSamples, TypeTreesOfTexturesAgreeWithTheLayoutRows) {
             if (i > 0) a.Select(i);
             for (const SerializedType& type : assets.types) {
                 if (type.tree.empty()) continue;
-                const auto fields = TextureFieldsFromTree(type.tree);
+                const auto fields = TextureFieldsFromTree(type.tree.nodes);
                 const TextureLayoutRow* row =
                     TextureLayoutFor(ParseEngineVersion(assets.header.engineVersion));
                 ASSERT_TRUE(fields && row) << assets.header.engineVersion;
