@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -110,7 +111,9 @@ std::string KestrelChild::ReadAll() {
 
 int KestrelChild::Wait() {
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    peakKiB = usage.ru_maxrss;
     ::close(out);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
