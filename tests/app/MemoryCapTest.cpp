@@ -67,7 +67,9 @@ TEST(MemoryCap, ListingStaysInProportionToTheFile) {
     // The sanitizer build cannot run under an address-space cap: its peak resident set is held
     // to a bound that leaves room for the sanitizer's own memory and still catches the gigabytes.
     const Listed run = ListUnderCap(file, kSanitized ? RLIM_INFINITY : cap);
-    if (kSanitized) EXPECT_LT(run.peakKiB * 1024, long(4 * cap)) << "peak resident set";
+    if (kSanitized) {
+        EXPECT_LT(run.peakKiB * 1024, long(4 * cap)) << "peak resident set";
+    }
     EXPECT_EQ(run.code, 0) << run.text;
     EXPECT_NE(run.text.find("names_00001.tex\t28 (Texture2D)"), std::string::npos) << run.text;
 }
