@@ -31,6 +31,15 @@ struct Slot {
 };
 std::array<Slot, kSlots> gSlots;
 std::mutex gSlotsMutex;
+// Locks of files registered while every slot was taken (a signal does not remove those).
+std::map<std::string, int> gOverflowLocks;
+
+void ReleaseOverflow(const std::string& path) {
+    const auto found = gOverflowLocks.find(path);
+    if (found == gOverflowLocks.end()) return;
+    if (found->second >= 0) ::close(found->second);
+    gOverflowLocks.erase(found);
+}
 
 Slot* FindSlot(const std::string& path) {
     for (Slot& slot : gSlots) {
@@ -53,24 +62,23 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // Takes the lock of a file this process has just created as `fd`, on a description of its own
 // that outlives the file's writer; -1 when the name no longer leads to that file (a cleaner of
 // another run removed it between its creation and this lock: the caller takes another name).
+// Raises a KestrelError, removing the file, when no lock can be taken.
 int LockNewFile(int fd, const std::filesystem::path& path) {
     const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (held < 0) return -1;
+    int rc = held < 0 ? -1 : 0;
     // Waits out a cleaner that holds it for the moment between its lock and its unlink.
-    while (::flock(held, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            ::close(held);
-            return -1;
-        }
+    while (held >= 0 && (rc = ::flock(held, LOCK_EX)) != 0 && errno == EINTR) {
     }
+    const int error = errno;
     struct stat opened {};
     struct stat named {};
-    if (::fstat(held, &opened) != 0 || ::lstat(path.c_str(), &named) != 0 ||
-        !SameFile(opened, named)) {
-        ::close(held);
-        return -1;
-    }
-    return held;
+    const bool ours =
+        ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && SameFile(opened, named);
+    if (rc == 0 && ours) return held;
+    if (held >= 0) ::close(held);
+    if (!ours) return -1;
+    ::unlink(path.c_str());
+    throw KestrelError("Cannot lock " + path.string() + ": " + std::strerror(error));
 }
 
 std::atomic<unsigned> gCounter{0};
@@ -189,8 +197,9 @@ void AddLocked(const std::filesystem::path& path, int lockFd) {
             return;
         }
     }
-    // No slot: the file is still removed by its owner, only not by a signal; its lock is held
-    // until the process ends.
+    // No slot: the file is still removed by its owner, only not by a signal.
+    ReleaseOverflow(s);
+    gOverflowLocks.emplace(s, lockFd);
 }
 
 void Add(const std::filesystem::path& path) {
@@ -200,6 +209,7 @@ void Add(const std::filesystem::path& path) {
 void Remove(const std::filesystem::path& path) {
     std::lock_guard lock(gSlotsMutex);
     if (Slot* slot = FindSlot(path.string())) ReleaseSlot(*slot);
+    ReleaseOverflow(path.string());
 }
 
 void KeepOnSignal(const std::filesystem::path& path) {
@@ -218,6 +228,7 @@ void Renamed(const std::filesystem::path& from, const std::filesystem::path& to)
         source->lockFd = -1;
     }
     if (source != nullptr) ReleaseSlot(*source);
+    ReleaseOverflow(from.string());
 }
 
 void UnlinkAllFromSignal() {
