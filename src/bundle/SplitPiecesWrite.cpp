@@ -249,9 +249,9 @@ uint32_t PieceSet::Commit(uint32_t oldCount) {
         entries.push_back({'D', {}, pieceStem_ + std::to_string(i)});
     SyncDirectory(dir_);
     // From here the temporary pieces belong to the journal: a signal must not remove them, or a
-    // stopped commit could not be completed.
+    // stopped commit could not be completed. They stay locked until they are in place.
     for (const auto& t : temps_)
-        ScratchFiles::Remove(dir_ + t);
+        ScratchFiles::KeepOnSignal(dir_ + t);
     // Readers of the pieces wait while they are replaced, so that none joins a mix.
     const std::string stem =
         journal_.substr(0, journal_.size() - std::string(".kestrel-commit").size());
@@ -269,6 +269,8 @@ uint32_t PieceSet::Commit(uint32_t oldCount) {
     committed_ = true;
     Step("renames");
     Apply(n, entries);
+    for (const auto& t : temps_)
+        ScratchFiles::Remove(dir_ + t);
     return static_cast<uint32_t>(temps_.size());
 }
 

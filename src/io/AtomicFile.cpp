@@ -6,23 +6,80 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrel {
 namespace {
 
 // Registered scratch paths live in fixed slots of plain characters so that a signal handler can
-// walk them without allocating or locking.
+// walk them without allocating or locking. A slot also keeps the descriptor that holds the file's
+// lock (-1: none).
 constexpr size_t kSlots = 64;
 constexpr size_t kPathMax = 4096;
 struct Slot {
     std::atomic<bool> used{false};
+    std::atomic<bool> unlinkOnSignal{false};
+    int lockFd = -1;
     std::array<char, kPathMax> path{};
 };
 std::array<Slot, kSlots> gSlots;
 std::mutex gSlotsMutex;
+// Locks of files registered while every slot was taken (a signal does not remove those).
+std::map<std::string, int> gOverflowLocks;
+
+void ReleaseOverflow(const std::string& path) {
+    const auto found = gOverflowLocks.find(path);
+    if (found == gOverflowLocks.end()) return;
+    if (found->second >= 0) ::close(found->second);
+    gOverflowLocks.erase(found);
+}
+
+Slot* FindSlot(const std::string& path) {
+    for (Slot& slot : gSlots) {
+        if (slot.used.load() && path == slot.path.data()) return &slot;
+    }
+    return nullptr;
+}
+
+void ReleaseSlot(Slot& slot) {
+    if (slot.lockFd >= 0) ::close(slot.lockFd);
+    slot.lockFd = -1;
+    slot.unlinkOnSignal.store(false);
+    slot.used.store(false);
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Takes the lock of a file this process has just created as `fd`, on a description of its own
+// that outlives the file's writer; -1 when the name no longer leads to that file (a cleaner of
+// another run removed it between its creation and this lock: the caller takes another name).
+// Raises a KestrelError, removing the file, when no lock can be taken.
+int LockNewFile(int fd, const std::filesystem::path& path) {
+    const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    int rc = held < 0 ? -1 : 0;
+    // Waits out a cleaner that holds it for the moment between its lock and its unlink.
+    while (held >= 0 && (rc = ::flock(held, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    const int error = errno;
+    struct stat opened {};
+    struct stat named {};
+    const bool ours =
+        ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && SameFile(opened, named);
+    if (rc == 0 && ours) return held;
+    if (held >= 0) ::close(held);
+    if (!ours) return -1;
+    ::unlink(path.c_str());
+    throw KestrelError("Cannot lock " + path.string() + ": " + std::strerror(error));
+}
 
 std::atomic<unsigned> gCounter{0};
 
@@ -44,53 +101,186 @@ void SyncDirectory(const std::filesystem::path& dir) {
     }
 }
 
+// Removes dirFd/name when it is a regular file of this user whose lock can be taken at once.
+bool RemoveIfUnlocked(int dirFd, const std::string& name) {
+    // Never through a link, never a FIFO's open that waits, never another user's file.
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat opened {};
+    struct stat named {};
+    // A live run holds the lock from the file's creation; a dead one's went with it.
+    const bool removed = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                         opened.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                         ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         SameFile(opened, named) && ::unlinkat(dirFd, name.c_str(), 0) == 0;
+    ::close(fd);
+    return removed;
+}
+
+// The target a temporary name ".NAME.kestrel-PID-N.tmp" was made for ("" for other names).
+std::string TargetOfTempName(std::string_view name) {
+    constexpr std::string_view kTag = ".kestrel-";
+    constexpr std::string_view kTail = ".tmp";
+    if (name.size() < 2 + kTag.size() + kTail.size() || name.front() != '.' ||
+        name.substr(name.size() - kTail.size()) != kTail) {
+        return {};
+    }
+    name = name.substr(1, name.size() - 1 - kTail.size());
+    const auto at = name.rfind(kTag);
+    if (at == std::string_view::npos || at == 0) return {};
+    const std::string_view tag = name.substr(at + kTag.size());
+    const auto dash = tag.find('-');
+    const auto digits = [](std::string_view d) {
+        return !d.empty() && d.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (dash == std::string_view::npos || !digits(tag.substr(0, dash)) ||
+        !digits(tag.substr(dash + 1))) {
+        return {};
+    }
+    return std::string(name.substr(0, at));
+}
+
+// Temporary files that killed runs left beside an output go when that output is written again.
+// Each folder is read once per process, at its first output; what it held waits for its target.
+std::mutex gLeftMutex;
+std::set<std::string> gFoldersRead;
+std::map<std::string, std::vector<std::string>> gLeftByTarget; // folder + "/" + target name
+
+void RemoveLeftTemporaries(const std::filesystem::path& target) {
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+    std::vector<std::string> left;
+    {
+        std::lock_guard lock(gLeftMutex);
+        if (gFoldersRead.insert(folder).second) {
+            if (DIR* listing = ::opendir(folder.c_str())) {
+                while (const dirent* e = ::readdir(listing)) {
+                    const std::string of = TargetOfTempName(e->d_name);
+                    if (!of.empty()) gLeftByTarget[folder + "/" + of].emplace_back(e->d_name);
+                }
+                ::closedir(listing);
+            }
+        }
+        const auto found = gLeftByTarget.find(folder + "/" + target.filename().string());
+        if (found == gLeftByTarget.end()) return;
+        left = std::move(found->second);
+        gLeftByTarget.erase(found);
+    }
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return;
+    for (const std::string& name : left)
+        RemoveIfUnlocked(dirFd, name);
+    ::close(dirFd);
+}
+
 } // namespace
 
 namespace ScratchFiles {
 
-void Add(const std::filesystem::path& path) {
+void AddLocked(const std::filesystem::path& path, int lockFd) {
     const std::string s = path.string();
-    if (s.size() >= kPathMax) return;
     std::lock_guard lock(gSlotsMutex);
-    for (Slot& slot : gSlots) {
-        if (slot.used.load()) continue;
-        std::memcpy(slot.path.data(), s.c_str(), s.size() + 1);
-        slot.used.store(true);
+    if (Slot* known = FindSlot(s)) {
+        known->unlinkOnSignal.store(true);
+        if (lockFd >= 0) {
+            if (known->lockFd >= 0) ::close(known->lockFd);
+            known->lockFd = lockFd;
+        }
         return;
     }
-}
-
-void Remove(const std::filesystem::path& path) {
-    const std::string s = path.string();
-    std::lock_guard lock(gSlotsMutex);
-    for (Slot& slot : gSlots) {
-        if (slot.used.load() && s == slot.path.data()) {
-            slot.used.store(false);
+    if (s.size() < kPathMax) {
+        for (Slot& slot : gSlots) {
+            if (slot.used.load()) continue;
+            std::memcpy(slot.path.data(), s.c_str(), s.size() + 1);
+            slot.lockFd = lockFd;
+            slot.unlinkOnSignal.store(true);
+            slot.used.store(true);
             return;
         }
     }
+    // No slot: the file is still removed by its owner, only not by a signal.
+    ReleaseOverflow(s);
+    gOverflowLocks.emplace(s, lockFd);
+}
+
+void Add(const std::filesystem::path& path) {
+    AddLocked(path, -1);
+}
+
+void Remove(const std::filesystem::path& path) {
+    std::lock_guard lock(gSlotsMutex);
+    if (Slot* slot = FindSlot(path.string())) ReleaseSlot(*slot);
+    ReleaseOverflow(path.string());
+}
+
+void KeepOnSignal(const std::filesystem::path& path) {
+    std::lock_guard lock(gSlotsMutex);
+    if (Slot* slot = FindSlot(path.string())) slot->unlinkOnSignal.store(false);
+}
+
+void Renamed(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::lock_guard lock(gSlotsMutex);
+    Slot* source = FindSlot(from.string());
+    Slot* target = FindSlot(to.string());
+    if (source != nullptr && target != nullptr) {
+        // A working file replaced by its new version: the name stays locked, now by the new file.
+        if (target->lockFd >= 0) ::close(target->lockFd);
+        target->lockFd = source->lockFd;
+        source->lockFd = -1;
+    }
+    if (source != nullptr) ReleaseSlot(*source);
+    ReleaseOverflow(from.string());
 }
 
 void UnlinkAllFromSignal() {
     for (Slot& slot : gSlots) {
-        if (slot.used.load()) ::unlink(slot.path.data());
+        if (slot.used.load() && slot.unlinkOnSignal.load()) ::unlink(slot.path.data());
     }
+}
+
+size_t RemoveUnlocked(const std::filesystem::path& dir,
+                      const std::function<bool(std::string_view)>& isScratchName) {
+    const std::filesystem::path d = dir.empty() ? std::filesystem::path(".") : dir;
+    const int dirFd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return 0;
+    const int listFd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    DIR* listing = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (listing == nullptr) {
+        if (listFd >= 0) ::close(listFd);
+        ::close(dirFd);
+        return 0;
+    }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(listing)) {
+        if (isScratchName(e->d_name)) names.emplace_back(e->d_name);
+    }
+    ::closedir(listing);
+    size_t removed = 0;
+    for (const std::string& name : names)
+        removed += RemoveIfUnlocked(dirFd, name) ? 1 : 0;
+    ::close(dirFd);
+    return removed;
 }
 
 } // namespace ScratchFiles
 
 AtomicOutputFile::AtomicOutputFile(std::filesystem::path target, Flush flush)
     : target_(std::move(target)), flush_(flush) {
+    RemoveLeftTemporaries(target_);
+    int lockFd = -1;
     for (int attempt = 0;; ++attempt) {
         temp_ = TempNameBeside(target_);
         try {
             file_ = std::make_unique<OutputFile>(temp_, OutputFile::Mode::CreateNew);
-            break;
+            lockFd = LockNewFile(file_->Descriptor(), temp_);
+            if (lockFd >= 0) break;
+            file_.reset();
         } catch (const KestrelError&) {
-            if (errno != EEXIST || attempt > 100) throw;
+            if (errno != EEXIST) throw;
         }
+        if (attempt > 100)
+            throw KestrelError("Cannot create a temporary file beside " + target_.string());
     }
-    ScratchFiles::Add(temp_);
+    ScratchFiles::AddLocked(temp_, lockFd);
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
@@ -119,7 +309,7 @@ void AtomicOutputFile::Commit() {
         throw;
     }
     done_ = true;
-    ScratchFiles::Remove(temp_);
+    ScratchFiles::Renamed(temp_, target_);
     if (flush_ == Flush::ToDisk) SyncDirectory(target_.parent_path());
 }
 
@@ -138,7 +328,9 @@ std::unique_ptr<OutputFile> CreateUniqueFile(const std::filesystem::path& dir,
             dir / (stem + (n == 0 ? std::string() : "-" + std::to_string(n)) + std::string(suffix));
         try {
             auto file = std::make_unique<OutputFile>(path, OutputFile::Mode::CreateNew);
-            ScratchFiles::Add(path);
+            const int lockFd = LockNewFile(file->Descriptor(), path);
+            if (lockFd < 0) continue; // removed by a cleaner before it was locked
+            ScratchFiles::AddLocked(path, lockFd);
             return file;
         } catch (const KestrelError&) {
             const int error = errno;

@@ -2,6 +2,7 @@
 #include "io/Writer.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@ namespace kestrel {
 // target under a fresh name of its own (".NAME.kestrel-PID-N.tmp", created exclusively, never
 // through a link), flushed and renamed over the target by Commit. Dropped without Commit, or when
 // the process is stopped by a signal, the temporary file is removed and the target is untouched.
+// The temporary file is locked while it lives (see ScratchFiles).
 class AtomicOutputFile {
 public:
     // ToDisk also flushes the data and the directory entry (fsync) before and after the rename: for
@@ -56,12 +58,30 @@ std::unique_ptr<OutputFile> CreateUniqueFile(const std::filesystem::path& dir,
                                              std::filesystem::path& path);
 
 // The files this process has created and not yet committed or removed. A signal handler removes
-// them before the process ends, so a stopped run leaves nothing behind.
+// them before the process ends, so a run stopped by a signal leaves nothing behind. A run killed
+// outright (SIGKILL, a crash, a power loss) cannot: so each file made by CreateUniqueFile and
+// AtomicOutputFile is locked (flock, on an open file description of its own) from its creation
+// until it is removed or renamed, and the lock goes only with it or with the process. A later run
+// removes the files of its own names that no one holds (RemoveUnlocked): a process id alone could
+// belong to another process by then.
 namespace ScratchFiles {
 void Add(const std::filesystem::path& path);
-void Remove(const std::filesystem::path& path); // forget it (it was renamed or deleted)
+// Registers `path` with the descriptor holding its lock, closed when the file is forgotten.
+void AddLocked(const std::filesystem::path& path, int lockFd);
+// Forgets it (it was deleted), and lets its lock go.
+void Remove(const std::filesystem::path& path);
+// A signal no longer removes it (another step owns it now); it stays locked until Remove.
+void KeepOnSignal(const std::filesystem::path& path);
+// It was renamed to `to`. When `to` is itself a registered file (a working file replaced by its
+// new version), the lock moves with it, so that the name stays locked; otherwise it goes.
+void Renamed(const std::filesystem::path& from, const std::filesystem::path& to);
 // Unlinks every registered file; safe to call from a signal handler.
 void UnlinkAllFromSignal();
+// In `dir`, removes the regular files of this user whose names `isScratchName` accepts and whose
+// lock can be taken at once: files a killed run left. Never follows a link, never removes a file
+// a live process holds. Returns how many went.
+size_t RemoveUnlocked(const std::filesystem::path& dir,
+                      const std::function<bool(std::string_view)>& isScratchName);
 } // namespace ScratchFiles
 
 } // namespace kestrel

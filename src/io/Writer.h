@@ -69,6 +69,7 @@ public:
     // Flushes the file's data to the disk (fsync).
     void Sync();
     const std::string& Name() const { return name_; }
+    int Descriptor() const { return fd_; }
 
 private:
     std::string name_;

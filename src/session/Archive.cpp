@@ -126,12 +126,18 @@ std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& report
         copyFor = path.substr(0, path.size() - ext.size());
         // No writer replaces the pieces while they are joined.
         const std::optional<FileLock> reading = HoldPiecesForReading(path);
+        // A stopped commit was completed above; any new pieces left now are a killed run's.
+        std::error_code ec;
+        const bool journal = fs::exists(PieceCommitJournal(path), ec);
+        RemoveDeadWorkingFiles(copyFor, journal ? std::string()
+                                                : FileNameOf(path.substr(0, path.size() - 1)));
         workFileName = JoinPiecesIntoWorkingFile(copyFor, ext.substr(0, ext.size() - 1), a.pieces_,
                                                  ProgressTo(reporter))
                            .string();
         a.workingFiles_.push_back(workFileName);
         a.identities_ = a.Identities();
     } else {
+        RemoveDeadWorkingFiles(path, {});
         a.identities_ = a.Identities();
     }
     ContainerOptions options;

@@ -27,7 +27,78 @@ std::string SizeText(uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+bool StripPrefix(std::string_view& s, std::string_view prefix) {
+    if (s.substr(0, prefix.size()) != prefix) return false;
+    s.remove_prefix(prefix.size());
+    return true;
+}
+
+bool StripSuffix(std::string_view& s, std::string_view suffix) {
+    if (s.size() < suffix.size() || s.substr(s.size() - suffix.size()) != suffix) return false;
+    s.remove_suffix(suffix.size());
+    return true;
+}
+
+bool AllDigits(std::string_view s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Strips the run's tag at the end of `s`: ".kestrel-PID", then "-N" (required for the temporary
+// files of AtomicOutputFile, optional for CreateUniqueFile's names).
+bool StripTag(std::string_view& s, bool counterRequired) {
+    const auto at = s.rfind(".kestrel-");
+    if (at == std::string_view::npos) return false;
+    const std::string_view tag = s.substr(at + 9);
+    const auto dash = tag.find('-');
+    const bool ok = dash == std::string_view::npos
+                        ? !counterRequired && AllDigits(tag)
+                        : AllDigits(tag.substr(0, dash)) && AllDigits(tag.substr(dash + 1));
+    if (ok) s = s.substr(0, at);
+    return ok;
+}
+
+// "FILE.kestrel-PID[-N].TEMP" or ".joined".
+bool IsCopyName(std::string_view s, std::string_view file) {
+    return (StripSuffix(s, ".TEMP") || StripSuffix(s, ".joined")) && StripTag(s, false) &&
+           s == file;
+}
+
 } // namespace
+
+bool IsWorkingFileName(std::string_view name, std::string_view file, std::string_view pieceStem) {
+    // What a packing or a rewrite is made for: the archive, a working copy, or a copy's
+    // ".packed" file cut into new pieces.
+    const auto madeFor = [file](std::string_view target) {
+        StripSuffix(target, ".packed");
+        return target == file || IsCopyName(target, file);
+    };
+    std::string_view blocks = name;
+    std::string_view temp = name;
+    std::string_view piece = name;
+    return IsCopyName(name, file) ||
+           (StripSuffix(blocks, ".blocks") && StripTag(blocks, false) && madeFor(blocks)) ||
+           (StripPrefix(temp, ".") && StripSuffix(temp, ".tmp") && StripTag(temp, true) &&
+            madeFor(temp)) ||
+           (!pieceStem.empty() && StripSuffix(piece, ".new") && StripTag(piece, false) &&
+            StripPrefix(piece, pieceStem) && AllDigits(piece));
+}
+
+size_t RemoveDeadWorkingFiles(const fs::path& archive, const std::string& pieceStem) {
+    const std::string file = archive.filename().string();
+    fs::path dir = archive.parent_path();
+    if (dir.empty()) dir = ".";
+    size_t removed = ScratchFiles::RemoveUnlocked(
+        dir, [&](std::string_view name) { return IsWorkingFileName(name, file, pieceStem); });
+    // Copies of archives in folders that cannot be written go to the temporary directory, and
+    // only copies: no pieces there.
+    std::error_code ec;
+    const fs::path tmp = TemporaryDirectory();
+    if (!fs::equivalent(tmp, dir, ec)) {
+        removed += ScratchFiles::RemoveUnlocked(
+            tmp, [&](std::string_view name) { return IsWorkingFileName(name, file, {}); });
+    }
+    return removed;
+}
 
 void RequireFreeSpace(const fs::path& dir, uint64_t bytes, const std::string& what) {
     struct statvfs st {};

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -104,6 +106,83 @@ TEST(Trust, TwoRunsOnOneArchiveEachHaveTheirOwnWorkingCopy) {
     EXPECT_EQ(a, b);
     EXPECT_NE(a.find("text_object_number_5999"), std::string::npos);
     EXPECT_TRUE(WorkingFilesIn(dir.Path()).empty());
+}
+
+TEST(Trust, TheNextRunRemovesWhatAKilledRunLeftAndNothingElse) {
+    TempDir dir;
+    const fs::path archive = ManyObjectsBundle(dir);
+    // A live run, stopped in the middle of its work, beside one killed in the middle of its own.
+    KestrelChild stopped = KestrelChild::Start({"list", archive.string()});
+    ASSERT_TRUE(WaitForWorkingFiles(dir.Path(), 1));
+    ::kill(stopped.pid, SIGSTOP);
+    const fs::path live = WorkingFilesIn(dir.Path()).at(0);
+    KestrelChild killed = KestrelChild::Start({"list", archive.string()});
+    ASSERT_TRUE(WaitForWorkingFiles(dir.Path(), 2));
+    ::kill(killed.pid, SIGKILL);
+    EXPECT_EQ(killed.Wait(), 1000 + SIGKILL);
+    fs::path left;
+    for (const fs::path& p : WorkingFilesIn(dir.Path()))
+        left = p == live ? left : p;
+    // What killed imports leave: the blocks of a packing, the temporary files of rewrites.
+    const std::vector<std::string> dead = {"many.unity3d.kestrel-7.blocks",
+                                           ".many.unity3d.kestrel-7-0.tmp",
+                                           ".many.unity3d.kestrel-7.TEMP.kestrel-8-1.tmp"};
+    // Names that only look like this archive's working files.
+    const std::vector<std::string> kept = {
+        "many.unity3d.kestrel-7.TEMP.bak", "many.unity3d.kestrel-7x.TEMP",
+        "other.unity3d.kestrel-7.TEMP", ".many.unity3d.kestrel-7.tmp",
+        "many.unity3d.kestrel-.TEMP"};
+    for (const auto* names : {&dead, &kept}) {
+        for (const std::string& name : *names)
+            WriteFileBytes(dir / name, {'x'});
+    }
+    WriteFileBytes(dir / "mine.txt", {'m'});
+    fs::create_symlink(dir / "mine.txt", dir / "many.unity3d.kestrel-9.TEMP");
+    fs::create_directory(dir / "many.unity3d.kestrel-9.joined");
+
+    const CliResult next = RunKestrel({"list", archive.string()}, "C.UTF-8");
+    EXPECT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_FALSE(fs::exists(left));
+    for (const std::string& name : dead)
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(dir / name)) << name;
+    EXPECT_TRUE(fs::is_symlink(dir / "many.unity3d.kestrel-9.TEMP"));
+    EXPECT_EQ(ReadFileBytes(dir / "mine.txt"), std::vector<uint8_t>{'m'});
+    EXPECT_TRUE(fs::is_directory(dir / "many.unity3d.kestrel-9.joined"));
+    EXPECT_TRUE(fs::exists(live)) << "the working copy of a live run was removed";
+
+    ::kill(stopped.pid, SIGKILL);
+    stopped.Wait();
+    EXPECT_EQ(RunKestrel({"list", archive.string()}, "C.UTF-8").exitCode, 0);
+    EXPECT_FALSE(fs::exists(live)) << "only its owner's lock kept it";
+}
+
+TEST(Trust, AnExportRemovesTheTemporaryFilesAKilledExportLeftBesideItsOutputs) {
+    TempDir dir;
+    AssetsSpec plan;
+    plan.objects.push_back({49, "note", TextBody("fine")});
+    const auto bytes = BuildAssetsFile(plan);
+    const fs::path level = dir / "level.assets";
+    WriteFileBytes(level, {bytes.begin(), bytes.end()});
+    ASSERT_EQ(RunKestrel({"export", level.string()}, "C").exitCode, 0);
+    fs::path out;
+    for (const auto& e : fs::recursive_directory_iterator(dir / "Unity_Assets_Files"))
+        out = e.path().extension() == ".txt" ? e.path() : out;
+    ASSERT_FALSE(out.empty());
+    const std::string temp = "." + out.filename().string() + ".kestrel-7";
+    const fs::path dead = out.parent_path() / (temp + "-0.tmp");
+    const fs::path held = out.parent_path() / (temp + "-1.tmp");
+    const fs::path other = out.parent_path() / (temp + ".tmp");
+    for (const fs::path& p : {dead, held, other})
+        WriteFileBytes(p, {'x'});
+    const int lock = ::open(held.c_str(), O_RDONLY | O_CLOEXEC); // as a live export holds it
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    EXPECT_EQ(RunKestrel({"export", level.string()}, "C").exitCode, 0);
+    ::close(lock);
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(other));
 }
 
 TEST(Trust, AnyErrorShownFailsTheRunAndTheLastLineCountsFailures) {

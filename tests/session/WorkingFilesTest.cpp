@@ -61,3 +61,27 @@ TEST(WorkingFiles, ACopyLargerThanTheFreeSpaceIsRefusedBeforeWriting) {
 }
 
 } // namespace
+
+TEST(WorkingFiles, TheNamesAKilledRunLeftAreKnownByTheirArchiveAndPieces) {
+    struct Case {
+        const char* name;
+        bool pieces; // the split pieces' commit is complete
+        bool left;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a.bundle.kestrel-12.TEMP", false, true},
+             {"a.bundle.kestrel-12-3.joined", false, true},
+             {"a.bundle.kestrel-12.joined.packed.kestrel-40.blocks", false, true},
+             {".a.bundle.kestrel-12.joined.packed.kestrel-40-2.tmp", false, true},
+             {"a.bundle.split3.kestrel-40.new", true, true},
+             {"a.bundle.split3.kestrel-40.new", false, false}, // its journal may still need it
+             {"a.bundle.kestrel-lock", true, false},
+             {"a.bundle.kestrel-commit", true, false},
+             {"a.bundle.split3", true, false},
+             {"b.a.bundle.kestrel-12.TEMP", false, false},
+             {".a.bundle.kestrel-12.tmp", false, false},
+         }) {
+        EXPECT_EQ(IsWorkingFileName(c.name, "a.bundle", c.pieces ? "a.bundle.split" : ""), c.left)
+            << c.name << (c.pieces ? " (pieces)" : "");
+    }
+}
