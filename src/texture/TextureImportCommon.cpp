@@ -158,7 +158,8 @@ void WriteRebuiltFieldsTexture(const TextureImportInput& in, const TextureObject
 }
 
 // True when a streamed texture's picture is the one the object describes now: the same fields,
-// and pixels equal to those its resource file holds where the object points.
+// and pixels equal to those its resource file holds where the object points. A resource file that
+// cannot be found or read holds no pixels to compare with.
 bool SameStreamedPicture(const TextureImportInput& in, const TextureObject& tex,
                          const ImportedPicture& picture) {
     const TextureHeader& h = tex.header;
@@ -169,7 +170,15 @@ bool SameStreamedPicture(const TextureImportInput& in, const TextureObject& tex,
         picture.images.size() != count * static_cast<uint64_t>(std::max(h.completeImageSize, 0))) {
         return false;
     }
-    const auto stored = OpenResourceFile(RequireStreamedResource(in, tex).file);
+    std::shared_ptr<const ByteSource> stored;
+    try {
+        const ResourceFileLocation where =
+            LocateResourceFile(in.resources, tex.resource.path, in.imageFile.string());
+        if (!ResourceFileExists(where.file)) return false;
+        stored = OpenResourceFile(where.file);
+    } catch (const KestrelError&) {
+        return false;
+    }
     if (tex.streamOffset > stored->Size() ||
         picture.images.size() > stored->Size() - tex.streamOffset) {
         return false;
