@@ -4,6 +4,7 @@
 #include "io/AtomicFile.h"
 
 #include "audio/SoundClip.h"
+#include "io/ResourceFile.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
 
@@ -30,11 +31,10 @@ void ExportFromResource(const ConverterInput& in, const SoundClip& clip,
                         const std::string& archiveDirName, const std::string& resourceName) {
     const SoundResource resource =
         ResolveSoundResource(in.context, clip, archiveDirName, resourceName, in.exportName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(resource.file, ec)) {
+    if (!ResourceFileExists(resource.file)) {
         throw KestrelError(MissingResourceText(in.context.text.MsgMissingFile, resource));
     }
-    const auto source = FileSource::Open(resource.file);
+    const auto source = OpenResourceFile(resource.file);
     RequireSoundDataInside(clip.audioOffset, clip.audioLength, source->Size(), resource.shownPath,
                            in.exportName);
     Reader data(source, clip.audioOffset, clip.audioOffset + clip.audioLength);

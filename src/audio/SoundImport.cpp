@@ -1,10 +1,9 @@
 #include "audio/SoundImport.h"
 
-#include "io/ResourceGrowth.h"
-
 #include "audio/SoundClip.h"
 #include "common/Error.h"
 #include "io/AtomicFile.h"
+#include "io/ResourceFile.h"
 #include "io/SafePath.h"
 #include "io/Writer.h"
 
@@ -49,17 +48,16 @@ private:
     AtomicOutputFile file_;
 };
 
-// True when `length` bytes of `file` at `offset` equal the whole of `audio`.
-bool SameBytes(const ByteSource& audio, const std::filesystem::path& file, uint64_t offset,
+// True when `length` bytes of `stored` at `offset` equal the whole of `audio`.
+bool SameBytes(const ByteSource& audio, const ByteSource& stored, uint64_t offset,
                uint64_t length) {
-    const auto stored = FileSource::Open(file);
     constexpr uint64_t kChunk = 1 << 20;
     std::vector<uint8_t> a(static_cast<size_t>(std::min(kChunk, length)));
     std::vector<uint8_t> b(a.size());
     for (uint64_t done = 0; done < length;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(a.size(), length - done));
         if (audio.ReadAt(done, a.data(), n) != n ||
-            stored->ReadAt(offset + done, b.data(), n) != n ||
+            stored.ReadAt(offset + done, b.data(), n) != n ||
             !std::equal(a.begin(), a.begin() + n, b.begin())) {
             return false;
         }
@@ -92,21 +90,20 @@ void ImportEmbedded(const SoundImportInput& in, const Reader& body, uint64_t dat
 void ImportIntoResource(const SoundImportInput& in, const Reader& body, const SoundClip& clip) {
     const SoundResource resource =
         ResolveSoundResource(in.context, clip, in.archiveDirName, in.resourceName, in.exportName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(resource.file, ec)) {
+    if (!ResourceFileExists(resource.file)) {
         throw KestrelError(MissingResourceText(in.context.text.MsgMissingFile, resource));
     }
     const auto audio = FileSource::Open(in.audioFile);
     const uint64_t length = audio->Size();
-    OutputFile target(resource.file, OutputFile::Mode::ReadWrite);
-    const uint64_t resourceSize = target.Size();
+    const auto stored = OpenResourceFile(resource.file);
+    const uint64_t resourceSize = stored->Size();
     RequireSoundDataInside(clip.audioOffset, clip.audioLength, resourceSize, resource.shownPath,
                            in.exportName);
     // The sound the clip refers to stays where it is: an edited one goes after the file's end, so
     // that the archive, until it is written again, still finds its sound whole. An unedited one
     // changes nothing.
     const bool unchanged =
-        clip.audioLength == length && SameBytes(*audio, resource.file, clip.audioOffset, length);
+        clip.audioLength == length && SameBytes(*audio, *stored, clip.audioOffset, length);
     const uint64_t offset = unchanged ? clip.audioOffset : resourceSize;
     std::vector<uint8_t> newBody = BodyPrefix(body, clip.bodySize);
     if (clip.layout == SoundLayout::Streamed) {
@@ -121,12 +118,10 @@ void ImportIntoResource(const SoundImportInput& in, const Reader& body, const So
         PutValue(newBody, clip.offsetFieldPos + 8, length, 8, body.Order());
     }
     StagedRawObject raw(RawObjectPath(in), newBody);
-    if (!unchanged) {
-        NoteResourceLength(resource.file, resourceSize);
-        Reader data(audio);
-        CopySoundData(data, target, offset);
+    if (!unchanged && AppendToResourceFile(resource.file, *audio) != offset) {
+        throw KestrelError("Sound " + in.exportName + ": " + resource.shownPath +
+                           " changed its size while the sound was imported");
     }
-    target.Close();
     raw.Commit();
 }
 

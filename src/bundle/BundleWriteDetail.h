@@ -3,6 +3,7 @@
 #include "bundle/ArchiveWriter.h"
 #include "bundle/BundleDetail.h"
 #include "io/ByteSource.h"
+#include "io/ResourceFile.h"
 #include "io/Writer.h"
 
 #include <cstdint>
@@ -106,7 +107,7 @@ public:
     // beyond the new count. Returns the new count.
     uint32_t Commit(uint32_t oldCount);
 
-    static constexpr uint64_t kPieceSize = 1024 * 1024;
+    static constexpr uint64_t kPieceSize = kSplitPieceSize; // as resource pieces are cut
 
 private:
     std::string dir_;

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <unistd.h>
 
 namespace kestrel {
@@ -12,6 +13,7 @@ struct Recorded {
     std::mutex mutex;
     int scopes = 0;
     std::map<std::filesystem::path, uint64_t> lengths;
+    std::set<std::filesystem::path> created;
 };
 
 Recorded& Files() {
@@ -27,27 +29,44 @@ void NoteResourceLength(const std::filesystem::path& path, uint64_t length) {
     if (r.scopes > 0) r.lengths.emplace(path, length);
 }
 
+void NoteResourceCreated(const std::filesystem::path& path) {
+    Recorded& r = Files();
+    const std::lock_guard<std::mutex> hold(r.mutex);
+    if (r.scopes > 0) r.created.insert(path);
+}
+
 ResourceGrowthScope::ResourceGrowthScope() {
     Recorded& r = Files();
     const std::lock_guard<std::mutex> hold(r.mutex);
-    if (r.scopes++ == 0) r.lengths.clear();
+    if (r.scopes++ == 0) {
+        r.lengths.clear();
+        r.created.clear();
+    }
 }
 
 void ResourceGrowthScope::Keep() {
     Recorded& r = Files();
     const std::lock_guard<std::mutex> hold(r.mutex);
     r.lengths.clear();
+    r.created.clear();
 }
 
 ResourceGrowthScope::~ResourceGrowthScope() {
     Recorded& r = Files();
     const std::lock_guard<std::mutex> hold(r.mutex);
     if (--r.scopes > 0) return;
+    for (const auto& path : r.created) {
+        // Only pieces this import created exclusively are deleted.
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
     for (const auto& [path, length] : r.lengths) {
+        if (r.created.count(path) != 0) continue;
         // Best effort: a file that cannot be cut keeps bytes nothing refers to.
         [[maybe_unused]] const int cut = ::truncate(path.c_str(), static_cast<off_t>(length));
     }
     r.lengths.clear();
+    r.created.clear();
 }
 
 } // namespace kestrel

@@ -4,6 +4,7 @@
 
 #include "common/EngineVersion.h"
 #include "common/Error.h"
+#include "io/ResourceFile.h"
 #include "io/ResourcePath.h"
 #include "io/Writer.h"
 #include "mesh/MeshClass.h"
@@ -37,15 +38,14 @@ ResourceFileLocation StreamedVerticesFile(const ConverterInput& in, const MeshOb
     const ConverterContext& context = in.context;
     const ResourceFileLocation where =
         LocateResourceFile(context.places, mesh.streamData.path, in.exportName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(where.file, ec))
+    if (!ResourceFileExists(where.file))
         throw KestrelError(context.text.MsgMissingFile + where.shownPath);
     return where;
 }
 
 // Reads vertex data streamed into a resource file.
 void LoadStreamedVertices(const ResourceFileLocation& where, MeshObject& mesh) {
-    Reader file(FileSource::Open(where.file), Endian::Little);
+    Reader file(OpenResourceFile(where.file), Endian::Little);
     if (mesh.streamData.offset > file.End()) {
         file.Fail(mesh.streamData.offset, "streamed vertex data", "lies past the end of the file");
     }

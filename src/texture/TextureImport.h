@@ -34,11 +34,12 @@ struct TextureImportInput {
 // object unchanged (nothing written) and raises a KestrelError naming the file. A picture that is
 // not complete for its sizes and format, a missing further image file ("_2" ... for the images
 // after the first) or an object that cannot hold the result raises KestrelError, and nothing is
-// written. Streamed textures: in the probed layouts the pixels come into the object, with an empty
-// stream reference, and the resource file is not touched. A texture read by a layout row keeps its
-// pixels in the resource file: pixels equal to the stored ones change nothing there; others are
-// appended to the file's end and the object points to them, so the bytes the archive refers to
-// until it is written again stay as they are.
+// written. Streamed textures: a picture whose fields and pixels are those the object describes now
+// changes nothing, in every layout. Otherwise, in the probed layouts the pixels come into the
+// object, with an empty stream reference, and the resource file is not touched. A texture read by a
+// layout row keeps its pixels in the resource file: pixels equal to the stored ones change nothing
+// there; others are appended to the file's end and the object points to them, so the bytes the
+// archive refers to until it is written again stay as they are.
 
 // Texture2D or Cubemap from DDS file(s): pixels, sizes, format and mip field follow the file;
 // the image count stays the object's, image k read from imageFile + "_k".

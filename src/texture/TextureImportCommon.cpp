@@ -1,9 +1,8 @@
 #include "texture/TextureImportCommon.h"
 
-#include "io/ResourceGrowth.h"
-
 #include "common/Error.h"
 #include "io/ByteSource.h"
+#include "io/ResourceFile.h"
 #include "io/Writer.h"
 #include "texture/TextureFileHeaders.h"
 #include "texture/TexturePixels.h"
@@ -18,8 +17,7 @@ ResourceFileLocation RequireStreamedResource(const TextureImportInput& in,
                                              const TextureObject& tex) {
     const ResourceFileLocation where =
         LocateResourceFile(in.resources, tex.resource.path, in.imageFile.string());
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(where.file, ec)) {
+    if (!ResourceFileExists(where.file)) {
         throw KestrelError(in.imageFile.string() + ": the texture's resource file " +
                            where.shownPath + " is missing; the texture is left unchanged");
     }
@@ -89,7 +87,7 @@ std::vector<uint8_t> ObjectBytes(const TextureImportInput& in, uint64_t from, ui
 uint64_t PutStreamedPixels(const TextureImportInput& in, const TextureObject& tex,
                            const std::vector<uint8_t>& pixels) {
     const ResourceFileLocation where = RequireStreamedResource(in, tex);
-    const auto stored = FileSource::Open(where.file);
+    const auto stored = OpenResourceFile(where.file);
     const uint64_t size = stored->Size();
     if (tex.streamSize == pixels.size() && tex.streamOffset <= size &&
         pixels.size() <= size - tex.streamOffset) {
@@ -99,12 +97,7 @@ uint64_t PutStreamedPixels(const TextureImportInput& in, const TextureObject& te
     }
     // Appending leaves every byte the archive refers to now where it is: an import cut short
     // before the archive is written changes nothing the archive reads.
-    OutputFile target(where.file, OutputFile::Mode::ReadWrite);
-    const uint64_t end = target.Size();
-    NoteResourceLength(where.file, end);
-    target.WriteAt(end, pixels.data(), pixels.size());
-    target.Close();
-    return end;
+    return AppendToResourceFile(where.file, pixels);
 }
 
 // A texture read by a layout row: the object's bytes with the picture's fields written over the
@@ -164,10 +157,51 @@ void WriteRebuiltFieldsTexture(const TextureImportInput& in, const TextureObject
     WriteWholeFile(in.outputFile, out.Data().data(), out.Data().size());
 }
 
+// True when a streamed texture's picture is the one the object describes now: the same fields,
+// and pixels equal to those its resource file holds where the object points. A resource file that
+// cannot be found or read holds no pixels to compare with.
+bool SameStreamedPicture(const TextureImportInput& in, const TextureObject& tex,
+                         const ImportedPicture& picture) {
+    const TextureHeader& h = tex.header;
+    const auto count = static_cast<uint64_t>(std::max<int32_t>(picture.imageCount, 1));
+    if (!tex.StreamedData || picture.width != h.width || picture.height != h.height ||
+        picture.format != h.textureFormat || picture.imageCount != h.imageCount ||
+        picture.mipField != h.mipField || picture.images.size() != tex.streamSize ||
+        picture.images.size() != count * static_cast<uint64_t>(std::max(h.completeImageSize, 0))) {
+        return false;
+    }
+    std::shared_ptr<const ByteSource> stored;
+    try {
+        const ResourceFileLocation where =
+            LocateResourceFile(in.resources, tex.resource.path, in.imageFile.string());
+        if (!ResourceFileExists(where.file)) return false;
+        stored = OpenResourceFile(where.file);
+    } catch (const KestrelError&) {
+        return false;
+    }
+    if (tex.streamOffset > stored->Size() ||
+        picture.images.size() > stored->Size() - tex.streamOffset) {
+        return false;
+    }
+    std::vector<uint8_t> old(picture.images.size());
+    return stored->ReadAt(tex.streamOffset, old.data(), old.size()) == old.size() &&
+           old == picture.images;
+}
+
 } // namespace
 
 void WriteRebuiltTexture(const TextureImportInput& in, const TextureObject& tex,
                          const ImportedPicture& picture) {
+    if (SameStreamedPicture(in, tex, picture)) {
+        // An unchanged picture changes nothing, in every layout: the object keeps its bytes and
+        // its pixels stay where they lie in the resource file.
+        const auto body = ObjectBytes(in, 0, in.object.End() - in.object.Begin());
+        Writer out(in.object.Order());
+        out.Bytes(in.objectHead.data(), in.objectHead.size());
+        out.Bytes(body.data(), body.size());
+        WriteWholeFile(in.outputFile, out.Data().data(), out.Data().size());
+        return;
+    }
     if (tex.layout == TextureLayout::Fields) {
         WriteRebuiltFieldsTexture(in, tex, picture);
         return;

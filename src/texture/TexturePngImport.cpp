@@ -5,6 +5,7 @@
 #include "image/PictureFiles.h"
 #include "image/PlaneConvert.h"
 #include "io/ByteSource.h"
+#include "io/ResourceFile.h"
 #include "texture/TextureImport.h"
 #include "texture/TextureImportCommon.h"
 
@@ -59,7 +60,7 @@ Reader StoredImages(const TextureImportInput& in, const TextureObject& tex) {
         return source;
     }
     const ResourceFileLocation where = RequireStreamedResource(in, tex);
-    Reader source(FileSource::Open(where.file), Endian::Little);
+    Reader source(OpenResourceFile(where.file), Endian::Little);
     if (tex.streamOffset > source.End()) {
         source.Fail(tex.streamOffset, "stream offset", "lies past the end of the file");
     }

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "io/ByteSource.h"
+#include "io/ResourceFile.h"
 #include "io/SafePath.h"
 #include "texture/TextureSizes.h"
 
@@ -49,11 +50,10 @@ std::optional<TextureImages> OpenTextureImages(const ConverterInput& in, const T
     }
     const std::string& path = tex.resource.path;
     const ResourceFileLocation where = LocateResourceFile(in.context.places, path, in.exportName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(where.file, ec)) {
+    if (!ResourceFileExists(where.file)) {
         throw KestrelError(in.context.text.MsgMissingFile + where.shownPath);
     }
-    Reader source(FileSource::Open(where.file), Endian::Little);
+    Reader source(OpenResourceFile(where.file), Endian::Little);
     if (tex.streamOffset > source.End()) {
         source.Fail(tex.streamOffset, "stream offset", "lies past the end of the file");
     }

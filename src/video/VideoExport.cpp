@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
+#include "io/ResourceFile.h"
 #include "io/ResourcePath.h"
 #include "io/SafePath.h"
 
@@ -71,11 +72,10 @@ void ExportVideoClip(const ConverterInput& in) {
     }
     const ResourceFileLocation where =
         LocateResourceFile(context.places, video.source, in.exportName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(where.file, ec)) {
+    if (!ResourceFileExists(where.file)) {
         throw KestrelError(context.text.MsgMissingFile + where.shownPath);
     }
-    const auto source = FileSource::Open(where.file);
+    const auto source = OpenResourceFile(where.file);
     if (video.offset > source->Size() || video.size > source->Size() - video.offset) {
         throw KestrelError("Video data of " + in.exportName + " at offset " +
                            HexOffset(video.offset) + ", " + std::to_string(video.size) +

@@ -2,6 +2,7 @@
 // faults a user meets (the process killed at any moment, a file-size limit, a folder that cannot
 // be written): the archive is always exactly the old or exactly the new one.
 #include "support/AssetsBuilder.h"
+#include "support/AudioObjects.h"
 #include "support/BundleBuilder.h"
 #include "support/Cli.h"
 #include "support/OpenedArchive.h"
@@ -194,6 +195,63 @@ TEST(ImportCli, AFolderThatCannotBeWrittenIsAClearError) {
     EXPECT_EQ(code, 1) << said;
     EXPECT_NE(said.find("cannot be written to"), std::string::npos) << said;
     EXPECT_EQ(ReadFileBytes(archive), before);
+}
+
+// An Android build: the assets file and its .resource file both cut into pieces. The sound is
+// read from the resource pieces; an unedited import changes no piece; an edited sound goes after
+// the pieces' end, filling the last one to the cut size and adding the next; a failed import
+// leaves every piece as it was.
+TEST(ImportCli, ASoundInResourcePiecesComesBackFromThem) {
+    TempDir dir;
+    const auto wav = MakeTinyWav(1000);
+    std::vector<uint8_t> resource(64, 0xEE);
+    resource.insert(resource.end(), wav.begin(), wav.end());
+    const size_t kPiece = 1 << 20;
+    resource.resize(2 * kPiece - 1000, 0x5A); // the last piece 1000 bytes short of full
+    AssetsSpec plan;
+    plan.targetPlatform = 13; // Android
+    plan.objects.push_back(
+        {83, "jump",
+         MakeNamedResourceAudioBody(Endian::Little, "sharedassets0.resource", 64, wav.size())});
+    const auto assets = BuildAssetsFile(plan);
+    ASSERT_GT(WriteSplitPieces(dir / "sharedassets0.assets", assets, assets.size() / 3 + 1), 1u);
+    ASSERT_EQ(WriteSplitPieces(dir / "sharedassets0.resource", resource, kPiece), 2u);
+    const fs::path archive = dir / "sharedassets0.assets.split0";
+
+    const CliResult exported = RunKestrel({"export", archive.string()}, "C.UTF-8");
+    ASSERT_EQ(exported.exitCode, 0) << exported.err << exported.out;
+    const fs::path sound = dir / "Unity_Assets_Files/sharedassets0/Sounds/"
+                                 "res_sharedassets0.resource/jump.snd.wav";
+    ASSERT_EQ(ReadFileBytes(sound), std::vector<unsigned char>(wav.begin(), wav.end()))
+        << exported.out;
+
+    const NamedFiles pieces = FilesIn(dir.Path());
+    const CliResult unedited = RunKestrel({"import", archive.string()}, "C.UTF-8");
+    EXPECT_EQ(unedited.exitCode, 0) << unedited.err;
+    EXPECT_EQ(FilesIn(dir.Path()), pieces) << unedited.out;
+
+    // The sound fills piece 1, makes piece 2 whole and would go on into piece 3, where a folder
+    // stands in the way: the import fails and takes back what it wrote.
+    const auto edited = MakeTinyWav(kPiece + 4000);
+    WriteFileBytes(sound, {edited.begin(), edited.end()});
+    fs::create_directory(dir / "sharedassets0.resource.split3");
+    const CliResult failed = RunKestrel({"import", archive.string()}, "C.UTF-8");
+    EXPECT_EQ(failed.exitCode, 1) << failed.out;
+    EXPECT_NE(failed.err.find("sharedassets0.resource.split3"), std::string::npos) << failed.err;
+    EXPECT_EQ(FilesIn(dir.Path()), pieces);
+
+    fs::remove(dir / "sharedassets0.resource.split3");
+    const CliResult r = RunKestrel({"import", archive.string()}, "C.UTF-8");
+    ASSERT_EQ(r.exitCode, 0) << r.err << r.out;
+    for (const char* full : {"sharedassets0.resource.split1", "sharedassets0.resource.split2"})
+        EXPECT_EQ(fs::file_size(dir / full), kPiece) << full;
+    EXPECT_EQ(fs::file_size(dir / "sharedassets0.resource.split3"), edited.size() - 1000 - kPiece);
+    const fs::path again = dir / "again";
+    ASSERT_EQ(RunKestrel({"export", archive.string(), "-p", again.string()}, "C.UTF-8").exitCode,
+              0);
+    EXPECT_EQ(ReadFileBytes(again / "Unity_Assets_Files/sharedassets0/Sounds/"
+                                    "res_sharedassets0.resource/jump.snd.wav"),
+              std::vector<unsigned char>(edited.begin(), edited.end()));
 }
 
 } // namespace

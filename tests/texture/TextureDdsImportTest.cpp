@@ -199,9 +199,10 @@ TEST(TextureDdsImport, SizesMipFieldAndFormatFollowTheFile) {
     }
 }
 
-// A streamed texture comes back with its pixels inside the object and an empty stream
-// reference; the resource file is not touched.
-TEST(TextureDdsImport, StreamedTextureGetsItsPixelsInsideTheObject) {
+// An unedited streamed texture comes back as it was. One whose picture differs from the pixels
+// in the resource file (changed there after the export) comes back with the picture's pixels
+// inside the object and an empty stream reference; the resource file is not touched.
+TEST(TextureDdsImport, StreamedTextureGetsItsPixelsInsideTheObjectWhenChanged) {
     for (Endian order : {Endian::Little, Endian::Big}) {
         TempDir dir;
         TextureCase tc(dir.Path(), 28, 12, "s.tex", order);
@@ -223,12 +224,22 @@ TEST(TextureDdsImport, StreamedTextureGetsItsPixelsInsideTheObject) {
         ExportTextureDDS(tc.Input(body));
         const auto dds = tc.OutputDir() / "res_sharedassets0" / "s.tex.dds";
         const auto rebuilt = dir / "rebuilt.bin";
-        ImportTextureDDS({{},
-                          Reader(std::make_shared<MemorySource>("level0", body), order),
-                          dds,
-                          rebuilt,
-                          false,
-                          tc.messages});
+        const auto import = [&] {
+            ImportTextureDDS({{},
+                              Reader(std::make_shared<MemorySource>("level0", body), order),
+                              dds,
+                              rebuilt,
+                              false,
+                              tc.messages,
+                              {},
+                              {},
+                              tc.context->places});
+        };
+        import();
+        EXPECT_EQ(ReadFileBytes(rebuilt), body);
+        resource[10] ^= 0xFF;
+        test::WriteFileBytes(dir / "sharedassets0.assets.resS", resource);
+        import();
         TextureObjectSpec inside = plan;
         inside.layout = TextureLayout::MipCount;
         inside.pixels = pixels;

@@ -1,6 +1,6 @@
 // Textures of the real samples (serialized formats up to 15, every inner file) through the whole
-// import: pictures exported to DDS, KTX and PVR and imported unedited leave the archive byte for
-// byte (streamed textures, whose pixels move into the object, are counted apart); a rectangle
+// import: pictures exported to DDS, KTX and PVR and imported unedited leave the archive and its
+// resource files byte for byte (streamed textures counted among them); a rectangle
 // drawn into one DXT5 or RGBA32 texture's DDS by ImageMagick comes back out after a reopen while
 // every other object exports its old raw bytes.
 #include "assets/Vocabulary.h"
@@ -76,8 +76,8 @@ struct Tally {
     std::vector<std::string> problems;
 };
 
-// Exports the textures of the open inner file to one container, drops the pictures of streamed
-// textures (counted), imports and checks that no file of the archive changed.
+// Exports the textures of the open inner file to one container (streamed ones counted), imports
+// and checks that no file of the archive, its resource files included, changed.
 void UneditedRun(const fs::path& sample, uint32_t entry, const Container& c, Tally& tally,
                  const std::string& label) {
     TempDir dir;
@@ -90,11 +90,8 @@ void UneditedRun(const fs::path& sample, uint32_t entry, const Container& c, Tal
         if (!IsTexture(a.Items().rows[i]) ||
             !TextureFormatSupports(a.Items().types[i].TextureFormat, c.kind))
             continue;
-        if (IsStreamed(a, i)) {
-            ++tally.streamed;
-        } else {
-            textures.push_back(i);
-        }
+        tally.streamed += IsStreamed(a, i) ? 1 : 0;
+        textures.push_back(i);
     }
     if (textures.empty()) return;
     ExportObjects(a.Scope(), textures);
@@ -233,7 +230,7 @@ TEST(TextureSamplesImport, UneditedPicturesLeaveTheArchiveAndADrawnSquareComesBa
     std::cout << "[ texture import ] " << list.size() << " samples, " << tally.innerFiles
               << " inner files: " << tally.runs << " unedited imports of " << tally.pictures
               << " DDS/KTX/PVR pictures, " << tally.unchanged << " left every archive file as it "
-              << "was; " << tally.streamed << " streamed-texture pictures set apart; "
+              << "was (" << tally.streamed << " pictures of streamed textures among them); "
               << tally.edits << " samples with a DXT5 or RGBA32 texture edited, " << tally.editsBack
               << " with the square back and every other object unchanged\n";
     for (const std::string& p : tally.problems)
