@@ -226,6 +226,19 @@ TEST(ImportTrust, AnEditThatWouldLeaveTheArchiveUnreadableIsNotWritten) {
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("a.assets: not an archive Kestrel can read"), std::string::npos)
         << refused.err;
+    // An assets header of a format newer than this program: one item, and the format named.
+    AssetsSpec plan;
+    plan.formatVersion = 22;
+    plan.engineVersion = "6000.9.1f1";
+    plan.objects.push_back({49, "readme", TextBody("123")});
+    auto newer = BuildAssetsFile(plan);
+    newer[11] = 23; // the big-endian format version
+    WriteFileBytes(dir / "new.assets", {newer.begin(), newer.end()});
+    const CliResult listed = RunKestrel({"list", (dir / "new.assets").string()}, "C.UTF-8");
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("serialized format 23 is not read yet"), std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.out.find("1\tnew\t0 (unknown)"), std::string::npos) << listed.out;
     const fs::path archive = dir / "a.resS";
     WriteFileBytes(archive, damaged);
     ASSERT_EQ(RunKestrel({"export", archive.string()}, "C.UTF-8").exitCode, 0);
