@@ -28,7 +28,7 @@ timed "configure" \
         -DKESTREL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
         -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only" >/dev/null
 timed "build" cmake --build "$tree" -j"$jobs"
-timed "fuzz" bash scripts/fuzz.sh "$tree" "${KESTREL_FUZZ_SECONDS:-10}" "$jobs"
+timed "fuzz" bash scripts/fuzz.sh "$tree" "${KESTREL_FUZZ_SECONDS:-5}" "$jobs"
 # Many tests wait on the child processes they start: one more test than cores keeps both busy.
 # ctest starts the tests it knows to be long first (its cost data, seeded once in a new tree).
 costs="$tree/Testing/Temporary/CTestCostData.txt"
@@ -38,4 +38,4 @@ if [ ! -f "$costs" ]; then
 fi
 echo "== suite starts (total $((SECONDS - started)) s)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir "$tree" --output-on-failure -j"$((jobs + 1))"
+  ctest --test-dir "$tree" --output-on-failure -j"$((jobs + 2))"

@@ -180,7 +180,11 @@ TEST(ObjectJsonSamples, UneditedJsonChangesNoArchiveAndATranslationComesBack) {
     if (!fs::exists(samples / "MANIFEST.md")) GTEST_SKIP() << "no samples at " << samples;
     size_t archives = 0, jsonFiles = 0, translated = 0;
     for (const ManifestRow& row : ReadManifestRows(samples)) {
-        if (row.size() < 2 || !fs::is_regular_file(samples / row[1])) continue;
+        if (row.size() < 7 || !fs::is_regular_file(samples / row[1])) continue;
+        // Formats 5 to 8 (11,000 objects of Unity 2 and 3) are left to the walk above, which takes
+        // every one of them through its JSON, and to the old-format sample test, which imports
+        // them unedited through the archive: here they would double the run under the sanitizers.
+        if (const int format = std::atoi(row[6].c_str()); format > 0 && format < 9) continue;
         TempDir dir;
         const fs::path copy = CopySampleWithCompanions(samples / row[1], dir.Path());
         const auto before = ReadFileBytes(copy);

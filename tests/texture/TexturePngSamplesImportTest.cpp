@@ -171,7 +171,8 @@ TEST(TexturePngSamplesImport, UneditedPicturesLeaveTheArchiveAndADrawnRectangleC
     const fs::path samples = SamplesDir();
     if (samples.empty()) GTEST_SKIP() << "sample archives are not present";
     if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick convert is not installed";
-    const auto list = SamplesHolding(samples, 0, 22, {"Texture2D", "Cubemap"});
+    // Formats 5 to 8: their pictures are read back by ImageMagick in the old-format sample test.
+    const auto list = SamplesHolding(samples, 9, 22, {"Texture2D", "Cubemap"});
     ASSERT_FALSE(list.empty()) << "no texture samples in MANIFEST.md";
     Tally tally;
     for (const std::string& local : list) {
