@@ -73,7 +73,6 @@ void BuildResourceItem(ParsedInnerFile& inner, const ByteSource& work) {
     a.layout = RowLayout{4, 0, 1, 2, 3};
     const auto size = static_cast<uint32_t>(std::min<uint64_t>(inner.size, UINT32_MAX));
     ObjectRow row;
-    row.words.assign(10, 0);
     row.ObjSize = size;
     if (inner.base <= UINT32_MAX) {
         row.ObjOffset = static_cast<uint32_t>(inner.base);
@@ -81,13 +80,11 @@ void BuildResourceItem(ParsedInnerFile& inner, const ByteSource& work) {
         // Offsets past 4 GiB do not fit the 32-bit word; the data area carries them instead.
         a.DataOffset = inner.base;
     }
-    row.words[0] = row.ObjOffset;
-    row.words[1] = row.ObjSize;
     ItemTable& items = a.items;
     items.Clear();
     items.rows.push_back(row);
     items.ExportName.push_back(inner.name);
-    items.types.push_back({kind.typeText, 0});
+    items.types.push_back({items.InternTypeName(kind.typeText), 0});
     items.listRows.push_back({1, inner.name, 0, " (" + kind.typeText + ")", size, inner.base});
     inner.resourceKind = kind.kind;
 }
