@@ -98,12 +98,6 @@ bool HasSuffixIgnoringCase(const std::string& text, std::string_view suffix) {
                       });
 }
 
-// The serialized formats whose object tables are read: 5 to 9 and 14 to 22. Formats 10 to 13 were
-// short-lived pre-release layouts; later ones are newer than this program.
-bool TableFormatIsRead(int32_t format) {
-    return (format >= 5 && format <= 9) || (format >= 14 && format <= 22);
-}
-
 // A file the engine writes beside an assets file for the data its objects stream (pictures,
 // sounds, videos): listed as one item, as a bundle's resource entries are. `copyFor` is the
 // archive's name without the ".split0" of pieces.
@@ -233,7 +227,7 @@ ParsedInnerFile Archive::Parse(size_t index, const RunOptions& options, Reporter
     inner.assets =
         ParseAssets(work_, inner.base,
                     ParseOptions{inner.name, options.fontAsObject, options.keepListRows, reporter});
-    if (!inner.IsResourceItem() && !TableFormatIsRead(inner.assets.header.formatVersion)) {
+    if (!inner.IsResourceItem() && !ObjectTableIsRead(inner.assets.header.formatVersion)) {
         // An assets file of a format whose table is not read: its bytes are kept and listed as
         // one item, and the format is named.
         if (reporter != nullptr) {
