@@ -3,12 +3,17 @@
 // packing it was opened with.
 #include "bundle/BundleWriteDetail.h"
 #include "codec/Codecs.h"
+#include "common/CoreBudget.h"
 #include "common/Error.h"
 #include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
 
+#include <atomic>
+#include <exception>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace kestrel::bundle_write {
@@ -87,6 +92,55 @@ std::array<uint8_t, 4> ArchiveFlags(const ArchivePacking& p) {
     return flags;
 }
 
+// Compresses LZ4 blocks from `pos` of the working file to the end of `out`, a batch at a time: the
+// calling thread and the spare cores it can take each compress blocks of the batch, which is then
+// written in order, so the bytes do not depend on how many threads took part. At most one batch
+// is held in memory.
+void WriteLz4Blocks(const ByteSource& work, uint64_t pos, std::vector<FSBlock>& blocks,
+                    OutputFile& out, WriteProgress& progress) {
+    constexpr size_t kBatch = 16;
+    std::vector<std::vector<uint8_t>> plain(kBatch);
+    std::vector<std::vector<uint8_t>> packed(kBatch);
+    for (size_t first = 0; first < blocks.size(); first += kBatch) {
+        const size_t n = std::min(kBatch, blocks.size() - first);
+        for (size_t k = 0; k < n; ++k) {
+            plain[k].resize(blocks[first + k].uncompressedSize);
+            if (work.ReadAt(pos, plain[k].data(), plain[k].size()) != plain[k].size()) {
+                throw KestrelError(work.Name() + ": offset " + std::to_string(pos) +
+                                   ": the working file ended before its data");
+            }
+            pos += plain[k].size();
+        }
+        std::atomic<size_t> next{0};
+        std::exception_ptr failure;
+        std::mutex failureMutex;
+        const auto compress = [&] {
+            for (size_t k = next++; k < n; k = next++) {
+                try {
+                    packed[k].clear();
+                    LZ4EncodeBlock(plain[k], packed[k]);
+                } catch (...) {
+                    const std::lock_guard<std::mutex> lock(failureMutex);
+                    failure = std::current_exception();
+                }
+            }
+        };
+        {
+            const CoreLease lease(static_cast<unsigned>(n - 1));
+            std::vector<std::jthread> helpers;
+            for (unsigned h = 0; h < lease.Count(); ++h)
+                helpers.emplace_back(compress);
+            compress();
+        }
+        if (failure) std::rethrow_exception(failure);
+        for (size_t k = 0; k < n; ++k) {
+            out.Write(packed[k]);
+            blocks[first + k].compressedSize = static_cast<uint32_t>(packed[k].size());
+            progress.Add(plain[k].size());
+        }
+    }
+}
+
 // Compresses [dataStart, end) of the working file as `blocks` plan it to the end of `out`, and
 // sets each block's compressed size.
 void WriteBlocks(const std::shared_ptr<const ByteSource>& work, uint64_t dataStart,
@@ -102,26 +156,14 @@ void WriteBlocks(const std::shared_ptr<const ByteSource>& work, uint64_t dataSta
         blocks.front().compressedSize = Fit32(out.Position() - before, file, "LZMA block");
         return;
     }
-    std::vector<uint8_t> plain;
-    std::vector<uint8_t> packed;
+    if (IsLz4(method)) {
+        WriteLz4Blocks(*work, dataStart, blocks, out, progress);
+        return;
+    }
     uint64_t pos = dataStart;
     for (auto& block : blocks) {
-        if (!IsLz4(method)) {
-            CopyBytes(work, pos, block.uncompressedSize, out, progress);
-            pos += block.uncompressedSize;
-            continue;
-        }
-        plain.resize(block.uncompressedSize);
-        if (work->ReadAt(pos, plain.data(), plain.size()) != plain.size()) {
-            throw KestrelError(file + ": offset " + std::to_string(pos) +
-                               ": the working file ended before its data");
-        }
-        packed.clear();
-        LZ4EncodeBlock(plain, packed);
-        out.Write(packed);
-        block.compressedSize = static_cast<uint32_t>(packed.size());
-        progress.Add(plain.size());
-        pos += plain.size();
+        CopyBytes(work, pos, block.uncompressedSize, out, progress);
+        pos += block.uncompressedSize;
     }
 }
 

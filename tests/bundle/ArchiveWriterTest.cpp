@@ -1,5 +1,6 @@
 #include "ArchiveWriterTestSupport.h"
 
+#include "common/CoreBudget.h"
 #include "common/Error.h"
 #include "support/TempDir.h"
 
@@ -324,3 +325,34 @@ TEST(ArchiveWriterErrors, OverlappingInnerFilesAreRefusedBeforeAnythingIsWritten
 }
 
 } // namespace
+
+// LZ4 blocks are compressed on every spare core, a batch at a time: the archive written with no
+// spare core is the same file, byte for byte, over more blocks than one batch holds.
+TEST(ArchiveWriterCores, LZ4ArchiveBytesDoNotDependOnTheCoresAtHand) {
+    const Packing packing = FS("Lz4_InfoLz4", BlockKind::Lz4, BlockInfoKind::Lz4AtStart);
+    std::vector<InnerFile> files = WriterFiles();
+    files[0].bytes = NoiseBytes(40 * 128 * 1024, 5);
+    for (size_t i = 0; i < files[0].bytes.size(); i += 3)
+        files[0].bytes[i] = 0; // compressible, so block sizes differ
+    std::vector<Bytes> written;
+    for (const bool alone : {false, true}) {
+        TempDir dir;
+        const fs::path archive = dir / "level0.unity3d";
+        PutFile(archive, Build(packing, files).bytes);
+        WriterArchive opened = OpenForWriting(archive);
+        ArchiveWriteInput in;
+        in.archiveName = archive.string();
+        in.workFileName = opened.workFileName;
+        in.isBundle = true;
+        in.bundle = &opened.bundle;
+        in.replacements = {{1, Memory(Bytes(1000, 7))}};
+        {
+            const CoreLease everySpareCore(alone ? 1000 : 0);
+            WriteArchive(in);
+        }
+        written.push_back(FileBytes(archive));
+        const WriterArchive again = OpenForWriting(archive);
+        EXPECT_EQ(InnerFileBytes(again.bundle, again.workFileName)[0], files[0].bytes);
+    }
+    EXPECT_EQ(written[0], written[1]);
+}
