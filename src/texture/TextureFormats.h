@@ -90,8 +90,10 @@ inline constexpr int32_t kBC4 = 26;
 inline constexpr int32_t kBC5 = 27;
 inline constexpr int32_t kDXT1Crunched = 28;
 inline constexpr int32_t kDXT5Crunched = 29;
+inline constexpr int32_t kETC_RGB4 = 34;
 inline constexpr int32_t kATC_RGB4 = 35;
 inline constexpr int32_t kATC_RGBA8 = 36;
+inline constexpr int32_t kETC2_RGBA8 = 47;
 inline constexpr int32_t kETC_RGB4Crunched = 64;
 inline constexpr int32_t kETC2_RGBA8Crunched = 65;
 } // namespace texfmt

@@ -2,7 +2,9 @@
 #include "image/PictureCodecs.h"
 #include "image/PictureFiles.h"
 #include "image/PlaneConvert.h"
+#include "texture/TextureCrunchedPicture.h"
 #include "texture/TextureExport.h"
+#include "texture/TextureFormats.h"
 #include "texture/TextureResource.h"
 
 #include <algorithm>
@@ -13,6 +15,34 @@ namespace {
 // zlib's fastest level: decoding and framing should cost little next to the pixels.
 constexpr int kPngLevel = 1;
 
+// A crunched texture's picture: its first image (the only one holding crunched data) through the
+// crunch tool.
+void ExportCrunchedPicture(const ConverterInput& in, const TextureObject& tex, Reader& object) {
+    const TextureHeader& h = tex.header;
+    auto images = OpenTextureImages(in, tex, object);
+    if (!images) return;
+    RequireImages(h, images->source, 1);
+    const auto data = images->source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
+    const auto file = TextureOutputFile(in, images->resourceDir, ".png", 1);
+    std::optional<image::ImagePlane> plane;
+    try {
+        plane = DecodeCrunched(in.context.executableDir, h.textureFormat, data,
+                               static_cast<uint32_t>(h.width), static_cast<uint32_t>(h.height), file);
+    } catch (const KestrelError& e) {
+        throw KestrelError(in.exportName + ": " + e.what());
+    }
+    if (!plane) {
+        in.Report().Notice(in.exportName + ": a crunched texture becomes a picture through the "
+                                           "crunch tool (crunch or crunch_x64 beside the program), "
+                                           "which is not there; export it as CRN");
+        return;
+    }
+    if (in.context.noFlipTexture) image::TurnRows(*plane);
+    const auto codec = image::FindPictureCodec(CrunchedBaseFormat(h.textureFormat));
+    image::WritePng(*plane, codec->channels, file, kPngLevel);
+    in.Report().ProgressLine(in.exportName + " -> PNG");
+}
+
 } // namespace
 
 void ExportTexturePNG(const ConverterInput& in) {
@@ -21,6 +51,11 @@ void ExportTexturePNG(const ConverterInput& in) {
     const TextureObject tex = ReadTextureHeader(object, TextureLayoutOf(in));
     const TextureHeader& h = tex.header;
     CheckTextureHeaderSizes(h);
+    if (IsCrunchedFormat(h.textureFormat) && h.completeImageSize > 0 && h.width > 0 &&
+        h.height > 0) {
+        ExportCrunchedPicture(in, tex, object);
+        return;
+    }
     const std::optional<image::PictureCodec> codec = image::FindPictureCodec(h.textureFormat);
     if (!codec) {
         in.Report().Notice(in.exportName + ": no picture decoder for texture format " +

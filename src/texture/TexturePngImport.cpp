@@ -6,6 +6,8 @@
 #include "image/PlaneConvert.h"
 #include "io/ByteSource.h"
 #include "io/ResourceFile.h"
+#include "texture/TextureCrunchedPicture.h"
+#include "texture/TextureFormats.h"
 #include "texture/TextureImport.h"
 #include "texture/TextureImportCommon.h"
 
@@ -120,6 +122,21 @@ bool SamePixels(const ImagePlane& stored, const ImagePlane& picture, image::Chan
 bool PicturesUnchanged(const TextureImportInput& in, const TextureObject& tex,
                        const std::vector<ImagePlane>& pictures) {
     const TextureHeader& h = tex.header;
+    if (IsCrunchedFormat(h.textureFormat)) {
+        // The crunched first image, decompressed by the tool as the export did; without the tool
+        // no picture was exported from it.
+        if (h.width <= 0 || h.height <= 0 || h.completeImageSize <= 0) return false;
+        const auto width = static_cast<uint32_t>(h.width);
+        const auto height = static_cast<uint32_t>(h.height);
+        if (pictures[0].width != width || pictures[0].height != height) return false;
+        Reader source = StoredImages(in, tex);
+        if (source.Remaining() < static_cast<uint64_t>(h.completeImageSize)) return false;
+        const auto image = source.Bytes(static_cast<uint64_t>(h.completeImageSize), "image");
+        const std::optional<ImagePlane> stored = DecodeCrunched(
+            in.executableDir, h.textureFormat, image, width, height, in.outputFile);
+        const int32_t base = CrunchedBaseFormat(h.textureFormat);
+        return stored && SamePixels(*stored, pictures[0], image::FindPictureCodec(base)->channels);
+    }
     const auto codec = image::FindPictureCodec(h.textureFormat);
     if (!codec || h.width <= 0 || h.height <= 0 || h.completeImageSize <= 0) return false;
     const auto width = static_cast<uint32_t>(h.width);
@@ -224,7 +241,9 @@ void ImportTexturePNG(const TextureImportInput& in) {
     if (h.imageCount < 1) {
         throw KestrelError(in.imageFile.string() + ": the texture holds no image to replace");
     }
-    const std::vector<ImagePlane> pictures = ReadPictures(in, h.imageCount);
+    // A crunched texture's picture is its first image, the only one holding crunched data.
+    const std::vector<ImagePlane> pictures =
+        ReadPictures(in, IsCrunchedFormat(h.textureFormat) ? 1 : h.imageCount);
     if (PicturesUnchanged(in, tex, pictures)) return;
 
     const bool modern = in.layout.has_value();

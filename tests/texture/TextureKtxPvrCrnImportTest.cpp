@@ -3,6 +3,7 @@
 #include "support/TempDir.h"
 #include "support/TextureObjects.h"
 #include "texture/TextureExport.h"
+#include "texture/TextureFileHeaders.h"
 #include "texture/TextureImport.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +181,59 @@ TEST(TextureCrnImport, EditedDdsGoesThroughTheCrunchTool) {
     EXPECT_THROW(Import(ImportTextureCRN, body, dir / "c.tex.crn", messages, Endian::Little, tools),
                  KestrelError);
     EXPECT_EQ(ReadFileBytes(dir / "c.tex.crn"), plan.pixels);
+}
+
+// A crunched texture becomes a PNG through the crunch tool's DDS (here a stand-in's: red over
+// blue in DXT1, rows as the engine stores them), read back by ImageMagick; its unedited picture
+// changes nothing, an edited one is refused for want of an encoder, and without the tool the
+// export says so and writes no picture.
+TEST(TextureCrnPicture, ThroughTheToolToPngAndBack) {
+    if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick convert is not installed";
+    TempDir tools;
+    test::TextureCase tc(tools / "out", 28, 28, "c.tex", Endian::Little);
+    tc.options.outputs |= kOutPng;
+    TextureObjectSpec plan;
+    plan.width = plan.height = 8;
+    plan.format = 28;
+    plan.pixels = Sequence(40, 3);
+    const Bytes body = MakeTextureObject(plan, Endian::Little);
+    const fs::path png = tc.OutputDir() / "c.tex.png";
+
+    ExportTexturePNG(tc.Input(body));
+    ASSERT_EQ(tc.messages.notices.size(), 1u);
+    EXPECT_NE(tc.messages.notices[0].find("crunch tool"), std::string::npos);
+    EXPECT_FALSE(fs::exists(png));
+
+    const Bytes dxt1 = test::TwoBandDXT1(8, 8);
+    const DDSHeader header = BuildDDSHeader(10, static_cast<int32_t>(dxt1.size()), 8, 8, 0);
+    Bytes dds(header.bytes.begin(), header.bytes.end());
+    dds.insert(dds.end(), dxt1.begin(), dxt1.end());
+    WriteFileBytes(tools / "picture.dds", dds);
+    const std::string script = "#!/bin/sh\n[ \"$1\" = -out ] && cp \"$(dirname \"$0\")/picture.dds\" \"$2\"\n";
+    WriteFileBytes(tools / "crunch", Bytes(script.begin(), script.end()));
+    ::chmod((tools / "crunch").c_str(), 0755);
+    tc.options.executableDir = tools.Path();
+    ExportTexturePNG(tc.Input(body));
+    const auto top = test::DecodePixel(png, 0, 0);
+    const auto bottom = test::DecodePixel(png, 0, 7);
+    ASSERT_TRUE(top && bottom);
+    EXPECT_EQ(top->width, 8);
+    EXPECT_GT(top->r, 200); // red over blue, upright
+    EXPECT_GT(bottom->b, 200);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tc.OutputDir()), fs::directory_iterator{}), 1)
+        << "the tool's files are removed";
+
+    test::RecordedMessages messages;
+    EXPECT_EQ(Import(ImportTexturePNG, body, png, messages, Endian::Little, tools.Path()), Bytes{});
+    ASSERT_EQ(std::system(("convert '" + png.string() + "' -fill white -draw 'point 1,1' '" +
+                           png.string() + "'").c_str()),
+              0);
+    try {
+        Import(ImportTexturePNG, body, png, messages, Endian::Little, tools.Path());
+        ADD_FAILURE() << "an edited crunched picture was taken";
+    } catch (const KestrelError& e) {
+        EXPECT_NE(std::string(e.what()).find("no encoder"), std::string::npos) << e.what();
+    }
 }
 
 } // namespace
