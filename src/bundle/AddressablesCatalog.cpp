@@ -121,8 +121,10 @@ int32_t Int32At(const std::string& bytes, size_t at) {
 }
 
 // The id with "N#" expanded and any "{...}" placeholder and leading separators cut, with "/"
-// separators.
-std::string PathOfId(const std::string& id, const std::vector<std::string>& prefixes) {
+// separators; `placed` tells whether a placeholder (the runtime path: the catalog's folder) led
+// it.
+std::string PathOfId(const std::string& id, const std::vector<std::string>& prefixes,
+                     bool& placed) {
     std::string path = id;
     if (const size_t hash = path.find('#'); hash != std::string::npos && hash > 0 && hash <= 9 &&
                                             path.find_first_not_of("0123456789") == hash) {
@@ -132,16 +134,19 @@ std::string PathOfId(const std::string& id, const std::vector<std::string>& pref
     for (char& c : path) {
         if (c == '\\') c = '/';
     }
-    if (const size_t brace = path.rfind('}'); brace != std::string::npos)
-        path.erase(0, brace + 1);
+    const size_t brace = path.rfind('}');
+    placed = brace != std::string::npos;
+    if (placed) path.erase(0, brace + 1);
     const size_t start = path.find_first_not_of('/');
     return start == std::string::npos ? std::string() : path.substr(start);
 }
 
-bool NamesBundle(const std::string& idPath, const std::vector<std::string>& bundles) {
+// After the runtime path the id is the bundle's path below the catalog's folder; a full path
+// (from the editor's build folder, or a file URL) ends with it.
+bool NamesBundle(const std::string& idPath, bool placed, const std::vector<std::string>& bundles) {
     for (const std::string& b : bundles) {
         if (idPath == b) return true;
-        if (idPath.size() > b.size() && idPath.ends_with(b) &&
+        if (!placed && idPath.size() > b.size() && idPath.ends_with(b) &&
             idPath[idPath.size() - b.size() - 1] == '/')
             return true;
     }
@@ -248,7 +253,9 @@ CatalogCrcEdit ClearBundleCrcs(const std::string& catalogText,
             catalog.Fail("location " + std::to_string(e) + " names internal id " +
                              std::to_string(id) + " of " + std::to_string(ids.size()),
                          entriesAt);
-        if (!NamesBundle(PathOfId(ids[static_cast<size_t>(id)], prefixes), bundles)) continue;
+        bool placed = false;
+        const std::string path = PathOfId(ids[static_cast<size_t>(id)], prefixes, placed);
+        if (!NamesBundle(path, placed, bundles)) continue;
         if (ClearCrcAt(*extra, static_cast<size_t>(data), catalog, extraAt))
             edit.cleared.push_back(ids[static_cast<size_t>(id)]);
     }

@@ -23,8 +23,8 @@ struct CatalogCrcEdit {
 };
 
 // Sets to 0 the "m_Crc" of every bundle location whose internal id names one of `bundles`
-// ("/"-separated paths relative to the catalog's folder: the id, after any "{...}" placeholder,
-// is that path or ends with "/" and that path). The digits become "0" followed by blanks, so the
+// ("/"-separated paths relative to the catalog's folder: the id after its "{...}" placeholder
+// is that path; an id without one ends with "/" and that path). The digits become "0" followed by blanks, so the
 // extra data keeps its length and every offset into it holds; the catalog's other bytes stay as
 // they are. Raises a KestrelError naming `shownName` and the field when the catalog is not of
 // this form.

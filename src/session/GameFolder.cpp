@@ -68,8 +68,13 @@ uint64_t PiecesSize(const fs::path& piece0) {
     return total;
 }
 
-std::string MiB(uint64_t bytes) {
-    return std::to_string((bytes + (1u << 19)) >> 20);
+// "done/total MiB", or KiB below 10 MiB.
+std::string AmountText(uint64_t done, uint64_t total) {
+    const int shift = total < (uint64_t{10} << 20) ? 10 : 20;
+    const auto in = [&](uint64_t bytes) {
+        return std::to_string((bytes + (uint64_t{1} << (shift - 1))) >> shift);
+    };
+    return in(done) + "/" + in(total) + (shift == 10 ? " KiB" : " MiB");
 }
 
 // What one worker's archive tells: notices and alerts pass on at once; progress of the archive
@@ -339,8 +344,7 @@ FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsig
             totalBytes == 0 ? 100 : static_cast<int>(doneBytes * 100 / totalBytes);
         reporter.ProgressText(std::min(percent, done == archives.size() ? 100 : 99),
                               std::to_string(done) + "/" + std::to_string(archives.size()) +
-                                  " archives, " + MiB(doneBytes) + "/" + MiB(totalBytes) +
-                                  " MiB");
+                                  " archives, " + AmountText(doneBytes, totalBytes));
     };
 
     std::atomic<size_t> next{0};
