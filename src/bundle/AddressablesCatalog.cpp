@@ -41,8 +41,8 @@ public:
     }
 
     size_t SkipBlanks(size_t p) const {
-        while (p < text_.size() && (text_[p] == ' ' || text_[p] == '\t' || text_[p] == '\n' ||
-                                    text_[p] == '\r'))
+        while (p < text_.size() &&
+               (text_[p] == ' ' || text_[p] == '\t' || text_[p] == '\n' || text_[p] == '\r'))
             ++p;
         return p;
     }
@@ -58,11 +58,21 @@ public:
                 if (p >= text_.size()) break;
                 c = text_[p++];
                 switch (c) {
-                case 'n': c = '\n'; break;
-                case 't': c = '\t'; break;
-                case 'r': c = '\r'; break;
-                case 'b': c = '\b'; break;
-                case 'f': c = '\f'; break;
+                case 'n':
+                    c = '\n';
+                    break;
+                case 't':
+                    c = '\t';
+                    break;
+                case 'r':
+                    c = '\r';
+                    break;
+                case 'b':
+                    c = '\b';
+                    break;
+                case 'f':
+                    c = '\f';
+                    break;
                 case 'u': {
                     if (p + 4 > text_.size()) Fail("a cut \\u escape", p);
                     const unsigned code = std::stoul(text_.substr(p, 4), nullptr, 16);
@@ -80,7 +90,8 @@ public:
                     }
                     break;
                 }
-                default: break; // '"', '\\', '/'
+                default:
+                    break; // '"', '\\', '/'
                 }
             }
             out.push_back(c);
@@ -157,9 +168,8 @@ bool NamesBundle(const std::string& idPath, bool placed, const std::vector<std::
 // CRC of 0 already or are not a bundle's request options.
 bool ClearCrcAt(std::string& extra, size_t offset, const CatalogText& catalog, size_t fieldAt) {
     const auto need = [&](size_t end) {
-        if (end > extra.size()) catalog.Fail("extra data at " + std::to_string(offset) +
-                                                 " runs past its end",
-                                             fieldAt);
+        if (end > extra.size())
+            catalog.Fail("extra data at " + std::to_string(offset) + " runs past its end", fieldAt);
     };
     need(offset + 1);
     if (static_cast<uint8_t>(extra[offset]) != kJsonObject) return false;
@@ -193,10 +203,12 @@ bool ClearCrcAt(std::string& extra, size_t offset, const CatalogText& catalog, s
         return i + 1 < json.size() && json[i + 1] == '\0' ? json[i] : '\x7f';
     };
     size_t i = at + key16.size();
-    while (charAt(i) == ' ') i += 2;
+    while (charAt(i) == ' ')
+        i += 2;
     if (charAt(i) != ':') return false;
     i += 2;
-    while (charAt(i) == ' ') i += 2;
+    while (charAt(i) == ' ')
+        i += 2;
     const size_t digits = i;
     bool nonZero = false;
     while (charAt(i) >= '0' && charAt(i) <= '9') {

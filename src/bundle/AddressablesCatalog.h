@@ -18,17 +18,18 @@
 namespace kestrel {
 
 struct CatalogCrcEdit {
-    std::string text;                // the catalog with the CRCs cleared
+    std::string text;                 // the catalog with the CRCs cleared
     std::vector<std::string> cleared; // internal ids whose CRC was set to 0, in catalog order
 };
 
 // Sets to 0 the "m_Crc" of every bundle location whose internal id names one of `bundles`
 // ("/"-separated paths relative to the catalog's folder: the id after its "{...}" placeholder
-// is that path; an id without one ends with "/" and that path). The digits become "0" followed by blanks, so the
-// extra data keeps its length and every offset into it holds; the catalog's other bytes stay as
-// they are. Raises a KestrelError naming `shownName` and the field when the catalog is not of
-// this form.
-CatalogCrcEdit ClearBundleCrcs(const std::string& catalogText, const std::vector<std::string>& bundles,
+// is that path; an id without one ends with "/" and that path). The digits become "0" followed by
+// blanks, so the extra data keeps its length and every offset into it holds; the catalog's other
+// bytes stay as they are. Raises a KestrelError naming `shownName` and the field when the catalog
+// is not of this form.
+CatalogCrcEdit ClearBundleCrcs(const std::string& catalogText,
+                               const std::vector<std::string>& bundles,
                                const std::string& shownName);
 
 } // namespace kestrel

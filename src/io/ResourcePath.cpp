@@ -57,8 +57,7 @@ ResourceFileLocation LocateResourceFile(const ResourcePlaces& places, const std:
         const std::string tree = places.archiveTree.empty()
                                      ? BeforeFirstSeparator(places.archiveDirName)
                                      : places.archiveTree;
-        where.relativePath = ExportTreeOf(tree) +
-                             where.fileName + "/" + where.fileName;
+        where.relativePath = ExportTreeOf(tree) + where.fileName + "/" + where.fileName;
     } else {
         // Windows builds of the engine may store "\" separators; they separate directories.
         where.relativePath = storedPath;

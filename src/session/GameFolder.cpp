@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <cctype>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -106,7 +106,7 @@ private:
 struct ArchiveOutcome {
     size_t objects = 0;
     size_t failures = 0;
-    bool worked = true;  // false: an import that found no export tree
+    bool worked = true; // false: an import that found no export tree
     bool written = false;
 };
 
@@ -128,9 +128,8 @@ ArchiveOutcome RunOne(const FolderArchive& entry, const RunOptions& options,
     if (options.task == Task::kImport) {
         // An archive without its tree is left alone, and not even opened.
         std::error_code ec;
-        const fs::path tree = JoinInside(options.outputDir,
-                                         ExportTreeOf(SafeRelativePath(entry.relativePath)),
-                                         Links::Follow);
+        const fs::path tree = JoinInside(
+            options.outputDir, ExportTreeOf(SafeRelativePath(entry.relativePath)), Links::Follow);
         if (!fs::is_directory(tree, ec)) {
             out.worked = false;
             return out;
@@ -304,11 +303,11 @@ unsigned WorkerCount(unsigned jobs) {
 }
 
 std::string FolderSummaryLine(const FolderSummary& s, Task task, const InterfaceTexts& text) {
-    std::string line = WithValue(
-        WithValue(WithValue(WithValue(text.MsgFolderSummary, std::to_string(s.archives)),
-                            std::to_string(s.objects)),
-                  std::to_string(s.failures)),
-        std::to_string(s.skippedFiles));
+    std::string line =
+        WithValue(WithValue(WithValue(WithValue(text.MsgFolderSummary, std::to_string(s.archives)),
+                                      std::to_string(s.objects)),
+                            std::to_string(s.failures)),
+                  std::to_string(s.skippedFiles));
     if (task == Task::kImport) {
         line += WithValue(WithValue(text.MsgFolderImported, std::to_string(s.written)),
                           std::to_string(s.withoutTree));
@@ -340,8 +339,7 @@ FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsig
     std::vector<std::optional<std::vector<std::string>>> blocks(listing ? archives.size() : 0);
     size_t printed = 0;
     const auto showProgress = [&] {
-        const int percent =
-            totalBytes == 0 ? 100 : static_cast<int>(doneBytes * 100 / totalBytes);
+        const int percent = totalBytes == 0 ? 100 : static_cast<int>(doneBytes * 100 / totalBytes);
         reporter.ProgressText(std::min(percent, done == archives.size() ? 100 : 99),
                               std::to_string(done) + "/" + std::to_string(archives.size()) +
                                   " archives, " + AmountText(doneBytes, totalBytes));
@@ -357,7 +355,11 @@ FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsig
             try {
                 outcome = RunOne(entry, options, own);
             } catch (const std::exception& e) {
-                reporter.Alert(entry.relativePath + ": " + e.what());
+                // Most messages name the archive already; the others get its path in front.
+                const std::string what = e.what();
+                reporter.Alert(what.find(entry.file.string()) != std::string::npos
+                                   ? what
+                                   : entry.relativePath + ": " + what);
                 failed = true;
             }
             const std::lock_guard<std::mutex> hold(mutex);
@@ -394,8 +396,8 @@ FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsig
             showProgress();
         }
     };
-    const unsigned workers =
-        static_cast<unsigned>(std::min<size_t>(WorkerCount(jobs), std::max<size_t>(1, archives.size())));
+    const unsigned workers = static_cast<unsigned>(
+        std::min<size_t>(WorkerCount(jobs), std::max<size_t>(1, archives.size())));
     if (workers <= 1) {
         work();
     } else {

@@ -47,12 +47,12 @@ FolderContents WalkGameFolder(const std::filesystem::path& folder);
 unsigned WorkerCount(unsigned jobs);
 
 struct FolderSummary {
-    size_t archives = 0;      // archives worked on (for import: those with an export tree)
-    size_t objects = 0;       // objects listed or exported; for import, objects changed
-    size_t failures = 0;      // archives that failed, and failed objects of the others
-    size_t skippedFiles = 0;  // see FolderContents
-    size_t written = 0;       // import: archives written
-    size_t withoutTree = 0;   // import: archives left alone, their export tree absent
+    size_t archives = 0;     // archives worked on (for import: those with an export tree)
+    size_t objects = 0;      // objects listed or exported; for import, objects changed
+    size_t failures = 0;     // archives that failed, and failed objects of the others
+    size_t skippedFiles = 0; // see FolderContents
+    size_t written = 0;      // import: archives written
+    size_t withoutTree = 0;  // import: archives left alone, their export tree absent
     std::vector<std::string> writtenArchives; // import: their relative paths, sorted
 };
 

@@ -182,7 +182,8 @@ TEST(GameFolderCli, ASampleGameExportedWholeMatchesItsArchivesExportedAlone) {
                 << name << ": " << a.relativePath;
         }
         const NamedFiles before = FilesIn(game, true);
-        const CliResult back = RunKestrel({"import", game.string(), "-p", whole.string()}, "C.UTF-8");
+        const CliResult back =
+            RunKestrel({"import", game.string(), "-p", whole.string()}, "C.UTF-8");
         EXPECT_EQ(back.exitCode, r.exitCode) << back.err;
         EXPECT_EQ(FilesIn(game, true), before) << name;
     }

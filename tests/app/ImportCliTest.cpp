@@ -143,7 +143,8 @@ void KillImportsAtRandomMoments(const fs::path& target, const std::vector<fs::pa
         for (size_t a = 0; a < archives.size(); ++a) {
             const fs::path& archive = archives[a];
             const auto now = ReadFileBytes(archive);
-            EXPECT_TRUE(now == oldBytes[a] || now == newBytes[a]) << "kill " << i << ": " << archive;
+            EXPECT_TRUE(now == oldBytes[a] || now == newBytes[a])
+                << "kill " << i << ": " << archive;
             EXPECT_TRUE(Reopens(archive)) << "kill " << i << ": " << archive;
             (now == oldBytes[a] ? old : replaced) += 1;
             // What the killed run left went with the open above; its import lock file stays for
@@ -152,8 +153,8 @@ void KillImportsAtRandomMoments(const fs::path& target, const std::vector<fs::pa
                 EXPECT_TRUE(p.string().ends_with(".kestrel-lock")) << "kill " << i << ": " << p;
         }
     }
-    std::cout << target.filename().string() << ", 50 kills: " << old
-              << " archives left old, " << replaced << " new\n";
+    std::cout << target.filename().string() << ", 50 kills: " << old << " archives left old, "
+              << replaced << " new\n";
 }
 
 TEST(ImportCli, KilledAtAnyMomentAPlainFileIsTheOldOrTheNewOne) {
@@ -186,10 +187,12 @@ TEST(ImportCli, KilledAtAnyMomentEachArchiveOfAGameFolderIsTheOldOrTheNewOne) {
         fs::create_directories(a.parent_path());
     WriteFileBytes(archives[0], assets);
     WriteFileBytes(archives[1], assets);
-    WriteFileBytes(archives[2], BuildUnityFS({{"CAB-level", {assets.begin(), assets.end()}, 4}}).bytes);
+    WriteFileBytes(archives[2],
+                   BuildUnityFS({{"CAB-level", {assets.begin(), assets.end()}, 4}}).bytes);
     const fs::path trees = game / "Unity_Assets_Files";
     KillImportsAtRandomMoments(game, archives,
-                               {trees / "Data/level0/readme.txt", trees / "Data/more/level0/readme.txt",
+                               {trees / "Data/level0/readme.txt",
+                                trees / "Data/more/level0/readme.txt",
                                 trees / "Bundles/level0.unity3d/CAB-level/readme.txt"});
 }
 

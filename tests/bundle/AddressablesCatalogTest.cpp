@@ -11,7 +11,8 @@ using namespace kestrel::test;
 
 namespace {
 
-const std::vector<std::string> kPrefixes = {"{UnityEngine.AddressableAssets.Addressables.RuntimePath}/Android"};
+const std::vector<std::string> kPrefixes = {
+    "{UnityEngine.AddressableAssets.Addressables.RuntimePath}/Android"};
 
 TEST(AddressablesCatalog, OnlyTheCrcOfTheBundlesNamedBecomesZero) {
     struct Case {
@@ -19,7 +20,8 @@ TEST(AddressablesCatalog, OnlyTheCrcOfTheBundlesNamedBecomesZero) {
         std::vector<std::string> bundles;
         std::string aCrc, bCrc; // expected afterwards
     };
-    const std::string a = "{UnityEngine.AddressableAssets.Addressables.RuntimePath}/Android/a.bundle";
+    const std::string a =
+        "{UnityEngine.AddressableAssets.Addressables.RuntimePath}/Android/a.bundle";
     const std::string b = "0#/sub/b.bundle"; // through the prefix list
     for (const Case& c : std::vector<Case>{
              {"by its path below the catalog", {"Android/a.bundle"}, "0    ", "77"},

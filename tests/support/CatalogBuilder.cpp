@@ -46,17 +46,20 @@ std::string BuildCatalogJson(const std::vector<CatalogBundle>& bundles,
         const std::string json =
             "{\"m_Hash\":\"0123456789abcdef0123456789abcdef\",\"m_Crc\":" + bundles[i].crcText +
             ",\"m_Timeout\":0,\"m_ChunkedTransfer\":false,\"m_RedirectLimit\":-1,"
-            "\"m_RetryCount\":0,\"m_BundleName\":\"bundle" + std::to_string(i) +
+            "\"m_RetryCount\":0,\"m_BundleName\":\"bundle" +
+            std::to_string(i) +
             "\",\"m_AssetLoadMode\":0,\"m_BundleSize\":" + std::to_string(1000 + i) +
             ",\"m_ClearOtherCachedVersionsWhenLoaded\":false}";
         const int32_t offset = static_cast<int32_t>(extra.size());
         extra.push_back('\x07'); // a JSON object
         PutShortText(extra, "Unity.ResourceManager");
-        PutShortText(extra, "UnityEngine.ResourceManagement.ResourceProviders.AssetBundleRequestOptions");
+        PutShortText(extra,
+                     "UnityEngine.ResourceManagement.ResourceProviders.AssetBundleRequestOptions");
         PutInt32(extra, static_cast<int32_t>(json.size() * 2));
         extra += Utf16Le(json);
         // internal id, provider, dependency key, dependency hash, extra data, primary key, type
-        for (const int32_t v : {static_cast<int32_t>(i), 0, -1, 0, offset, static_cast<int32_t>(i), 0})
+        for (const int32_t v :
+             {static_cast<int32_t>(i), 0, -1, 0, offset, static_cast<int32_t>(i), 0})
             PutInt32(entries, v);
     }
     ids.push_back("Assets/Hero.png");
