@@ -17,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <thread>
 #include <unistd.h>
 
@@ -312,7 +313,9 @@ std::string FolderSummaryLine(const FolderSummary& s, Task task, const Interface
         line += WithValue(WithValue(text.MsgFolderImported, std::to_string(s.written)),
                           std::to_string(s.withoutTree));
     }
-    return line;
+    // English counts one of a thing in the singular ("1 archive written").
+    static const std::regex one(R"((^|[,;] )1 (archive|object|failure|file)s)");
+    return std::regex_replace(line, one, "$011 $2");
 }
 
 FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsigned jobs,
