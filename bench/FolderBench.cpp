@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -82,11 +83,19 @@ void RunOnce(benchmark::State& state, const std::vector<std::string>& program, b
     const Game& game = TheGame();
     const fs::path out = game.dir / "out";
     double seconds = 0;
+    double cpuSeconds = 0; // the children's user and system time, all runs
     long peakKiB = 0;
+    const auto childCpu = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_CHILDREN, &usage);
+        return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
     for (auto _ : state) {
         fs::remove_all(out);
         // Every run starts with nothing of the generation or an earlier run left to write back.
         ::sync();
+        const double cpuBefore = childCpu();
         const auto start = std::chrono::steady_clock::now();
         long peak = 0;
         if (kestrel) {
@@ -101,12 +110,14 @@ void RunOnce(benchmark::State& state, const std::vector<std::string>& program, b
         }
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
+        cpuSeconds += childCpu() - cpuBefore;
         peakKiB = std::max(peakKiB, peak);
     }
     fs::remove_all(out);
     state.counters["archives"] = static_cast<double>(game.archives);
     state.counters["MiB"] = static_cast<double>(game.bytes >> 20);
     state.counters["MiB/s"] = static_cast<double>(game.bytes >> 20) / seconds;
+    state.counters["cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
     if (kestrel) state.counters["peak_MiB"] = static_cast<double>(peakKiB) / 1024.0;
 }
 
