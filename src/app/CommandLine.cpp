@@ -119,7 +119,9 @@ int RunCommandLine(RunOptions& options, const std::vector<std::string>& params,
     options.task = *chosen;
     const std::string archive = params.size() > 1 ? params[1] : std::string();
     std::error_code ec;
-    if (archive.empty() || !std::filesystem::is_regular_file(archive, ec)) {
+    // A folder is a whole game: every archive below it.
+    if (archive.empty() || (!std::filesystem::is_regular_file(archive, ec) &&
+                            !std::filesystem::is_directory(archive, ec))) {
         ConsoleReporter::Line(stdout, ArchiveNotFoundText(russian) + archive);
         return 1;
     }

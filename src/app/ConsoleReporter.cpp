@@ -34,6 +34,10 @@ void ConsoleReporter::PrintLocked(std::FILE* f, const std::string& text) {
 }
 
 void ConsoleReporter::Progress(int percent) {
+    ProgressText(percent, {});
+}
+
+void ConsoleReporter::ProgressText(int percent, const std::string& text) {
     if (!drawBar_) return;
     const std::lock_guard<std::mutex> hold(mutex_);
     percent = std::clamp(percent, 0, 100);
@@ -41,17 +45,19 @@ void ConsoleReporter::Progress(int percent) {
         ClearBar();
         return;
     }
-    if (percent == lastPercent_) return;
+    if (percent == lastPercent_ && text == lastText_) return;
     constexpr int kWidth = 40;
     const int filled = percent * kWidth / 100;
     const std::string bar = "\r[" + std::string(static_cast<size_t>(filled), '#') +
                             std::string(static_cast<size_t>(kWidth - filled), ' ') + "] " +
-                            std::to_string(percent) + "%\033[K";
+                            std::to_string(percent) + "%" + (text.empty() ? "" : "  " + text) +
+                            "\033[K";
     std::fflush(out_);
     std::fputs(bar.c_str(), err_);
     std::fflush(err_);
     barShown_ = true;
     lastPercent_ = percent;
+    lastText_ = text;
 }
 
 } // namespace kestrel

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace kestrel {
 
@@ -23,6 +24,7 @@ public:
     }
     void ProgressLine(const std::string& text) override { Print(out_, text); }
     void Progress(int percent) override;
+    void ProgressText(int percent, const std::string& text) override;
     void Breathe() override {}
     // The number of alerts shown so far.
     size_t Alerts() const {
@@ -45,6 +47,7 @@ private:
     bool drawBar_;
     bool barShown_ = false;
     int lastPercent_ = -1;
+    std::string lastText_;
     size_t alerts_ = 0;
     mutable std::mutex mutex_;
 };

@@ -102,7 +102,7 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
         const std::string word = ToLowerAscii(params[i]);
         const bool hasValue = i + 1 < params.size();
         if ((word == "-t" || word == "-p" || word == "-e" || word == "--png-format" ||
-             word == "--types") &&
+             word == "--types" || word == "-j") &&
             !hasValue) {
             missingValue = true;
             return word;
@@ -133,6 +133,19 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
         } else if (word == "--types" && hasValue) {
             options.typeSources.push_back(params[i + 1]);
             ++i;
+        } else if (word == "-j" && hasValue) {
+            // A count of workers: 1 to 1024; anything else counts as no value.
+            unsigned jobs = 0;
+            const std::string& text = params[i + 1];
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+            if (ec != std::errc() || end != text.data() + text.size() || jobs == 0 || jobs > 1024) {
+                missingValue = true;
+                return word;
+            }
+            options.jobs = jobs;
+            ++i;
+        } else if (word == "--keep-catalog") {
+            options.keepCatalog = true;
         } else if (word == "-v") {
             options.verbose = true;
         } else if (word == "-f") {

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "io/SafePath.h"
+#include "session/GameFolder.h"
 #include "session/JsonForms.h"
 #include "session/Operations.h"
 
@@ -100,6 +101,23 @@ int ListTask(const RunOptions& options, const std::string& path, Reporter& repor
     return 0;
 }
 
+// list, export or import of every archive of a game folder.
+int FolderTask(const RunOptions& options, const std::string& path, Reporter& reporter) {
+    if (options.task == Task::kExportBundle || options.entry.given) {
+        reporter.Alert(path + " is a folder: " +
+                       (options.entry.given ? std::string("-e chooses an inner file of one archive")
+                                            : std::string("exportbundle takes one bundle")) +
+                       "; give an archive instead.");
+        return 1;
+    }
+    if (options.task == Task::kExport) reporter.ProgressLine("export\n");
+    if (options.task == Task::kImport) reporter.ProgressLine("import\n");
+    const FolderSummary summary =
+        RunOnFolder(fs::path(FullPath(path)), options, options.jobs, reporter);
+    reporter.ProgressLine(FolderSummaryLine(summary, options.task, options.text));
+    return summary.failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int RunTask(const RunOptions& given, const std::string& archive, Reporter& reporter) {
@@ -107,6 +125,9 @@ int RunTask(const RunOptions& given, const std::string& archive, Reporter& repor
         RunOptions options = given;
         if (!options.typeSources.empty() && options.task != Task::kWindow)
             options.typeLibrary = LoadTypeSources(options.typeSources, options, reporter);
+        std::error_code ec;
+        if (options.task != Task::kWindow && fs::is_directory(archive, ec))
+            return FolderTask(options, archive, reporter);
         switch (options.task) {
         case Task::kExport:
             return ExportTask(options, archive, reporter);

@@ -47,6 +47,8 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.MsgWillBeSkipped = "И будет пропущен.";
         l.MsgImportWritten = "изменено объектов: {}, архив записан";
         l.MsgImportUnchanged = "ничего не изменилось, архив не записан";
+        l.MsgFolderSummary = "архивов: {}, объектов: {}, сбоев: {}, пропущено файлов: {}";
+        l.MsgFolderImported = "; записано архивов: {}, без дерева экспорта: {}";
         l.MsgMissingFile = "Отсутствует файл: ";
         l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
         l.MsgMeshCompressed = "Сжатые mesh не поддерживаются.";
@@ -89,6 +91,8 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.MsgWillBeSkipped = "And it will be skipped.";
         l.MsgImportWritten = "{} objects changed, archive written";
         l.MsgImportUnchanged = "nothing changed, archive not written";
+        l.MsgFolderSummary = "{} archives, {} objects, {} failures, {} files skipped";
+        l.MsgFolderImported = "; {} archives written, {} without an export tree";
         l.MsgMissingFile = "Missing file: ";
         l.MsgMeshBigEndian = "Not supported convertanion meshes big endian.";
         l.MsgMeshCompressed = "Compression meshes are not supported.";

@@ -18,6 +18,9 @@ struct InterfaceTexts {
     std::string MsgUnknownOption, MsgOptionNeedsValue, MsgNeedsDisplay, MsgNotAnArchive;
     // The last line of an import ("{}" stands for the count of changed objects).
     std::string MsgImportWritten, MsgImportUnchanged;
+    // The last line of a game folder run (archives, objects, failures, skipped files) and what an
+    // import adds to it (archives written, archives without an export tree).
+    std::string MsgFolderSummary, MsgFolderImported;
 };
 
 // `text` with its first "{}" replaced by `value`.

@@ -19,6 +19,12 @@ public:
     virtual void ProgressLine(const std::string& text) = 0;
     // Percentage of a long operation, 0 to 100.
     virtual void Progress(int percent) = 0;
+    // The same with what has been done in words ("3 of 12 archives, 40 of 310 MiB"), for a run
+    // over many archives; shown as the percentage alone where there is no room for words.
+    virtual void ProgressText(int percent, const std::string& text) {
+        (void)text;
+        Progress(percent);
+    }
     // Lets the window process pending events during a long operation.
     virtual void Breathe() = 0;
 };
@@ -44,6 +50,9 @@ public:
     }
     void ProgressLine(const std::string& text) override { next_.ProgressLine(text); }
     void Progress(int percent) override { next_.Progress(percent); }
+    void ProgressText(int percent, const std::string& text) override {
+        next_.ProgressText(percent, text);
+    }
     void Breathe() override { next_.Breathe(); }
     size_t Alerts() const { return alerts_; }
 

@@ -16,8 +16,10 @@ struct Recorded {
     std::set<std::filesystem::path> created;
 };
 
+// Each thread's imports are their own: the workers of a game folder import several archives at
+// once, and one archive's failure cuts back only what its own import appended.
 Recorded& Files() {
-    static Recorded recorded;
+    thread_local Recorded recorded;
     return recorded;
 }
 

@@ -54,8 +54,10 @@ ResourceFileLocation LocateResourceFile(const ResourcePlaces& places, const std:
     const bool inExportTree =
         archivePath || (!places.innerFileNames.empty() && IsInnerFile(places, where.fileName));
     if (inExportTree) {
-        where.relativePath = ExportTreeOf(BeforeFirstSeparator(places.archiveDirName)) +
-                             where.fileName + "/" + where.fileName;
+        const std::string tree = places.archiveTree.empty()
+                                     ? BeforeFirstSeparator(places.archiveDirName)
+                                     : places.archiveTree;
+        where.relativePath = ExportTreeOf(tree) + where.fileName + "/" + where.fileName;
     } else {
         // Windows builds of the engine may store "\" separators; they separate directories.
         where.relativePath = storedPath;

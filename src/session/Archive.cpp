@@ -115,6 +115,7 @@ std::unique_ptr<Archive> Archive::Open(const std::string& path, Reporter& report
     a.directory_ = DirectoryOf(path);
     const std::string fileName = FileNameOf(path);
     a.baseName_ = SafeComponent(fileName.substr(0, fileName.find('.')));
+    a.treeName_ = a.baseName_;
     // On failure the archive's destructor removes what was made so far.
     std::string workFileName = path;
     std::string copyFor = path; // the archive a decompressed copy is named after
@@ -215,7 +216,7 @@ ParsedInnerFile Archive::Parse(size_t index, const RunOptions& options, Reporter
     ParsedInnerFile inner;
     inner.index = index;
     inner.name = baseName_;
-    inner.dirName = baseName_;
+    inner.dirName = treeName_;
     inner.size = work_->Size();
     if (isBundle_) {
         const InnerEntry& entry = entries_.at(index);
@@ -239,6 +240,12 @@ ParsedInnerFile Archive::Parse(size_t index, const RunOptions& options, Reporter
     }
     if (inner.IsResourceItem()) BuildResourceItem(inner, *work_);
     return inner;
+}
+
+void Archive::SetTreeName(const std::string& relativePath) {
+    const std::string safe = SafeRelativePath(relativePath);
+    if (safe.empty()) throw KestrelError(name_ + ": no export tree name");
+    treeName_ = safe;
 }
 
 std::string Archive::OutputBaseDir(const RunOptions& options) const {

@@ -22,7 +22,7 @@ namespace kestrel {
 struct ParsedInnerFile {
     size_t index = 0;         // among the bundle's inner files; 0 for a plain file
     std::string name;         // cut after the last "\" and "/" and made safe: its export directory
-    std::string dirName;      // "<archive base>" or "<archive base>/<name>"
+    std::string dirName;      // "<archive tree>" or "<archive tree>/<name>" (see TreeName)
     uint64_t base = 0;        // where it starts in the working file
     uint64_t size = 0;        // its bytes
     AssetsFile assets;        // header and item table; one resource item for other files
@@ -48,6 +48,11 @@ public:
     const std::string& Name() const { return name_; }           // as the user named it
     const std::string& Directory() const { return directory_; } // ends with "/"
     const std::string& BaseName() const { return baseName_; }   // file name up to its first dot
+    // The archive's export tree below "Unity_Assets_Files/": BaseName(), or in a game folder run
+    // the archive's path relative to the folder ("GAME_Data/sharedassets0.assets").
+    const std::string& TreeName() const { return treeName_; }
+    // Names the export tree by a "/"-separated relative path; each component is made safe.
+    void SetTreeName(const std::string& relativePath);
     const std::string& WorkFileName() const { return workFileName_; }
     const std::shared_ptr<const ByteSource>& Work() const { return work_; }
     bool IsBundle() const { return isBundle_; }
@@ -97,6 +102,7 @@ private:
     std::string name_;
     std::string directory_;
     std::string baseName_;
+    std::string treeName_;
     std::string workFileName_;
     std::shared_ptr<const ByteSource> work_;
     bool isBundle_ = false;

@@ -22,7 +22,8 @@ Reader InnerScope::ObjectBody(size_t index) const {
 
 ResourcePlaces ResourcePlacesOf(const InnerScope& scope) {
     ResourcePlaces places{
-        scope.OutputBaseDir(), scope.archive.Directory(), scope.inner.dirName, {}};
+        scope.OutputBaseDir(), scope.archive.Directory(), scope.inner.dirName, {},
+        scope.archive.TreeName()};
     if (scope.archive.IsBundle()) places.innerFileNames = scope.archive.InnerFileNames();
     return places;
 }

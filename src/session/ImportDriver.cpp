@@ -335,7 +335,7 @@ void RefreshOtherForms(const Archive& archive, size_t entry, const InnerImport& 
 } // namespace
 
 bool HasExportTree(const Archive& archive, size_t entry, const RunOptions& options) {
-    std::string relative = ExportTreeOf(archive.BaseName());
+    std::string relative = ExportTreeOf(archive.TreeName());
     if (archive.IsBundle())
         relative += SafeComponent(CutInnerName(archive.InnerFileNames().at(entry)));
     std::error_code ec;

@@ -64,6 +64,10 @@ struct RunOptions {
     int32_t pngFormat = 0;
     bool fontAsObject = false; // -f: every Font exported whole as ".fnt"
     bool verbose = false;      // -v: import tells every file of the tree, unchanged ones too
+    // -j N: workers of a game folder run (0: one per core).
+    unsigned jobs = 0;
+    // --keep-catalog: a folder import leaves the Addressables catalog as it is.
+    bool keepCatalog = false;
     // --types FILE (repeatable): files whose type trees serve objects whose own file strips
     // them; read once before the task (LoadTypeSources) into typeLibrary.
     std::vector<std::string> typeSources;

@@ -109,18 +109,23 @@ TEST(ImportCli, AFileOfNoObjectIsToldInTheUsersLanguageAndChangesNothing) {
     }
 }
 
-// Imports an edit of readme.txt into `archive` once to learn the new bytes, then 50 times from
-// the old archive with the process killed at a random moment of the run: every time the archive
-// is exactly the old or exactly the new one, and opens.
-void KillImportsAtRandomMoments(const TempDir& dir, const fs::path& archive,
-                                const fs::path& editedText) {
-    ASSERT_EQ(RunKestrel({"export", archive.string()}, "C.UTF-8").exitCode, 0);
-    WriteFileBytes(editedText, std::vector<unsigned char>(1024 + 9, 'n'));
-    const auto oldBytes = ReadFileBytes(archive);
+// Imports an edit of each readme.txt into `target` (an archive, or a game folder of `archives`)
+// once to learn the new bytes, then 50 times from the old archives with the process killed at a
+// random moment of the run: every time each archive is exactly the old or exactly the new one,
+// and opens.
+void KillImportsAtRandomMoments(const fs::path& target, const std::vector<fs::path>& archives,
+                                const std::vector<fs::path>& editedTexts) {
+    ASSERT_EQ(RunKestrel({"export", target.string()}, "C.UTF-8").exitCode, 0);
+    for (const fs::path& text : editedTexts)
+        WriteFileBytes(text, std::vector<unsigned char>(1024 + 9, 'n'));
+    std::vector<std::vector<unsigned char>> oldBytes, newBytes;
+    for (const fs::path& archive : archives)
+        oldBytes.push_back(ReadFileBytes(archive));
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(RunKestrel({"import", archive.string()}, "C.UTF-8").exitCode, 0);
+    ASSERT_EQ(RunKestrel({"import", target.string()}, "C.UTF-8").exitCode, 0);
     const auto runTime = std::chrono::steady_clock::now() - started;
-    const auto newBytes = ReadFileBytes(archive);
+    for (const fs::path& archive : archives)
+        newBytes.push_back(ReadFileBytes(archive));
     ASSERT_NE(oldBytes, newBytes);
 
     std::mt19937 random(12345);
@@ -128,29 +133,34 @@ void KillImportsAtRandomMoments(const TempDir& dir, const fs::path& archive,
     std::uniform_int_distribution<long long> moment(0, span + span / 4);
     size_t old = 0, replaced = 0;
     for (int i = 0; i < 50; ++i) {
-        WriteFileBytes(archive, oldBytes);
-        KestrelChild child = KestrelChild::Start({"import", archive.string()});
+        for (size_t a = 0; a < archives.size(); ++a)
+            WriteFileBytes(archives[a], oldBytes[a]);
+        KestrelChild child = KestrelChild::Start({"import", target.string()});
         std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
         ::kill(child.pid, SIGKILL);
         child.ReadAll();
         child.Wait();
-        const auto now = ReadFileBytes(archive);
-        EXPECT_TRUE(now == oldBytes || now == newBytes) << "kill " << i;
-        EXPECT_TRUE(Reopens(archive)) << "kill " << i;
-        (now == oldBytes ? old : replaced) += 1;
-        // What the killed run left went with the open above; its import lock file stays for the
-        // next import, which takes it and removes it.
-        for (const fs::path& p : WorkingFilesIn(dir.Path()))
-            EXPECT_TRUE(p.string().ends_with(".kestrel-lock")) << "kill " << i << ": " << p;
+        for (size_t a = 0; a < archives.size(); ++a) {
+            const fs::path& archive = archives[a];
+            const auto now = ReadFileBytes(archive);
+            EXPECT_TRUE(now == oldBytes[a] || now == newBytes[a])
+                << "kill " << i << ": " << archive;
+            EXPECT_TRUE(Reopens(archive)) << "kill " << i << ": " << archive;
+            (now == oldBytes[a] ? old : replaced) += 1;
+            // What the killed run left went with the open above; its import lock file stays for
+            // the next import, which takes it and removes it.
+            for (const fs::path& p : WorkingFilesIn(archive.parent_path()))
+                EXPECT_TRUE(p.string().ends_with(".kestrel-lock")) << "kill " << i << ": " << p;
+        }
     }
-    std::cout << archive.filename().string() << ", 50 kills: " << old << " left the old archive, "
-              << replaced << " the new one\n";
+    std::cout << target.filename().string() << ", 50 kills: " << old << " archives left old, "
+              << replaced << " new\n";
 }
 
 TEST(ImportCli, KilledAtAnyMomentAPlainFileIsTheOldOrTheNewOne) {
     TempDir dir;
     const fs::path archive = WriteLevel(dir, 4u << 20);
-    KillImportsAtRandomMoments(dir, archive, dir / "Unity_Assets_Files/level0/readme.txt");
+    KillImportsAtRandomMoments(archive, {archive}, {dir / "Unity_Assets_Files/level0/readme.txt"});
 }
 
 TEST(ImportCli, KilledAtAnyMomentACompressedBundleIsTheOldOrTheNewOne) {
@@ -160,8 +170,30 @@ TEST(ImportCli, KilledAtAnyMomentACompressedBundleIsTheOldOrTheNewOne) {
     fs::remove(plain);
     const fs::path archive = dir / "level0.unity3d";
     WriteFileBytes(archive, BuildUnityFS({{"CAB-level", {assets.begin(), assets.end()}, 4}}).bytes);
-    KillImportsAtRandomMoments(dir, archive,
-                               dir / "Unity_Assets_Files/level0/CAB-level/readme.txt");
+    KillImportsAtRandomMoments(archive, {archive},
+                               {dir / "Unity_Assets_Files/level0/CAB-level/readme.txt"});
+}
+
+TEST(ImportCli, KilledAtAnyMomentEachArchiveOfAGameFolderIsTheOldOrTheNewOne) {
+    // Two plain files and a compressed bundle in nested folders, imported by two workers.
+    TempDir dir;
+    const fs::path level = WriteLevel(dir, 1u << 20);
+    const auto assets = ReadFileBytes(level);
+    fs::remove(level);
+    const fs::path game = dir / "game";
+    const std::vector<fs::path> archives = {game / "Data/level0", game / "Data/more/level0",
+                                            game / "Bundles/level0.unity3d"};
+    for (const fs::path& a : archives)
+        fs::create_directories(a.parent_path());
+    WriteFileBytes(archives[0], assets);
+    WriteFileBytes(archives[1], assets);
+    WriteFileBytes(archives[2],
+                   BuildUnityFS({{"CAB-level", {assets.begin(), assets.end()}, 4}}).bytes);
+    const fs::path trees = game / "Unity_Assets_Files";
+    KillImportsAtRandomMoments(game, archives,
+                               {trees / "Data/level0/readme.txt",
+                                trees / "Data/more/level0/readme.txt",
+                                trees / "Bundles/level0.unity3d/CAB-level/readme.txt"});
 }
 
 TEST(ImportCli, AFileSizeLimitFailsClearlyAndLeavesTheArchiveAndNoTemporaryFile) {

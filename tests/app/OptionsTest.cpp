@@ -144,4 +144,23 @@ TEST(Options, PngFormatTakesUncompressedEncodedFormatsByNameOrNumber) {
     }
 }
 
+TEST(Options, WorkersAreACountFrom1To1024) {
+    struct Case {
+        const char* value;
+        unsigned jobs; // 0: refused
+    };
+    for (const Case c : {Case{"1", 1}, Case{"2", 2}, Case{"1024", 1024}, Case{"0", 0},
+                         Case{"1025", 0}, Case{"-1", 0}, Case{"2x", 0}, Case{"", 0}}) {
+        SCOPED_TRACE(c.value);
+        RunOptions s;
+        bool missing = false;
+        const std::string wrong =
+            ReadOptions(s, {"export", "game", "-J", c.value, "--keep-catalog"}, missing);
+        EXPECT_EQ(wrong, c.jobs != 0 ? "" : "-j");
+        EXPECT_EQ(missing, c.jobs == 0);
+        EXPECT_EQ(s.jobs, c.jobs);
+        EXPECT_EQ(s.keepCatalog, c.jobs != 0);
+    }
+}
+
 } // namespace

@@ -49,7 +49,7 @@ public:
         inner.Items().ExportName.push_back(exportName);
         inner.Items().types.push_back({"Mesh", 0});
         context.emplace(ConverterContext{
-            inner.assets, ResourcePlaces{dir.Path().string() + "/", "", inner.dirName, {}},
+            inner.assets, ResourcePlaces{dir.Path().string() + "/", "", inner.dirName, {}, {}},
             messages, options.text, options.noFlipTexture, options.Writes(kOutDds),
             options.executableDir});
         return ConverterInput{*context, Reader(work).Sub(objectStart + 8, body.size(), "mesh"),

@@ -55,7 +55,7 @@ public:
         work = std::make_shared<MemorySource>("level0", file.Take());
         const std::string base = dir.Path().string() + "/";
         context.emplace(ConverterContext{
-            inner.assets, ResourcePlaces{base, base, inner.dirName, {}}, messages, options.text,
+            inner.assets, ResourcePlaces{base, base, inner.dirName, {}, {}}, messages, options.text,
             options.noFlipTexture, options.Writes(kOutDds), options.executableDir});
         return ConverterInput{*context, Reader(work).Sub(24, body.size(), "mesh"),
                               "Unity_Assets_Files/level0/Mesh/", "Cube.mesh", 0};

@@ -216,7 +216,7 @@ ConverterInput TextureCase::Input(const std::vector<uint8_t>& body,
                                   const std::string& relativeDir) {
     auto source = std::make_shared<MemorySource>("level0", body);
     context.emplace(ConverterContext{
-        inner.assets, ResourcePlaces{outputBaseDir, archiveDir, inner.dirName, {}}, messages,
+        inner.assets, ResourcePlaces{outputBaseDir, archiveDir, inner.dirName, {}, {}}, messages,
         options.text, options.noFlipTexture, options.Writes(kOutDds), options.executableDir});
     return ConverterInput{*context, Reader(source, order), relativeDir,
                           inner.assets.items.ExportName[0], 0};

@@ -102,7 +102,7 @@ struct ModernCase {
             file,  rebuilt,
             false, tc.messages};
         in.layout = row;
-        in.resources = ResourcePlaces{tc.outputBaseDir, tc.archiveDir, tc.inner.dirName, {}};
+        in.resources = ResourcePlaces{tc.outputBaseDir, tc.archiveDir, tc.inner.dirName, {}, {}};
         picture.importTexture(in);
         EXPECT_TRUE(tc.messages.alerts.empty()) << tc.messages.alerts.front();
         return fs::exists(rebuilt) ? ReadAll(rebuilt) : Bytes{};
