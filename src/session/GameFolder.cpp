@@ -3,6 +3,7 @@
 #include "assets/AssetsParser.h"
 #include "bundle/AddressablesCatalog.h"
 #include "bundle/BundleTypes.h"
+#include "common/CoreBudget.h"
 #include "common/Error.h"
 #include "io/AtomicFile.h"
 #include "io/ByteSource.h"
@@ -404,6 +405,9 @@ FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsig
     if (workers <= 1) {
         work();
     } else {
+        // The workers beside the first (whose core is this thread's) hold spare cores, so that a
+        // bundle's block compression inside a worker takes none that another worker is using.
+        const CoreLease cores(workers - 1);
         std::vector<std::thread> threads;
         for (unsigned w = 0; w < workers; ++w)
             threads.emplace_back(work);
