@@ -5,6 +5,7 @@
 #include "assets/Vocabulary.h"
 #include "audio/SoundClip.h"
 #include "common/Error.h"
+#include "mesh/MeshExport.h"
 #include "session/ConverterInput.h"
 #include "session/JsonForms.h"
 
@@ -215,51 +216,53 @@ PreviewFacts ObjectPreview::Facts(size_t index) {
     std::optional<PreviewFields> fields;
     if (TreeOf(index)) fields = Fields(index);
     const FieldValue* root = fields ? &fields->root : nullptr;
-    const auto add = [&](const std::string& label, std::optional<uint64_t> n) {
+    const auto L = [this](const char* english, const char* russian) {
+        return std::string(options_.text.russian ? russian : english);
+    };
+    const auto add = [&facts](const std::string& label, std::optional<uint64_t> n) {
         if (n) facts.emplace_back(label, Grouped(*n));
     };
-    facts.emplace_back("Name", inner_.assets.items.listRows.size() > index
+    facts.emplace_back(L("Name", "Имя"), inner_.assets.items.listRows.size() > index
                                    ? inner_.assets.items.ExportName.at(index)
                                    : std::string());
     if (row.ClassID == ClassId::kFont) {
         if (root) {
             if (const FieldValue* name = At(*root, {"m_Name"}))
                 facts.back().second = name->bytes;
-            add("Font size", Number(At(*root, {"m_FontSize"})));
-            add("Font data bytes", Count(At(*root, {"m_FontData"})));
+            add(L("Font size", "Размер шрифта"), Number(At(*root, {"m_FontSize"})));
+            add(L("Font data bytes", "Байт данных шрифта"), Count(At(*root, {"m_FontData"})));
         } else if (HasInnerPayload(row.ClassID, row.PayloadSize)) {
-            add("Font data bytes", row.PayloadSize);
+            add(L("Font data bytes", "Байт данных шрифта"), row.PayloadSize);
         }
-    } else if (row.ClassID == ClassId::kMesh && root) {
-        std::optional<uint64_t> vertices = Number(At(*root, {"m_VertexData", "m_VertexCount"}));
-        if (!vertices) vertices = Count(At(*root, {"m_Vertices"}));
-        add("Vertices", vertices);
-        if (const FieldValue* subMeshes = At(*root, {"m_SubMeshes"})) {
-            uint64_t triangles = 0;
-            for (const FieldValue& sub : subMeshes->items) {
-                const auto indices = Number(At(sub, {"indexCount"}));
-                const auto topology = Number(At(sub, {"topology"}));
-                const auto strip = Number(At(sub, {"isTriStrip"}));
-                if (!indices) continue;
-                if ((topology && *topology == 1) || (strip && *strip != 0))
-                    triangles += *indices >= 2 ? *indices - 2 : 0;
-                else if (!topology || *topology == 0)
-                    triangles += *indices / 3;
+    } else if (row.ClassID == ClassId::kMesh) {
+        try {
+            // Read as the OBJ export reads it.
+            SilentReporter quiet;
+            const InnerScope scope{archive_, inner_, options_, quiet};
+            const ConverterContext context = ContextOf(scope);
+            const MeshCounts counts =
+                ReadMeshCounts(InputOf(index, context), inner_.assets.header.EngineMajorVersion);
+            if (counts.compressed) {
+                facts.emplace_back(L("Vertices", "Вершины"), L("compressed", "сжаты"));
+            } else {
+                add(L("Vertices", "Вершины"), counts.vertices);
+                add(L("Triangles", "Треугольники"), counts.triangles);
             }
-            add("Triangles", triangles);
-            add("Submeshes", subMeshes->items.size());
+            add(L("Submeshes", "Подсетки"), counts.subMeshes);
+        } catch (const KestrelError& e) {
+            facts.emplace_back(L("Mesh", "Сетка"), e.what());
         }
     } else if (row.ClassID == ClassId::kAudioClip) {
         if (root) {
-            add("Channels", Number(At(*root, {"m_Channels"})));
-            add("Frequency (Hz)", Number(At(*root, {"m_Frequency"})));
+            add(L("Channels", "Каналы"), Number(At(*root, {"m_Channels"})));
+            add(L("Frequency (Hz)", "Частота (Гц)"), Number(At(*root, {"m_Frequency"})));
             if (const FieldValue* length = At(*root, {"m_Length"})) {
                 char text[32];
                 std::snprintf(text, sizeof text, "%.3f s", FloatOf(*length));
-                facts.emplace_back("Length", text);
+                facts.emplace_back(L("Length", "Длительность"), text);
             }
-            add("Compression format", Number(At(*root, {"m_CompressionFormat"})));
-            add("Format", Number(At(*root, {"m_Format"})));
+            add(L("Compression format", "Формат сжатия"), Number(At(*root, {"m_CompressionFormat"})));
+            add(L("Format", "Формат"), Number(At(*root, {"m_Format"})));
         }
         try {
             SilentReporter quiet;
@@ -267,13 +270,13 @@ PreviewFacts ObjectPreview::Facts(size_t index) {
             const ConverterContext context = ContextOf(scope);
             const SoundClip clip = ReadSoundClipOf(context, scope.ObjectBody(index),
                                                    inner_.assets.items.ExportName.at(index));
-            if (!clip.bodyExtension.empty()) facts.emplace_back("Sound file", clip.bodyExtension);
-            if (clip.audioLength != 0) add("Sound bytes", clip.audioLength);
+            if (!clip.bodyExtension.empty()) facts.emplace_back(L("Sound file", "Звуковой файл"), clip.bodyExtension);
+            if (clip.audioLength != 0) add(L("Sound bytes", "Байт звука"), clip.audioLength);
         } catch (const KestrelError&) {
             // The fields above say what there is to say.
         }
     }
-    add("Object bytes", row.ObjSize);
+    add(L("Object bytes", "Байт объекта"), row.ObjSize);
     return facts;
 }
 

@@ -175,7 +175,7 @@ MainWindow::MainWindow(const RunOptions& options, QWidget* parent)
     BuildShortcuts();
     Retitle();
     resize(kClientWidth, kClientHeight);
-    split->setSizes({kClientWidth * 3 / 5, kClientWidth * 2 / 5});
+    split->setSizes({kClientWidth * 5 / 8, kClientWidth * 3 / 8});
 }
 
 MainWindow::~MainWindow() {
@@ -493,7 +493,7 @@ void MainWindow::PreviewCurrentRow() {
     if (!preview->isVisible() || split->sizes().value(1) == 0) {
         preview->show();
         const int total = split->width();
-        split->setSizes({total * 3 / 5, total * 2 / 5});
+        split->setSizes({total * 5 / 8, total * 3 / 8});
     }
     std::optional<size_t> object;
     const QModelIndex current = list->selectionModel()->currentIndex();
@@ -567,8 +567,10 @@ void MainWindow::ShowArchive() {
                           QString::number(a.header.formatVersion) + QStringLiteral(" ") +
                           Q(PlatformName(a.header.targetPlatform)));
     filesLabel->setText(Q(t.LblFiles) + QString::number(count));
-    // The type column as wide as its widest shown text (texture formats are long).
-    list->resizeColumnToContents(static_cast<int>(ListColumn::Type));
+    // The type column as wide as its widest shown text (texture formats are long); the number,
+    // size and offset columns no wider than theirs, so the name keeps the rest.
+    for (ListColumn c : {ListColumn::Number, ListColumn::Type, ListColumn::Size, ListColumn::Offset})
+        list->resizeColumnToContents(static_cast<int>(c));
 }
 
 void MainWindow::ExportAll() {

@@ -105,7 +105,7 @@ TEST_F(PreviewTest, EachKindOfObjectShowsWhatItHolds) {
         {0, PreviewKind::Picture, "64 x 64"},
         {1, PreviewKind::Picture, "RGBA32"},
         {2, PreviewKind::Text, "Grüße, traveller."},
-        {3, PreviewKind::Facts, "Object bytes"},
+        {3, PreviewKind::Facts, "Vertices:&nbsp;</td><td>24</td></tr><tr><td>Triangles:&nbsp;</td><td>12"},
         {4, PreviewKind::Facts, "Sound"},
         {5, PreviewKind::Bytes, "00000000  ab ab ab"},
     };
