@@ -4,6 +4,7 @@
 #include "assets/ClassId.h"
 #include "assets/Vocabulary.h"
 #include "audio/SoundClip.h"
+#include "audio/SoundFacts.h"
 #include "common/Error.h"
 #include "mesh/MeshExport.h"
 #include "session/ConverterInput.h"
@@ -194,7 +195,22 @@ std::optional<TexturePicture> ObjectPreview::Picture(size_t index, uint32_t face
     SilentReporter quiet;
     const InnerScope scope{archive_, inner_, options_, quiet};
     const ConverterContext context = ContextOf(scope);
-    return DecodeTexturePicture(InputOf(index, context), face, level, stop);
+    return DecodeTexturePicture(InputOf(index, context), face, level, stop,
+                                [this](const std::string& path) { return ResourceEntry(path); });
+}
+
+std::optional<Reader> ObjectPreview::ResourceEntry(const std::string& storedPath) const {
+    if (!archive_.IsBundle()) return std::nullopt;
+    // "archive:/CAB-x/CAB-x.resS" and "CAB-x.resS" both name the entry by its last component.
+    const std::string wanted = storedPath.substr(storedPath.find_last_of("/\\") + 1);
+    const auto& names = archive_.InnerFileNames();
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string name = names[i].substr(names[i].find_last_of("/\\") + 1);
+        if (name != wanted) continue;
+        const ParsedInnerFile entry = archive_.Parse(i, options_, nullptr);
+        return Reader(archive_.Work(), Endian::Little).Sub(entry.base, entry.size, "resource entry");
+    }
+    return std::nullopt;
 }
 
 PreviewText ObjectPreview::Text(size_t index, uint64_t limit) const {
@@ -270,8 +286,24 @@ PreviewFacts ObjectPreview::Facts(size_t index) {
             const ConverterContext context = ContextOf(scope);
             const SoundClip clip = ReadSoundClipOf(context, scope.ObjectBody(index),
                                                    inner_.assets.items.ExportName.at(index));
-            if (!clip.bodyExtension.empty()) facts.emplace_back(L("Sound file", "Звуковой файл"), clip.bodyExtension);
+            if (!clip.bodyExtension.empty())
+                facts.emplace_back(L("Sound file", "Звуковой файл"), clip.bodyExtension);
             if (clip.audioLength != 0) add(L("Sound bytes", "Байт звука"), clip.audioLength);
+            if (clip.layout == SoundLayout::Embedded) {
+                const Reader body = scope.ObjectBody(index);
+                const auto sound = ReadSoundStreamFacts(
+                    body.Sub(body.Begin() + clip.dataPos, clip.audioLength, "sound"));
+                if (sound) {
+                    facts.emplace_back(L("Format", "Формат"), sound->format);
+                    add(L("Channels", "Каналы"), sound->channels);
+                    add(L("Frequency (Hz)", "Частота (Гц)"), sound->frequency);
+                    if (sound->seconds >= 0) {
+                        char text[32];
+                        std::snprintf(text, sizeof text, "%.3f s", sound->seconds);
+                        facts.emplace_back(L("Length", "Длительность"), text);
+                    }
+                }
+            }
         } catch (const KestrelError&) {
             // The fields above say what there is to say.
         }

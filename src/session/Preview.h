@@ -60,6 +60,8 @@ public:
 
 private:
     const TypeTree* TreeOf(size_t index);
+    // A resource entry of the open bundle, read in place, that a stored path names.
+    std::optional<Reader> ResourceEntry(const std::string& storedPath) const;
     ConverterInput InputOf(size_t index, const ConverterContext& context) const;
 
     const Archive& archive_;

@@ -96,7 +96,8 @@ uint32_t LevelForBox(const TexturePictureFacts& facts, uint32_t boxWidth, uint32
 
 std::optional<TexturePicture> DecodeTexturePicture(const ConverterInput& in, uint32_t face,
                                                    uint32_t level,
-                                                   const std::function<bool()>& stop) {
+                                                   const std::function<bool()>& stop,
+                                                   const ResourceInPlace& inPlace) {
     OpenedTexture t = OpenTexture(in);
     const TextureHeader& h = t.tex.header;
     const TexturePictureFacts& f = t.facts;
@@ -111,7 +112,16 @@ std::optional<TexturePicture> DecodeTexturePicture(const ConverterInput& in, uin
         throw KestrelError(in.exportName + ": no level " + std::to_string(level) + " of image " +
                            std::to_string(face));
     }
-    auto images = OpenTextureImages(in, t.tex, t.object);
+    std::optional<TextureImages> images;
+    if (t.tex.StreamedData && inPlace) {
+        if (std::optional<Reader> file = inPlace(t.tex.resource.path)) {
+            if (t.tex.streamOffset > file->Remaining())
+                file->Fail(file->Pos() + t.tex.streamOffset, "stream offset", "lies past the end of the file");
+            file->Skip(t.tex.streamOffset, "stream offset");
+            images = TextureImages{*file, ""};
+        }
+    }
+    if (!images) images = OpenTextureImages(in, t.tex, t.object);
     if (!images) throw KestrelError(in.exportName + ": its pixels cannot be read");
     RequireImages(h, images->source, static_cast<uint64_t>(h.imageCount));
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace kestrel {
 
@@ -34,12 +35,18 @@ TexturePictureFacts ReadTexturePictureFacts(const ConverterInput& in);
 // (scaled to fit), so a level at most twice the shown size is decoded; level 0 when none is.
 uint32_t LevelForBox(const TexturePictureFacts& facts, uint32_t boxWidth, uint32_t boxHeight);
 
+// The bytes of the resource file a streamed texture names by its stored path, when the caller can
+// read them in place (a bundle's resource entry inside its working file, before any export wrote
+// a copy); nullopt to look for the file as the export does.
+using ResourceInPlace = std::function<std::optional<Reader>(const std::string& storedPath)>;
+
 // Decodes level `level` of image `face`. `stop` is asked between bands of block rows; when it says
 // true the decode ends and nullopt is returned. Raises KestrelError when the format has no
 // decoder, the level or face does not exist, or the pixels do not fit the object or its resource
 // file (a missing resource file raises as the export does).
 std::optional<TexturePicture> DecodeTexturePicture(const ConverterInput& in, uint32_t face,
                                                    uint32_t level,
-                                                   const std::function<bool()>& stop = {});
+                                                   const std::function<bool()>& stop = {},
+                                                   const ResourceInPlace& inPlace = {});
 
 } // namespace kestrel

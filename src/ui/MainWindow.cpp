@@ -325,7 +325,7 @@ void MainWindow::BuildList() {
     // Enter (or a double click) on a row opens its preview; moving the cursor follows it.
     connect(list, &QAbstractItemView::activated, this, [this] { PreviewCurrentRow(); });
     connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
-        if (!busy_ && preview->isVisible()) PreviewCurrentRow();
+        if (!busy_ && PreviewOpen()) PreviewCurrentRow();
     });
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this,
@@ -438,7 +438,7 @@ bool MainWindow::RunOperation(const std::function<void()>& operation) {
         close();
         return ok;
     }
-    if (preview->isVisible()) PreviewCurrentRow();
+    if (PreviewOpen()) PreviewCurrentRow();
     return ok;
 }
 
@@ -482,6 +482,11 @@ void MainWindow::OpenFile(const QString& path) {
     }
 }
 
+bool MainWindow::PreviewOpen() const {
+    // A pane the splitter collapsed is closed: nothing is decoded for it.
+    return preview->isVisible() && split->sizes().value(1) > 0;
+}
+
 void MainWindow::ResetSort() {
     sortColumn_ = -1;
     sortDescending_ = false;
@@ -490,7 +495,7 @@ void MainWindow::ResetSort() {
 
 void MainWindow::PreviewCurrentRow() {
     if (busy_) return;
-    if (!preview->isVisible() || split->sizes().value(1) == 0) {
+    if (!PreviewOpen()) {
         preview->show();
         const int total = split->width();
         split->setSizes({total * 5 / 8, total * 3 / 8});

@@ -164,6 +164,7 @@ private:
     bool CheckSearchText(const std::string& text);
     void SetStatus(const QString& text);
     void ResetSort();
+    bool PreviewOpen() const;
     // Exports objects with their failures gathered for the status bar.
     void RunExport(const std::vector<size_t>& objects, const RunOptions& options);
     // An export's ending in the status bar.

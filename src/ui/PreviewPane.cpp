@@ -175,6 +175,7 @@ PreviewPane::PreviewPane(const InterfaceTexts& texts, QWidget* parent)
     hexLayout->addWidget(bytes, 1);
     hexLayout->addLayout(pageRow);
     pages->addWidget(hexPage);
+    bytesPage_ = hexPage;
     layout->addWidget(pages, 1);
     for (QWidget* w : {static_cast<QWidget*>(levelChoice), static_cast<QWidget*>(faceChoice),
                        static_cast<QWidget*>(zoomChoice)})
@@ -418,19 +419,25 @@ void PreviewPane::Show(const Archive* archive, const ParsedInnerFile* inner,
             const PreviewFacts lines = preview->Facts(i);
             std::optional<PreviewFields> tree = preview->Fields(i);
             auto shared = tree ? std::make_shared<const PreviewFields>(std::move(*tree)) : nullptr;
-            Deliver(serial, [this, lines, shared] {
+            // Without a tree the bytes show below the facts.
+            const uint64_t size = preview->ObjectSize(i);
+            const auto page = shared ? std::vector<uint8_t>() : preview->Page(i, 0, kHexPage);
+            Deliver(serial, [this, lines, shared, size, page] {
                 shownKind_ = PreviewKind::Facts;
                 QString table = QStringLiteral("<table>");
                 for (const auto& [label, value] : lines)
                     table += QStringLiteral("<tr><td>%1:&nbsp;</td><td>%2</td></tr>")
                                  .arg(Q(label).toHtmlEscaped(), Q(value).toHtmlEscaped());
                 facts->setText(table + QStringLiteral("</table>"));
+                levelChoice->hide();
+                faceChoice->hide();
+                zoomChoice->hide();
                 if (shared) {
                     FillFields(*shared);
                     fieldValues_ = shared;
                     pages->setCurrentWidget(fields);
                 } else {
-                    ShowMessage(QString());
+                    ShowBytes(size, 0, page);
                 }
             });
             return;
@@ -455,12 +462,8 @@ void PreviewPane::Show(const Archive* archive, const ParsedInnerFile* inner,
         const auto page = preview->Page(i, 0, kHexPage);
         Deliver(serial, [this, size, page] {
             shownKind_ = PreviewKind::Bytes;
-            pageOffset_ = 0;
             facts->setText(T("%1 bytes", "%1 байт").arg(size));
-            bytes->setPlainText(HexLines(page, 0));
-            pageBack->setEnabled(false);
-            pageOn->setEnabled(size > kHexPage);
-            pages->setCurrentIndex(pages->count() - 1);
+            ShowBytes(size, 0, page);
             levelChoice->hide();
             faceChoice->hide();
             zoomChoice->hide();
@@ -514,13 +517,16 @@ void PreviewPane::RequestPage(uint64_t offset) {
         const uint64_t size = preview->ObjectSize(i);
         const uint64_t at = offset >= size ? (size == 0 ? 0 : (size - 1) / kHexPage * kHexPage) : offset;
         const auto page = preview->Page(i, at, kHexPage);
-        Deliver(serial, [this, at, size, page] {
-            pageOffset_ = at;
-            bytes->setPlainText(HexLines(page, at));
-            pageBack->setEnabled(at > 0);
-            pageOn->setEnabled(at + kHexPage < size);
-        });
+        Deliver(serial, [this, at, size, page] { ShowBytes(size, at, page); });
     });
+}
+
+void PreviewPane::ShowBytes(uint64_t size, uint64_t offset, const std::vector<uint8_t>& page) {
+    pageOffset_ = offset;
+    bytes->setPlainText(HexLines(page, offset));
+    pageBack->setEnabled(offset > 0);
+    pageOn->setEnabled(offset + kHexPage < size);
+    pages->setCurrentWidget(bytesPage_);
 }
 
 void PreviewPane::FillFields(const PreviewFields& tree) {

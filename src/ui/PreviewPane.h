@@ -88,6 +88,7 @@ private:
     void RequestPicture();
     void RequestPage(uint64_t offset);
     void FillFields(const PreviewFields& fields);
+    void ShowBytes(uint64_t size, uint64_t offset, const std::vector<uint8_t>& page);
     void AddFieldItems(QTreeWidgetItem* parent, const FieldValue& value, size_t first);
     QString T(const char* english, const char* russian) const;
 
@@ -104,6 +105,7 @@ private:
     std::shared_ptr<const PreviewFields> fieldValues_;
     std::deque<FieldValue> packedElements_; // elements of packed arrays the tree shows
     QTimer resizeTimer_;
+    QWidget* bytesPage_ = nullptr;
 
     // Worker state: the latest job, the serial of the latest request and of the last one shown.
     std::mutex mutex_;

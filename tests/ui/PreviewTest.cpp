@@ -106,7 +106,7 @@ TEST_F(PreviewTest, EachKindOfObjectShowsWhatItHolds) {
         {1, PreviewKind::Picture, "RGBA32"},
         {2, PreviewKind::Text, "Grüße, traveller."},
         {3, PreviewKind::Facts, "Vertices:&nbsp;</td><td>24</td></tr><tr><td>Triangles:&nbsp;</td><td>12"},
-        {4, PreviewKind::Facts, "Sound"},
+        {4, PreviewKind::Facts, "Frequency (Hz):&nbsp;</td><td>8,000"},
         {5, PreviewKind::Bytes, "00000000  ab ab ab"},
     };
     for (const Case& c : cases) {
@@ -330,6 +330,71 @@ TEST(RussianWindow, ButtonsAreAsWideAsTheirCaptionsAndABrokenArchiveIsSaidInRuss
     window.OpenFile(QString::fromStdString(file.string()));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("Kestrel не может открыть «broken.assets»", 0), 0u) << messages[0];
+    window.close();
+}
+
+} // namespace
+
+namespace {
+
+// Real archives: the first object of each class the preview tells apart shows without an error.
+TEST(PreviewSamples, EachKindShowsOnRealArchives) {
+    const fs::path samples = SamplesDir();
+    if (samples.empty()) GTEST_SKIP() << "no samples in ../shared/samples";
+    struct Case {
+        const char* archive;
+        std::vector<std::pair<int32_t, PreviewKind>> classes;
+    };
+    const Case cases[] = {
+        {"ata4__disunity/bundle/3/bluedoor.unity3d",
+         {{28, PreviewKind::Picture},
+          {43, PreviewKind::Facts},
+          {83, PreviewKind::Facts},
+          {128, PreviewKind::Facts},
+          {49, PreviewKind::Text}}},
+        {"Banbadle__LethalCompanyUnityTemplate/Assets/AssetBundles/lethalextras",
+         {{28, PreviewKind::Picture}, {43, PreviewKind::Facts}, {1, PreviewKind::Fields}}},
+    };
+    RunOptions options;
+    options.text = MakeLocalization(false);
+    MainWindow window(options);
+    std::vector<std::string> messages;
+    window.showMessage = [&](QMessageBox::Icon, const QString& text) {
+        messages.push_back(text.toStdString());
+    };
+    window.show();
+    for (const Case& c : cases) {
+        const fs::path file = samples / c.archive;
+        if (!fs::exists(file)) {
+            ADD_FAILURE() << c.archive << " is missing from the samples";
+            continue;
+        }
+        window.OpenFile(QString::fromStdString(file.string()));
+        ASSERT_TRUE(messages.empty()) << messages[0];
+        for (const auto& [classId, kind] : c.classes) {
+            bool seen = false;
+            // Every inner file of the bundle, from the one shown.
+            for (int inner = 0; inner < window.innerFiles->count() && !seen; ++inner) {
+                window.SelectInnerFile(inner);
+                const auto& rows = window.ShownInnerFile().Items().rows;
+                for (size_t i = 0; i < rows.size() && !seen; ++i) {
+                    if (rows[i].ClassID != classId) continue;
+                    seen = true;
+                    window.list->setCurrentIndex(window.model->index(static_cast<int>(i), 0));
+                    window.PreviewCurrentRow();
+                    for (int k = 0; k < 20000 && window.preview->Pending(); ++k) {
+                        QCoreApplication::processEvents();
+                        QThread::usleep(500);
+                    }
+                    EXPECT_EQ(window.preview->ShownKind(), kind) << c.archive << " class " << classId;
+                    EXPECT_NE(window.preview->pages->currentWidget(), window.preview->message)
+                        << c.archive << " class " << classId << ": "
+                        << window.preview->message->text().toStdString();
+                }
+            }
+            EXPECT_TRUE(seen) << c.archive << " holds no object of class " << classId;
+        }
+    }
     window.close();
 }
 
