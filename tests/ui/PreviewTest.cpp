@@ -307,6 +307,15 @@ TEST_F(PreviewTest, TitleShortcutsAndFindPrevious) {
         keys << s->key().toString();
     for (const char* k : {"Ctrl+O", "Ctrl+F", "F3", "Shift+F3", "Ctrl+Q"})
         EXPECT_TRUE(keys.contains(QString::fromLatin1(k))) << k;
+    // Enter on a row opens the preview the splitter had closed.
+    Open(Write("a.assets", BuildAssetsFile(KindsPlan())));
+    window->split->setSizes({800, 0});
+    window->list->setCurrentIndex(window->model->index(2, 0));
+    EXPECT_EQ(window->preview->ShownKind(), std::nullopt);
+    emit window->list->activated(window->model->index(2, 0));
+    EXPECT_GT(window->split->sizes().value(1), 0);
+    Preview(2);
+    EXPECT_EQ(window->preview->ShownKind(), PreviewKind::Text);
 }
 
 TEST(RussianWindow, ButtonsAreAsWideAsTheirCaptionsAndABrokenArchiveIsSaidInRussian) {
