@@ -36,6 +36,15 @@ if [ ! -f "$costs" ]; then
   mkdir -p "$(dirname "$costs")"
   { grep -v '^#' scripts/test-costs.txt; echo "---"; } > "$costs"
 fi
-echo "== suite starts (total $((SECONDS - started)) s)"
+# The suite makes and removes hundreds of thousands of small files (export trees); a disk file
+# system spends most of that time finding free inodes, a RAM one none. Its temporary folders go
+# to /dev/shm when that has room for them (4 GiB free), elsewhere to the usual place.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] &&
+   [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -ge $((4 * 1024 * 1024)) ]; then
+  TMPDIR=$(mktemp -d /dev/shm/kestrel-suite-XXXXXX)
+  export TMPDIR
+  trap 'rm -rf "$TMPDIR"' EXIT
+fi
+echo "== suite starts (total $((SECONDS - started)) s; temporary files in ${TMPDIR:-/tmp})"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$tree" --output-on-failure -j"$((jobs + 2))"

@@ -95,6 +95,11 @@ RowLayout RowLayoutFor(int32_t formatVersion) {
     return {};
 }
 
+bool ObjectTableIsRead(int32_t formatVersion) {
+    if (formatVersion >= 16) return formatVersion <= 22;
+    return formatVersion >= 5 && RowLayoutFor(formatVersion).wordCount != 0;
+}
+
 void ReadAssetsHeader(const std::shared_ptr<const ByteSource>& work, uint64_t assetsBase,
                       AssetsFile& out) {
     out = AssetsFile{};

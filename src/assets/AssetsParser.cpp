@@ -16,7 +16,7 @@ AssetsFile ParseUnguarded(const std::shared_ptr<const ByteSource>& work, uint64_
     ReadAssetsHeader(work, assetsBase, file);
     if (file.header.EngineMajorVersion == 0) return file;
     const int32_t format = file.header.formatVersion;
-    if (format >= 16 && format <= 22) {
+    if (format >= 16 && ObjectTableIsRead(format)) {
         Reader r(work, file.header.DataOrder());
         r.Seek(file.header.afterPlatformPos, "type metadata");
         ParseModernAssets(r, assetsBase, file, options);

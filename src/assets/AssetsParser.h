@@ -43,6 +43,11 @@ int32_t EngineMajorVersionOf(const std::string& engineVersion, int32_t formatVer
 // (formats below 5, 10 to 13, above 15).
 RowLayout RowLayoutFor(int32_t formatVersion);
 
+// Whether the object table of a serialized format is read: 5 to 9 and 14 to 15 by their word
+// layouts, 16 to 22 by their entry fields. Formats 10 to 13 were short-lived pre-release layouts;
+// later ones are newer than this program.
+bool ObjectTableIsRead(int32_t formatVersion);
+
 // Steps over `count` old-style type tree nodes and their children.
 void SkipTypeNode(Reader& r, uint64_t count);
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace kestrel {
@@ -32,12 +33,12 @@ struct Unity_Structure {
     Endian DataOrder() const { return BigEndianFlag == 1 ? Endian::Big : Endian::Little; }
 };
 
-// One object of the table: its raw words (converted to native order) and the computed slots.
-// ObjOffset, ObjSize, ClassID and secondTypeWord are the words at the layout's positions.
-// Formats 16 and later keep no words: their entries hold a 64-bit path ID, a byte start of 32 or
-// (format 22) 64 bits and an index into the type list; ObjOffset is therefore 64 bits wide.
+// One object of the table and the computed slots. Up to format 15 ObjOffset, ObjSize, ClassID and
+// secondTypeWord are the words at the layout's positions of the entry (all its words are kept in
+// ItemTable::tableWords). Formats 16 and later keep no words: their entries hold a 64-bit path ID,
+// a byte start of 32 or (format 22) 64 bits and an index into the type list; ObjOffset is
+// therefore 64 bits wide. Large files hold hundreds of thousands of rows: keep this small.
 struct ObjectRow {
-    std::vector<uint32_t> words;
     uint64_t ObjOffset = 0;
     uint32_t ObjSize = 0;
     int32_t ClassID = 0;
@@ -48,11 +49,11 @@ struct ObjectRow {
     uint32_t PayloadOffset = 0;
     uint32_t PayloadSize = 0;
     int32_t sizeDelta = 0;
+    uint32_t typeIndex = 0; // formats 16 and later: index into AssetsFile::types
     // Position of this row's table entry in the working file (every format); its fields lie at
     // the places AssetsFile::entryFields gives (formats 16 and later).
     uint64_t entryPos = 0;
-    int64_t pathId = 0;     // formats 16 and later
-    uint32_t typeIndex = 0; // formats 16 and later: index into AssetsFile::types
+    int64_t pathId = 0; // formats 16 and later
 };
 
 // Where a field lies and how many bytes it takes: for header fields an absolute working-file
@@ -108,8 +109,11 @@ struct SerializedType {
     TypeTreeNodes tree;
 };
 
+// An object's type as listed: the class name, for textures with the format. The name is a view
+// of text that outlives the table (static text or ItemTable::InternTypeName): thousands of
+// objects share a handful of names.
 struct TType_info {
-    std::string name;
+    std::string_view name;
     int32_t TextureFormat = 0;
 };
 
@@ -128,6 +132,8 @@ struct ItemTable {
     std::vector<std::string> ExportName;
     std::vector<TType_info> types;
     std::vector<TColumns_ListView> listRows;
+    // Formats up to 15: every entry's words in native order, RowLayout::wordCount per object.
+    std::vector<uint32_t> tableWords;
 
     size_t Count() const { return rows.size(); }
     void Clear() {
@@ -135,7 +141,15 @@ struct ItemTable {
         ExportName.clear();
         types.clear();
         listRows.clear();
+        tableWords.clear();
     }
+    // A lasting copy of a type name for TType_info::name; equal names share one copy, and copies
+    // of the table share the store.
+    std::string_view InternTypeName(std::string_view name);
+
+private:
+    std::shared_ptr<std::unordered_set<std::string>> typeNames_ =
+        std::make_shared<std::unordered_set<std::string>>();
 };
 
 // Everything the parser learns of one assets file.

@@ -85,10 +85,11 @@ std::vector<uint8_t> RewrittenTable(const AssetsFile& file, const ByteSource& wo
                                ": its new offset or size does not fit the 32-bit fields of the "
                                "object table");
         }
-        if (row.words.size() != layout.wordCount) {
+        if (file.items.tableWords.size() != file.items.rows.size() * layout.wordCount) {
             throw KestrelError(ObjectPlace(work, i, start) + ": no object-table entry was read");
         }
-        std::vector<uint32_t> words = row.words;
+        const auto first = file.items.tableWords.begin() + static_cast<long>(i * layout.wordCount);
+        std::vector<uint32_t> words(first, first + layout.wordCount);
         words[layout.objOffset] = static_cast<uint32_t>(offset);
         words[layout.objSize] = static_cast<uint32_t>(size);
         for (uint32_t w : words)

@@ -47,19 +47,55 @@ std::string CleanName(std::string_view name) {
     return out;
 }
 
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Naming state that runs through the whole table: the per-class occurrence counts and the
-// number of earlier named objects for each lower-cased export name.
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+// Object numbers keyed by their export names compared without ASCII case: an open-addressing
+// table of 4-byte slots kept at most half full, so that the naming passes of a table of hundreds
+// of thousands of objects hold a few bytes per object instead of a copy of every name.
+class CaselessNameIndex {
+public:
+    CaselessNameIndex(const std::vector<std::string>& names, size_t entries) : names_(names) {
+        size_t size = 16;
+        while (size < 2 * entries)
+            size *= 2;
+        slots_.assign(size, 0);
+    }
+
+    // The position of `key`'s slot: one whose object's name equals it, or the empty one where it
+    // would go. Slot(position) is 0 when empty, else 1 + the object number.
+    size_t Find(std::string_view key) const {
+        uint64_t hash = 14695981039346656037ull;
+        for (const char c : key)
+            hash = (hash ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211ull;
+        const size_t mask = slots_.size() - 1;
+        for (size_t at = (hash ^ (hash >> 29)) & mask;; at = (at + 1) & mask) {
+            const uint32_t slot = slots_[at];
+            if (slot == 0 || EqualIgnoringAsciiCase(names_[slot - 1], key)) return at;
+        }
+    }
+    uint32_t& Slot(size_t position) { return slots_[position]; }
+    size_t Size() const { return slots_.size(); }
+
+private:
+    const std::vector<std::string>& names_;
+    std::vector<uint32_t> slots_;
+};
+
+// Naming state that runs through the whole table: the per-class occurrence counts, and which
+// objects take part in the duplicate count (those whose name field was read) and had a non-empty
+// name.
 struct TableNaming {
     std::unordered_map<int32_t, uint32_t> occurrences;
-    std::unordered_map<std::string, uint32_t> namedCount;
+    std::vector<uint32_t> counted;
+    std::vector<bool> named;
 };
 
 // Reads the name field and runs the probes of an object whose class has an extension.
@@ -96,8 +132,9 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
         row.ClassID == ClassId::kCubemap || row.ClassID == ClassId::kProceduralTexture) {
         TType_info& type = file.items.types[i];
         type.TextureFormat = probe.textureFormat.value_or(0);
-        type.name = (modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID)) + " " +
-                    TextureFormatName(type.TextureFormat, modern);
+        type.name = file.items.InternTypeName(
+            (modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID)) + " " +
+            TextureFormatName(type.TextureFormat, modern));
     }
 
     if (*length == 0) {
@@ -107,23 +144,35 @@ void NameObject(AssetsFile& file, size_t i, const std::string& classExtension,
     }
     // Only objects with a name field take part in the duplicate count; those without one got a
     // unique fallback name.
-    uint32_t& earlier = naming.namedCount[LowerAscii(exportName)];
-    if (*length != 0) row.duplicateNumber = earlier;
-    ++earlier;
+    naming.counted.push_back(static_cast<uint32_t>(i));
+    if (*length != 0) naming.named[i] = true;
+}
+
+// Numbers each counted object with a non-empty name by the counted objects before it whose
+// export name is the same without case.
+void CountDuplicates(ItemTable& items, const TableNaming& naming) {
+    CaselessNameIndex index(items.ExportName, naming.counted.size());
+    std::vector<uint32_t> seen(index.Size(), 0);
+    for (const uint32_t i : naming.counted) {
+        const size_t at = index.Find(items.ExportName[i]);
+        if (index.Slot(at) == 0) index.Slot(at) = i + 1;
+        if (naming.named[i]) items.rows[i].duplicateNumber = seen[at];
+        ++seen[at];
+    }
 }
 
 void ReadRow(AssetsFile& file, size_t i, const std::vector<uint8_t>& table, const Reader& r) {
     const RowLayout& layout = file.layout;
     const Endian order = file.header.DataOrder();
     ObjectRow& row = file.items.rows[i];
-    row.words.resize(layout.wordCount);
+    uint32_t* words = file.items.tableWords.data() + i * layout.wordCount;
     for (uint32_t w = 0; w < layout.wordCount; ++w) {
-        row.words[w] = LoadU32(table.data() + (i * layout.wordCount + w) * 4, order);
+        words[w] = LoadU32(table.data() + (i * layout.wordCount + w) * 4, order);
     }
-    row.ObjOffset = row.words[layout.objOffset];
-    row.ObjSize = row.words[layout.objSize];
-    row.ClassID = static_cast<int32_t>(row.words[layout.classId]);
-    row.secondTypeWord = row.words[layout.secondType];
+    row.ObjOffset = words[layout.objOffset];
+    row.ObjSize = words[layout.objSize];
+    row.ClassID = static_cast<int32_t>(words[layout.classId]);
+    row.secondTypeWord = words[layout.secondType];
     row.entryPos = file.tableStart + i * 4 * uint64_t{layout.wordCount};
 
     const uint64_t start = file.DataOffset + row.ObjOffset;
@@ -152,21 +201,32 @@ void ReportProgress(const ParseOptions& options, size_t done, size_t total, int&
 // numbered duplicate can equal another object's name. A later object whose name is taken
 // (compared without case, as the duplicate count does) gets the next free number.
 static void MakeExportNamesUnique(ItemTable& items) {
-    std::unordered_set<std::string> taken;
-    taken.reserve(items.ExportName.size());
-    for (std::string& name : items.ExportName) {
-        if (taken.insert(LowerAscii(name)).second) continue;
+    CaselessNameIndex taken(items.ExportName, items.ExportName.size());
+    for (size_t i = 0; i < items.ExportName.size(); ++i) {
+        std::string& name = items.ExportName[i];
+        const auto number = static_cast<uint32_t>(i + 1);
+        const size_t own = taken.Find(name);
+        if (taken.Slot(own) == 0) {
+            taken.Slot(own) = number;
+            continue;
+        }
         const size_t dot = std::min(name.rfind('.'), name.size());
         const std::string stem = name.substr(0, dot);
         const std::string extension = name.substr(dot);
         for (uint32_t n = 1;; ++n) {
             std::string candidate = stem + "_" + FiveDigits(n) + extension;
-            if (taken.insert(LowerAscii(candidate)).second) {
+            const size_t at = taken.Find(candidate);
+            if (taken.Slot(at) == 0) {
                 name = std::move(candidate);
+                taken.Slot(at) = number;
                 break;
             }
         }
     }
+}
+
+std::string_view ItemTable::InternTypeName(std::string_view name) {
+    return *typeNames_->emplace(name).first;
 }
 
 void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) {
@@ -183,6 +243,7 @@ void ParseObjectTable(Reader& r, AssetsFile& file, const ParseOptions& options) 
     const std::vector<uint8_t> table = r.Bytes(file.objectCount * entryBytes, "object table");
     const size_t count = file.objectCount;
     items.rows.resize(count);
+    items.tableWords.resize(count * file.layout.wordCount);
     items.ExportName.resize(count);
     items.types.resize(count);
 
@@ -209,12 +270,13 @@ void NameObjects(const Reader& r, AssetsFile& file, const ParseOptions& options)
     const size_t count = items.rows.size();
     const bool modern = file.header.formatVersion >= 16;
     TableNaming naming;
-    naming.namedCount.reserve(count);
+    naming.named.assign(count, false);
     int lastPercent = -1;
     for (size_t i = 0; i < count; ++i) {
         ObjectRow& row = items.rows[i];
         row.occurrence = ++naming.occurrences[row.ClassID];
-        items.types[i].name = modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID);
+        items.types[i].name =
+            items.InternTypeName(modern ? ModernClassName(row.ClassID) : ClassName(row.ClassID));
         const std::string extension = ExtensionForClass(row.ClassID);
         const std::string fallback = options.innerFileName + "_" + FiveDigits(row.occurrence);
         if (modern) {
@@ -238,6 +300,8 @@ void NameObjects(const Reader& r, AssetsFile& file, const ParseOptions& options)
         }
         ReportProgress(options, i + 1, count, lastPercent);
     }
+    CountDuplicates(items, naming);
+    naming = {};
 
     for (size_t i = 0; i < count; ++i) {
         const uint32_t number = items.rows[i].duplicateNumber;
@@ -260,7 +324,7 @@ void FillListRow(AssetsFile& file, size_t listIndex, size_t objectIndex) {
     list.number = static_cast<uint32_t>(objectIndex + 1);
     list.name = file.items.ExportName.at(objectIndex);
     list.typeId = row.ClassID;
-    list.typeText = " (" + file.items.types.at(objectIndex).name + ")";
+    list.typeText = " (" + std::string(file.items.types.at(objectIndex).name) + ")";
     const ListSpan span = ListSpanOf(file, objectIndex);
     list.size = span.size;
     list.offset = span.offset;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <pthread.h>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -83,12 +84,26 @@ int LockNewFile(int fd, const std::filesystem::path& path) {
 
 std::atomic<unsigned> gCounter{0};
 
+// The process number in temporary names, asked of the system once (and again in a forked child)
+// rather than once for every file written.
+std::atomic<pid_t> gPid{0};
+
+pid_t ProcessId() {
+    static const bool registered = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { gPid = ::getpid(); });
+        gPid = ::getpid();
+        return true;
+    }();
+    (void)registered;
+    return gPid;
+}
+
 std::filesystem::path TempNameBeside(const std::filesystem::path& target) {
     // A long target name would push the temporary name past the file system's limit: such files
     // get a temporary name of the process alone.
     const std::string base = target.filename().string();
     const std::string name = (base.size() <= 200 ? "." + base : std::string()) + ".kestrel-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(gCounter++) + ".tmp";
+                             std::to_string(ProcessId()) + "-" + std::to_string(gCounter++) + ".tmp";
     return target.parent_path() / name;
 }
 

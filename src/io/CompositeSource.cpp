@@ -4,6 +4,7 @@
 #include "io/Reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace kestrel {
@@ -51,19 +52,41 @@ size_t CompositeSource::ReadAt(uint64_t pos, void* dst, size_t n) const {
     return done;
 }
 
+namespace {
+
+std::atomic<uint64_t> gPathSourceIds{0};
+
+// The file a thread's PathSource read last, kept open for its next read.
+struct LastOpened {
+    uint64_t id = 0;
+    std::shared_ptr<FileSource> file;
+};
+thread_local LastOpened tLastOpened;
+
+} // namespace
+
 PathSource::PathSource(std::filesystem::path path)
-    : ByteSource(path.string()), path_(std::move(path)) {
-    size_ = FileSource::Open(path_)->Size();
+    : ByteSource(path.string()), path_(std::move(path)), id_(++gPathSourceIds) {
+    LastOpened& last = tLastOpened;
+    last.file = FileSource::Open(path_);
+    last.id = id_;
+    size_ = last.file->Size();
 }
 
 size_t PathSource::ReadAt(uint64_t pos, void* dst, size_t n) const {
-    const auto file = FileSource::Open(path_);
-    if (file->Size() != size_) {
-        throw KestrelError(Name() + " changed while it was being imported: it holds " +
-                           std::to_string(file->Size()) + " bytes instead of " +
-                           std::to_string(size_));
+    LastOpened& last = tLastOpened;
+    if (last.id != id_) {
+        last.file.reset();
+        last.file = FileSource::Open(path_);
+        last.id = id_;
+        if (last.file->Size() != size_) {
+            const uint64_t now = last.file->Size();
+            last = {};
+            throw KestrelError(Name() + " changed while it was being imported: it holds " +
+                               std::to_string(now) + " bytes instead of " + std::to_string(size_));
+        }
     }
-    return file->ReadAt(pos, dst, n);
+    return last.file->ReadAt(pos, dst, n);
 }
 
 bool SameBytes(const ByteSource& a, uint64_t posA, const ByteSource& b, uint64_t posB,

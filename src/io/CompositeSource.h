@@ -37,9 +37,11 @@ private:
     uint64_t size_ = 0;
 };
 
-// A file read by its path, opened for each read and closed again: many of them may wait in a
-// CompositeSource without holding a descriptor each. Reads raise a KestrelError when the file's
-// size is no longer the one it had when this source was made.
+// A file read by its path: many of them may wait in a CompositeSource without holding a
+// descriptor each. The file read last stays open for the next read of the same source on the
+// same thread (a comparison reads a file in chunks), one descriptor a thread at most. Reads raise
+// a KestrelError when the file's size, at its opening, is no longer the one it had when this
+// source was made.
 class PathSource : public ByteSource {
 public:
     // Raises a KestrelError when the file cannot be opened or is not a regular file.
@@ -50,6 +52,7 @@ public:
 private:
     std::filesystem::path path_;
     uint64_t size_ = 0;
+    uint64_t id_ = 0; // unique in the process, never reused: the key of the open file
 };
 
 // True when `length` bytes from posA of `a` equal those from posB of `b`; reads both in chunks.

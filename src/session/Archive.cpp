@@ -73,7 +73,6 @@ void BuildResourceItem(ParsedInnerFile& inner, const ByteSource& work) {
     a.layout = RowLayout{4, 0, 1, 2, 3};
     const auto size = static_cast<uint32_t>(std::min<uint64_t>(inner.size, UINT32_MAX));
     ObjectRow row;
-    row.words.assign(10, 0);
     row.ObjSize = size;
     if (inner.base <= UINT32_MAX) {
         row.ObjOffset = static_cast<uint32_t>(inner.base);
@@ -81,13 +80,11 @@ void BuildResourceItem(ParsedInnerFile& inner, const ByteSource& work) {
         // Offsets past 4 GiB do not fit the 32-bit word; the data area carries them instead.
         a.DataOffset = inner.base;
     }
-    row.words[0] = row.ObjOffset;
-    row.words[1] = row.ObjSize;
     ItemTable& items = a.items;
     items.Clear();
     items.rows.push_back(row);
     items.ExportName.push_back(inner.name);
-    items.types.push_back({kind.typeText, 0});
+    items.types.push_back({items.InternTypeName(kind.typeText), 0});
     items.listRows.push_back({1, inner.name, 0, " (" + kind.typeText + ")", size, inner.base});
     inner.resourceKind = kind.kind;
 }
@@ -99,12 +96,6 @@ bool HasSuffixIgnoringCase(const std::string& text, std::string_view suffix) {
                           return std::tolower(static_cast<unsigned char>(a)) ==
                                  std::tolower(static_cast<unsigned char>(b));
                       });
-}
-
-// The serialized formats whose object tables are read: 5 to 9 and 14 to 22. Formats 10 to 13 were
-// short-lived pre-release layouts; later ones are newer than this program.
-bool TableFormatIsRead(int32_t format) {
-    return (format >= 5 && format <= 9) || (format >= 14 && format <= 22);
 }
 
 // A file the engine writes beside an assets file for the data its objects stream (pictures,
@@ -262,7 +253,7 @@ ParsedInnerFile Archive::Parse(size_t index, const RunOptions& options, Reporter
     inner.assets =
         ParseAssets(work_, inner.base,
                     ParseOptions{inner.name, options.fontAsObject, options.keepListRows, reporter});
-    if (!inner.IsResourceItem() && !TableFormatIsRead(inner.assets.header.formatVersion)) {
+    if (!inner.IsResourceItem() && !ObjectTableIsRead(inner.assets.header.formatVersion)) {
         // An assets file of a format whose table is not read: its bytes are kept and listed as
         // one item, and the format is named.
         if (reporter != nullptr) {

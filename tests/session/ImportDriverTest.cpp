@@ -322,7 +322,7 @@ TEST(ImportDriver, ATextureTakesTheFormatItsRawFileStates) {
         a.Import();
         EXPECT_EQ(a.Items().types[3].TextureFormat, 4);
         EXPECT_EQ(a.Items().types[3].name, ClassName(28) + " " + TextureFormatName(4));
-        EXPECT_EQ(a.Items().listRows[3].typeText, " (" + a.Items().types[3].name + ")");
+        EXPECT_EQ(a.Items().listRows[3].typeText, " (" + std::string(a.Items().types[3].name) + ")");
     }
 }
 

@@ -112,8 +112,8 @@ void CountInnerFile(OpenedArchive& a, const std::string& what, Tally& tally) {
     tally.objects += items.Count();
     for (size_t i = 0; i < items.Count(); ++i) {
         const ObjectRow& row = items.rows[i];
-        const std::string& type = items.types[i].name;
-        ++tally.classes[type.substr(0, type.find(' '))];
+        const std::string_view type = items.types[i].name;
+        ++tally.classes[std::string(type.substr(0, type.find(' ')))];
         if (row.ClassID == 28 || row.ClassID == 89) {
             ++tally.textures[TextureFormatShortName(items.types[i].TextureFormat)];
         }

@@ -234,8 +234,8 @@ void InstallOneClip(OpenedArchive& opened, const std::filesystem::path& dir,
     row.ObjSize = static_cast<uint32_t>(object.size());
     row.ClassID = 83;
     row.NameHeaderSize = static_cast<uint32_t>(object.size() - body.size());
-    row.words = {1, 0, static_cast<uint32_t>(row.ObjOffset), row.ObjSize, 83, 83, 0};
     inner.Items().rows.push_back(row);
+    inner.Items().tableWords = {1, 0, static_cast<uint32_t>(row.ObjOffset), row.ObjSize, 83, 83, 0};
     inner.Items().ExportName.push_back(exportName);
     inner.Items().types.push_back({"AudioClip", 0});
 }
