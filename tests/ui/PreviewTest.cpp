@@ -202,6 +202,35 @@ TEST(PreviewLevel, TheSmallestLevelAtLeastAsLargeAsTheShownPicture) {
     }
 }
 
+TEST(PreviewDecode, ADecodeAskedToStopEndsAtItsNextBandOfRows) {
+    AssetsSpec plan;
+    plan.formatVersion = 9;
+    plan.engineVersion = "4.6.0f3";
+    TextureObjectSpec tall;
+    tall.layout = TextureLayout::MipFlag;
+    tall.width = 8;
+    tall.height = 256; // four bands of 64 rows
+    tall.format = 4;
+    tall.mip = 0;
+    tall.pixels = TwoBandImage(8, 256, {1, 2, 3, 4}, {5, 6, 7, 8});
+    plan.objects.push_back({28, "tall", MakeTextureObject(tall, Endian::Little)});
+    TempDir dir;
+    const fs::path file = dir / "tall.assets";
+    const auto bytes = BuildAssetsFile(plan);
+    WriteFileBytes(file, {bytes.begin(), bytes.end()});
+    SilentReporter quiet;
+    RunOptions options;
+    const auto archive = Archive::Open(file.string(), quiet);
+    const ParsedInnerFile inner = archive->Parse(0, options, &quiet);
+    ObjectPreview preview(*archive, inner, options);
+    for (int bandsLeft : {0, 1, 3, 4}) {
+        int asked = 0;
+        const auto picture = preview.Picture(0, 0, 0, [&] { return asked++ >= bandsLeft; });
+        EXPECT_EQ(picture.has_value(), bandsLeft == 4) << bandsLeft;
+        EXPECT_EQ(asked, std::min(bandsLeft + 1, 4)) << bandsLeft;
+    }
+}
+
 TEST_F(PreviewTest, TheStatusBarSaysWhatTheLastActionDid) {
     const fs::path file = Write("a.assets", BuildAssetsFile(KindsPlan()));
     Open(file);
