@@ -16,6 +16,7 @@
 #include <QDesktopServices>
 #include <QDropEvent>
 #include <QKeySequence>
+#include <QSettings>
 #include <QShortcut>
 #include <QUrl>
 #include <QFileDialog>
@@ -288,9 +289,15 @@ QWidget* MainWindow::BuildTopArea() {
     connect(openButton, &QPushButton::clicked, this, [this] {
         const QString filters = T("Unity archives ", "Архивы Unity ") + QString::fromLatin1(kOpenPatterns) +
                                 QStringLiteral(";;") + T("All files (*)", "Все файлы (*)");
-        const QString start = lastFolder_.isEmpty() ? QStringLiteral(".") : lastFolder_;
+        // The folder of the archive opened last, also from an earlier run.
+        QSettings settings(QStringLiteral("Kestrel"), QStringLiteral("kestrel-window"));
+        QString start = lastFolder_;
+        if (start.isEmpty()) start = settings.value(QStringLiteral("openFolder")).toString();
+        if (start.isEmpty() || !QFileInfo(start).isDir()) start = QStringLiteral(".");
         const QString path = QFileDialog::getOpenFileName(this, QString(), start, filters);
-        if (!path.isEmpty()) OpenFile(path);
+        if (path.isEmpty()) return;
+        settings.setValue(QStringLiteral("openFolder"), QFileInfo(path).absolutePath());
+        OpenFile(path);
     });
     connect(exportAllButton, &QPushButton::clicked, this, [this] { ExportAll(); });
     connect(importAllButton, &QPushButton::clicked, this, [this] { ImportAll(); });

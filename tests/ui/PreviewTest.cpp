@@ -13,6 +13,8 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
 #include <QHeaderView>
 #include <QShortcut>
 #include <QThread>
@@ -345,6 +347,24 @@ TEST_F(PreviewTest, TitleShortcutsAndFindPrevious) {
     EXPECT_GT(window->split->sizes().value(1), 0);
     Preview(2);
     EXPECT_EQ(window->preview->ShownKind(), PreviewKind::Text);
+}
+
+TEST_F(PreviewTest, TheOpenDialogStartsInTheLastFolderAndOffersAllFiles) {
+    const fs::path folder = dir / "games";
+    fs::create_directories(folder);
+    Open(Write("games/a.assets", BuildAssetsFile(KindsPlan())));
+    QString shownFolder;
+    QStringList filters;
+    QTimer::singleShot(0, window.get(), [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            shownFolder = dialog->directory().absolutePath();
+            filters = dialog->nameFilters();
+            dialog->reject();
+        }
+    });
+    window->openButton->click();
+    EXPECT_EQ(shownFolder.toStdString(), folder.string());
+    EXPECT_TRUE(filters.contains("All files (*)")) << filters.join(";").toStdString();
 }
 
 TEST(RussianWindow, ButtonsAreAsWideAsTheirCaptionsAndABrokenArchiveIsSaidInRussian) {
