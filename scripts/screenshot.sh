@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the Kestrel window under a virtual X display (Xvfb) on the demo archive, selects the
-# second row of the filled list, saves a PNG screenshot of the window and prints its path.
-# Usage: scripts/screenshot.sh [output.png]   (default: /tmp/kestrel-window.png)
+# first row of the filled list (a DXT5 texture, shown in the preview pane), saves a PNG screenshot
+# of the window and prints its path. The window speaks the language of LANG.
+# Usage: [LANG=ru_RU.UTF-8] scripts/screenshot.sh [output.png]   (default: /tmp/kestrel-window.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-/tmp/kestrel-window.png}")"
@@ -36,9 +37,9 @@ done
 [ -n "$win" ] || { echo "the window did not appear" >&2; exit 1; }
 sleep 1.5 # the archive opens and the progress frame fades back
 
-# Click the second row of the list: below the top area and the header.
+# Click the first row of the list: below the top area and the header; the preview decodes it.
 eval "$(xdotool getwindowgeometry --shell "$win")"
-xdotool mousemove --window "$win" 200 107 click 1
-sleep 0.5
+xdotool mousemove --window "$win" 200 90 click 1
+sleep 1
 import -window "$win" "$out"
 echo "$out"

@@ -16,14 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// 1204 as "1,204".
-std::string CountText(size_t n) {
-    std::string digits = std::to_string(n);
-    for (size_t i = digits.size(); i > 3; i -= 3)
-        digits.insert(i - 3, ",");
-    return digits;
-}
-
 std::string FullPath(const std::string& path) {
     return fs::absolute(path).lexically_normal();
 }
@@ -34,8 +26,7 @@ int ExportTask(const RunOptions& options, const std::string& path, Reporter& rep
     archive->RequireArchive(options.text);
     const ExportCount count = ExportArchive(*archive, options, reporter);
     if (count.failed != 0) {
-        reporter.Alert(CountText(count.failed) + " of " + CountText(count.attempted) +
-                       (count.attempted == 1 ? " object" : " objects") + " failed");
+        reporter.Alert(ExportFailedLine(count, MakeLocalization(false)));
         return 1;
     }
     return 0;

@@ -17,6 +17,7 @@ bool LocaleIsRussian() {
 
 InterfaceTexts MakeLocalization(bool russian) {
     InterfaceTexts l;
+    l.russian = russian;
     if (russian) {
         l.BtnOpen = "Открыть архив Unity";
         l.BtnExportAll = "Извлечь все файлы";
@@ -68,7 +69,7 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.ModeSearchName = "Search Name";
         l.ModeSearchText = "Search Text";
         l.FindNext = "Find Next";
-        l.FindPrev = "Find Pred";
+        l.FindPrev = "Find Previous";
         l.ItemsSelect = "Items Select";
         l.MatchCase = "Match Case";
         l.LoopSearch = "Loop Search";

@@ -5,6 +5,7 @@ namespace kestrel {
 
 // Window captions and messages in the interface language (UTF-8).
 struct InterfaceTexts {
+    bool russian = false; // the language of the texts below
     std::string BtnOpen, BtnExportAll, BtnImportAll;
     std::string ModeSearchName, ModeSearchText, FindNext, FindPrev, ItemsSelect, MatchCase,
         LoopSearch;

@@ -157,4 +157,89 @@ void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion) {
     in.Report().ProgressLine(in.exportName + " -> OBJ");
 }
 
+namespace {
+
+// Triangles `indices` indices make: a list 3 each, a strip one after the first two, quads two
+// per four; lines and points none. Topology numbers as the engine stores them (0 list, 1 strip,
+// 2 quads).
+uint64_t TrianglesOf(uint64_t indices, uint32_t topology) {
+    switch (topology) {
+    case 0:
+        return indices / 3;
+    case 1:
+        return indices >= 3 ? indices - 2 : 0;
+    case 2:
+        return indices / 4 * 2;
+    default:
+        return 0;
+    }
+}
+
+MeshCounts CountsOf(const ObjMeshSource& mesh) {
+    MeshCounts counts;
+    counts.vertices = mesh.VertexTotal();
+    counts.subMeshes = mesh.SubMeshCount();
+    for (uint64_t k = 0; k < counts.subMeshes; ++k) {
+        const ObjSubMesh sub = mesh.SubMeshAt(k);
+        if (sub.kind != FaceKind::None) counts.triangles += TrianglesOf(sub.indexCount, [&] {
+            switch (sub.kind) {
+            case FaceKind::TriangleStrip:
+                return 1u;
+            case FaceKind::Quads:
+                return 2u;
+            default:
+                return 0u;
+            }
+        }());
+    }
+    return counts;
+}
+
+} // namespace
+
+MeshCounts ReadMeshCounts(const ConverterInput& in, int32_t engineMajorVersion) {
+    const AssetsFile& assets = in.context.assets;
+    if (assets.metadataStart != 0 && in.index < assets.items.rows.size()) {
+        const FileTypeTrees trees = ReadFileTypeTrees(in.object.Source(), 0, assets);
+        const ObjectRow& row = assets.items.rows[in.index];
+        if (const TypeTree* tree = trees.TreeOf(assets, row)) {
+            const uint64_t start = assets.DataOffset + row.ObjOffset;
+            Reader object(in.object.Source(), start, start + row.ObjSize, assets.header.DataOrder());
+            const auto mesh =
+                TreeMesh::From(ReadObjectFields(*tree, object), assets.header.DataOrder());
+            if (mesh) {
+                MeshCounts counts = CountsOf(*mesh);
+                counts.compressed = mesh->meshCompression != 0;
+                return counts;
+            }
+        }
+    }
+    if (const MeshLayout* layout = MeshLayoutFor(ParseEngineVersion(assets.header.engineVersion))) {
+        MeshObject mesh;
+        Reader r = in.object;
+        mesh.Read(r, *layout);
+        MeshCounts counts;
+        counts.vertices = mesh.vertexCount;
+        counts.subMeshes = mesh.subMeshes.size();
+        for (const MeshSubMesh& sub : mesh.subMeshes)
+            counts.triangles += TrianglesOf(sub.indexCount, static_cast<uint32_t>(sub.topology));
+        counts.compressed = mesh.meshCompression != 0;
+        return counts;
+    }
+    TMeshBase mesh;
+    Reader r = in.object;
+    r.SetOrder(Endian::Little);
+    MeshCounts counts;
+    counts.compressed = mesh.Read(r, engineMajorVersion) == TMeshBase::ReadResult::Compressed;
+    counts.vertices = mesh.VertexCount;
+    counts.subMeshes = mesh.SubMeshes.size();
+    for (const TSubMesh& sub : mesh.SubMeshes) {
+        if (mesh.generation == MeshGeneration::Engine3)
+            counts.triangles += sub.IsTriStrip ? TrianglesOf(sub.IndexCount, 1) : sub.IndexCount / 3;
+        else
+            counts.triangles += TrianglesOf(sub.IndexCount, sub.Topology);
+    }
+    return counts;
+}
+
 } // namespace kestrel

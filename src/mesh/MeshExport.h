@@ -18,4 +18,15 @@ namespace kestrel {
 // Their failure messages add ": " and the reason after the export name.
 void ExportMeshOBJ(const ConverterInput& in, int32_t engineMajorVersion);
 
+// What a person sees of a mesh at a glance, read the way ExportMeshOBJ reads it (vertex data of a
+// resource file is not needed). Triangles count strips and quads as the triangles they make.
+struct MeshCounts {
+    uint64_t vertices = 0;
+    uint64_t triangles = 0;
+    uint64_t subMeshes = 0;
+    bool compressed = false; // the vertices are stored compressed: they were not counted
+};
+// Raises KestrelError when the mesh cannot be read.
+MeshCounts ReadMeshCounts(const ConverterInput& in, int32_t engineMajorVersion);
+
 } // namespace kestrel

@@ -166,6 +166,32 @@ void Archive::RequireArchive(const InterfaceTexts& text) const {
     if (probe.header.EngineMajorVersion == 0) throw KestrelError(name_ + text.MsgNotAnArchive);
 }
 
+size_t Archive::FirstSerializedInnerFile() const {
+    if (!isBundle_) return 0;
+    const auto& nodes = bundle_.FS.Nodes;
+    if (bundle_.Signature == "UnityFS" && nodes.size() == entries_.size()) {
+        // Node flag 4: the node is a serialized file.
+        for (size_t i = 0; i < nodes.size(); ++i)
+            if (nodes[i].Flags & 4) return i;
+        return 0;
+    }
+    const auto endsWith = [](const std::string& name, std::string_view tail) {
+        if (name.size() < tail.size()) return false;
+        for (size_t k = 0; k < tail.size(); ++k) {
+            const auto c = static_cast<unsigned char>(name[name.size() - tail.size() + k]);
+            if (std::tolower(c) != tail[k]) return false;
+        }
+        return true;
+    };
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const std::string& name = entries_[i].name;
+        if (!endsWith(name, ".ress") && !endsWith(name, ".resource") && !endsWith(name, ".dll") &&
+            !endsWith(name, ".mdb") && !endsWith(name, ".pdb"))
+            return i;
+    }
+    return 0;
+}
+
 void Archive::ReadDirectory() {
     entries_ = InnerEntries(bundle_);
     innerNames_.clear();

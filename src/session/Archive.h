@@ -67,6 +67,9 @@ public:
     // The inner file a selector names: by number, or by name (whole, or as cut after the last
     // "\" and "/"). Raises KestrelError listing the inner files when none matches.
     size_t Resolve(const EntrySelector& selector) const;
+    // The inner file a person wants to see first: the first serialized file of a bundle (UnityFS
+    // marks them; older bundles by a name that is no resource file or assembly), else 0.
+    size_t FirstSerializedInnerFile() const;
     // Parses inner file `index`.
     ParsedInnerFile Parse(size_t index, const RunOptions& options, Reporter* reporter) const;
     // Raises "NAME: not an archive Kestrel can read" unless the archive is a bundle, an assets

@@ -138,6 +138,32 @@ void RewriteRawFile(const InnerScope& scope, size_t index) {
                  JoinInside(root, SafeComponent(scope.inner.Items().ExportName.at(index))));
 }
 
+namespace {
+
+// 1204 as "1,204".
+std::string CountText(size_t n) {
+    std::string digits = std::to_string(n);
+    for (size_t i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, ",");
+    return digits;
+}
+
+} // namespace
+
+std::string ExportDoneLine(const ExportCount& count, const std::string& dir,
+                           const InterfaceTexts& text) {
+    const size_t done = count.attempted - std::min(count.failed, count.attempted);
+    if (text.russian) return "Извлечено объектов: " + CountText(done) + ", в " + dir;
+    return CountText(done) + (done == 1 ? " object" : " objects") + " exported to " + dir;
+}
+
+std::string ExportFailedLine(const ExportCount& count, const InterfaceTexts& text) {
+    if (text.russian)
+        return "Не удалось: " + CountText(count.failed) + " из " + CountText(count.attempted);
+    return CountText(count.failed) + " of " + CountText(count.attempted) +
+           (count.attempted == 1 ? " object" : " objects") + " failed";
+}
+
 bool PassesTypeFilter(const RunOptions& options, int32_t classId) {
     if (!options.typeFilterActive) return true;
     const std::string id = std::to_string(classId);

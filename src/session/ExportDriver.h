@@ -19,6 +19,12 @@ struct ExportCount {
     }
 };
 
+// The words that end an export, in the interface language: "312 objects exported to DIR", and
+// "2 of 314 objects failed" when some failed (the command line's alert).
+std::string ExportDoneLine(const ExportCount& count, const std::string& dir,
+                           const InterfaceTexts& text);
+std::string ExportFailedLine(const ExportCount& count, const InterfaceTexts& text);
+
 // True when an object of this class passes the -t filter (always without -t).
 bool PassesTypeFilter(const RunOptions& options, int32_t classId);
 

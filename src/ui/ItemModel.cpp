@@ -48,7 +48,9 @@ QVariant ItemModel::data(const QModelIndex& index, int role) const {
     const auto row = static_cast<size_t>(index.row());
     // Rows beyond the records (while an archive is being opened) show nothing.
     if (!index.isValid() || row >= count_ || row >= rows_.size()) return {};
-    if (role == Qt::DisplayRole) return CellText(rows_[row], index.column());
+    // The tooltip repeats the text, for names and types wider than their column.
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return CellText(rows_[row], index.column());
     if (role == Qt::TextAlignmentRole && (index.column() == 0 || index.column() >= 3))
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     return {};

@@ -5,14 +5,22 @@
 #include "assets/Vocabulary.h"
 #include "common/Error.h"
 #include "io/ByteSource.h"
+#include "io/SafePath.h"
+#include "common/BuildInfo.h"
 #include "session/Operations.h"
 #include "ui/Search.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
+#include <QDesktopServices>
 #include <QDropEvent>
+#include <QKeySequence>
+#include <QSettings>
+#include <QShortcut>
+#include <QUrl>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMimeData>
@@ -34,11 +42,12 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// The open dialog's filter: the names archives of the engine are known to carry, then all.
-const char* kOpenFilter =
-    "UnityArchive (*.asset* level* mainData globalgamemanagers *.unity3d *AssetBundle* *.bundle* "
+// The open dialog's filters: the names archives of the engine are known to carry, then all
+// files (bundles often have no extension at all).
+const char* kOpenPatterns =
+    "(*.asset* level* mainData globalgamemanagers *.unity3d *AssetBundle* *.bundle* "
     "*.assetbundle *.dat *data* *.TEMP *.split0 *CAB* "
-    "?????????????????????????????\?\?\?);;ALL (*)";
+    "?????????????????????????????\?\?\?)";
 
 } // namespace
 
@@ -99,6 +108,10 @@ void WindowReporter::Notice(const std::string& text) {
 }
 
 void WindowReporter::Alert(const std::string& text) {
+    if (collecting_) {
+        alerts_.push_back(text);
+        return;
+    }
     window_.showMessage(QMessageBox::Warning, Q(text));
 }
 
@@ -133,21 +146,96 @@ MainWindow::MainWindow(const RunOptions& options, QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(BuildTopArea());
     BuildList();
-    layout->addWidget(list, 1);
+    split = new QSplitter(Qt::Horizontal, this);
+    split->addWidget(list);
+    preview = new PreviewPane(options_.text, split);
+    split->addWidget(preview);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    split->setChildrenCollapsible(true);
+    layout->addWidget(split, 1);
     layout->addWidget(BuildSearchStrip());
     statusLine = new QLabel(this);
     statusLine->setObjectName("statusLine");
     statusLine->setContentsMargins(6, 2, 6, 2);
+    statusLine->setTextFormat(Qt::RichText);
+    statusLine->setWordWrap(true);
+    // Links: a folder opens in the file manager; "details" lists the failures.
+    connect(statusLine, &QLabel::linkActivated, this, [this](const QString& link) {
+        if (link == QStringLiteral("#failures")) {
+            std::string all;
+            for (const std::string& line : lastFailures)
+                all += line + "\n";
+            showMessage(QMessageBox::Warning, Q(all));
+        } else {
+            QDesktopServices::openUrl(QUrl(link));
+        }
+    });
     layout->addWidget(statusLine);
     BuildPopup();
+    BuildShortcuts();
     Retitle();
     resize(kClientWidth, kClientHeight);
+    split->setSizes({kClientWidth * 5 / 8, kClientWidth * 3 / 8});
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The worker reads the archive: it stops before the archive goes.
+    preview->Halt();
+}
+
+QString MainWindow::T(const char* english, const char* russian) const {
+    return QString::fromUtf8(options_.text.russian ? russian : english);
+}
 
 void MainWindow::Retitle() {
-    setWindowTitle(QStringLiteral("Kestrel " KESTREL_VERSION ", author: the Kestrel developers"));
+    // The version the build states, as `kestrel --version` prints it.
+    setWindowTitle(QStringLiteral("Kestrel ") + QString::fromLatin1(kKestrelVersion) +
+                   T(", author: the Kestrel developers", ", автор: разработчики Kestrel"));
+}
+
+void MainWindow::BuildShortcuts() {
+    const auto add = [this](const QKeySequence& keys, const std::function<void()>& run) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, run);
+    };
+    add(QKeySequence::Open, [this] { openButton->click(); });
+    add(QKeySequence::Find, [this] {
+        findText->setFocus();
+        findText->selectAll();
+    });
+    add(QKeySequence(Qt::Key_F3), [this] { SearchStep(false); });
+    add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { SearchStep(true); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+}
+
+void MainWindow::SetStatus(const QString& text) {
+    statusLine->setText(text.toHtmlEscaped());
+    statusLine->setToolTip(text);
+}
+
+void MainWindow::ReportExport(const ExportCount& count, const RunOptions& options) {
+    lastFailures = reporter_.Alerts();
+    QString dir = Q(archive_->OutputBaseDir(options) + ExportTreeOf(shown_.dirName));
+    if (dir.size() > 1 && dir.endsWith('/')) dir.chop(1);
+    QString text = Q(ExportDoneLine(count, dir.toStdString(), options.text));
+    QString html = text.toHtmlEscaped();
+    const int at = html.lastIndexOf(dir.toHtmlEscaped());
+    if (at >= 0)
+        html.replace(at, dir.toHtmlEscaped().size(),
+                     QStringLiteral("<a href=\"%1\">%2</a>")
+                         .arg(QUrl::fromLocalFile(dir).toString(QUrl::FullyEncoded),
+                              dir.toHtmlEscaped()));
+    if (count.failed != 0) {
+        const QString failed = Q(ExportFailedLine(count, options.text));
+        text += QStringLiteral("; ") + failed;
+        html += QStringLiteral("; <b>") + failed.toHtmlEscaped() + QStringLiteral("</b>");
+        if (!lastFailures.empty())
+            html += QStringLiteral(" (<a href=\"#failures\">%1</a>)").arg(T("details", "подробности"));
+    }
+    statusLine->setText(html);
+    statusLine->setToolTip(text);
 }
 
 QWidget* MainWindow::BuildTopArea() {
@@ -199,9 +287,17 @@ QWidget* MainWindow::BuildTopArea() {
     row->addLayout(right, 1);
 
     connect(openButton, &QPushButton::clicked, this, [this] {
-        const QString path =
-            QFileDialog::getOpenFileName(this, QString(), QStringLiteral("."), kOpenFilter);
-        if (!path.isEmpty()) OpenFile(path);
+        const QString filters = T("Unity archives ", "Архивы Unity ") + QString::fromLatin1(kOpenPatterns) +
+                                QStringLiteral(";;") + T("All files (*)", "Все файлы (*)");
+        // The folder of the archive opened last, also from an earlier run.
+        QSettings settings(QStringLiteral("Kestrel"), QStringLiteral("kestrel-window"));
+        QString start = lastFolder_;
+        if (start.isEmpty()) start = settings.value(QStringLiteral("openFolder")).toString();
+        if (start.isEmpty() || !QFileInfo(start).isDir()) start = QStringLiteral(".");
+        const QString path = QFileDialog::getOpenFileName(this, QString(), start, filters);
+        if (path.isEmpty()) return;
+        settings.setValue(QStringLiteral("openFolder"), QFileInfo(path).absolutePath());
+        OpenFile(path);
     });
     connect(exportAllButton, &QPushButton::clicked, this, [this] { ExportAll(); });
     connect(importAllButton, &QPushButton::clicked, this, [this] { ImportAll(); });
@@ -231,7 +327,13 @@ void MainWindow::BuildList() {
     const int widths[] = {48, 0, 200, 80, 100};
     for (int c : {0, 2, 3, 4})
         header->resizeSection(c, widths[c]);
+    header->setSortIndicatorShown(false);
     connect(header, &QHeaderView::sectionClicked, this, [this](int c) { SortByColumn(c); });
+    // Enter (or a double click) on a row opens its preview; moving the cursor follows it.
+    connect(list, &QAbstractItemView::activated, this, [this] { PreviewCurrentRow(); });
+    connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        if (!busy_ && PreviewOpen()) PreviewCurrentRow();
+    });
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { ShowPopup(pos); });
@@ -273,13 +375,21 @@ QWidget* MainWindow::BuildSearchStrip() {
     findPrev = new QPushButton(Q(t.FindPrev), strip);
     itemsSelect = new QPushButton(Q(t.ItemsSelect), strip);
     for (auto* b : {findNext, findPrev, itemsSelect}) {
-        b->setMinimumSize(110, 25);
+        // Never narrower than its caption, in either language.
+        b->setMinimumSize(std::max(110, b->sizeHint().width()), 25);
         row->addWidget(b);
     }
     auto* checks = new QVBoxLayout;
     checks->setSpacing(0);
     matchCase = new QCheckBox(Q(t.MatchCase), strip);
     loopSearch = new QCheckBox(Q(t.LoopSearch), strip);
+    // Disabled (in the content search, which always matches case) it stays readable.
+    QPalette readable = matchCase->palette();
+    readable.setColor(QPalette::Disabled, QPalette::WindowText, QColor(70, 70, 70));
+    readable.setColor(QPalette::Disabled, QPalette::Text, QColor(70, 70, 70));
+    matchCase->setPalette(readable);
+    matchCase->setToolTip(T("The content search always matches case.",
+                            "Поиск по содержимому всегда учитывает регистр."));
     checks->addWidget(matchCase);
     checks->addWidget(loopSearch);
     row->addLayout(checks);
@@ -315,6 +425,8 @@ void MainWindow::SetBusy(bool busy) {
 }
 
 bool MainWindow::RunOperation(const std::function<void()>& operation) {
+    // The preview reads the archive and the inner file an operation may replace.
+    preview->Halt();
     SetBusy(true);
     reporter_.StartOperation();
     bool ok = true;
@@ -329,16 +441,25 @@ bool MainWindow::RunOperation(const std::function<void()>& operation) {
     }
     SetBusy(false);
     progress->StartFade();
-    if (closeRequested_) close();
+    if (closeRequested_) {
+        close();
+        return ok;
+    }
+    if (PreviewOpen()) PreviewCurrentRow();
     return ok;
 }
 
 void MainWindow::OpenFile(const QString& path) {
     if (busy_) return;
+    preview->Halt();
     list->clearSelection();
     model->SetRowCount(0);
     innerFiles->clear();
+    ResetSort();
+    SetStatus(QString());
+    lastFolder_ = QFileInfo(path).absolutePath();
     const std::string file = path.toStdString();
+    std::string failure;
     RunOperation([&] {
         // The archive open before (and its working files) goes first: the same archive opened
         // again must not find its old working copy in the way.
@@ -348,12 +469,51 @@ void MainWindow::OpenFile(const QString& path) {
             auto opened = Archive::Open(file, reporter_, options_.text);
             opened->RequireArchive(options_.text);
             archive_ = std::move(opened);
-            ShowInnerFile(archive_->Resolve(EntrySelector{}));
-        } catch (...) {
+            // A bundle opens on the objects people look for, not on a script assembly.
+            ShowInnerFile(archive_->FirstSerializedInnerFile());
+        } catch (const std::exception& e) {
             ShowArchive();
-            throw;
+            failure = e.what();
         }
     });
+    if (!failure.empty()) {
+        // Said plainly in the interface language; the reader's own words follow for a report.
+        const QString name = QFileInfo(path).fileName();
+        showMessage(QMessageBox::Critical,
+                    T("Kestrel cannot open \"%1\": it is not an archive Kestrel can read, or it "
+                      "is damaged.\n\nDetails: %2",
+                      "Kestrel не может открыть «%1»: это не архив, который Kestrel умеет читать, "
+                      "или файл повреждён.\n\nПодробности: %2")
+                        .arg(name, Q(failure)));
+        SetStatus(T("\"%1\" was not opened", "«%1» не открыт").arg(name));
+    }
+}
+
+bool MainWindow::PreviewOpen() const {
+    // A pane the splitter collapsed is closed: nothing is decoded for it.
+    return preview->isVisible() && split->sizes().value(1) > 0;
+}
+
+void MainWindow::ResetSort() {
+    sortColumn_ = -1;
+    sortDescending_ = false;
+    list->horizontalHeader()->setSortIndicatorShown(false);
+}
+
+void MainWindow::PreviewCurrentRow() {
+    if (busy_) return;
+    if (!PreviewOpen()) {
+        preview->show();
+        const int total = split->width();
+        split->setSizes({total * 5 / 8, total * 3 / 8});
+    }
+    std::optional<size_t> object;
+    const QModelIndex current = list->selectionModel()->currentIndex();
+    const auto& rows = shown_.Items().listRows;
+    if (archive_ && current.isValid() && static_cast<size_t>(current.row()) < model->RowCount() &&
+        static_cast<size_t>(current.row()) < rows.size() && rows[current.row()].number > 0)
+        object = rows[current.row()].number - 1;
+    preview->Show(archive_.get(), &shown_, options_, object);
 }
 
 void MainWindow::ShowInnerFile(size_t index, const std::vector<uint32_t>& order) {
@@ -419,6 +579,10 @@ void MainWindow::ShowArchive() {
                           QString::number(a.header.formatVersion) + QStringLiteral(" ") +
                           Q(PlatformName(a.header.targetPlatform)));
     filesLabel->setText(Q(t.LblFiles) + QString::number(count));
+    // The type column as wide as its widest shown text (texture formats are long); the number,
+    // size and offset columns no wider than theirs, so the name keeps the rest.
+    for (ListColumn c : {ListColumn::Number, ListColumn::Type, ListColumn::Size, ListColumn::Offset})
+        list->resizeColumnToContents(static_cast<int>(c));
 }
 
 void MainWindow::ExportAll() {
@@ -427,7 +591,7 @@ void MainWindow::ExportAll() {
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = i;
     const RunOptions options = ActionOptions(kOutEverything);
-    RunOperation([&] { ExportChosenObjects(*archive_, shown_, all, options, reporter_); });
+    RunExport(all, options);
 }
 
 void MainWindow::ExportSelected(uint16_t outputs) {
@@ -450,7 +614,16 @@ void MainWindow::ExportSelectedAs(uint16_t outputs, bool texturesOnly) {
     }
     if (chosen.empty()) return;
     const RunOptions options = ActionOptions(outputs);
-    RunOperation([&] { ExportChosenObjects(*archive_, shown_, chosen, options, reporter_); });
+    RunExport(chosen, options);
+}
+
+void MainWindow::RunExport(const std::vector<size_t>& objects, const RunOptions& options) {
+    SetStatus(QString());
+    reporter_.CollectAlerts(true);
+    std::optional<ExportCount> count;
+    RunOperation([&] { count = ExportChosenObjects(*archive_, shown_, objects, options, reporter_); });
+    if (count) ReportExport(*count, options);
+    reporter_.CollectAlerts(false);
 }
 
 std::vector<size_t> MainWindow::SelectedObjects() const {
@@ -474,11 +647,11 @@ void MainWindow::ImportAll() {
         for (const auto& row : shown_.Items().listRows)
             order.push_back(row.number);
         const RunOptions options = ActionOptions(0);
-        statusLine->clear();
+        SetStatus(QString());
         try {
             const ImportSummary summary =
                 ImportInnerFileAndResources(*archive_, shown_.index, options, reporter_);
-            statusLine->setText(Q(ImportSummaryLine(summary, options.text)));
+            SetStatus(Q(ImportSummaryLine(summary, options.text)));
         } catch (...) {
             ShowInnerFile(shown_.index, order);
             throw;
@@ -490,7 +663,18 @@ void MainWindow::ImportAll() {
 void MainWindow::SortByColumn(int column) {
     if (busy_ || model->RowCount() == 0 || !exportAllButton->isEnabled()) return;
     if (column < 0 || column > 4) return;
-    SortListRows(shown_.assets, static_cast<ListColumn>(column));
+    if (column == sortColumn_) {
+        // The same column again: the other order.
+        std::reverse(shown_.Items().listRows.begin(), shown_.Items().listRows.end());
+        sortDescending_ = !sortDescending_;
+    } else {
+        SortListRows(shown_.assets, static_cast<ListColumn>(column));
+        sortColumn_ = column;
+        sortDescending_ = false;
+    }
+    QHeaderView* header = list->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, sortDescending_ ? Qt::DescendingOrder : Qt::AscendingOrder);
     model->RowsRewritten();
 }
 
@@ -538,6 +722,15 @@ void MainWindow::SearchStep(bool backward) {
     }
     const auto found =
         FindRow(shown_.Items().listRows, model->RowCount(), work.get(), start, backward, query);
+    if (!found) {
+        SetStatus(T("No match for \"%1\"", "Совпадений с «%1» нет").arg(findText->text()));
+    } else if (backward ? static_cast<long long>(*found) > start
+                        : static_cast<long long>(*found) < start) {
+        SetStatus(backward ? T("Search wrapped past the first row", "Поиск продолжен с конца списка")
+                           : T("Search wrapped past the last row", "Поиск продолжен с начала списка"));
+    } else {
+        SetStatus(QString());
+    }
     const QModelIndex target =
         found ? model->index(static_cast<int>(*found), 0) : selection->currentIndex();
     selection->setCurrentIndex(target,
@@ -585,6 +778,10 @@ void MainWindow::SelectAllMatches() {
     }
     closeRun();
     selection->select(matches, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (!last)
+        SetStatus(T("No match for \"%1\"", "Совпадений с «%1» нет").arg(findText->text()));
+    else
+        SetStatus(T("%1 rows selected", "Выбрано строк: %1").arg(selection->selectedRows().size()));
     if (last) {
         const QModelIndex cell = model->index(static_cast<int>(*last), 0);
         selection->setCurrentIndex(cell, QItemSelectionModel::NoUpdate);
@@ -600,6 +797,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    preview->Halt();
     shown_ = ParsedInnerFile{};
     archive_.reset(); // removes the working files
     event->accept();

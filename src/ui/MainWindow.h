@@ -1,8 +1,10 @@
 #pragma once
 #include "common/Reporter.h"
 #include "session/Archive.h"
+#include "session/ExportDriver.h"
 #include "session/RunOptions.h"
 #include "ui/ItemModel.h"
+#include "ui/PreviewPane.h"
 #include "ui/Sorting.h"
 
 #include <QCheckBox>
@@ -16,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QTableView>
 #include <QTimer>
 #include <QWidget>
@@ -64,9 +67,18 @@ public:
     void Breathe() override;
     // The first breath of an operation always processes pending events.
     void StartOperation() { sinceBreath_.invalidate(); }
+    // While collecting, alerts (the failures of single objects) are kept for the status bar
+    // instead of each showing a box.
+    void CollectAlerts(bool on) {
+        collecting_ = on;
+        alerts_.clear();
+    }
+    const std::vector<std::string>& Alerts() const { return alerts_; }
 
 private:
     MainWindow& window_;
+    bool collecting_ = false;
+    std::vector<std::string> alerts_;
     QElapsedTimer sinceBreath_;
 };
 
@@ -89,7 +101,10 @@ public:
     // selected objects are passed over.
     void ExportSelectedPictures();
     void ImportAll();
+    // Sorts by the column; a second click on the same column reverses the order.
     void SortByColumn(int column);
+    // Shows the focused row in the preview pane (opening the pane when it was closed).
+    void PreviewCurrentRow();
     // Next (backward false) or previous match after the focused row.
     void SearchStep(bool backward);
     void SelectAllMatches();
@@ -107,11 +122,16 @@ public:
     // The widgets, named after their role in the window.
     QPushButton *openButton, *exportAllButton, *importAllButton;
     ProgressFrame* progress;
-    QLabel* statusLine; // the outcome of the last import, in the words the command line prints
+    // What the last action did, in the words the command line prints; exports link their folder.
+    QLabel* statusLine;
+    // The messages of the objects the last export could not write.
+    std::vector<std::string> lastFailures;
     QLabel *archiveLabel, *sizeLabel, *versionLabel, *filesLabel;
     QComboBox* innerFiles;
     QTableView* list;
     ItemModel* model;
+    QSplitter* split; // the list and the preview pane
+    PreviewPane* preview;
     QMenu* popup;
     QRadioButton *modeName, *modeText;
     QLineEdit* findText;
@@ -142,6 +162,15 @@ private:
     void ExportSelectedAs(uint16_t outputs, bool texturesOnly);
     void ShowPopup(const QPoint& pos);
     bool CheckSearchText(const std::string& text);
+    void SetStatus(const QString& text);
+    void ResetSort();
+    bool PreviewOpen() const;
+    // Exports objects with their failures gathered for the status bar.
+    void RunExport(const std::vector<size_t>& objects, const RunOptions& options);
+    // An export's ending in the status bar.
+    void ReportExport(const ExportCount& count, const RunOptions& options);
+    QString T(const char* english, const char* russian) const;
+    void BuildShortcuts();
 
     RunOptions options_;
     std::unique_ptr<Archive> archive_;
@@ -149,6 +178,9 @@ private:
     WindowReporter reporter_;
     bool busy_ = false;
     bool closeRequested_ = false;
+    QString lastFolder_; // of the archive opened last: where the Open dialog starts
+    int sortColumn_ = -1;
+    bool sortDescending_ = false;
 };
 
 } // namespace kestrel::ui

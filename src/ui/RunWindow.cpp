@@ -1,17 +1,41 @@
 #include "ui/RunWindow.h"
 
 #include "common/Localization.h"
+#include "io/AtomicFile.h"
 #include "session/RunOptions.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QScreen>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace kestrel::ui {
+
+namespace {
+
+// TERM, INT and HUP remove the working copy and any partial output, as on the command line, and
+// end the window with 128 + the signal number.
+extern "C" void EndWindowOnSignal(int signal) {
+    ScratchFiles::UnlinkAllFromSignal();
+    ::_exit(128 + signal);
+}
+
+void InstallWindowSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = EndWindowOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
 
 int RunWindow(int argc, char** argv) {
     // Without any display the toolkit would abort; say what is missing instead.
@@ -21,6 +45,7 @@ int RunWindow(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    InstallWindowSignalHandlers();
     RunOptions options;
     options.text = InitLocalization();
     std::error_code ec;

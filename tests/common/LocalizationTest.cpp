@@ -76,7 +76,7 @@ TEST(Localization, MessagesOfBothLanguages) {
     EXPECT_EQ(ru.MsgFileNotFound, "Файл не найден в архиве: ");
     EXPECT_EQ(en.LblId, " id: ");
     EXPECT_EQ(ru.ColNumber, "№");
-    EXPECT_EQ(en.FindPrev, "Find Pred");
+    EXPECT_EQ(en.FindPrev, "Find Previous");
 }
 
 } // namespace
