@@ -2,9 +2,16 @@
 // changes of those before it, the bytes between them kept as they were.
 #include "bundle/BundleWriteDetail.h"
 #include "common/Error.h"
+#include "io/ByteSource.h"
 #include "io/ByteStreams.h"
+#include "io/Writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <array>
 #include <numeric>
 
@@ -27,12 +34,63 @@ uint32_t Fit32(uint64_t value, const std::string& file, const std::string& what)
     return static_cast<uint32_t>(value);
 }
 
+namespace {
+
+// Whether the kernel copies between files here; cleared once it says it cannot (another file
+// system on one side, an old kernel), so that later stretches go the usual way at once.
+std::atomic<bool> gKernelCopies{true};
+
+// Has the kernel copy `stretch` to the end of `out` (no pass through this process's memory;
+// on file systems that share blocks, no copy at all). Returns the bytes copied: fewer than the
+// stretch when the kernel cannot do it. A full disk or a file-size limit is a write error.
+uint64_t KernelCopy(const FileStretch& stretch, OutputFile& out, const std::string& sourceName) {
+    if (!gKernelCopies) return 0;
+    auto from = static_cast<loff_t>(stretch.offset);
+    auto to = static_cast<loff_t>(out.Position());
+    uint64_t done = 0;
+    while (done < stretch.length) {
+        const ssize_t n = ::copy_file_range(stretch.descriptor, &from, out.Descriptor(), &to,
+                                            static_cast<size_t>(stretch.length - done), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                      errno == EOPNOTSUPP || errno == EBADF || errno == ETXTBSY)) {
+            gKernelCopies = false;
+            break;
+        }
+        if (n < 0) {
+            throw KestrelError("Write error in " + out.Name() + ": " + std::strerror(errno), true);
+        }
+        if (n == 0) {
+            throw KestrelError(sourceName + ": offset " + std::to_string(from) +
+                               ": the file ended before the bytes it should hold");
+        }
+        done += static_cast<uint64_t>(n);
+    }
+    out.Seek(static_cast<uint64_t>(to));
+    return done;
+}
+
+} // namespace
+
 void CopyBytes(const std::shared_ptr<const ByteSource>& source, uint64_t pos, uint64_t size,
                OutputFile& out, WriteProgress& progress) {
     constexpr size_t kChunk = size_t{256} * 1024;
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kChunk)));
+    std::vector<uint8_t> buffer;
     while (size > 0) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(size, buffer.size()));
+        // Long stretches of open files go through the kernel, 16 MiB at a time for the progress.
+        const std::optional<FileStretch> stretch =
+            source->StretchAt(pos, std::min<uint64_t>(size, 64 * kChunk));
+        if (stretch && stretch->length >= kChunk / 4) {
+            const uint64_t copied = KernelCopy(*stretch, out, source->Name());
+            if (copied > 0) {
+                progress.Add(copied);
+                pos += copied;
+                size -= copied;
+                continue;
+            }
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(size, kChunk));
+        if (buffer.size() < want) buffer.resize(want);
         const size_t got = source->ReadAt(pos, buffer.data(), want);
         if (got != want) {
             throw KestrelError(source->Name() + ": offset " + std::to_string(pos + got) +

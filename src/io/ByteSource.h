@@ -1,14 +1,24 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace kestrel {
+
+// Where bytes of a source lie in an open file: its descriptor, the offset of the first byte and
+// how many follow there in one stretch.
+struct FileStretch {
+    int descriptor = -1;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
 
 // Random-access bytes with a name for error messages: a file opened read-only, or memory.
 class ByteSource {
@@ -17,6 +27,13 @@ public:
     virtual uint64_t Size() const = 0;
     // Copies up to n bytes from pos; returns how many were available.
     virtual size_t ReadAt(uint64_t pos, void* dst, size_t n) const = 0;
+    // The stretch of an open file that holds the bytes from pos on (at most n of them), so that
+    // a writer can have the kernel copy them; nullopt for bytes that are no file's.
+    virtual std::optional<FileStretch> StretchAt(uint64_t pos, uint64_t n) const {
+        (void)pos;
+        (void)n;
+        return std::nullopt;
+    }
     const std::string& Name() const { return name_; }
 
 protected:
@@ -37,6 +54,10 @@ public:
     FileSource& operator=(const FileSource&) = delete;
     uint64_t Size() const override { return size_; }
     size_t ReadAt(uint64_t pos, void* dst, size_t n) const override;
+    std::optional<FileStretch> StretchAt(uint64_t pos, uint64_t n) const override {
+        if (pos >= size_) return std::nullopt;
+        return FileStretch{fd_, pos, std::min(n, size_ - pos)};
+    }
 
 private:
     FileSource(std::string name, int fd, uint64_t size);

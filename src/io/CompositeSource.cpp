@@ -65,6 +65,15 @@ thread_local LastOpened tLastOpened;
 
 } // namespace
 
+std::optional<FileStretch> CompositeSource::StretchAt(uint64_t pos, uint64_t n) const {
+    if (pos >= size_ || n == 0) return std::nullopt;
+    auto it = std::upper_bound(pieces_.begin(), pieces_.end(), pos,
+                               [](uint64_t p, const Piece& piece) { return p < piece.start; });
+    --it;
+    const uint64_t inPiece = pos - it->start;
+    return it->source->StretchAt(it->begin + inPiece, std::min(n, it->length - inPiece));
+}
+
 PathSource::PathSource(std::filesystem::path path)
     : ByteSource(path.string()), path_(std::move(path)), id_(++gPathSourceIds) {
     LastOpened& last = tLastOpened;

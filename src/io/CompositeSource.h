@@ -25,6 +25,7 @@ public:
     // Raises a KestrelError when a piece yields fewer bytes than it held when appended (its file
     // was cut meanwhile).
     size_t ReadAt(uint64_t pos, void* dst, size_t n) const override;
+    std::optional<FileStretch> StretchAt(uint64_t pos, uint64_t n) const override;
 
 private:
     struct Piece {
