@@ -155,6 +155,8 @@ MainWindow::MainWindow(const RunOptions& options, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(BuildTopArea());
+    BuildMenus();
+    layout->setMenuBar(menus);
     BuildList();
     split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(list);
@@ -204,6 +206,35 @@ void MainWindow::Retitle() {
                    T(", author: the Kestrel developers", ", автор: разработчики Kestrel"));
 }
 
+void MainWindow::BuildMenus() {
+    const InterfaceTexts& t = options_.text;
+    menus = new QMenuBar(this);
+    QMenu* file = menus->addMenu(T("&File", "&Файл"));
+    // The keys are the window's shortcuts (see BuildShortcuts); the menu only names them.
+    file->addAction(Q(t.BtnOpen) + QStringLiteral("…\tCtrl+O"), this, [this] { openButton->click(); });
+    openFolderAction = file->addAction(Q(t.BtnOpenFolder) + QStringLiteral("…\tCtrl+Shift+O"));
+    openFolderAction->setToolTip(T("Every archive below a folder, for Export all and Import all",
+                                   "Все архивы в папке, для «Извлечь все» и «Запаковать все»"));
+    connect(openFolderAction, &QAction::triggered, this, [this] {
+        QSettings settings(QStringLiteral("Kestrel"), QStringLiteral("kestrel-window"));
+        QString start = lastFolder_;
+        if (start.isEmpty()) start = settings.value(QStringLiteral("openFolder")).toString();
+        if (start.isEmpty() || !QFileInfo(start).isDir()) start = QStringLiteral(".");
+        const QString path =
+            QFileDialog::getExistingDirectory(this, Q(options_.text.BtnOpenFolder), start);
+        if (path.isEmpty()) return;
+        settings.setValue(QStringLiteral("openFolder"), path);
+        OpenFolder(path);
+    });
+    file->addSeparator();
+    exportAllAction = file->addAction(Q(t.BtnExportAll), this, [this] { ExportAll(); });
+    importAllAction = file->addAction(Q(t.BtnImportAll), this, [this] { ImportAll(); });
+    exportAllAction->setEnabled(false);
+    importAllAction->setEnabled(false);
+    file->addSeparator();
+    file->addAction(T("Quit\tCtrl+Q", "Выход\tCtrl+Q"), this, [this] { close(); });
+}
+
 void MainWindow::BuildShortcuts() {
     const auto add = [this](const QKeySequence& keys, const std::function<void()>& run) {
         auto* shortcut = new QShortcut(keys, this);
@@ -211,6 +242,9 @@ void MainWindow::BuildShortcuts() {
         connect(shortcut, &QShortcut::activated, this, run);
     };
     add(QKeySequence::Open, [this] { openButton->click(); });
+    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] {
+        if (openFolderAction->isEnabled()) openFolderAction->trigger();
+    });
     add(QKeySequence::Find, [this] {
         findText->setFocus();
         findText->selectAll();
@@ -261,14 +295,10 @@ QWidget* MainWindow::BuildTopArea() {
     buttons->setContentsMargins(4, 0, 0, 0);
     buttons->setSpacing(7);
     openButton = new QPushButton(Q(t.BtnOpen), top);
-    openFolderButton = new QPushButton(Q(t.BtnOpenFolder), top);
-    openFolderButton->setToolTip(T("Every archive below a folder, for Export all and Import all",
-                                   "Все архивы в папке, для «Извлечь все» и «Запаковать все»"));
     exportAllButton = new QPushButton(Q(t.BtnExportAll), top);
     importAllButton = new QPushButton(Q(t.BtnImportAll), top);
-    for (auto* b : {openButton, openFolderButton, exportAllButton, importAllButton}) {
-        // Never narrower than its caption, in either language.
-        b->setMinimumSize(std::max(129, b->sizeHint().width()), 25);
+    for (auto* b : {openButton, exportAllButton, importAllButton}) {
+        b->setMinimumSize(129, 25);
         buttons->addWidget(b);
     }
     exportAllButton->setEnabled(false);
@@ -312,17 +342,6 @@ QWidget* MainWindow::BuildTopArea() {
         if (path.isEmpty()) return;
         settings.setValue(QStringLiteral("openFolder"), QFileInfo(path).absolutePath());
         OpenFile(path);
-    });
-    connect(openFolderButton, &QPushButton::clicked, this, [this] {
-        QSettings settings(QStringLiteral("Kestrel"), QStringLiteral("kestrel-window"));
-        QString start = lastFolder_;
-        if (start.isEmpty()) start = settings.value(QStringLiteral("openFolder")).toString();
-        if (start.isEmpty() || !QFileInfo(start).isDir()) start = QStringLiteral(".");
-        const QString path = QFileDialog::getExistingDirectory(this, Q(options_.text.BtnOpenFolder),
-                                                               start);
-        if (path.isEmpty()) return;
-        settings.setValue(QStringLiteral("openFolder"), path);
-        OpenFolder(path);
     });
     connect(exportAllButton, &QPushButton::clicked, this, [this] { ExportAll(); });
     connect(importAllButton, &QPushButton::clicked, this, [this] { ImportAll(); });
@@ -445,7 +464,7 @@ void MainWindow::SetBusy(bool busy) {
     busy_ = busy;
     const bool haveObjects = shown_.Items().Count() > 0 && model->RowCount() > 0;
     openButton->setEnabled(!busy);
-    openFolderButton->setEnabled(!busy);
+    openFolderAction->setEnabled(!busy);
     if (folder_) {
         // The buttons act on the whole folder, whatever its archive shown holds.
         exportAllButton->setEnabled(!busy && !folder_->archives.empty());
@@ -455,6 +474,8 @@ void MainWindow::SetBusy(bool busy) {
         // A single resource (not an assets file) is exported but has nothing to import.
         importAllButton->setEnabled(!busy && haveObjects && shown_.resourceKind.empty());
     }
+    exportAllAction->setEnabled(exportAllButton->isEnabled());
+    importAllAction->setEnabled(importAllButton->isEnabled());
     innerFiles->setEnabled(!busy);
     // The search reads the list and the working file, which an operation may be rewriting.
     for (QWidget* w : {static_cast<QWidget*>(findNext), static_cast<QWidget*>(findPrev),
@@ -616,6 +637,9 @@ void MainWindow::ListFolderArchives() {
         }
     }
     innerFiles->setCurrentIndex(current);
+    // Relative paths are long: the open list shows them whole, the closed box on hovering.
+    innerFiles->view()->setMinimumWidth(innerFiles->view()->sizeHintForColumn(0) + 24);
+    innerFiles->setToolTip(innerFiles->currentText());
 }
 
 void MainWindow::ChooseListed(int item) {
@@ -711,6 +735,8 @@ void MainWindow::ShowArchive() {
                 Q(std::filesystem::path(archive_->WorkFileName()).filename().string()));
         }
         innerFiles->setCurrentIndex(static_cast<int>(shown_.index));
+        innerFiles->view()->setMinimumWidth(0);
+        innerFiles->setToolTip(QString());
     }
     archiveLabel->setText(Q(t.LblArchive));
     if (!shown_.resourceKind.empty() && count == 1) {

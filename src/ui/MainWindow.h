@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -134,7 +135,10 @@ public:
     const ParsedInnerFile& ShownInnerFile() const { return shown_; }
 
     // The widgets, named after their role in the window.
-    QPushButton *openButton, *openFolderButton, *exportAllButton, *importAllButton;
+    QPushButton *openButton, *exportAllButton, *importAllButton;
+    // The File menu: the buttons' actions, a game folder's open, and quit.
+    QMenuBar* menus;
+    QAction *openFolderAction, *exportAllAction, *importAllAction;
     ProgressFrame* progress;
     // What the last action did, in the words the command line prints; exports link their folder.
     QLabel* statusLine;
@@ -159,6 +163,7 @@ protected:
 
 private:
     QWidget* BuildTopArea();
+    void BuildMenus();
     QWidget* BuildSearchStrip();
     void BuildList();
     void BuildPopup();
