@@ -827,6 +827,11 @@ void MainWindow::RunFolderTask(Task task) {
     options.keepListRows = false;
     const std::optional<size_t> shownArchive = folderArchive_;
     const size_t shownInner = shown_.index;
+    // The object under the cursor, found again after the import (the rows then in table order).
+    const int row = list->currentIndex().row();
+    const auto& rows = shown_.Items().listRows;
+    const uint32_t cursorObject =
+        row >= 0 && static_cast<size_t>(row) < rows.size() ? rows[row].number : 0;
     SetStatus(QString());
     reporter_.CollectAlerts(true);
     std::optional<FolderSummary> summary;
@@ -847,6 +852,8 @@ void MainWindow::RunFolderTask(Task task) {
     if (importing && shownArchive) {
         SelectFolderArchive(*shownArchive);
         if (archive_ && shown_.index != shownInner) SelectInnerFile(static_cast<int>(shownInner));
+        if (cursorObject > 0 && cursorObject <= model->RowCount())
+            list->setCurrentIndex(model->index(static_cast<int>(cursorObject - 1), 0));
     }
     if (!summary) return;
     const QString text = Q(FolderSummaryLine(*summary, task, options.text));
