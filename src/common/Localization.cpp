@@ -20,6 +20,7 @@ InterfaceTexts MakeLocalization(bool russian) {
     l.russian = russian;
     if (russian) {
         l.BtnOpen = "Открыть архив Unity";
+        l.BtnOpenFolder = "Открыть папку игры";
         l.BtnExportAll = "Извлечь все файлы";
         l.BtnImportAll = "Запаковать все файлы";
         l.ModeSearchName = "Поиск имени";
@@ -64,6 +65,7 @@ InterfaceTexts MakeLocalization(bool russian) {
         l.MsgNotAnArchive = ": это не архив, который Kestrel может прочитать";
     } else {
         l.BtnOpen = "Open archive Unity";
+        l.BtnOpenFolder = "Open game folder";
         l.BtnExportAll = "Export all files";
         l.BtnImportAll = "Import all files";
         l.ModeSearchName = "Search Name";

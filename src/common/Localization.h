@@ -6,7 +6,7 @@ namespace kestrel {
 // Window captions and messages in the interface language (UTF-8).
 struct InterfaceTexts {
     bool russian = false; // the language of the texts below
-    std::string BtnOpen, BtnExportAll, BtnImportAll;
+    std::string BtnOpen, BtnOpenFolder, BtnExportAll, BtnImportAll;
     std::string ModeSearchName, ModeSearchText, FindNext, FindPrev, ItemsSelect, MatchCase,
         LoopSearch;
     std::string LblArchive, LblSize, LblVersion, LblId, LblFiles;

@@ -81,10 +81,13 @@ std::string AmountText(uint64_t done, uint64_t total) {
 
 // What one worker's archive tells: notices and alerts pass on at once; progress of the archive
 // itself is dropped (the run shows its own); lines pass on whole, or for a listing are kept
-// until the archive is done, so that its rows follow its "## PATH" line.
+// until the archive is done, so that its rows follow its "## PATH" line. Breaths pass on only
+// when the run has one worker, on the caller's thread (the window's events are processed there
+// and nowhere else).
 class ArchiveReporter : public Reporter {
 public:
-    ArchiveReporter(Reporter& next, bool keepLines) : next_(next), keepLines_(keepLines) {}
+    ArchiveReporter(Reporter& next, bool keepLines, bool breathe)
+        : next_(next), keepLines_(keepLines), breathe_(breathe) {}
     void Notice(const std::string& text) override { next_.Notice(text); }
     void Alert(const std::string& text) override { next_.Alert(text); }
     void ProgressLine(const std::string& text) override {
@@ -96,12 +99,15 @@ public:
     }
     void Progress(int) override {}
     void ProgressText(int, const std::string&) override {}
-    void Breathe() override {}
+    void Breathe() override {
+        if (breathe_) next_.Breathe();
+    }
     std::vector<std::string> TakeLines() { return std::move(lines_); }
 
 private:
     Reporter& next_;
     bool keepLines_;
+    bool breathe_;
     std::vector<std::string> lines_;
 };
 
@@ -349,11 +355,13 @@ FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsig
                                   " archives, " + AmountText(doneBytes, totalBytes));
     };
 
+    const unsigned workers = static_cast<unsigned>(
+        std::min<size_t>(WorkerCount(jobs), std::max<size_t>(1, archives.size())));
     std::atomic<size_t> next{0};
     const auto work = [&] {
         for (size_t i = next++; i < archives.size(); i = next++) {
             const FolderArchive& entry = archives[i];
-            ArchiveReporter own(reporter, listing);
+            ArchiveReporter own(reporter, listing, workers <= 1);
             ArchiveOutcome outcome;
             bool failed = false;
             try {
@@ -400,8 +408,6 @@ FolderSummary RunOnFolder(const fs::path& folder, const RunOptions& given, unsig
             showProgress();
         }
     };
-    const unsigned workers = static_cast<unsigned>(
-        std::min<size_t>(WorkerCount(jobs), std::max<size_t>(1, archives.size())));
     if (workers <= 1) {
         work();
     } else {

@@ -64,7 +64,9 @@ std::string FolderSummaryLine(const FolderSummary& summary, Task task, const Int
 // rows, the archives in the walk's order. A failure of one archive is reported (Alert, naming
 // it) and counted, and the others go on. Progress over the whole run goes to
 // reporter.ProgressText. Import writes each changed archive as a single-archive import does; an
-// archive whose export tree is absent is left alone.
+// archive whose export tree is absent is left alone. With one worker the run stays on the
+// caller's thread and passes the archives' breaths (Reporter::Breathe) on, so that a window
+// running it keeps painting.
 FolderSummary RunOnFolder(const std::filesystem::path& folder, const RunOptions& options,
                           unsigned jobs, Reporter& reporter);
 

@@ -35,6 +35,10 @@ namespace kestrel::ui {
 namespace {
 
 const QColor kFormColour(157, 185, 235);
+// The drop-down's item data of a game folder: the archive's index, and the inner file's (-1 for
+// the archive itself).
+constexpr int kArchiveRole = Qt::UserRole;
+constexpr int kInnerRole = Qt::UserRole + 1;
 constexpr int kClientWidth = 817;
 constexpr int kClientHeight = 704;
 
@@ -119,6 +123,12 @@ void WindowReporter::Progress(int percent) {
     window_.progress->UpdateProgress(percent);
 }
 
+void WindowReporter::ProgressText(int percent, const std::string& text) {
+    window_.progress->UpdateProgress(percent);
+    window_.statusLine->setText(Q(text).toHtmlEscaped());
+    Breathe();
+}
+
 void WindowReporter::Breathe() {
     // Painting and input are handled every 20 ms or so, not after every one of many objects.
     if (sinceBreath_.isValid() && sinceBreath_.elapsed() < 20) return;
@@ -145,6 +155,8 @@ MainWindow::MainWindow(const RunOptions& options, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(BuildTopArea());
+    BuildMenus();
+    layout->setMenuBar(menus);
     BuildList();
     split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(list);
@@ -194,6 +206,35 @@ void MainWindow::Retitle() {
                    T(", author: the Kestrel developers", ", автор: разработчики Kestrel"));
 }
 
+void MainWindow::BuildMenus() {
+    const InterfaceTexts& t = options_.text;
+    menus = new QMenuBar(this);
+    QMenu* file = menus->addMenu(T("&File", "&Файл"));
+    // The keys are the window's shortcuts (see BuildShortcuts); the menu only names them.
+    file->addAction(Q(t.BtnOpen) + QStringLiteral("…\tCtrl+O"), this, [this] { openButton->click(); });
+    openFolderAction = file->addAction(Q(t.BtnOpenFolder) + QStringLiteral("…\tCtrl+Shift+O"));
+    openFolderAction->setToolTip(T("Every archive below a folder, for Export all and Import all",
+                                   "Все архивы в папке, для «Извлечь все» и «Запаковать все»"));
+    connect(openFolderAction, &QAction::triggered, this, [this] {
+        QSettings settings(QStringLiteral("Kestrel"), QStringLiteral("kestrel-window"));
+        QString start = lastFolder_;
+        if (start.isEmpty()) start = settings.value(QStringLiteral("openFolder")).toString();
+        if (start.isEmpty() || !QFileInfo(start).isDir()) start = QStringLiteral(".");
+        const QString path =
+            QFileDialog::getExistingDirectory(this, Q(options_.text.BtnOpenFolder), start);
+        if (path.isEmpty()) return;
+        settings.setValue(QStringLiteral("openFolder"), path);
+        OpenFolder(path);
+    });
+    file->addSeparator();
+    exportAllAction = file->addAction(Q(t.BtnExportAll), this, [this] { ExportAll(); });
+    importAllAction = file->addAction(Q(t.BtnImportAll), this, [this] { ImportAll(); });
+    exportAllAction->setEnabled(false);
+    importAllAction->setEnabled(false);
+    file->addSeparator();
+    file->addAction(T("Quit\tCtrl+Q", "Выход\tCtrl+Q"), this, [this] { close(); });
+}
+
 void MainWindow::BuildShortcuts() {
     const auto add = [this](const QKeySequence& keys, const std::function<void()>& run) {
         auto* shortcut = new QShortcut(keys, this);
@@ -201,6 +242,9 @@ void MainWindow::BuildShortcuts() {
         connect(shortcut, &QShortcut::activated, this, run);
     };
     add(QKeySequence::Open, [this] { openButton->click(); });
+    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] {
+        if (openFolderAction->isEnabled()) openFolderAction->trigger();
+    });
     add(QKeySequence::Find, [this] {
         findText->setFocus();
         findText->selectAll();
@@ -301,7 +345,13 @@ QWidget* MainWindow::BuildTopArea() {
     });
     connect(exportAllButton, &QPushButton::clicked, this, [this] { ExportAll(); });
     connect(importAllButton, &QPushButton::clicked, this, [this] { ImportAll(); });
-    connect(innerFiles, &QComboBox::activated, this, [this](int index) { SelectInnerFile(index); });
+    connect(innerFiles, &QComboBox::activated, this, [this](int index) {
+        if (folder_) {
+            ChooseListed(index);
+        } else {
+            SelectInnerFile(index);
+        }
+    });
     return top;
 }
 
@@ -414,9 +464,18 @@ void MainWindow::SetBusy(bool busy) {
     busy_ = busy;
     const bool haveObjects = shown_.Items().Count() > 0 && model->RowCount() > 0;
     openButton->setEnabled(!busy);
-    exportAllButton->setEnabled(!busy && haveObjects);
-    // A single resource (not an assets file) is exported but has nothing to import.
-    importAllButton->setEnabled(!busy && haveObjects && shown_.resourceKind.empty());
+    openFolderAction->setEnabled(!busy);
+    if (folder_) {
+        // The buttons act on the whole folder, whatever its archive shown holds.
+        exportAllButton->setEnabled(!busy && !folder_->archives.empty());
+        importAllButton->setEnabled(!busy && !folder_->archives.empty());
+    } else {
+        exportAllButton->setEnabled(!busy && haveObjects);
+        // A single resource (not an assets file) is exported but has nothing to import.
+        importAllButton->setEnabled(!busy && haveObjects && shown_.resourceKind.empty());
+    }
+    exportAllAction->setEnabled(exportAllButton->isEnabled());
+    importAllAction->setEnabled(importAllButton->isEnabled());
     innerFiles->setEnabled(!busy);
     // The search reads the list and the working file, which an operation may be rewriting.
     for (QWidget* w : {static_cast<QWidget*>(findNext), static_cast<QWidget*>(findPrev),
@@ -449,14 +508,31 @@ bool MainWindow::RunOperation(const std::function<void()>& operation) {
     return ok;
 }
 
-void MainWindow::OpenFile(const QString& path) {
-    if (busy_) return;
+void MainWindow::ClearShown() {
     preview->Halt();
     list->clearSelection();
     model->SetRowCount(0);
     innerFiles->clear();
     ResetSort();
     SetStatus(QString());
+}
+
+void MainWindow::ReportOpenFailure(const QString& name, const std::string& failure) {
+    // Said plainly in the interface language; the reader's own words follow for a report.
+    showMessage(QMessageBox::Critical,
+                T("Kestrel cannot open \"%1\": it is not an archive Kestrel can read, or it "
+                  "is damaged.\n\nDetails: %2",
+                  "Kestrel не может открыть «%1»: это не архив, который Kestrel умеет читать, "
+                  "или файл повреждён.\n\nПодробности: %2")
+                    .arg(name, Q(failure)));
+    SetStatus(T("\"%1\" was not opened", "«%1» не открыт").arg(name));
+}
+
+void MainWindow::OpenFile(const QString& path) {
+    if (busy_) return;
+    ClearShown();
+    folder_.reset();
+    folderArchive_.reset();
     lastFolder_ = QFileInfo(path).absolutePath();
     const std::string file = path.toStdString();
     std::string failure;
@@ -476,16 +552,106 @@ void MainWindow::OpenFile(const QString& path) {
             failure = e.what();
         }
     });
+    if (!failure.empty()) ReportOpenFailure(QFileInfo(path).fileName(), failure);
+}
+
+void MainWindow::OpenFolder(const QString& path) {
+    if (busy_) return;
+    ClearShown();
+    folder_.reset();
+    folderArchive_.reset();
+    std::string failure;
+    RunOperation([&] {
+        preview->Halt();
+        shown_ = ParsedInnerFile{};
+        archive_.reset();
+        // Named as the command line names it, so that relative paths (and trees) agree.
+        std::filesystem::path folder = std::filesystem::absolute(path.toStdString()).lexically_normal();
+        if (folder.filename().empty()) folder = folder.parent_path();
+        try {
+            FolderContents contents = WalkGameFolder(folder);
+            folderPath_ = folder;
+            folder_ = std::move(contents);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        ShowArchive();
+    });
     if (!failure.empty()) {
-        // Said plainly in the interface language; the reader's own words follow for a report.
-        const QString name = QFileInfo(path).fileName();
-        showMessage(QMessageBox::Critical,
-                    T("Kestrel cannot open \"%1\": it is not an archive Kestrel can read, or it "
-                      "is damaged.\n\nDetails: %2",
-                      "Kestrel не может открыть «%1»: это не архив, который Kestrel умеет читать, "
-                      "или файл повреждён.\n\nПодробности: %2")
-                        .arg(name, Q(failure)));
-        SetStatus(T("\"%1\" was not opened", "«%1» не открыт").arg(name));
+        showMessage(QMessageBox::Critical, Q(failure));
+        SetStatus(T("\"%1\" was not opened", "«%1» не открыта").arg(path));
+        return;
+    }
+    lastFolder_ = QString::fromStdString(folderPath_.string());
+    if (folder_->archives.empty()) {
+        SetStatus(T("No archive in %1 (%2 other files)", "В %1 нет архивов (других файлов: %2)")
+                      .arg(lastFolder_)
+                      .arg(folder_->skippedFiles));
+        return;
+    }
+    SelectFolderArchive(0);
+}
+
+void MainWindow::SelectFolderArchive(size_t index) {
+    if (busy_ || !folder_ || index >= folder_->archives.size()) return;
+    const FolderArchive& entry = folder_->archives[index];
+    ClearShown();
+    std::string failure;
+    RunOperation([&] {
+        shown_ = ParsedInnerFile{};
+        archive_.reset();
+        folderArchive_ = index;
+        try {
+            auto opened = Archive::Open(entry.file.string(), reporter_, options_.text);
+            // Its tree lies where the folder's export puts it.
+            opened->SetTreeName(entry.relativePath);
+            opened->RequireArchive(options_.text);
+            archive_ = std::move(opened);
+            ShowInnerFile(archive_->FirstSerializedInnerFile());
+        } catch (const std::exception& e) {
+            ShowArchive();
+            failure = e.what();
+        }
+    });
+    if (!failure.empty()) ReportOpenFailure(Q(entry.relativePath), failure);
+}
+
+void MainWindow::ListFolderArchives() {
+    innerFiles->clear();
+    int current = -1;
+    for (size_t i = 0; i < folder_->archives.size(); ++i) {
+        const QString path = Q(folder_->archives[i].relativePath);
+        innerFiles->addItem(path);
+        innerFiles->setItemData(innerFiles->count() - 1, static_cast<qlonglong>(i), kArchiveRole);
+        innerFiles->setItemData(innerFiles->count() - 1, -1, kInnerRole);
+        if (folderArchive_ != i) continue;
+        current = innerFiles->count() - 1;
+        if (!archive_ || !archive_->IsBundle() || archive_->InnerFileNames().size() < 2) continue;
+        // The inner files of the bundle shown follow it.
+        const auto& names = archive_->InnerFileNames();
+        for (size_t k = 0; k < names.size(); ++k) {
+            innerFiles->addItem(path + QStringLiteral(" > ") + Q(names[k]));
+            innerFiles->setItemData(innerFiles->count() - 1, static_cast<qlonglong>(i), kArchiveRole);
+            innerFiles->setItemData(innerFiles->count() - 1, static_cast<int>(k), kInnerRole);
+            if (k == shown_.index) current = innerFiles->count() - 1;
+        }
+    }
+    innerFiles->setCurrentIndex(current);
+    // Relative paths are long: the open list shows them whole, the closed box on hovering.
+    innerFiles->view()->setMinimumWidth(innerFiles->view()->sizeHintForColumn(0) + 24);
+    innerFiles->setToolTip(innerFiles->currentText());
+}
+
+void MainWindow::ChooseListed(int item) {
+    if (busy_ || !folder_ || item < 0 || item >= innerFiles->count()) return;
+    const auto archive = static_cast<size_t>(innerFiles->itemData(item, kArchiveRole).toLongLong());
+    const int inner = innerFiles->itemData(item, kInnerRole).toInt();
+    if (folderArchive_ != archive || !archive_) {
+        SelectFolderArchive(archive);
+    } else if (inner >= 0) {
+        SelectInnerFile(inner);
+    } else {
+        ListFolderArchives(); // the archive shown again: its inner file stays chosen
     }
 }
 
@@ -546,6 +712,8 @@ void MainWindow::SelectInnerFile(int index) {
 RunOptions MainWindow::ActionOptions(uint16_t outputs) const {
     RunOptions options = options_;
     options.outputs = outputs;
+    // An archive of a game folder has its tree in the folder's, as a folder run puts it.
+    if (folder_ && options.outputDir.empty()) options.outputDir = folderPath_.string() + "/";
     return options;
 }
 
@@ -555,14 +723,21 @@ void MainWindow::ShowArchive() {
     const size_t count = std::min(shown_.Items().Count(), shown_.Items().listRows.size());
     model->SetRowCount(count);
     if (count > 0) list->scrollToTop();
-    innerFiles->clear();
-    if (archive_ && archive_->IsBundle()) {
-        for (const auto& name : archive_->InnerFileNames())
-            innerFiles->addItem(Q(name));
-    } else if (archive_) {
-        innerFiles->addItem(Q(std::filesystem::path(archive_->WorkFileName()).filename().string()));
+    if (folder_) {
+        ListFolderArchives();
+    } else {
+        innerFiles->clear();
+        if (archive_ && archive_->IsBundle()) {
+            for (const auto& name : archive_->InnerFileNames())
+                innerFiles->addItem(Q(name));
+        } else if (archive_) {
+            innerFiles->addItem(
+                Q(std::filesystem::path(archive_->WorkFileName()).filename().string()));
+        }
+        innerFiles->setCurrentIndex(static_cast<int>(shown_.index));
+        innerFiles->view()->setMinimumWidth(0);
+        innerFiles->setToolTip(QString());
     }
-    innerFiles->setCurrentIndex(static_cast<int>(shown_.index));
     archiveLabel->setText(Q(t.LblArchive));
     if (!shown_.resourceKind.empty() && count == 1) {
         sizeLabel->setText(Q(t.LblSize) + QString::number(shown_.Items().rows[0].ObjSize));
@@ -586,6 +761,10 @@ void MainWindow::ShowArchive() {
 }
 
 void MainWindow::ExportAll() {
+    if (folder_) {
+        RunFolderTask(Task::kExport);
+        return;
+    }
     if (busy_ || model->RowCount() == 0 || !archive_) return;
     std::vector<size_t> all(shown_.Items().Count());
     for (size_t i = 0; i < all.size(); ++i)
@@ -639,7 +818,62 @@ std::vector<size_t> MainWindow::SelectedObjects() const {
     return out;
 }
 
+void MainWindow::RunFolderTask(Task task) {
+    if (busy_ || !folder_) return;
+    const bool importing = task == Task::kImport;
+    // What a folder run of the command line does without -t; its rows are not kept.
+    RunOptions options = ActionOptions(importing ? 0 : kOutEverything);
+    options.task = task;
+    options.keepListRows = false;
+    const std::optional<size_t> shownArchive = folderArchive_;
+    const size_t shownInner = shown_.index;
+    // The object under the cursor, found again after the import (the rows then in table order).
+    const int row = list->currentIndex().row();
+    const auto& rows = shown_.Items().listRows;
+    const uint32_t cursorObject =
+        row >= 0 && static_cast<size_t>(row) < rows.size() ? rows[row].number : 0;
+    SetStatus(QString());
+    reporter_.CollectAlerts(true);
+    std::optional<FolderSummary> summary;
+    RunOperation([&] {
+        if (importing) {
+            // The archive shown is rewritten by the import: its working copy goes first, and it
+            // opens again afterwards.
+            list->clearSelection();
+            model->SetRowCount(0);
+            shown_ = ParsedInnerFile{};
+            archive_.reset();
+        }
+        // One worker, on this thread: the window takes its messages from no other.
+        summary = RunOnFolder(folderPath_, options, 1, reporter_);
+    });
+    lastFailures = reporter_.Alerts();
+    reporter_.CollectAlerts(false);
+    if (importing && shownArchive) {
+        SelectFolderArchive(*shownArchive);
+        if (archive_ && shown_.index != shownInner) SelectInnerFile(static_cast<int>(shownInner));
+        if (cursorObject > 0 && cursorObject <= model->RowCount())
+            list->setCurrentIndex(model->index(static_cast<int>(cursorObject - 1), 0));
+    }
+    if (!summary) return;
+    const QString text = Q(FolderSummaryLine(*summary, task, options.text));
+    QString html = text.toHtmlEscaped();
+    if (!importing) {
+        const QString dir = Q(options.outputDir + "Unity_Assets_Files");
+        html += QStringLiteral(": <a href=\"%1\">%2</a>")
+                    .arg(QUrl::fromLocalFile(dir).toString(QUrl::FullyEncoded), dir.toHtmlEscaped());
+    }
+    if (!lastFailures.empty())
+        html += QStringLiteral(" (<a href=\"#failures\">%1</a>)").arg(T("details", "подробности"));
+    statusLine->setText(html);
+    statusLine->setToolTip(text);
+}
+
 void MainWindow::ImportAll() {
+    if (folder_) {
+        RunFolderTask(Task::kImport);
+        return;
+    }
     if (busy_ || model->RowCount() == 0 || !archive_) return;
     RunOperation([&] {
         // The rows show what the archive holds, also when the import stopped part way.
@@ -815,7 +1049,13 @@ void MainWindow::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     const QString path = urls[0].toLocalFile();
     // Opened after the drop has finished, so the drag source is not kept waiting.
-    QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
+    QTimer::singleShot(0, this, [this, path] {
+        if (QFileInfo(path).isDir()) {
+            OpenFolder(path);
+        } else {
+            OpenFile(path);
+        }
+    });
 }
 
 } // namespace kestrel::ui

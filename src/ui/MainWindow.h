@@ -2,6 +2,7 @@
 #include "common/Reporter.h"
 #include "session/Archive.h"
 #include "session/ExportDriver.h"
+#include "session/GameFolder.h"
 #include "session/RunOptions.h"
 #include "ui/ItemModel.h"
 #include "ui/PreviewPane.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -23,8 +25,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace kestrel::ui {
@@ -65,6 +69,8 @@ public:
     void ProgressLine(const std::string&) override {}
     void Progress(int percent) override;
     void Breathe() override;
+    // A folder run's progress: the bar follows it, and the window paints between archives.
+    void ProgressText(int percent, const std::string& text) override;
     // The first breath of an operation always processes pending events.
     void StartOperation() { sinceBreath_.invalidate(); }
     // While collecting, alerts (the failures of single objects) are kept for the status bar
@@ -92,6 +98,15 @@ public:
     // Opens an archive (from the file dialog, a drop, or the command line). Working files of the
     // archive open before are removed.
     void OpenFile(const QString& path);
+    // Opens a game folder: its archives (found as the command line finds them) are listed by
+    // relative path in the inner-file drop-down, and the first of them is opened. Export all and
+    // Import all then act on the whole folder.
+    void OpenFolder(const QString& path);
+    // Opens archive `index` of the open game folder (in the walk's order).
+    void SelectFolderArchive(size_t index);
+    // The game folder open now, if any, and the archive of it shown.
+    const std::optional<FolderContents>& OpenGameFolder() const { return folder_; }
+    std::optional<size_t> ShownFolderArchive() const { return folderArchive_; }
     // Shows another inner file of the open bundle (parsed from its working file).
     void SelectInnerFile(int index);
     void ExportAll();
@@ -121,6 +136,9 @@ public:
 
     // The widgets, named after their role in the window.
     QPushButton *openButton, *exportAllButton, *importAllButton;
+    // The File menu: the buttons' actions, a game folder's open, and quit.
+    QMenuBar* menus;
+    QAction *openFolderAction, *exportAllAction, *importAllAction;
     ProgressFrame* progress;
     // What the last action did, in the words the command line prints; exports link their folder.
     QLabel* statusLine;
@@ -145,6 +163,7 @@ protected:
 
 private:
     QWidget* BuildTopArea();
+    void BuildMenus();
     QWidget* BuildSearchStrip();
     void BuildList();
     void BuildPopup();
@@ -170,6 +189,18 @@ private:
     // An export's ending in the status bar.
     void ReportExport(const ExportCount& count, const RunOptions& options);
     QString T(const char* english, const char* russian) const;
+    // The drop-down's choice `item`: an archive of the game folder, or an inner file of the
+    // bundle shown.
+    void ChooseListed(int item);
+    // Fills the drop-down with the folder's archives and, below the one shown when it is a
+    // bundle of several inner files, those files.
+    void ListFolderArchives();
+    // Export all or import all of the game folder, with one worker on this thread.
+    void RunFolderTask(Task task);
+    // Clears the list and what is open (archive and game folder) before another open.
+    void ClearShown();
+    // An archive that would not open, said plainly in a box and the status bar.
+    void ReportOpenFailure(const QString& name, const std::string& failure);
     void BuildShortcuts();
 
     RunOptions options_;
@@ -179,6 +210,10 @@ private:
     bool busy_ = false;
     bool closeRequested_ = false;
     QString lastFolder_; // of the archive opened last: where the Open dialog starts
+    // The game folder open, its path, and which of its archives is shown.
+    std::optional<FolderContents> folder_;
+    std::filesystem::path folderPath_;
+    std::optional<size_t> folderArchive_;
     int sortColumn_ = -1;
     bool sortDescending_ = false;
 };

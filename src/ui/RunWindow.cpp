@@ -6,6 +6,7 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QScreen>
 
 #include <csignal>
@@ -60,7 +61,14 @@ int RunWindow(int argc, char** argv) {
     window.show();
     if (argc == 2) {
         const QString path = QString::fromLocal8Bit(argv[1]);
-        QTimer::singleShot(0, &window, [&window, path] { window.OpenFile(path); });
+        // A folder opens as a game: every archive below it.
+        QTimer::singleShot(0, &window, [&window, path] {
+            if (QFileInfo(path).isDir()) {
+                window.OpenFolder(path);
+            } else {
+                window.OpenFile(path);
+            }
+        });
     }
     return app.exec();
 }

@@ -336,7 +336,7 @@ TEST_F(PreviewTest, TitleShortcutsAndFindPrevious) {
     QStringList keys;
     for (const QShortcut* s : window->findChildren<QShortcut*>())
         keys << s->key().toString();
-    for (const char* k : {"Ctrl+O", "Ctrl+F", "F3", "Shift+F3", "Ctrl+Q"})
+    for (const char* k : {"Ctrl+O", "Ctrl+Shift+O", "Ctrl+F", "F3", "Shift+F3", "Ctrl+Q"})
         EXPECT_TRUE(keys.contains(QString::fromLatin1(k))) << k;
     // Enter on a row opens the preview the splitter had closed.
     Open(Write("a.assets", BuildAssetsFile(KindsPlan())));
