@@ -474,7 +474,12 @@ bool SplitTwo(const Block4x4& pixels, bool withTransparency, std::array<bool, 16
             for (size_t j = 0; j < 3; ++j)
                 cov[i][j] += (px[i] - mean[i]) * (px[j] - mean[j]);
     }
-    std::array<double, 3> axis{1, 1, 1};
+    // Power iteration from the column of the channel that varies most: a fixed start such as
+    // grey can be at right angles to the spread (red against blue with green still).
+    size_t widest = 0;
+    for (size_t c = 1; c < 3; ++c)
+        if (cov[c][c] > cov[widest][widest]) widest = c;
+    std::array<double, 3> axis = cov[widest];
     for (int round = 0; round < 8; ++round) {
         std::array<double, 3> next{};
         for (size_t i = 0; i < 3; ++i)

@@ -389,10 +389,14 @@ ImagePlane ExactForEtc2(bool planar) {
                 for (uint32_t c = 0; c < 3; ++c) {
                     const int bits = c == 1 ? 7 : 6;
                     const auto widen = [&](int v) { return (v << (8 - bits)) | (v >> (2 * bits - 8)); };
-                    const int mask = (1 << bits) - 1;
-                    const int o = widen(static_cast<int>(block * 7 + c * 13) & mask);
-                    const int h = widen(static_cast<int>(block * 3 + c * 29 + 5) & mask);
-                    const int v = widen(static_cast<int>(block * 11 + c * 5 + 17) & mask);
+                    // Corners in the middle half of the range keep every value within 0..255.
+                    const int quarter = 1 << (bits - 2);
+                    const auto corner = [&](uint32_t seed) {
+                        return widen(quarter + static_cast<int>(seed % (2 * quarter)));
+                    };
+                    const int o = corner(block * 7 + c * 13);
+                    const int h = corner(block * 3 + c * 29 + 5);
+                    const int v = corner(block * 11 + c * 5 + 17);
                     const int value = (static_cast<int>(x % 4) * (h - o) +
                                        static_cast<int>(y % 4) * (v - o) + 4 * o + 2) >> 2;
                     px[c] = static_cast<uint8_t>(std::clamp(value, 0, 255));
