@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrel::image {
 namespace {
@@ -105,7 +106,19 @@ void WritePng(const ImagePlane& plane, ChannelSet channels, const std::filesyste
     const bool zeroBlue = channels == ChannelSet::kGrayGreen;
     SpngContext ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx) throw KestrelError("PNG file " + path.string() + ": out of memory");
-    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+    // The file collects in one buffer reserved up front, not one the library keeps regrowing.
+    std::vector<uint8_t> file;
+    file.reserve(static_cast<size_t>(p.width) * p.height * layout.samples * (deep ? 2 : 1) / 2 +
+                 4096);
+    spng_set_png_stream(
+        ctx.get(),
+        [](spng_ctx*, void* user, void* bytes, size_t length) {
+            auto* out = static_cast<std::vector<uint8_t>*>(user);
+            const auto* from = static_cast<const uint8_t*>(bytes);
+            out->insert(out->end(), from, from + length);
+            return 0;
+        },
+        &file);
     spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, compressionLevel);
     spng_ihdr ihdr{};
     ihdr.width = p.width;
@@ -121,13 +134,8 @@ void WritePng(const ImagePlane& plane, ChannelSet channels, const std::filesyste
     const int rc = deep ? EncodeRows(ctx.get(), p.rgba16, p.width, p.height, layout, zeroBlue)
                         : EncodeRows(ctx.get(), p.rgba8, p.width, p.height, layout, zeroBlue);
     if (rc != 0) Fail(path, "cannot encode", rc);
-    size_t length = 0;
-    int error = 0;
-    std::unique_ptr<void, decltype(&std::free)> png(
-        spng_get_png_buffer(ctx.get(), &length, &error), &std::free);
-    if (!png) Fail(path, "cannot encode", error);
     AtomicOutputFile out(path, AtomicOutputFile::Flush::RenameOnly);
-    out.Write(png.get(), length);
+    out.Write(file.data(), file.size());
     out.Commit();
 }
 
