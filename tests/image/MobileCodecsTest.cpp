@@ -347,7 +347,7 @@ struct EncodeCase {
 // Encode and decode a picture, then encode the decoded picture and decode it again: both must
 // keep the picture, and every format's own tool must read what we wrote as we do.
 TEST(MobileCodecs, EncodersKeepThePicture) {
-    const std::vector<EncodeCase> cases{{34, 31}, {45, 33}, {46, 35}, {47, 34}, {41, 40}, {42, 40},
+    const std::vector<EncodeCase> cases{{34, 31}, {45, 39}, {46, 42}, {47, 40}, {41, 40}, {42, 40},
                                         {43, 40}, {44, 40}, {48, 40}, {50, 35}, {53, 28}, {60, 31}};
     test::TempDir dir;
     for (const EncodeCase& c : cases) {
