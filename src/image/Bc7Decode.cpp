@@ -76,25 +76,31 @@ void ReadEndpoints(BlockBitReader& bits, const Bc7Mode& mode, Endpoints& ep) {
     }
 }
 
-std::array<uint8_t, 16> ReadIndices(BlockBitReader& bits, const Bc7Mode& mode, uint32_t partition,
-                                    uint32_t indexBits) {
-    std::array<uint8_t, 16> indices{};
-    for (uint32_t t = 0; t < 16; ++t) {
-        const uint32_t subset = BptcSubset(mode.subsets, partition, t);
-        const bool anchor = t == BptcAnchor(mode.subsets, partition, subset);
-        indices[t] = static_cast<uint8_t>(bits.Take(indexBits - (anchor ? 1 : 0)));
-    }
-    return indices;
+// The indices of the texels in texel order: an anchor texel's index is stored with one bit less.
+void ReadIndices(BlockBitReader& bits, const std::array<bool, 16>& anchors, uint32_t indexBits,
+                 std::array<uint8_t, 16>& indices) {
+    for (uint32_t t = 0; t < 16; ++t)
+        indices[t] = static_cast<uint8_t>(bits.Take(indexBits - (anchors[t] ? 1 : 0)));
+}
+
+// The values one channel of a subset takes for each index.
+void FillPalette(uint32_t e0, uint32_t e1, uint32_t indexBits, uint8_t* out, size_t stride) {
+    const uint32_t count = 1u << indexBits;
+    for (uint32_t i = 0; i < count; ++i)
+        out[i * stride] = static_cast<uint8_t>(BptcInterpolate(
+            static_cast<int32_t>(e0), static_cast<int32_t>(e1), BptcWeight(indexBits, i)));
 }
 
 } // namespace
 
 void DecodeBc7Block(std::span<const uint8_t, 16> block, std::array<uint8_t, 64>& texels) {
-    texels.fill(0);
     uint32_t modeNumber = 0;
     while (modeNumber < 8 && ((block[0] >> modeNumber) & 1u) == 0)
         ++modeNumber;
-    if (modeNumber == 8) return;
+    if (modeNumber == 8) {
+        texels.fill(0);
+        return;
+    }
     const Bc7Mode& mode = kModes[modeNumber];
     BlockBitReader bits(block);
     bits.Take(modeNumber + 1);
@@ -103,34 +109,53 @@ void DecodeBc7Block(std::span<const uint8_t, 16> block, std::array<uint8_t, 64>&
     const uint32_t selection = bits.Take(mode.indexSelectionBits);
     Endpoints ep{};
     ReadEndpoints(bits, mode, ep);
-    const auto primary = ReadIndices(bits, mode, partition, mode.indexBits);
-    std::array<uint8_t, 16> secondary{};
-    if (mode.secondIndexBits != 0) secondary = ReadIndices(bits, mode, 0, mode.secondIndexBits);
 
+    std::array<uint8_t, 16> subset{};
+    std::array<bool, 16> anchor{};
+    anchor[0] = true;
+    if (mode.subsets > 1) {
+        for (uint32_t t = 0; t < 16; ++t)
+            subset[t] = static_cast<uint8_t>(BptcSubset(mode.subsets, partition, t));
+        for (uint32_t s = 1; s < mode.subsets; ++s)
+            anchor[BptcAnchor(mode.subsets, partition, s)] = true;
+    }
+    std::array<uint8_t, 16> primary{};
+    ReadIndices(bits, anchor, mode.indexBits, primary);
+    std::array<uint8_t, 16> secondary{};
+    uint32_t colorBits = mode.indexBits;
+    uint32_t alphaBits = mode.indexBits;
+    const std::array<uint8_t, 16>* colorIndex = &primary;
+    const std::array<uint8_t, 16>* alphaIndex = &primary;
+    if (mode.secondIndexBits != 0) {
+        std::array<bool, 16> firstOnly{};
+        firstOnly[0] = true;
+        ReadIndices(bits, firstOnly, mode.secondIndexBits, secondary);
+        if (selection == 0) {
+            alphaIndex = &secondary;
+            alphaBits = mode.secondIndexBits;
+        } else {
+            colorIndex = &secondary;
+            colorBits = mode.secondIndexBits;
+        }
+    }
+
+    // Every value a texel can take, per subset and index, before the texels pick theirs.
+    std::array<std::array<std::array<uint8_t, 4>, 16>, 3> colors{};
+    std::array<std::array<uint8_t, 16>, 3> alphas{};
+    for (uint32_t s = 0; s < mode.subsets; ++s) {
+        for (uint32_t c = 0; c < 3; ++c)
+            FillPalette(ep[s][0][c], ep[s][1][c], colorBits, &colors[s][0][c], 4);
+        FillPalette(ep[s][0][3], ep[s][1][3], alphaBits, alphas[s].data(), 1);
+    }
     for (uint32_t t = 0; t < 16; ++t) {
-        const uint32_t s = BptcSubset(mode.subsets, partition, t);
-        uint32_t colorIndex = primary[t], colorBits = mode.indexBits;
-        uint32_t alphaIndex = primary[t], alphaBits = mode.indexBits;
-        if (mode.secondIndexBits != 0) {
-            if (selection == 0) {
-                alphaIndex = secondary[t];
-                alphaBits = mode.secondIndexBits;
-            } else {
-                colorIndex = secondary[t];
-                colorBits = mode.secondIndexBits;
-            }
-        }
-        std::array<uint8_t, 4> px{};
-        for (uint32_t c = 0; c < 4; ++c) {
-            const bool alpha = c == 3;
-            const uint32_t w =
-                BptcWeight(alpha ? alphaBits : colorBits, alpha ? alphaIndex : colorIndex);
-            px[c] = static_cast<uint8_t>(BptcInterpolate(static_cast<int32_t>(ep[s][0][c]),
-                                                         static_cast<int32_t>(ep[s][1][c]), w));
-        }
+        const uint32_t s = subset[t];
+        uint8_t* px = &texels[t * 4];
+        const auto& color = colors[s][(*colorIndex)[t]];
+        px[0] = color[0];
+        px[1] = color[1];
+        px[2] = color[2];
+        px[3] = alphas[s][(*alphaIndex)[t]];
         if (rotation != 0) std::swap(px[3], px[rotation - 1]);
-        for (uint32_t c = 0; c < 4; ++c)
-            texels[t * 4 + c] = px[c];
     }
 }
 

@@ -17,13 +17,16 @@ public:
     }
     // The next `count` bits (at most 32); past the end, zeros.
     uint32_t Take(uint32_t count) {
-        uint32_t value = 0;
-        for (uint32_t i = 0; i < count; ++i, ++pos_) {
-            if (pos_ >= 128) continue;
-            const uint64_t word = pos_ < 64 ? lo_ : hi_;
-            value |= static_cast<uint32_t>((word >> (pos_ & 63)) & 1u) << i;
+        if (count == 0) return 0;
+        uint64_t window = 0;
+        if (pos_ < 64) {
+            window = lo_ >> pos_;
+            if (pos_ != 0) window |= hi_ << (64 - pos_);
+        } else if (pos_ < 128) {
+            window = hi_ >> (pos_ - 64);
         }
-        return value;
+        pos_ += count;
+        return static_cast<uint32_t>(window & ((uint64_t{1} << count) - 1));
     }
     uint32_t Pos() const { return pos_; }
 

@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "image/DecodedImage.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string>
@@ -43,6 +44,13 @@ void DecodeBlocks(std::span<const uint8_t> data, uint32_t width, uint32_t height
     for (uint32_t by = 0; by < BlocksAcross(height); ++by) {
         for (uint32_t bx = 0; bx < blocksWide; ++bx, offset += BlockBytes) {
             decode(data.subspan(offset).template first<BlockBytes>(), texels);
+            if (bx * 4 + 4 <= width && by * 4 + 4 <= height) {
+                // A whole block: four rows of four texels.
+                for (uint32_t row = 0; row < 4; ++row)
+                    std::copy_n(texels.begin() + row * 16, 16,
+                                pixels + (static_cast<size_t>(by * 4 + row) * width + bx * 4) * 4);
+                continue;
+            }
             for (uint32_t t = 0; t < 16; ++t) {
                 const uint32_t x = bx * 4 + t % 4;
                 const uint32_t y = by * 4 + t / 4;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrel::image {
 namespace {
@@ -56,19 +57,34 @@ PngLayout LayoutFor(ChannelSet channels) {
     return {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 4, {0, 1, 2, 3}};
 }
 
-// The samples of a PNG file, top row first (the plane's last stored row).
+// One row of the PNG file's samples from a row of the plane.
 template <typename T>
-std::vector<T> PackRows(const std::vector<T>& rgba, uint32_t width, uint32_t height,
-                        const PngLayout& layout, bool zeroBlue) {
-    std::vector<T> samples(static_cast<size_t>(width) * height * layout.samples);
+void PackRow(const T* rgba, uint32_t width, const PngLayout& layout, bool zeroBlue, T* samples) {
     size_t at = 0;
+    for (uint32_t x = 0; x < width; ++x)
+        for (uint32_t s = 0; s < layout.samples; ++s)
+            samples[at++] = zeroBlue && s == 2 ? T{0} : rgba[x * 4 + layout.from[s]];
+}
+
+// Hands the rows to the encoder top row first (the plane's last stored row). Rows that are
+// already the file's samples go as they are; the others through one row of scratch.
+template <typename T>
+int EncodeRows(spng_ctx* ctx, const std::vector<T>& rgba, uint32_t width, uint32_t height,
+               const PngLayout& layout, bool zeroBlue) {
+    const bool asStored = layout.samples == 4 && !zeroBlue;
+    std::vector<T> scratch(asStored ? 0 : static_cast<size_t>(width) * layout.samples);
+    const size_t rowBytes = static_cast<size_t>(width) * layout.samples * sizeof(T);
+    int rc = 0;
     for (uint32_t row = 0; row < height; ++row) {
-        const size_t source = static_cast<size_t>(height - 1 - row) * width * 4;
-        for (uint32_t x = 0; x < width; ++x)
-            for (uint32_t s = 0; s < layout.samples; ++s)
-                samples[at++] = zeroBlue && s == 2 ? T{0} : rgba[source + x * 4 + layout.from[s]];
+        const T* source = rgba.data() + static_cast<size_t>(height - 1 - row) * width * 4;
+        if (!asStored) {
+            PackRow(source, width, layout, zeroBlue, scratch.data());
+            source = scratch.data();
+        }
+        rc = spng_encode_row(ctx, source, rowBytes);
+        if (rc != 0) break;
     }
-    return samples;
+    return rc == SPNG_EOI ? 0 : (rc == 0 ? SPNG_EOI : rc);
 }
 
 // Copies rows into stored order: the file's top row is the plane's last row.
@@ -88,16 +104,21 @@ void WritePng(const ImagePlane& plane, ChannelSet channels, const std::filesyste
     const ImagePlane& p = AsKind(plane, deep ? PixelKind::kRgba16 : PixelKind::kRgba8, scratch);
     const PngLayout layout = LayoutFor(channels);
     const bool zeroBlue = channels == ChannelSet::kGrayGreen;
-    std::vector<uint8_t> bytes8;
-    std::vector<uint16_t> bytes16; // host order, as spng takes SPNG_FMT_PNG samples
-    if (deep)
-        bytes16 = PackRows(p.rgba16, p.width, p.height, layout, zeroBlue);
-    else
-        bytes8 = PackRows(p.rgba8, p.width, p.height, layout, zeroBlue);
-
     SpngContext ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx) throw KestrelError("PNG file " + path.string() + ": out of memory");
-    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+    // The file collects in one buffer reserved up front, not one the library keeps regrowing.
+    std::vector<uint8_t> file;
+    file.reserve(static_cast<size_t>(p.width) * p.height * layout.samples * (deep ? 2 : 1) / 2 +
+                 4096);
+    spng_set_png_stream(
+        ctx.get(),
+        [](spng_ctx*, void* user, void* bytes, size_t length) {
+            auto* out = static_cast<std::vector<uint8_t>*>(user);
+            const auto* from = static_cast<const uint8_t*>(bytes);
+            out->insert(out->end(), from, from + length);
+            return 0;
+        },
+        &file);
     spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, compressionLevel);
     spng_ihdr ihdr{};
     ihdr.width = p.width;
@@ -105,18 +126,16 @@ void WritePng(const ImagePlane& plane, ChannelSet channels, const std::filesyste
     ihdr.bit_depth = deep ? 16 : 8;
     ihdr.color_type = layout.colourType;
     if (int rc = spng_set_ihdr(ctx.get(), &ihdr); rc != 0) Fail(path, "bad picture header", rc);
-    const void* data = deep ? static_cast<const void*>(bytes16.data()) : bytes8.data();
-    const size_t size = deep ? bytes16.size() * 2 : bytes8.size();
-    if (int rc = spng_encode_image(ctx.get(), data, size, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    // Row by row from the plane: no copy of the whole picture in the file's layout.
+    if (int rc = spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG,
+                                   SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
         rc != 0)
         Fail(path, "cannot encode", rc);
-    size_t length = 0;
-    int rc = 0;
-    std::unique_ptr<void, decltype(&std::free)> png(spng_get_png_buffer(ctx.get(), &length, &rc),
-                                                    &std::free);
-    if (!png) Fail(path, "cannot encode", rc);
+    const int rc = deep ? EncodeRows(ctx.get(), p.rgba16, p.width, p.height, layout, zeroBlue)
+                        : EncodeRows(ctx.get(), p.rgba8, p.width, p.height, layout, zeroBlue);
+    if (rc != 0) Fail(path, "cannot encode", rc);
     AtomicOutputFile out(path, AtomicOutputFile::Flush::RenameOnly);
-    out.Write(png.get(), length);
+    out.Write(file.data(), file.size());
     out.Commit();
 }
 
