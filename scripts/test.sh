@@ -42,6 +42,8 @@ fi
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] &&
    [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -ge $((4 * 1024 * 1024)) ]; then
   TMPDIR=$(mktemp -d /dev/shm/kestrel-suite-XXXXXX)
+  # Open to every user as /tmp is: some tests run the program as another user.
+  chmod 1777 "$TMPDIR"
   export TMPDIR
   trap 'rm -rf "$TMPDIR"' EXIT
 fi
