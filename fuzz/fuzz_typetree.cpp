@@ -60,6 +60,18 @@ std::vector<TypeTreeNode> FixedTree() {
             {2, 1, 0, "UInt8", "data"}};
 }
 
+// Node names are views of text that outlives the tree, as a file's string buffer does: "f0" to
+// "f23", made once.
+std::string_view FieldName(size_t i) {
+    static const std::array<std::string, 24> names = [] {
+        std::array<std::string, 24> made;
+        for (size_t k = 0; k < made.size(); ++k)
+            made[k] = "f" + std::to_string(k);
+        return made;
+    }();
+    return names.at(i);
+}
+
 std::vector<TypeTreeNode> TreeFrom(const uint8_t*& data, size_t& size) {
     std::vector<TypeTreeNode> nodes{{0, -1, 0, "Root", "Base"}};
     const size_t count = size == 0 ? 0 : data[0] % 24;
@@ -70,7 +82,7 @@ std::vector<TypeTreeNode> TreeFrom(const uint8_t*& data, size_t& size) {
         // Levels step down by one at most, so that most inputs make a tree.
         const auto level = static_cast<uint8_t>(std::min(1 + data[0] % 6, nodes.back().level + 1));
         const uint32_t flags = (data[1] & 0x80) != 0 ? 0x4000 : 0;
-        nodes.push_back({level, kind.size, flags, kind.type, "f" + std::to_string(i)});
+        nodes.push_back({level, kind.size, flags, kind.type, FieldName(i)});
     }
     return nodes;
 }
