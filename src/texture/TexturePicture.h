@@ -1,6 +1,6 @@
 #pragma once
 // A texture as a picture to look at: one level of one face decoded to 8-bit RGBA, top row first.
-// The window's preview reads textures this way; the PNG export decodes level 0 the same way.
+// The window's preview reads textures this way; its pixels are those the PNG export writes.
 #include "assets/ConverterInput.h"
 #include "image/DecodedImage.h"
 

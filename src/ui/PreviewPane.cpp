@@ -276,6 +276,21 @@ void PreviewPane::Request(Job job) {
     wake_.notify_all();
 }
 
+// A decoded level on the picture page, under the line of its texture's facts.
+void PreviewPane::ShowPicture(const TexturePictureFacts& f, uint32_t level, const QImage& shown) {
+    facts->setText(T("%1 x %2, %3, mip levels: %4; shown: level %5 (%6 x %7)",
+                     "%1 x %2, %3, уровней mip: %4; показан уровень %5 (%6 x %7)")
+                       .arg(f.width)
+                       .arg(f.height)
+                       .arg(Q(TextureFormatName(f.format, modernNames_)))
+                       .arg(f.levels)
+                       .arg(level)
+                       .arg(shown.width())
+                       .arg(shown.height()));
+    picture->SetPicture(shown, QSize(static_cast<int>(f.width), static_cast<int>(f.height)));
+    pages->setCurrentWidget(pictureArea);
+}
+
 void PreviewPane::Deliver(uint64_t serial, std::function<void()> apply) {
     QMetaObject::invokeMethod(
         this,
@@ -383,18 +398,7 @@ void PreviewPane::Show(const Archive* archive, const ParsedInnerFile* inner,
                 levelChoice->setVisible(f.levels > 1);
                 faceChoice->setVisible(f.faces > 1);
                 zoomChoice->show();
-                facts->setText(T("%1 x %2, %3, mip levels: %4; shown: level %5 (%6 x %7)",
-                                 "%1 x %2, %3, уровней mip: %4; показан уровень %5 (%6 x %7)")
-                                   .arg(f.width)
-                                   .arg(f.height)
-                                   .arg(Q(TextureFormatName(f.format, modernNames_)))
-                                   .arg(f.levels)
-                                   .arg(level)
-                                   .arg(shown.width())
-                                   .arg(shown.height()));
-                picture->SetPicture(shown, QSize(static_cast<int>(f.width),
-                                                 static_cast<int>(f.height)));
-                pages->setCurrentWidget(pictureArea);
+                ShowPicture(f, level, shown);
             });
             return;
         }
@@ -494,17 +498,7 @@ void PreviewPane::RequestPicture() {
         const QImage shown = ImageOf(decoded->plane);
         Deliver(serial, [this, f, level, shown] {
             autoLevel_ = level;
-            facts->setText(T("%1 x %2, %3, mip levels: %4; shown: level %5 (%6 x %7)",
-                             "%1 x %2, %3, уровней mip: %4; показан уровень %5 (%6 x %7)")
-                               .arg(f.width)
-                               .arg(f.height)
-                               .arg(Q(TextureFormatName(f.format, modernNames_)))
-                               .arg(f.levels)
-                               .arg(level)
-                               .arg(shown.width())
-                               .arg(shown.height()));
-            picture->SetPicture(shown, QSize(static_cast<int>(f.width), static_cast<int>(f.height)));
-            pages->setCurrentWidget(pictureArea);
+            ShowPicture(f, level, shown);
         });
     });
 }

@@ -83,6 +83,7 @@ private:
     void Request(Job job);
     // Runs `apply` on the interface thread when request `serial` is still the latest.
     void Deliver(uint64_t serial, std::function<void()> apply);
+    void ShowPicture(const TexturePictureFacts& f, uint32_t level, const QImage& shown);
     void WorkerLoop();
     void ShowMessage(const QString& text);
     void RequestPicture();
