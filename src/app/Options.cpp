@@ -102,7 +102,7 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
         const std::string word = ToLowerAscii(params[i]);
         const bool hasValue = i + 1 < params.size();
         if ((word == "-t" || word == "-p" || word == "-e" || word == "--png-format" ||
-             word == "--types" || word == "-j") &&
+             word == "--png-level" || word == "--types" || word == "-j") &&
             !hasValue) {
             missingValue = true;
             return word;
@@ -129,6 +129,15 @@ std::string ReadOptions(RunOptions& options, const std::vector<std::string>& par
                 return word;
             }
             options.pngFormat = *format;
+            ++i;
+        } else if (word == "--png-level" && hasValue) {
+            // zlib's levels 0 to 9; anything else counts as no value.
+            const std::string& text = params[i + 1];
+            if (text.size() != 1 || text[0] < '0' || text[0] > '9') {
+                missingValue = true;
+                return word;
+            }
+            options.pngLevel = text[0] - '0';
             ++i;
         } else if (word == "--types" && hasValue) {
             options.typeSources.push_back(params[i + 1]);

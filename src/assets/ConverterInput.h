@@ -25,6 +25,7 @@ struct ConverterContext {
     bool noFlipTexture = false;
     bool exportDDS = false;              // the CRN export also asks the crunch tool for a DDS file
     std::filesystem::path executableDir; // where the crunch tool is looked for
+    int pngLevel = 1;                    // zlib's level for PNG pictures (--png-level)
 };
 
 // What the export driver hands to every converter for one object.

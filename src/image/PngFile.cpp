@@ -120,6 +120,11 @@ void WritePng(const ImagePlane& plane, ChannelSet channels, const std::filesyste
         },
         &file);
     spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, compressionLevel);
+    // One filter for every row, not the library's choice per row: on the engine's textures the
+    // "up" filter gives smaller files at the fast levels than choosing per row, in half the time,
+    // and "Paeth" the smallest at the higher ones.
+    spng_set_option(ctx.get(), SPNG_FILTER_CHOICE,
+                    compressionLevel < 6 ? SPNG_FILTER_CHOICE_UP : SPNG_FILTER_CHOICE_PAETH);
     spng_ihdr ihdr{};
     ihdr.width = p.width;
     ihdr.height = p.height;

@@ -32,7 +32,7 @@ ConverterContext ContextOf(const InnerScope& scope) {
     return ConverterContext{
         scope.inner.assets,         ResourcePlacesOf(scope),     scope.reporter,
         scope.options.text,         scope.options.noFlipTexture, scope.options.Writes(kOutDds),
-        scope.options.executableDir};
+        scope.options.executableDir, scope.options.pngLevel};
 }
 
 } // namespace kestrel

@@ -62,6 +62,8 @@ struct RunOptions {
     // --png-format: the uncompressed texture format edited pictures are stored in (0: each
     // texture's own).
     int32_t pngFormat = 0;
+    // --png-level: zlib's level for exported PNG pictures, 0..9; the fastest by default.
+    int pngLevel = 1;
     bool fontAsObject = false; // -f: every Font exported whole as ".fnt"
     bool verbose = false;      // -v: import tells every file of the tree, unchanged ones too
     // -j N: workers of a game folder run (0: one per core).

@@ -12,9 +12,6 @@
 namespace kestrel {
 namespace {
 
-// zlib's fastest level: decoding and framing should cost little next to the pixels.
-constexpr int kPngLevel = 1;
-
 // A crunched texture's picture: its first image (the only one holding crunched data) through the
 // crunch tool.
 void ExportCrunchedPicture(const ConverterInput& in, const TextureObject& tex, Reader& object) {
@@ -39,7 +36,7 @@ void ExportCrunchedPicture(const ConverterInput& in, const TextureObject& tex, R
     }
     if (in.context.noFlipTexture) image::TurnRows(*plane);
     const auto codec = image::FindPictureCodec(CrunchedBaseFormat(h.textureFormat));
-    image::WritePng(*plane, codec->channels, file, kPngLevel);
+    image::WritePng(*plane, codec->channels, file, in.context.pngLevel);
     in.Report().ProgressLine(in.exportName + " -> PNG");
 }
 
@@ -90,7 +87,7 @@ void ExportTexturePNG(const ConverterInput& in) {
         if (codec->floatValues)
             image::WriteExr(plane, codec->channels, file, codec->halfFloat);
         else
-            image::WritePng(plane, codec->channels, file, kPngLevel);
+            image::WritePng(plane, codec->channels, file, in.context.pngLevel);
     }
     in.Report().ProgressLine(in.exportName + (codec->floatValues ? " -> EXR" : " -> PNG"));
 }

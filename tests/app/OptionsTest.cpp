@@ -161,6 +161,14 @@ TEST(Options, WorkersAreACountFrom1To1024) {
         EXPECT_EQ(s.jobs, c.jobs);
         EXPECT_EQ(s.keepCatalog, c.jobs != 0);
     }
+    for (const char* level : {"0", "9", "10", "-1", "x"}) {
+        RunOptions s;
+        bool missing = false;
+        const bool good = std::string(level).size() == 1 && level[0] != 'x';
+        EXPECT_EQ(ReadOptions(s, {"export", "a", "--png-level", level}, missing),
+                  good ? "" : "--png-level");
+        EXPECT_EQ(s.pngLevel, good ? level[0] - '0' : 1) << level;
+    }
 }
 
 } // namespace

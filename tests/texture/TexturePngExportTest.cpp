@@ -63,6 +63,11 @@ TEST(TexturePngExport, PicturesMatchTheirDdsFilesPixelForPixel) {
             ASSERT_EQ(r.exitCode, 0) << r.err;
         }
     }
+    // The slowest, smallest level (another filter too) gives the same pixels.
+    const CliResult small = RunKestrel({"export", (dir / "level0.assets").string(), "-t", "png",
+                                        "--png-level", "9", "-p", (dir / "small").string()},
+                                       "C.UTF-8");
+    ASSERT_EQ(small.exitCode, 0) << small.err;
     std::vector<fs::path> pictures;
     for (const Case& c : cases)
         pictures.push_back(dir / "Unity_Assets_Files/level0/Textures" /
@@ -72,6 +77,13 @@ TEST(TexturePngExport, PicturesMatchTheirDdsFilesPixelForPixel) {
         const fs::path png = fs::path(stem.string() + ".png");
         ASSERT_TRUE(fs::is_regular_file(png)) << png;
         EXPECT_EQ(DifferentPixels(png, fs::path(stem.string() + ".dds")), "0") << stem;
+    }
+    for (const Case& c : cases) {
+        const std::string name = c.name + std::string(".tex.png");
+        EXPECT_EQ(DifferentPixels(dir / "small/Unity_Assets_Files/level0/Textures" / name,
+                                  dir / "Unity_Assets_Files/level0/Textures" / name),
+                  "0")
+            << name;
     }
 }
 
