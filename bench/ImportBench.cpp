@@ -137,8 +137,16 @@ void Report(benchmark::State& state, double peakMiB) {
 
 int gRound = 0;
 
+// Argument 1: every object is exported first (1 GiB of raw files), so the import compares each
+// with its object; 0: the tree holds only the edited text.
 void BM_ImportTextGrown1KiBAtTheStart(benchmark::State& state) {
     BenchAssets& b = Assets();
+    static bool exported = false;
+    if (state.range(0) == 1 && !exported) {
+        SilentReporter silent;
+        ExportArchive(*Archive::Open(b.path.string(), silent), RunOptions{}, silent);
+        exported = true;
+    }
     for (auto _ : state) {
         state.PauseTiming();
         const size_t length = WriteEditedText(b, gRound++);
@@ -160,8 +168,8 @@ void BM_FloorPlainCopyFlushed(benchmark::State& state) {
 
 // Floor first, then the import, alternating twice so that neither profits from a warmer cache.
 BENCHMARK(BM_FloorPlainCopyFlushed)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_ImportTextGrown1KiBAtTheStart)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ImportTextGrown1KiBAtTheStart)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FloorPlainCopyFlushed)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_ImportTextGrown1KiBAtTheStart)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ImportTextGrown1KiBAtTheStart)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

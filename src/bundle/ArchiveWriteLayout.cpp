@@ -145,25 +145,34 @@ DataLayout PlanLayout(std::vector<LaidEntry> entries, const std::vector<InnerRep
     return layout;
 }
 
-void WriteDataArea(const DataLayout& layout, const std::shared_ptr<const ByteSource>& work,
-                   uint64_t dataStart, OutputFile& out, WriteProgress& progress) {
+std::vector<SpliceSource::Piece> DataAreaPieces(const DataLayout& layout,
+                                               const std::shared_ptr<const ByteSource>& work,
+                                               uint64_t dataStart) {
     std::vector<const LaidEntry*> order;
     for (const auto& e : layout.entries)
         order.push_back(&e);
     std::stable_sort(order.begin(), order.end(), [](const LaidEntry* a, const LaidEntry* b) {
         return a->oldOffset < b->oldOffset;
     });
+    std::vector<SpliceSource::Piece> pieces;
     uint64_t pos = layout.begin;
     for (const LaidEntry* e : order) {
-        CopyBytes(work, dataStart + pos, e->oldOffset - pos, out, progress);
+        pieces.push_back({work, dataStart + pos, e->oldOffset - pos});
         if (e->replacement) {
-            CopyBytes(e->replacement, 0, e->newSize, out, progress);
+            pieces.push_back({e->replacement, 0, e->newSize});
         } else {
-            CopyBytes(work, dataStart + e->oldOffset, e->oldSize, out, progress);
+            pieces.push_back({work, dataStart + e->oldOffset, e->oldSize});
         }
         pos = e->oldOffset + e->oldSize;
     }
-    CopyBytes(work, dataStart + pos, layout.oldEnd - pos, out, progress);
+    pieces.push_back({work, dataStart + pos, layout.oldEnd - pos});
+    return pieces;
+}
+
+void WriteDataArea(const DataLayout& layout, const std::shared_ptr<const ByteSource>& work,
+                   uint64_t dataStart, OutputFile& out, WriteProgress& progress) {
+    for (const SpliceSource::Piece& piece : DataAreaPieces(layout, work, dataStart))
+        CopyBytes(piece.source, piece.offset, piece.length, out, progress);
 }
 
 } // namespace kestrel::bundle_write

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <tuple>
 
 namespace kestrel {
 
@@ -65,30 +66,46 @@ void WriteArchive(const ArchiveWriteInput& input) {
     if (copy && !input.isBundle) {
         throw KestrelError("Internal error: " + input.workFileName + " is no bundle's copy");
     }
-    const auto work = FileSource::Open(input.workFileName, input.archiveName);
-    bw::WriteProgress progress{input.progress, 0,
-                               work->Size() * (1 + (copy ? 1 : 0) + (split ? 1 : 0))};
+    const std::shared_ptr<const ByteSource> work =
+        input.work ? input.work : FileSource::Open(input.workFileName, input.archiveName);
+    // A UnityFS working copy that is still the file itself is not rewritten: the archive is packed
+    // straight from the old copy and the replacements, and the caller reads on from the same. A
+    // copy that is already put together this way is written out, so that what it holds on to
+    // (the old copy, the replacements) does not pile up import after import.
+    const bool splice = copy && input.isBundle && input.workOut != nullptr &&
+                        input.bundle->IsFormat6() &&
+                        dynamic_cast<const SpliceSource*>(work.get()) == nullptr;
+    bw::WriteProgress progress{
+        input.progress, 0,
+        work->Size() * ((splice ? 0 : 1) + (copy ? 1 : 0) + (split ? 1 : 0))};
 
     bw::Step("working file");
-    AtomicOutputFile newWork(
-        inPlace ? ReplaceTarget(input.workFileName) : fs::path(input.workFileName),
-        inPlace ? AtomicOutputFile::Flush::ToDisk : AtomicOutputFile::Flush::RenameOnly);
-    if (inPlace) KeepPermissions(newWork);
+    std::optional<AtomicOutputFile> newWork;
     BundleStructure records;
     const BundleStructure* old = input.bundle;
-    if (!input.isBundle) {
-        WritePlainFile(work, input.replacements, newWork.File(), progress);
-    } else if (old->IsRawWeb()) {
-        records = bw::WriteWorkRawWeb(*old, work, input.replacements, newWork.File(), progress);
-    } else if (old->IsFormat6()) {
-        records =
-            bw::WriteWorkFormat6(*old, work, input.replacements, copy, newWork.File(), progress);
+    std::shared_ptr<const ByteSource> archiveBytes;
+    if (splice) {
+        std::tie(records, archiveBytes) = bw::SpliceWorkFormat6(*old, work, input.replacements);
     } else {
-        throw KestrelError(input.archiveName + ": bundle format " +
-                           std::to_string(old->FormatVersion) + " cannot be written");
+        newWork.emplace(inPlace ? ReplaceTarget(input.workFileName) : fs::path(input.workFileName),
+                        inPlace ? AtomicOutputFile::Flush::ToDisk
+                                : AtomicOutputFile::Flush::RenameOnly);
+        if (inPlace) KeepPermissions(*newWork);
+        if (!input.isBundle) {
+            WritePlainFile(work, input.replacements, newWork->File(), progress);
+        } else if (old->IsRawWeb()) {
+            records =
+                bw::WriteWorkRawWeb(*old, work, input.replacements, newWork->File(), progress);
+        } else if (old->IsFormat6()) {
+            records = bw::WriteWorkFormat6(*old, work, input.replacements, copy, newWork->File(),
+                                           progress);
+        } else {
+            throw KestrelError(input.archiveName + ": bundle format " +
+                               std::to_string(old->FormatVersion) + " cannot be written");
+        }
+        archiveBytes = FileSource::Open(newWork->TempPath(), input.archiveName);
     }
-    std::shared_ptr<const ByteSource> archiveBytes =
-        FileSource::Open(newWork.TempPath(), input.archiveName);
+    const std::shared_ptr<const ByteSource> newWorkBytes = archiveBytes;
 
     // A compressed bundle: the archive re-packed from the new working file. For pieces it is only
     // the source they are cut from, under a temporary name that is never committed.
@@ -102,7 +119,7 @@ void WriteArchive(const ArchiveWriteInput& input) {
         if (records.IsRawWeb()) {
             bw::PackRawWeb(records, archiveBytes, archive->File(), progress);
         } else {
-            bw::PackFormat6(records, archiveBytes, archive->File(), target.string(), progress);
+            bw::PackFormat6(records, archiveBytes, archive->File(), progress);
         }
         archiveBytes = FileSource::Open(archive->TempPath(), input.archiveName);
     }
@@ -122,8 +139,12 @@ void WriteArchive(const ArchiveWriteInput& input) {
     } else if (archive) {
         archive->Commit();
     }
-    newWork.Commit();
+    if (newWork) newWork->Commit();
     if (input.bundle != nullptr && input.isBundle) *input.bundle = std::move(records);
+    if (input.workOut != nullptr) {
+        *input.workOut = splice ? newWorkBytes
+                                : FileSource::Open(input.workFileName, input.archiveName);
+    }
     if (input.splitPieceCountOut != nullptr) *input.splitPieceCountOut = pieceCount;
 }
 

@@ -34,11 +34,18 @@ struct ArchiveWriteInput {
     std::vector<InnerReplacement> replacements; // at most one per entry, in entry order
     std::function<void(uint64_t done, uint64_t total)> progress;
     uint32_t* splitPieceCountOut = nullptr; // when set: receives the number of pieces written
+    // The bytes of the working file as the caller reads them (empty: the file workFileName
+    // names). The new working file is written from these.
+    std::shared_ptr<const ByteSource> work;
+    // When set, receives the bytes of the new working file. A compressed bundle's working copy
+    // read from the file itself is then not rewritten: the new content is read from the old copy
+    // and the replacements (which it keeps), and the archive is packed from that in one pass.
+    std::shared_ptr<const ByteSource>* workOut = nullptr;
 };
 
 // Writes the new working file (the old one with the replacements, every following entry moved by
 // the size changes before it) and, when the working file is a copy, the archive and its pieces
-// from it. Afterwards the working file and `bundle` describe the new archive. Raises KestrelError
+// from it. Afterwards the working file (or *workOut) and `bundle` describe the new archive. Raises KestrelError
 // on failure; the archive and each piece are then byte for byte the old ones (pieces whose commit
 // had begun are completed into the new ones by the next open, see FinishPieceCommit). A compressed
 // bundle (a ".TEMP" working copy) is re-packed with the packing of the archive as opened

@@ -5,6 +5,7 @@
 // multiple of 16 and may pad the block info too (see ModernFlags).
 #include "bundle/BundleDetail.h"
 #include "codec/Codecs.h"
+#include "common/CoreBudget.h"
 #include "common/Error.h"
 #include "io/ByteStreams.h"
 
@@ -151,34 +152,63 @@ void CheckBlocksInside(const Reader& r, const BundleStructure& b) {
     }
 }
 
-// Decodes the blocks one after another to the end of `out`; memory stays at one block.
+// Decodes the blocks in order to the end of `out`. Runs of LZ4 blocks are decoded a batch at a
+// time on every spare core and written in order; memory stays at one batch.
 void DecodeBlocks(Reader& r, const BundleStructure& b, OutputFile& out,
                   const std::function<void()>& blockDone) {
-    std::vector<uint8_t> packed;
-    std::vector<uint8_t> plain;
+    constexpr size_t kBatch = 16;
+    const std::vector<FSBlock>& blocks = b.FS.Blocks;
+    std::vector<std::vector<uint8_t>> packed(kBatch);
+    std::vector<std::vector<uint8_t>> plain(kBatch);
+    std::vector<uint64_t> at(kBatch);
     uint64_t pos = b.blocksStart;
-    for (const auto& block : b.FS.Blocks) {
-        const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
-        try {
-            if (IsLz4Block(block)) {
-                packed.resize(static_cast<size_t>(bytes));
-                r.Seek(pos);
-                r.Bytes(packed.data(), bytes, "LZ4 block");
-                plain.clear();
-                LZ4DecodeBlock(packed, block.compressedSize, block.uncompressedSize, plain);
-                out.Write(plain);
-            } else if (block.Compression() == kBlockLzma) {
-                SourceInput in(r.Source(), pos, pos + bytes);
-                FileOutput sink(out);
-                LZMADecodeStream(in, sink, block.uncompressedSize);
-            } else {
-                CopyRange(r.Source(), pos, bytes, out);
+    for (size_t i = 0; i < blocks.size();) {
+        const FSBlock& block = blocks[i];
+        if (!IsLz4Block(block)) {
+            const uint64_t bytes = BlockBytesInArchive(block.compressedSize);
+            try {
+                if (block.Compression() == kBlockLzma) {
+                    SourceInput in(r.Source(), pos, pos + bytes);
+                    FileOutput sink(out);
+                    LZMADecodeStream(in, sink, block.uncompressedSize);
+                } else {
+                    CopyRange(r.Source(), pos, bytes, out);
+                }
+            } catch (const KestrelError& e) {
+                Damaged(r.Name(), pos, e.what());
             }
-        } catch (const KestrelError& e) {
-            Damaged(r.Name(), pos, e.what());
+            pos += bytes;
+            ++i;
+            blockDone();
+            continue;
         }
-        pos += bytes;
-        blockDone();
+        size_t n = 0;
+        for (; n < kBatch && i + n < blocks.size() && IsLz4Block(blocks[i + n]); ++n) {
+            const uint64_t bytes = BlockBytesInArchive(blocks[i + n].compressedSize);
+            at[n] = pos;
+            try {
+                packed[n].resize(static_cast<size_t>(bytes));
+                r.Seek(pos);
+                r.Bytes(packed[n].data(), bytes, "LZ4 block");
+            } catch (const KestrelError& e) {
+                Damaged(r.Name(), pos, e.what());
+            }
+            pos += bytes;
+        }
+        RunOnCores(n, [&](size_t k) {
+            const FSBlock& lz4 = blocks[i + k];
+            try {
+                plain[k].clear();
+                LZ4DecodeBlock(packed[k], lz4.compressedSize, lz4.uncompressedSize, plain[k]);
+            } catch (const KestrelError& e) {
+                Damaged(r.Name(), at[k], e.what());
+            }
+        });
+        for (size_t k = 0; k < n; ++k) {
+            out.Write(plain[k]);
+            blockDone();
+        }
+        i += n;
     }
 }
 

@@ -48,6 +48,12 @@ struct DataLayout {
 DataLayout PlanLayout(std::vector<LaidEntry> entries, const std::vector<InnerReplacement>& changes,
                       uint64_t begin, uint64_t oldEnd, const std::string& file);
 
+// The stretches [layout.begin, newEnd) of the new data area is made of, in order: old bytes of
+// `work` at dataStart + their old position, and the replacements.
+std::vector<SpliceSource::Piece> DataAreaPieces(const DataLayout& layout,
+                                               const std::shared_ptr<const ByteSource>& work,
+                                               uint64_t dataStart);
+
 // Writes [layout.begin, newEnd) of the new data area to the end of `out`, reading the old bytes
 // from `work` at dataStart + their old position and every replacement in chunks.
 void WriteDataArea(const DataLayout& layout, const std::shared_ptr<const ByteSource>& work,
@@ -82,11 +88,16 @@ BundleStructure WriteWorkFormat6(const BundleStructure& old,
                                  const std::vector<InnerReplacement>& changes, bool workIsCopy,
                                  OutputFile& out, WriteProgress& progress);
 
-// Format 6: the archive re-packed from the new working file with the packing it was opened with.
-// `scratchDir` takes a temporary file when the block info must be compressed before the data it
-// describes is written. Updates the block records and blocksStart of `records`.
+// Format 6, a working copy: the records of the new working file and its bytes, put together from
+// the old working file and the replacements without writing them.
+std::pair<BundleStructure, std::shared_ptr<const ByteSource>>
+SpliceWorkFormat6(const BundleStructure& old, const std::shared_ptr<const ByteSource>& work,
+                  const std::vector<InnerReplacement>& changes);
+
+// Format 6: the archive re-packed from the new working file with the packing it was opened with,
+// in one pass over it. Updates the block records and blocksStart of `records`.
 void PackFormat6(BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
-                 OutputFile& out, const std::string& scratchDir, WriteProgress& progress);
+                 OutputFile& out, WriteProgress& progress);
 
 // The packing of the archive the records were read from (see ArchivePacking).
 ArchivePacking PackingOf(const BundleStructure& records);

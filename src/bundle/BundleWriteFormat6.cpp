@@ -8,13 +8,6 @@
 #include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
 
-#include <atomic>
-#include <exception>
-#include <fcntl.h>
-#include <filesystem>
-#include <mutex>
-#include <thread>
-#include <unistd.h>
 
 namespace kestrel::bundle_write {
 
@@ -111,28 +104,10 @@ void WriteLz4Blocks(const ByteSource& work, uint64_t pos, std::vector<FSBlock>& 
             }
             pos += plain[k].size();
         }
-        std::atomic<size_t> next{0};
-        std::exception_ptr failure;
-        std::mutex failureMutex;
-        const auto compress = [&] {
-            for (size_t k = next++; k < n; k = next++) {
-                try {
-                    packed[k].clear();
-                    LZ4EncodeBlock(plain[k], packed[k]);
-                } catch (...) {
-                    const std::lock_guard<std::mutex> lock(failureMutex);
-                    failure = std::current_exception();
-                }
-            }
-        };
-        {
-            const CoreLease lease(static_cast<unsigned>(n - 1));
-            std::vector<std::jthread> helpers;
-            for (unsigned h = 0; h < lease.Count(); ++h)
-                helpers.emplace_back(compress);
-            compress();
-        }
-        if (failure) std::rethrow_exception(failure);
+        RunOnCores(n, [&](size_t k) {
+            packed[k].clear();
+            LZ4EncodeBlock(plain[k], packed[k]);
+        });
         for (size_t k = 0; k < n; ++k) {
             out.Write(packed[k]);
             blocks[first + k].compressedSize = static_cast<uint32_t>(packed[k].size());
@@ -167,52 +142,6 @@ void WriteBlocks(const std::shared_ptr<const ByteSource>& work, uint64_t dataSta
     }
 }
 
-// A temporary file beside the archive, removed when it goes out of scope.
-struct ScratchFile {
-    std::filesystem::path path;
-    std::unique_ptr<OutputFile> file;
-    explicit ScratchFile(const std::string& beside) {
-        const std::filesystem::path target(beside);
-        std::filesystem::path dir = target.parent_path();
-        if (dir.empty()) dir = ".";
-        file = CreateUniqueFile(
-            dir, target.filename().string() + ".kestrel-" + std::to_string(::getpid()), ".blocks",
-            path);
-        if (!file) throw KestrelError("Cannot create a temporary file in " + dir.string());
-    }
-    ~ScratchFile() {
-        file.reset();
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-        ScratchFiles::Remove(path);
-    }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-};
-
-// Appends the first `size` bytes of the file at `from` to `out`, copied by the kernel where it can
-// (no pass through this process's memory), by reading and writing otherwise.
-void AppendFile(const std::filesystem::path& from, uint64_t size, OutputFile& out) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    const int to = ::open(out.Name().c_str(), O_WRONLY | O_CLOEXEC);
-    loff_t inPos = 0;
-    auto outPos = static_cast<loff_t>(out.Position());
-    while (in >= 0 && to >= 0 && static_cast<uint64_t>(inPos) < size) {
-        const ssize_t n =
-            ::copy_file_range(in, &inPos, to, &outPos, static_cast<size_t>(size - inPos), 0);
-        if (n <= 0) break;
-    }
-    if (in >= 0) ::close(in);
-    if (to >= 0) ::close(to);
-    out.Seek(static_cast<uint64_t>(outPos));
-    if (static_cast<uint64_t>(inPos) < size) {
-        const auto rest = FileSource::Open(from);
-        WriteProgress quiet;
-        CopyBytes(rest, static_cast<uint64_t>(inPos), size - static_cast<uint64_t>(inPos), out,
-                  quiet);
-    }
-}
-
 } // namespace
 
 ArchivePacking PackingOf(const BundleStructure& b) {
@@ -229,22 +158,34 @@ ArchivePacking PackingOf(const BundleStructure& b) {
     return p;
 }
 
-BundleStructure WriteWorkFormat6(const BundleStructure& old,
-                                 const std::shared_ptr<const ByteSource>& work,
-                                 const std::vector<InnerReplacement>& changes, bool workIsCopy,
-                                 OutputFile& out, WriteProgress& progress) {
+namespace {
+
+// The new working file of a format-6 bundle before it is written: its records, its bytes before
+// the data area (the header with the new sizes, the block info, the padding) and the data area's
+// layout.
+struct Format6Work {
+    BundleStructure records;
+    std::vector<uint8_t> head;
+    DataLayout layout;
+};
+
+Format6Work PlanWorkFormat6(const BundleStructure& old,
+                            const std::shared_ptr<const ByteSource>& work,
+                            const std::vector<InnerReplacement>& changes, bool workIsCopy) {
     const std::string& file = work->Name();
-    BundleStructure b = old;
+    Format6Work plan{old, {}, {}};
+    BundleStructure& b = plan.records;
     auto& fs = b.FS;
     b.packing = PackingOf(old);
-    if (work->Size() < old.dataStart || old.dataStart < old.headerEnd) {
+    if (work->Size() < old.dataStart || old.dataStart < old.headerEnd ||
+        old.afterVersionsPos + 16 > old.headerEnd) {
         throw KestrelError(file + ": the bundle's directory does not match the file");
     }
     std::vector<LaidEntry> entries;
     for (const auto& n : fs.Nodes)
         entries.push_back({n.Offset, n.Size, 0, 0, nullptr});
-    const DataLayout layout =
-        PlanLayout(std::move(entries), changes, 0, work->Size() - old.dataStart, file);
+    plan.layout = PlanLayout(std::move(entries), changes, 0, work->Size() - old.dataStart, file);
+    const DataLayout& layout = plan.layout;
     for (size_t i = 0; i < fs.Nodes.size(); ++i) {
         fs.Nodes[i].Offset = layout.entries[i].newOffset;
         fs.Nodes[i].Size = layout.entries[i].newSize;
@@ -265,13 +206,19 @@ BundleStructure WriteWorkFormat6(const BundleStructure& old,
     const uint64_t dataStart = b.packing.blocksPadded ? AlignUp16(infoEnd) : infoEnd;
     const uint64_t length = dataStart + layout.newEnd;
 
-    CopyBytes(work, 0, old.headerEnd, out, progress);
-    PutU64BE(out, old.afterVersionsPos, length);
-    PutU32BE(out, old.afterVersionsPos + 8, infoSize);
-    PutU32BE(out, old.afterVersionsPos + 12, infoSize);
-    out.Write(info);
-    PadTo(out, dataStart);
-    WriteDataArea(layout, work, old.dataStart, out, progress);
+    plan.head.resize(old.headerEnd);
+    if (work->ReadAt(0, plan.head.data(), plan.head.size()) != plan.head.size()) {
+        throw KestrelError(file + ": the file ended inside the bundle's header");
+    }
+    auto put = [&](uint64_t at, uint64_t value, int bytes) {
+        for (int k = 0; k < bytes; ++k)
+            plan.head[at + k] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - k)));
+    };
+    put(old.afterVersionsPos, length, 8);
+    put(old.afterVersionsPos + 8, infoSize, 4);
+    put(old.afterVersionsPos + 12, infoSize, 4);
+    plan.head.insert(plan.head.end(), info.begin(), info.end());
+    plan.head.resize(dataStart);
 
     fs.TotalSize = length;
     fs.CompressedBlockInfoSize = infoSize;
@@ -283,11 +230,37 @@ BundleStructure WriteWorkFormat6(const BundleStructure& old,
         b.blocksStart = dataStart;
     }
     b.dataStart = dataStart;
-    return b;
+    return plan;
+}
+
+} // namespace
+
+BundleStructure WriteWorkFormat6(const BundleStructure& old,
+                                 const std::shared_ptr<const ByteSource>& work,
+                                 const std::vector<InnerReplacement>& changes, bool workIsCopy,
+                                 OutputFile& out, WriteProgress& progress) {
+    Format6Work plan = PlanWorkFormat6(old, work, changes, workIsCopy);
+    out.Write(plan.head);
+    progress.Add(plan.head.size());
+    WriteDataArea(plan.layout, work, old.dataStart, out, progress);
+    return std::move(plan.records);
+}
+
+std::pair<BundleStructure, std::shared_ptr<const ByteSource>>
+SpliceWorkFormat6(const BundleStructure& old, const std::shared_ptr<const ByteSource>& work,
+                  const std::vector<InnerReplacement>& changes) {
+    Format6Work plan = PlanWorkFormat6(old, work, changes, true);
+    const uint64_t headSize = plan.head.size();
+    std::vector<SpliceSource::Piece> pieces{
+        {std::make_shared<MemorySource>(work->Name(), std::move(plan.head)), 0, headSize}};
+    for (SpliceSource::Piece& piece : DataAreaPieces(plan.layout, work, old.dataStart))
+        pieces.push_back(std::move(piece));
+    return {std::move(plan.records),
+            std::make_shared<SpliceSource>(work->Name(), std::move(pieces))};
 }
 
 void PackFormat6(BundleStructure& records, const std::shared_ptr<const ByteSource>& work,
-                 OutputFile& out, const std::string& scratchBeside, WriteProgress& progress) {
+                 OutputFile& out, WriteProgress& progress) {
     const std::string& file = work->Name();
     const ArchivePacking p = PackingOf(records);
     const uint64_t length = work->Size() - records.dataStart;
@@ -324,28 +297,25 @@ void PackFormat6(BundleStructure& records, const std::shared_ptr<const ByteSourc
         WriteBlocks(work, records.dataStart, blocks, out, progress);
         info = storedInfo();
         out.Write(info.first);
-    } else if (!lz4Info) {
-        // The block info's size does not depend on the compressed sizes: room for it is left and
-        // it is written once the blocks are.
+    } else {
+        // The block info comes first, and its stored size must be known before the blocks are
+        // written. Uncompressed it does not depend on the compressed sizes; compressed with LZ4
+        // it is stored as literals, whose length does not either. Room for it is left and it is
+        // written once the blocks are.
+        const size_t plainSize = BlockInfoBytes(records.FS, blocks).size();
         const uint64_t infoPos = out.Position();
-        out.Write(std::vector<uint8_t>(BlockInfoBytes(records.FS, blocks).size()));
+        out.Write(std::vector<uint8_t>(lz4Info ? LZ4LiteralBlockSize(plainSize) : plainSize));
         padBlocks();
         blocksStart = out.Position();
         WriteBlocks(work, records.dataStart, blocks, out, progress);
-        info = storedInfo();
+        std::vector<uint8_t> stored = BlockInfoBytes(records.FS, blocks);
+        if (lz4Info) {
+            std::vector<uint8_t> literal;
+            LZ4LiteralBlock(stored, literal);
+            stored = std::move(literal);
+        }
+        info = {std::move(stored), plainSize};
         out.WriteAt(infoPos, info.first.data(), info.first.size());
-    } else {
-        // The compressed block info comes first, and its size follows from the compressed blocks:
-        // they are written to a temporary file and copied after it.
-        ScratchFile scratch(scratchBeside);
-        WriteBlocks(work, records.dataStart, blocks, *scratch.file, progress);
-        info = storedInfo();
-        out.Write(info.first);
-        padBlocks();
-        blocksStart = out.Position();
-        const uint64_t packedSize = scratch.file->Position();
-        scratch.file->Close();
-        AppendFile(scratch.path, packedSize, out);
     }
     const uint32_t storedSize = Fit32(info.first.size(), file, "block info");
     PutU64BE(out, records.afterVersionsPos, out.Position());

@@ -171,6 +171,18 @@ size_t LZ4EncodeBlock(std::span<const uint8_t> src, std::vector<uint8_t>& dst,
     return static_cast<size_t>(written);
 }
 
+void LZ4LiteralBlock(std::span<const uint8_t> src, std::vector<uint8_t>& dst) {
+    const size_t size = src.size();
+    dst.push_back(static_cast<uint8_t>(std::min<size_t>(size, 15) << 4));
+    if (size >= 15) {
+        size_t rest = size - 15;
+        for (; rest >= 255; rest -= 255)
+            dst.push_back(255);
+        dst.push_back(static_cast<uint8_t>(rest));
+    }
+    dst.insert(dst.end(), src.begin(), src.end());
+}
+
 uint64_t LZMADecodeStream(ByteInput& src, ByteOutput& dst, std::optional<uint64_t> outputSize) {
     std::array<uint8_t, 5> props{};
     if (ReadFull(src, props.data(), props.size()) < props.size()) {

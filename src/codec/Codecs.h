@@ -49,6 +49,16 @@ void LZ4DecodeBlock(std::span<const uint8_t> src, int64_t compressedSize, uint64
 size_t LZ4EncodeBlock(std::span<const uint8_t> src, std::vector<uint8_t>& dst,
                       uint64_t reserveSize = 0);
 
+// The length of the raw LZ4 block of `size` bytes that holds them all as literals: one token,
+// the literal count's extra bytes, the bytes.
+constexpr uint64_t LZ4LiteralBlockSize(uint64_t size) {
+    return 1 + (size >= 15 ? (size - 15) / 255 + 1 : 0) + size;
+}
+
+// Appends the raw LZ4 block that holds `src` as literals only (one sequence, no match): a valid
+// block whose length LZ4LiteralBlockSize tells before the bytes are known.
+void LZ4LiteralBlock(std::span<const uint8_t> src, std::vector<uint8_t>& dst);
+
 // Decodes an LZMA stream in the "alone" layout from `src` to `dst` in chunks: 5 property bytes,
 // then the 8-byte little-endian size when `outputSize` is empty, then the data. Exactly the
 // output size is produced (a trailing end marker is accepted). Returns the bytes produced.

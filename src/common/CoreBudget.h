@@ -5,7 +5,11 @@
 // than the machine has cores.
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <exception>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 namespace kestrel {
 
@@ -43,5 +47,37 @@ public:
 private:
     unsigned count_;
 };
+
+// Runs task(0) to task(n - 1), each once, on the calling thread and on the spare cores it can
+// take (at most n - 1 of them). Every task runs even when another fails; afterwards the error of
+// the lowest index that failed is raised, so which error comes out does not depend on the threads.
+template <typename Task>
+void RunOnCores(size_t n, const Task& task) {
+    std::atomic<size_t> next{0};
+    std::vector<std::exception_ptr> failures(n);
+    const auto work = [&] {
+        for (size_t k = next++; k < n; k = next++) {
+            try {
+                task(k);
+            } catch (...) {
+                failures[k] = std::current_exception();
+            }
+        }
+    };
+    {
+        const CoreLease lease(n > 1 ? static_cast<unsigned>(n - 1) : 0);
+        std::vector<std::jthread> helpers;
+        for (unsigned h = 0; h < lease.Count(); ++h) {
+            try {
+                helpers.emplace_back(work);
+            } catch (const std::system_error&) {
+                break; // no thread to be had: the others do the work
+            }
+        }
+        work();
+    }
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+}
 
 } // namespace kestrel

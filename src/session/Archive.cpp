@@ -340,6 +340,9 @@ void Archive::Write(const std::vector<InnerReplacement>& files, Reporter& report
     };
     uint32_t pieces = pieces_;
     input.splitPieceCountOut = &pieces;
+    input.work = work_;
+    std::shared_ptr<const ByteSource> newWork;
+    input.workOut = &newWork;
     try {
         WriteArchive(input);
     } catch (const KestrelError& e) {
@@ -350,8 +353,8 @@ void Archive::Write(const std::vector<InnerReplacement>& files, Reporter& report
     }
     pieces_ = pieces;
     identities_ = Identities();
-    // The working file was replaced by the new one: read that from now on.
-    work_ = FileSource::Open(workFileName_, name_);
+    // The new working file (or the old copy with the replacements put in): read that from now on.
+    work_ = std::move(newWork);
     ReadDirectory();
 }
 

@@ -123,10 +123,14 @@ ExportCount ExportChosenObjects(const Archive& archive, const ParsedInnerFile& i
 
 void ExportBundleFiles(const Archive& archive, const std::string& dir, Reporter& reporter) {
     if (!archive.IsBundle()) return;
-    // The working file as it is now, also when something cut it since it was opened.
+    // The working file as it is now, also when something cut it since it was opened (after an
+    // import it may be the old copy with the replacements put in, read as one).
     std::error_code ec;
-    const uint64_t fileSize = fs::file_size(archive.WorkFileName(), ec);
-    if (ec) throw KestrelError("Cannot read " + archive.WorkFileName() + ": " + ec.message());
+    uint64_t fileSize = archive.Work()->Size();
+    if (dynamic_cast<const FileSource*>(archive.Work().get()) != nullptr) {
+        fileSize = fs::file_size(archive.WorkFileName(), ec);
+        if (ec) throw KestrelError("Cannot read " + archive.WorkFileName() + ": " + ec.message());
+    }
     const std::vector<InnerEntry> entries = InnerEntries(archive.Bundle());
     // Check every range first so that a damaged directory writes nothing.
     for (const auto& e : entries) {

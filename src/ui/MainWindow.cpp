@@ -947,13 +947,9 @@ void MainWindow::SearchStep(bool backward) {
         start = selection->currentIndex().row() + (backward ? -1 : 1);
     }
     selection->clearSelection();
-    std::shared_ptr<FileSource> work;
-    try {
-        if (query.contentMode && archive_) work = FileSource::Open(archive_->WorkFileName());
-    } catch (const KestrelError& e) {
-        showMessage(QMessageBox::Critical, Q(e.what()));
-        return;
-    }
+    // Content search reads the working file's bytes as the archive reads them.
+    const std::shared_ptr<const ByteSource> work =
+        query.contentMode && archive_ ? archive_->Work() : nullptr;
     const auto found =
         FindRow(shown_.Items().listRows, model->RowCount(), work.get(), start, backward, query);
     if (!found) {
@@ -983,13 +979,9 @@ void MainWindow::SelectAllMatches() {
     selection->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
     list->scrollTo(model->index(0, 0));
     selection->clearSelection();
-    std::shared_ptr<FileSource> work;
-    try {
-        if (query.contentMode && archive_) work = FileSource::Open(archive_->WorkFileName());
-    } catch (const KestrelError& e) {
-        showMessage(QMessageBox::Critical, Q(e.what()));
-        return;
-    }
+    // Content search reads the working file's bytes as the archive reads them.
+    const std::shared_ptr<const ByteSource> work =
+        query.contentMode && archive_ ? archive_->Work() : nullptr;
     // Matches are gathered first as runs of adjacent rows (they come in ascending order) and
     // selected in one step, so that many matches stay fast.
     QItemSelection matches;
