@@ -326,33 +326,56 @@ TEST(ArchiveWriterErrors, OverlappingInnerFilesAreRefusedBeforeAnythingIsWritten
 
 } // namespace
 
-// LZ4 blocks are compressed on every spare core, a batch at a time: the archive written with no
-// spare core is the same file, byte for byte, over more blocks than one batch holds.
-TEST(ArchiveWriterCores, LZ4ArchiveBytesDoNotDependOnTheCoresAtHand) {
-    const Packing packing = FS("Lz4_InfoLz4", BlockKind::Lz4, BlockInfoKind::Lz4AtStart);
-    std::vector<InnerFile> files = WriterFiles();
-    files[0].bytes = NoiseBytes(40 * 128 * 1024, 5);
-    for (size_t i = 0; i < files[0].bytes.size(); i += 3)
-        files[0].bytes[i] = 0; // compressible, so block sizes differ
-    std::vector<Bytes> written;
-    for (const bool alone : {false, true}) {
-        TempDir dir;
-        const fs::path archive = dir / "level0.unity3d";
-        PutFile(archive, Build(packing, files).bytes);
-        WriterArchive opened = OpenForWriting(archive);
-        ArchiveWriteInput in;
-        in.archiveName = archive.string();
-        in.workFileName = opened.workFileName;
-        in.isBundle = true;
-        in.bundle = &opened.bundle;
-        in.replacements = {{1, Memory(Bytes(1000, 7))}};
-        {
-            const CoreLease everySpareCore(alone ? 1000 : 0);
-            WriteArchive(in);
+// A compressed archive is packed a batch of blocks at a time on every spare core, straight from
+// the working copy and the replacement when the caller takes the new content as read (workOut),
+// from a rewritten working file otherwise: for every compression the archive is the same file
+// byte for byte either way, with no spare core or all of them, over more blocks than one batch
+// holds.
+TEST(ArchiveWriterCores, ArchiveBytesDoNotDependOnTheCoresOrTheWayTheyAreRead) {
+    for (const Packing& packing :
+         {FS("Lz4_InfoLz4", BlockKind::Lz4, BlockInfoKind::Lz4AtStart),
+          FS("Lz4HC_InfoLz4HC", BlockKind::Lz4HC, BlockInfoKind::Lz4HCAtStart),
+          FS("Lz4_InfoAtEnd", BlockKind::Lz4, BlockInfoKind::StoredAtEnd),
+          FS("Lz4_InfoStored", BlockKind::Lz4, BlockInfoKind::StoredAtStart),
+          FS("Lzma_InfoLz4", BlockKind::Lzma, BlockInfoKind::Lz4AtStart)}) {
+        SCOPED_TRACE(packing.name);
+        // LZMA is one block, so a small file does; LZ4 takes more blocks than a batch.
+        std::vector<InnerFile> files = WriterFiles();
+        const bool lzma = packing.fs.blocks == BlockKind::Lzma;
+        files[0].bytes = NoiseBytes((lzma ? 1 : 20) * 128 * 1024, 5);
+        for (size_t i = 0; i < files[0].bytes.size(); i += 3)
+            files[0].bytes[i] = 0; // compressible, so block sizes differ
+        std::vector<Bytes> written;
+        for (const int way : {0, 1, 2}) { // spliced with all cores, spliced alone, rewritten
+            TempDir dir;
+            const fs::path archive = dir / "level0.unity3d";
+            PutFile(archive, Build(packing, files).bytes);
+            WriterArchive opened = OpenForWriting(archive);
+            const Bytes oldCopy = FileBytes(opened.workFileName);
+            std::shared_ptr<const ByteSource> newWork;
+            ArchiveWriteInput in;
+            in.archiveName = archive.string();
+            in.workFileName = opened.workFileName;
+            in.isBundle = true;
+            in.bundle = &opened.bundle;
+            in.replacements = {{1, Memory(Bytes(1000, 7))}};
+            if (way != 2) in.workOut = &newWork;
+            {
+                const CoreLease everySpareCore(way == 1 ? 1000 : 0);
+                WriteArchive(in);
+            }
+            written.push_back(FileBytes(archive));
+            const WriterArchive again = OpenForWriting(archive);
+            EXPECT_EQ(InnerFileBytes(again.bundle, again.workFileName)[0], files[0].bytes);
+            if (way != 2) {
+                // The old copy is left as it was, and the new content reads as the reopened copy.
+                EXPECT_EQ(FileBytes(opened.workFileName), oldCopy);
+                Bytes spliced(newWork->Size());
+                ASSERT_EQ(newWork->ReadAt(0, spliced.data(), spliced.size()), spliced.size());
+                EXPECT_EQ(spliced, FileBytes(again.workFileName)) << way;
+            }
         }
-        written.push_back(FileBytes(archive));
-        const WriterArchive again = OpenForWriting(archive);
-        EXPECT_EQ(InnerFileBytes(again.bundle, again.workFileName)[0], files[0].bytes);
+        EXPECT_EQ(written[0], written[1]);
+        EXPECT_EQ(written[0], written[2]);
     }
-    EXPECT_EQ(written[0], written[1]);
 }
