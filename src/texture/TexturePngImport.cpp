@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <system_error>
 
 namespace kestrel {
@@ -100,21 +101,23 @@ bool SamePixels(const ImagePlane& stored, const ImagePlane& picture, image::Chan
     const ImagePlane& p = image::AsKind(picture, stored.kind, scratch);
     const std::array<bool, 4> kept = KeptChannels(channels);
     const size_t n = static_cast<size_t>(stored.width) * stored.height * 4;
-    for (size_t i = 0; i < n; ++i) {
-        if (!kept[i % 4]) continue;
-        switch (stored.kind) {
-        case PixelKind::kRgba8:
-            if (stored.rgba8[i] != p.rgba8[i]) return false;
-            break;
-        case PixelKind::kRgba16:
-            if (stored.rgba16[i] != p.rgba16[i]) return false;
-            break;
-        case PixelKind::kRgbaFloat:
-            if (!SameValue(stored.rgbaF[i], p.rgbaF[i])) return false;
-            break;
-        }
+    const auto same = [&](const auto& a, const auto& b, const auto& equal) {
+        if (kept == std::array<bool, 4>{true, true, true, true})
+            return std::equal(a.begin(), a.begin() + static_cast<ptrdiff_t>(n), b.begin(), equal);
+        for (size_t i = 0; i < n; i += 4)
+            for (size_t c = 0; c < 4; ++c)
+                if (kept[c] && !equal(a[i + c], b[i + c])) return false;
+        return true;
+    };
+    switch (stored.kind) {
+    case PixelKind::kRgba8:
+        return same(stored.rgba8, p.rgba8, std::equal_to<>());
+    case PixelKind::kRgba16:
+        return same(stored.rgba16, p.rgba16, std::equal_to<>());
+    case PixelKind::kRgbaFloat:
+        return same(stored.rgbaF, p.rgbaF, [](float a, float b) { return SameValue(a, b); });
     }
-    return true;
+    return false;
 }
 
 // True when every picture shows what exporting the object would write: level 0 of each image

@@ -69,8 +69,7 @@ fs::path WriteLevel(const TempDir& dir, bool bigEndian, bool typeTrees = true,
 }
 
 std::string ReadText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return kestrel::test::ReadFileText(file);
 }
 
 void WriteText(const fs::path& file, const std::string& text) {

@@ -14,8 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return kestrel::test::ReadFileText(p);
 }
 
 size_t EntryCount(const fs::path& dir) {
