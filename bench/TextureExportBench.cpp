@@ -89,8 +89,10 @@ void BM_CopyTextureBundle(benchmark::State& st) {
 BENCHMARK(BM_CopyTextureBundle)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Floor: 1,000 new files of one DDS file's size (header and pixels), each opened, written whole
-// and closed in place, with none of the export's care (no temporary name, no rename).
+// and closed. Argument 0: in place, with none of the export's care; 1: the same safe way as the
+// export (a temporary name beside the file, then a rename onto its name).
 void BM_Write1000DdsSizedFiles(benchmark::State& st) {
+    const bool safe = st.range(0) == 1;
     const fs::path dir = Bundle().dir.Path() / "plain";
     const std::vector<char> bytes(148 + kPixels, 0x5A);
     for (auto _ : st) {
@@ -99,12 +101,15 @@ void BM_Write1000DdsSizedFiles(benchmark::State& st) {
         fs::create_directories(dir);
         st.ResumeTiming();
         for (int i = 0; i < kTextures; ++i) {
-            std::ofstream(dir / ("texture_" + std::to_string(i) + ".dds"), std::ios::binary)
+            const fs::path file = dir / ("texture_" + std::to_string(i) + ".dds");
+            const fs::path temp = safe ? dir / (".texture_" + std::to_string(i) + ".tmp") : file;
+            std::ofstream(temp, std::ios::binary)
                 .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            if (safe) fs::rename(temp, file);
         }
     }
     st.SetBytesProcessed(static_cast<int64_t>(kTextures * bytes.size() * st.iterations()));
 }
-BENCHMARK(BM_Write1000DdsSizedFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Write1000DdsSizedFiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

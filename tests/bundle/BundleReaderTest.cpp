@@ -1,4 +1,5 @@
 #include "bundle/BundleReader.h"
+#include "codec/Codecs.h"
 #include "common/Error.h"
 #include "io/Reader.h"
 #include "session/Archive.h"
@@ -235,6 +236,22 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     for (size_t i = 0; i < 4; ++i)
         damaged[intact.blocksStart + i] = 0xFF;
     expectError(damaged, "offset " + HexOffset(intact.blocksStart) + ": LZ4S: Block decode error");
+
+    // Blocks are decoded a batch at a time on every core: of two damaged blocks in one batch the
+    // first is named, whichever thread got there first.
+    lz4.blockSize = 1024;
+    damaged = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 40 * 1024)}}, lz4).bytes;
+    Write(archive, damaged);
+    ReadContainer(archive.string(), intact);
+    fs::remove(WorkingFileOf(archive));
+    ASSERT_GT(intact.FS.Blocks.size(), 20u);
+    std::vector<uint64_t> at{intact.blocksStart};
+    for (const FSBlock& block : intact.FS.Blocks)
+        at.push_back(at.back() + BlockBytesInArchive(block.compressedSize));
+    for (const size_t k : {size_t{19}, size_t{21}})
+        for (size_t i = 0; i < 4; ++i)
+            damaged[at[k] + i] = 0xFF;
+    expectError(damaged, "offset " + HexOffset(at[19]) + ": LZ4S: Block decode error");
 }
 
 TEST(UnityFSErrors, Lz4BlockRunningPastTheDataHasItsOwnMessage) {
