@@ -244,12 +244,21 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     Write(archive, damaged);
     ReadContainer(archive.string(), intact);
     fs::remove(WorkingFileOf(archive));
-    ASSERT_GT(intact.FS.Blocks.size(), 20u);
-    std::vector<uint64_t> at{intact.blocksStart};
-    for (const FSBlock& block : intact.FS.Blocks)
-        at.push_back(at.back() + BlockBytesInArchive(block.compressedSize));
+    // Where each block lies in the archive, from its block table (stored right after the header;
+    // the records describe the working copy, one stored block).
+    const auto be32 = [&](uint64_t pos) {
+        return uint32_t{damaged[pos]} << 24 | uint32_t{damaged[pos + 1]} << 16 |
+               uint32_t{damaged[pos + 2]} << 8 | damaged[pos + 3];
+    };
+    const uint64_t info = intact.headerEnd;
+    const uint32_t count = be32(info + 16);
+    ASSERT_GT(count, 21u);
+    std::vector<uint64_t> at{info + be32(intact.afterVersionsPos + 8)};
+    for (uint32_t k = 0; k < count; ++k)
+        at.push_back(at.back() + be32(info + 20 + k * 10 + 4));
+    // A literal run far longer than the block.
     for (const size_t k : {size_t{19}, size_t{21}})
-        for (size_t i = 0; i < 4; ++i)
+        for (size_t i = 0; i < 8; ++i)
             damaged[at[k] + i] = 0xFF;
     expectError(damaged, "offset " + HexOffset(at[19]) + ": LZ4S: Block decode error");
 }
