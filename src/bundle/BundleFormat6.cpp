@@ -152,15 +152,17 @@ void CheckBlocksInside(const Reader& r, const BundleStructure& b) {
     }
 }
 
-// Decodes the blocks in order to the end of `out`. Runs of LZ4 blocks are decoded a batch at a
-// time on every spare core and written in order; memory stays at one batch.
+// Decodes the blocks in order to the end of `out`. Runs of LZ4 blocks go a batch at a time to every
+// spare core, each block read, decoded and written at its own place by one of them; memory stays
+// at one batch.
 void DecodeBlocks(Reader& r, const BundleStructure& b, OutputFile& out,
                   const std::function<void()>& blockDone) {
     constexpr size_t kBatch = 16;
     const std::vector<FSBlock>& blocks = b.FS.Blocks;
     std::vector<std::vector<uint8_t>> packed(kBatch);
     std::vector<std::vector<uint8_t>> plain(kBatch);
-    std::vector<uint64_t> at(kBatch);
+    std::vector<uint64_t> at(kBatch); // where each block of a batch lies in the archive
+    std::vector<uint64_t> to(kBatch); // and where it goes in the working copy
     uint64_t pos = b.blocksStart;
     for (size_t i = 0; i < blocks.size();) {
         const FSBlock& block = blocks[i];
@@ -183,31 +185,31 @@ void DecodeBlocks(Reader& r, const BundleStructure& b, OutputFile& out,
             continue;
         }
         size_t n = 0;
+        uint64_t written = out.Position();
         for (; n < kBatch && i + n < blocks.size() && IsLz4Block(blocks[i + n]); ++n) {
-            const uint64_t bytes = BlockBytesInArchive(blocks[i + n].compressedSize);
             at[n] = pos;
-            try {
-                packed[n].resize(static_cast<size_t>(bytes));
-                r.Seek(pos);
-                r.Bytes(packed[n].data(), bytes, "LZ4 block");
-            } catch (const KestrelError& e) {
-                Damaged(r.Name(), pos, e.what());
-            }
-            pos += bytes;
+            to[n] = written;
+            pos += BlockBytesInArchive(blocks[i + n].compressedSize);
+            written += blocks[i + n].uncompressedSize;
         }
+        const ByteSource& source = *r.Source();
         RunOnCores(n, [&](size_t k) {
             const FSBlock& lz4 = blocks[i + k];
             try {
-                plain[k].clear();
-                LZ4DecodeBlock(packed[k], lz4.compressedSize, lz4.uncompressedSize, plain[k]);
+                // Every block was checked to lie inside the archive.
+                packed[k].resize(static_cast<size_t>(BlockBytesInArchive(lz4.compressedSize)));
+                if (source.ReadAt(at[k], packed[k].data(), packed[k].size()) != packed[k].size())
+                    throw KestrelError("the file ended inside the LZ4 block");
+                plain[k].resize(lz4.uncompressedSize);
+                LZ4DecodeBlock(packed[k], lz4.compressedSize, plain[k]);
             } catch (const KestrelError& e) {
                 Damaged(r.Name(), at[k], e.what());
             }
+            out.WriteAt(to[k], plain[k].data(), plain[k].size());
         });
-        for (size_t k = 0; k < n; ++k) {
-            out.Write(plain[k]);
+        out.Seek(written);
+        for (size_t k = 0; k < n; ++k)
             blockDone();
-        }
         i += n;
     }
 }
