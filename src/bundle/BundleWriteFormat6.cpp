@@ -5,9 +5,7 @@
 #include "codec/Codecs.h"
 #include "common/CoreBudget.h"
 #include "common/Error.h"
-#include "io/AtomicFile.h"
 #include "io/ByteStreams.h"
-
 
 namespace kestrel::bundle_write {
 
