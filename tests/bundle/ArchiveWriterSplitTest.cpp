@@ -70,6 +70,16 @@ TEST_P(ArchiveWriterSplit, PiecesAreCutAgainFromTheArchiveTheGameLoads) {
     for (size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(inner[i], files[i].bytes) << i;
 
+    // A second import starts from the first one's result as the open archive reads it.
+    files[1].bytes = NoiseBytes(300000, 9);
+    archive->Write({{1, Memory(files[1].bytes)}}, Quiet());
+    const fs::path second = dir / "second.unity3d";
+    PutFile(second, JoinedPieces(base, count));
+    const WriterArchive last = OpenForWriting(second);
+    const auto lastInner = InnerFileBytes(last.bundle, last.workFileName);
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(lastInner[i], files[i].bytes) << i;
+
     // And the program opens the new pieces.
     const auto reopened = Archive::Open(base.string() + ".split0", Quiet());
     EXPECT_EQ(reopened->SplitPieceCount(), c.piecesAfter);
