@@ -36,7 +36,7 @@ FileSource::~FileSource() {
 size_t FileSource::ReadAt(uint64_t pos, void* dst, size_t n) const {
     constexpr size_t kSmallRead = 4096;
     constexpr size_t kWindow = 64 * 1024;
-    if (pos >= size_) return 0;
+    if (n == 0 || pos >= size_) return 0; // an empty read may come with no buffer at all
     if (n > kSmallRead) return ReadFromFile(pos, dst, n);
     n = static_cast<size_t>(std::min<uint64_t>(n, size_ - pos));
     const std::lock_guard<std::mutex> lock(cacheMutex_);
@@ -119,7 +119,7 @@ std::optional<FileStretch> SpliceSource::StretchAt(uint64_t pos, uint64_t n) con
 }
 
 size_t MemorySource::ReadAt(uint64_t pos, void* dst, size_t n) const {
-    if (pos >= bytes_.size()) return 0;
+    if (n == 0 || pos >= bytes_.size()) return 0;
     n = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - pos));
     std::memcpy(dst, bytes_.data() + pos, n);
     return n;

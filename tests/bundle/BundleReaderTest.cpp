@@ -261,6 +261,11 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
         for (size_t i = 0; i < 8; ++i)
             damaged[at[k] + i] = 0xFF;
     expectError(damaged, "offset " + HexOffset(at[19]) + ": LZ4S: Block decode error");
+    // A block of no bytes at all is damaged too (and read as such, with no buffer behind it).
+    damaged = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 40 * 1024)}}, lz4).bytes;
+    for (size_t i = 0; i < 4; ++i)
+        damaged[info + 20 + 5 * 10 + 4 + i] = 0;
+    expectError(damaged, "offset " + HexOffset(at[5]) + ": ");
 }
 
 TEST(UnityFSErrors, Lz4BlockRunningPastTheDataHasItsOwnMessage) {
