@@ -145,34 +145,32 @@ DataLayout PlanLayout(std::vector<LaidEntry> entries, const std::vector<InnerRep
     return layout;
 }
 
-std::vector<SpliceSource::Piece> DataAreaPieces(const DataLayout& layout,
-                                               const std::shared_ptr<const ByteSource>& work,
-                                               uint64_t dataStart) {
+void AppendDataArea(CompositeSource& out, const DataLayout& layout,
+                    const std::shared_ptr<const ByteSource>& work, uint64_t dataStart) {
     std::vector<const LaidEntry*> order;
     for (const auto& e : layout.entries)
         order.push_back(&e);
     std::stable_sort(order.begin(), order.end(), [](const LaidEntry* a, const LaidEntry* b) {
         return a->oldOffset < b->oldOffset;
     });
-    std::vector<SpliceSource::Piece> pieces;
     uint64_t pos = layout.begin;
     for (const LaidEntry* e : order) {
-        pieces.push_back({work, dataStart + pos, e->oldOffset - pos});
+        out.Append(work, dataStart + pos, e->oldOffset - pos);
         if (e->replacement) {
-            pieces.push_back({e->replacement, 0, e->newSize});
+            out.Append(e->replacement, 0, e->newSize);
         } else {
-            pieces.push_back({work, dataStart + e->oldOffset, e->oldSize});
+            out.Append(work, dataStart + e->oldOffset, e->oldSize);
         }
         pos = e->oldOffset + e->oldSize;
     }
-    pieces.push_back({work, dataStart + pos, layout.oldEnd - pos});
-    return pieces;
+    out.Append(work, dataStart + pos, layout.oldEnd - pos);
 }
 
 void WriteDataArea(const DataLayout& layout, const std::shared_ptr<const ByteSource>& work,
                    uint64_t dataStart, OutputFile& out, WriteProgress& progress) {
-    for (const SpliceSource::Piece& piece : DataAreaPieces(layout, work, dataStart))
-        CopyBytes(piece.source, piece.offset, piece.length, out, progress);
+    const auto area = std::make_shared<CompositeSource>(work->Name());
+    AppendDataArea(*area, layout, work, dataStart);
+    CopyBytes(area, 0, area->Size(), out, progress);
 }
 
 } // namespace kestrel::bundle_write

@@ -74,7 +74,7 @@ void WriteArchive(const ArchiveWriteInput& input) {
     // (the old copy, the replacements) does not pile up import after import.
     const bool splice = copy && input.isBundle && input.workOut != nullptr &&
                         input.bundle->IsFormat6() &&
-                        dynamic_cast<const SpliceSource*>(work.get()) == nullptr;
+                        dynamic_cast<const CompositeSource*>(work.get()) == nullptr;
     bw::WriteProgress progress{
         input.progress, 0,
         work->Size() * ((splice ? 0 : 1) + (copy ? 1 : 0) + (split ? 1 : 0))};

@@ -3,6 +3,7 @@
 #include "bundle/ArchiveWriter.h"
 #include "bundle/BundleDetail.h"
 #include "io/ByteSource.h"
+#include "io/CompositeSource.h"
 #include "io/ResourceFile.h"
 #include "io/Writer.h"
 
@@ -48,11 +49,10 @@ struct DataLayout {
 DataLayout PlanLayout(std::vector<LaidEntry> entries, const std::vector<InnerReplacement>& changes,
                       uint64_t begin, uint64_t oldEnd, const std::string& file);
 
-// The stretches [layout.begin, newEnd) of the new data area is made of, in order: old bytes of
-// `work` at dataStart + their old position, and the replacements.
-std::vector<SpliceSource::Piece> DataAreaPieces(const DataLayout& layout,
-                                               const std::shared_ptr<const ByteSource>& work,
-                                               uint64_t dataStart);
+// Appends [layout.begin, newEnd) of the new data area to `out` without copying: old bytes of
+// `work` at dataStart + their old position, and the replacements, in order.
+void AppendDataArea(CompositeSource& out, const DataLayout& layout,
+                    const std::shared_ptr<const ByteSource>& work, uint64_t dataStart);
 
 // Writes [layout.begin, newEnd) of the new data area to the end of `out`, reading the old bytes
 // from `work` at dataStart + their old position and every replacement in chunks.

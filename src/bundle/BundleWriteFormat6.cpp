@@ -248,13 +248,10 @@ std::pair<BundleStructure, std::shared_ptr<const ByteSource>>
 SpliceWorkFormat6(const BundleStructure& old, const std::shared_ptr<const ByteSource>& work,
                   const std::vector<InnerReplacement>& changes) {
     Format6Work plan = PlanWorkFormat6(old, work, changes, true);
-    const uint64_t headSize = plan.head.size();
-    std::vector<SpliceSource::Piece> pieces{
-        {std::make_shared<MemorySource>(work->Name(), std::move(plan.head)), 0, headSize}};
-    for (SpliceSource::Piece& piece : DataAreaPieces(plan.layout, work, old.dataStart))
-        pieces.push_back(std::move(piece));
-    return {std::move(plan.records),
-            std::make_shared<SpliceSource>(work->Name(), std::move(pieces))};
+    auto spliced = std::make_shared<CompositeSource>(work->Name());
+    spliced->Append(std::move(plan.head));
+    AppendDataArea(*spliced, plan.layout, work, old.dataStart);
+    return {std::move(plan.records), std::move(spliced)};
 }
 
 void PackFormat6(BundleStructure& records, const std::shared_ptr<const ByteSource>& work,

@@ -72,52 +72,6 @@ size_t FileSource::ReadFromFile(uint64_t pos, void* dst, size_t n) const {
     return done;
 }
 
-SpliceSource::SpliceSource(std::string name, std::vector<Piece> pieces)
-    : ByteSource(std::move(name)) {
-    for (Piece& piece : pieces) {
-        if (piece.length == 0) continue;
-        if (piece.offset > piece.source->Size() ||
-            piece.length > piece.source->Size() - piece.offset) {
-            throw KestrelError(piece.source->Name() + ": offset " + std::to_string(piece.offset) +
-                               ": " + std::to_string(piece.length) +
-                               " bytes reach past the end of the file");
-        }
-        starts_.push_back(size_);
-        size_ += piece.length;
-        pieces_.push_back(std::move(piece));
-    }
-}
-
-size_t SpliceSource::PieceAt(uint64_t pos) const {
-    return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), pos) -
-                               starts_.begin()) -
-           1;
-}
-
-size_t SpliceSource::ReadAt(uint64_t pos, void* dst, size_t n) const {
-    if (pos >= size_) return 0;
-    n = static_cast<size_t>(std::min<uint64_t>(n, size_ - pos));
-    auto* out = static_cast<uint8_t*>(dst);
-    size_t done = 0;
-    for (size_t i = PieceAt(pos); done < n; ++i) {
-        const Piece& piece = pieces_[i];
-        const uint64_t within = pos + done - starts_[i];
-        const auto want = static_cast<size_t>(std::min<uint64_t>(n - done, piece.length - within));
-        const size_t got = piece.source->ReadAt(piece.offset + within, out + done, want);
-        done += got;
-        if (got != want) break;
-    }
-    return done;
-}
-
-std::optional<FileStretch> SpliceSource::StretchAt(uint64_t pos, uint64_t n) const {
-    if (pos >= size_) return std::nullopt;
-    const size_t i = PieceAt(pos);
-    const uint64_t within = pos - starts_[i];
-    return pieces_[i].source->StretchAt(pieces_[i].offset + within,
-                                        std::min(n, pieces_[i].length - within));
-}
-
 size_t MemorySource::ReadAt(uint64_t pos, void* dst, size_t n) const {
     if (n == 0 || pos >= bytes_.size()) return 0;
     n = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - pos));

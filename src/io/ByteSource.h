@@ -83,27 +83,4 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-// Bytes put together from stretches of other sources, end to end: a file as it would be written,
-// read without writing it.
-class SpliceSource : public ByteSource {
-public:
-    struct Piece {
-        std::shared_ptr<const ByteSource> source;
-        uint64_t offset = 0; // where the piece starts in `source`
-        uint64_t length = 0;
-    };
-    // Raises KestrelError when a piece reaches past the end of its source.
-    SpliceSource(std::string name, std::vector<Piece> pieces);
-    uint64_t Size() const override { return size_; }
-    size_t ReadAt(uint64_t pos, void* dst, size_t n) const override;
-    std::optional<FileStretch> StretchAt(uint64_t pos, uint64_t n) const override;
-
-private:
-    // The piece holding byte `pos` (< size_): its index.
-    size_t PieceAt(uint64_t pos) const;
-    std::vector<Piece> pieces_;
-    std::vector<uint64_t> starts_; // where each piece starts here
-    uint64_t size_ = 0;
-};
-
 } // namespace kestrel

@@ -534,7 +534,11 @@ void MainWindow::OpenFile(const QString& path) {
     folder_.reset();
     folderArchive_.reset();
     lastFolder_ = QFileInfo(path).absolutePath();
-    const std::string file = path.toStdString();
+    OpenAndShow(path.toStdString(), {}, QFileInfo(path).fileName());
+}
+
+void MainWindow::OpenAndShow(const std::string& file, const std::string& treeName,
+                             const QString& shownName) {
     std::string failure;
     RunOperation([&] {
         // The archive open before (and its working files) goes first: the same archive opened
@@ -543,6 +547,7 @@ void MainWindow::OpenFile(const QString& path) {
         shown_ = ParsedInnerFile{};
         try {
             auto opened = Archive::Open(file, reporter_, options_.text);
+            if (!treeName.empty()) opened->SetTreeName(treeName);
             opened->RequireArchive(options_.text);
             archive_ = std::move(opened);
             // A bundle opens on the objects people look for, not on a script assembly.
@@ -552,7 +557,7 @@ void MainWindow::OpenFile(const QString& path) {
             failure = e.what();
         }
     });
-    if (!failure.empty()) ReportOpenFailure(QFileInfo(path).fileName(), failure);
+    if (!failure.empty()) ReportOpenFailure(shownName, failure);
 }
 
 void MainWindow::OpenFolder(const QString& path) {
@@ -596,24 +601,9 @@ void MainWindow::SelectFolderArchive(size_t index) {
     if (busy_ || !folder_ || index >= folder_->archives.size()) return;
     const FolderArchive& entry = folder_->archives[index];
     ClearShown();
-    std::string failure;
-    RunOperation([&] {
-        shown_ = ParsedInnerFile{};
-        archive_.reset();
-        folderArchive_ = index;
-        try {
-            auto opened = Archive::Open(entry.file.string(), reporter_, options_.text);
-            // Its tree lies where the folder's export puts it.
-            opened->SetTreeName(entry.relativePath);
-            opened->RequireArchive(options_.text);
-            archive_ = std::move(opened);
-            ShowInnerFile(archive_->FirstSerializedInnerFile());
-        } catch (const std::exception& e) {
-            ShowArchive();
-            failure = e.what();
-        }
-    });
-    if (!failure.empty()) ReportOpenFailure(Q(entry.relativePath), failure);
+    folderArchive_ = index;
+    // Its tree lies where the folder's export puts it.
+    OpenAndShow(entry.file.string(), entry.relativePath, Q(entry.relativePath));
 }
 
 void MainWindow::ListFolderArchives() {

@@ -201,6 +201,10 @@ private:
     void ClearShown();
     // An archive that would not open, said plainly in a box and the status bar.
     void ReportOpenFailure(const QString& name, const std::string& failure);
+    // Opens `file` in place of the archive shown (its export tree named `treeName` when given)
+    // and shows its first serialized inner file; a failure is said under `shownName`.
+    void OpenAndShow(const std::string& file, const std::string& treeName,
+                     const QString& shownName);
     void BuildShortcuts();
 
     RunOptions options_;
