@@ -3,6 +3,8 @@
 // is compressed the bundle is rewritten into a ".TEMP" copy: the header, the block info reduced to
 // one uncompressed block, and the decoded data. The engines from 2019.4 on pad the header to a
 // multiple of 16 and may pad the block info too (see ModernFlags).
+#include <algorithm>
+
 #include "bundle/BundleDetail.h"
 #include "codec/Codecs.h"
 #include "common/CoreBudget.h"
@@ -142,6 +144,12 @@ void CheckBlocksInside(const Reader& r, const BundleStructure& b) {
         // An LZ4 block's declared size reaching past the data has a message of its own.
         if (IsLz4Block(block) && (pos > r.End() || bytes > r.End() - pos))
             Damaged(r.Name(), pos, kLz4SizeError);
+        // Nor may it declare more bytes than its packed ones can give: the decode's buffer is
+        // taken at the declared size.
+        if (IsLz4Block(block) &&
+            block.uncompressedSize > std::max(LZ4MaxDecodedSize(bytes), bytes)) {
+            Damaged(r.Name(), pos, kLz4SizeError);
+        }
         r.Sub(pos, bytes, "data block");
         if (block.Compression() == kBlockStored && bytes != block.uncompressedSize) {
             Damaged(r.Name(), b.listPos,
@@ -158,6 +166,7 @@ void CheckBlocksInside(const Reader& r, const BundleStructure& b) {
 void DecodeBlocks(Reader& r, const BundleStructure& b, OutputFile& out,
                   const std::function<void()>& blockDone) {
     constexpr size_t kBatch = 16;
+    constexpr uint64_t kBatchBytes = 64 << 20;
     const std::vector<FSBlock>& blocks = b.FS.Blocks;
     std::vector<std::vector<uint8_t>> packed(kBatch);
     std::vector<std::vector<uint8_t>> plain(kBatch);
@@ -186,7 +195,10 @@ void DecodeBlocks(Reader& r, const BundleStructure& b, OutputFile& out,
         }
         size_t n = 0;
         uint64_t written = out.Position();
-        for (; n < kBatch && i + n < blocks.size() && IsLz4Block(blocks[i + n]); ++n) {
+        // A batch holds at most kBatch blocks and, past its first, kBatchBytes of decoded data.
+        for (; n < kBatch && i + n < blocks.size() && IsLz4Block(blocks[i + n]) &&
+               (n == 0 || written - to[0] + blocks[i + n].uncompressedSize <= kBatchBytes);
+             ++n) {
             at[n] = pos;
             to[n] = written;
             pos += BlockBytesInArchive(blocks[i + n].compressedSize);

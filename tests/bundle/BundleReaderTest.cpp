@@ -266,6 +266,10 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     for (size_t i = 0; i < 4; ++i)
         damaged[info + 20 + 5 * 10 + 4 + i] = 0;
     expectError(damaged, "offset " + HexOffset(at[5]) + ": ");
+    // Nor may a block declare more bytes than its packed ones can give (its buffer is not taken).
+    damaged = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 40 * 1024)}}, lz4).bytes;
+    damaged[info + 20 + 5 * 10] = 0x10;
+    expectError(damaged, "offset " + HexOffset(at[5]) + ": Error size lz4 in data stream.");
 }
 
 TEST(UnityFSErrors, Lz4BlockRunningPastTheDataHasItsOwnMessage) {
