@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -90,25 +89,12 @@ TEST(MemoryCap, ListingStaysInProportionToTheFileAndTooLittleMemoryIsAnError) {
         TempDir dir;
         const fs::path file = c.make(dir);
         const rlim_t cap = kBaseline + (c.extra ? c.extra : 64 * kMiB + 8 * fs::file_size(file));
-        // The sanitizer keeps up to 256 MiB of freed memory from reuse, which would count in the
-        // child's resident set; the child gets a small quarantine, so what is measured is the
-        // listing's own memory.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        const std::string oldOptions = asan != nullptr ? asan : "";
-        if (kSanitized)
-            ::setenv("ASAN_OPTIONS", (oldOptions + ":quarantine_size_mb=16").c_str(), 1);
         KestrelChild child = KestrelChild::Start({"list", file.string()}, RLIM_INFINITY, false,
                                                  kSanitized ? RLIM_INFINITY : cap);
-        if (kSanitized) {
-            if (asan != nullptr)
-                ::setenv("ASAN_OPTIONS", oldOptions.c_str(), 1);
-            else
-                ::unsetenv("ASAN_OPTIONS");
-        }
         const std::string text = child.ReadAll();
         EXPECT_EQ(child.Wait(), c.code) << text.substr(0, 2000);
         if (kSanitized) {
-            EXPECT_LT(child.peakKiB * 1024, long(4 * cap)) << "peak resident set";
+            EXPECT_LT(child.peakKiB * 1024, long(2 * cap)) << "peak resident set";
         }
         EXPECT_NE(text.find(c.expected), std::string::npos) << text.substr(0, 2000);
         EXPECT_EQ(text.find("bad_alloc"), std::string::npos);

@@ -2,7 +2,12 @@
 
 #include "support/TempDir.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -101,19 +106,43 @@ KestrelChild KestrelChild::Start(const std::vector<std::string>& args, rlim_t fi
     return c;
 }
 
+namespace {
+
+// The program's own peak resident set so far ("VmHWM" of /proc/PID/status); 0 before its exec
+// (the forked copy of this process is no measure of it) and once it has ended.
+long HighWaterKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    const std::string name = std::filesystem::path(KestrelBinary()).filename().string();
+    if (!std::getline(status, line) || line != "Name:\t" + name.substr(0, 15))
+        return 0;
+    while (std::getline(status, line))
+        if (line.starts_with("VmHWM:")) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+} // namespace
+
 std::string KestrelChild::ReadAll() {
     std::string text;
     char buf[65536];
-    for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;)
+    pollfd ready{out, POLLIN, 0};
+    for (;;) {
+        // The peak is sampled while the child runs: the one wait4 reports would also count the
+        // memory of this process, which the child had between its fork and its exec.
+        peakKiB = std::max(peakKiB, HighWaterKiB(pid));
+        const int events = ::poll(&ready, 1, 5);
+        if (events == 0 || (events < 0 && errno == EINTR)) continue;
+        const ssize_t n = events > 0 ? ::read(out, buf, sizeof buf) : -1;
+        if (n <= 0) break;
         text.append(buf, static_cast<size_t>(n));
+    }
     return text;
 }
 
 int KestrelChild::Wait() {
     int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    peakKiB = usage.ru_maxrss;
+    ::waitpid(pid, &status, 0);
     ::close(out);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }

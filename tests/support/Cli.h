@@ -35,7 +35,7 @@ struct KestrelChild {
     std::string ReadAll();
     // Its exit code, or 1000 + the signal that ended it.
     int Wait();
-    long peakKiB = 0; // after Wait: the child's peak resident set
+    long peakKiB = 0; // after ReadAll: the child's peak resident set, sampled every 5 ms
 };
 
 } // namespace kestrel::test
