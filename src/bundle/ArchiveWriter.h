@@ -44,13 +44,13 @@ struct ArchiveWriteInput {
 };
 
 // Writes the new working file (the old one with the replacements, every following entry moved by
-// the size changes before it) and, when the working file is a copy, the archive and its pieces
-// from it. Afterwards the working file (or *workOut) and `bundle` describe the new archive. Raises KestrelError
-// on failure; the archive and each piece are then byte for byte the old ones (pieces whose commit
-// had begun are completed into the new ones by the next open, see FinishPieceCommit). A compressed
-// bundle (a ".TEMP" working copy) is re-packed with the packing of the archive as opened
-// (ArchivePacking): LZ4 as blocks of 128 KiB, LZMA as one block, stored as stored; a UnityWeb
-// bundle as one LZMA stream. Pieces are cut from the archive itself, 1 MiB each.
+// the size changes before it) and, when the working file is a copy, the archive and its pieces from
+// it. Afterwards the working file (or *workOut) and `bundle` describe the new archive. Raises
+// KestrelError on failure; the archive and each piece are then byte for byte the old ones (pieces
+// whose commit had begun are completed into the new ones by the next open, see FinishPieceCommit).
+// A compressed bundle (a ".TEMP" working copy) is re-packed with the packing of the archive as
+// opened (ArchivePacking): LZ4 as blocks of 128 KiB, LZMA as one block, stored as stored; a
+// UnityWeb bundle as one LZMA stream. Pieces are cut from the archive itself, 1 MiB each.
 void WriteArchive(const ArchiveWriteInput& input);
 
 // Completes a commit of new split pieces that a stopped run left half done: when the journal

@@ -204,19 +204,17 @@ Format6Work PlanWorkFormat6(const BundleStructure& old,
     const uint64_t dataStart = b.packing.blocksPadded ? AlignUp16(infoEnd) : infoEnd;
     const uint64_t length = dataStart + layout.newEnd;
 
-    plan.head.resize(old.headerEnd);
-    if (work->ReadAt(0, plan.head.data(), plan.head.size()) != plan.head.size()) {
+    Writer head;
+    head.Data().resize(old.headerEnd);
+    if (work->ReadAt(0, head.Data().data(), head.Size()) != head.Size()) {
         throw KestrelError(file + ": the file ended inside the bundle's header");
     }
-    auto put = [&](uint64_t at, uint64_t value, int bytes) {
-        for (int k = 0; k < bytes; ++k)
-            plan.head[at + k] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - k)));
-    };
-    put(old.afterVersionsPos, length, 8);
-    put(old.afterVersionsPos + 8, infoSize, 4);
-    put(old.afterVersionsPos + 12, infoSize, 4);
-    plan.head.insert(plan.head.end(), info.begin(), info.end());
-    plan.head.resize(dataStart);
+    head.PutU64BEAt(old.afterVersionsPos, length);
+    head.PutU32BEAt(old.afterVersionsPos + 8, infoSize);
+    head.PutU32BEAt(old.afterVersionsPos + 12, infoSize);
+    head.Bytes(info.data(), info.size());
+    head.Zeros(static_cast<size_t>(dataStart) - head.Size());
+    plan.head = head.Take();
 
     fs.TotalSize = length;
     fs.CompressedBlockInfoSize = infoSize;

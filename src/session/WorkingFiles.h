@@ -35,12 +35,12 @@ std::filesystem::path JoinPiecesIntoWorkingFile(const std::filesystem::path& joi
                                                 std::string_view pieceSuffix, uint32_t& pieces,
                                                 const WorkProgress& progress);
 
-// Removes what runs killed outright left for `archive` (for split pieces: their joined name,
-// "NAME" of "NAME.split0"), beside it and in TMPDIR: its working files
-// ("ARCHIVE.kestrel-PID.TEMP", ".joined"), the ".blocks" files earlier versions packed through and the temporary files of
-// their rewrites; with `pieceStem` ("NAME.split"), the new pieces of an import stopped before its
-// commit (call it once a stopped commit has been completed). Only files whose names are exactly
-// those and whose lock no live run holds are removed; returns how many.
+// Removes what runs killed outright left for `archive` (for split pieces: their joined name, "NAME"
+// of "NAME.split0"), beside it and in TMPDIR: its working files ("ARCHIVE.kestrel-PID.TEMP",
+// ".joined"), the ".blocks" files earlier versions packed through and the temporary files of their
+// rewrites; with `pieceStem` ("NAME.split"), the new pieces of an import stopped before its commit
+// (call it once a stopped commit has been completed). Only files whose names are exactly those and
+// whose lock no live run holds are removed; returns how many.
 size_t RemoveDeadWorkingFiles(const std::filesystem::path& archive, const std::string& pieceStem);
 
 // True when `name` is one of the names RemoveDeadWorkingFiles looks for.
