@@ -1,5 +1,4 @@
 #include "bundle/BundleReader.h"
-#include "codec/Codecs.h"
 #include "common/Error.h"
 #include "io/Reader.h"
 #include "session/Archive.h"
@@ -240,36 +239,19 @@ TEST(UnityFSErrors, DamagedDirectoriesNameFileAndOffset) {
     // Blocks are decoded a batch at a time on every core: of two damaged blocks in one batch the
     // first is named, whichever thread got there first.
     lz4.blockSize = 1024;
-    damaged = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 40 * 1024)}}, lz4).bytes;
-    Write(archive, damaged);
-    ReadContainer(archive.string(), intact);
-    fs::remove(WorkingFileOf(archive));
-    // Where each block lies in the archive, from its block table (stored right after the header;
-    // the records describe the working copy, one stored block).
-    const auto be32 = [&](uint64_t pos) {
-        return uint32_t{damaged[pos]} << 24 | uint32_t{damaged[pos + 1]} << 16 |
-               uint32_t{damaged[pos + 2]} << 8 | damaged[pos + 3];
-    };
-    const uint64_t info = intact.headerEnd;
-    const uint32_t count = be32(info + 16);
-    ASSERT_GT(count, 21u);
-    std::vector<uint64_t> at{info + be32(intact.afterVersionsPos + 8)};
-    for (uint32_t k = 0; k < count; ++k)
-        at.push_back(at.back() + be32(info + 20 + k * 10 + 4));
+    const BuiltBundle many = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 40 * 1024)}}, lz4);
+    ASSERT_GT(many.blockAt.size(), 21u);
+    damaged = many.bytes;
     // A literal run far longer than the block.
     for (const size_t k : {size_t{19}, size_t{21}})
         for (size_t i = 0; i < 8; ++i)
-            damaged[at[k] + i] = 0xFF;
-    expectError(damaged, "offset " + HexOffset(at[19]) + ": LZ4S: Block decode error");
+            damaged[many.blockAt[k] + i] = 0xFF;
+    expectError(damaged, "offset " + HexOffset(many.blockAt[19]) + ": LZ4S: Block decode error");
     // A block of no bytes at all is damaged too (and read as such, with no buffer behind it).
-    damaged = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 40 * 1024)}}, lz4).bytes;
-    for (size_t i = 0; i < 4; ++i)
-        damaged[info + 20 + 5 * 10 + 4 + i] = 0;
-    expectError(damaged, "offset " + HexOffset(at[5]) + ": ");
-    // Nor may a block declare more bytes than its packed ones can give (its buffer is not taken).
-    damaged = BuildUnityFS({{"CAB-x", MinimalAssetsFile("5.0.0f4", 40 * 1024)}}, lz4).bytes;
-    damaged[info + 20 + 5 * 10] = 0x10;
-    expectError(damaged, "offset " + HexOffset(at[5]) + ": Error size lz4 in data stream.");
+    damaged = many.bytes;
+    for (size_t i = 4; i < 8; ++i)
+        damaged[many.recordAt[5] + i] = 0;
+    expectError(damaged, "offset " + HexOffset(many.blockAt[5]) + ": ");
 }
 
 TEST(UnityFSErrors, Lz4BlockRunningPastTheDataHasItsOwnMessage) {

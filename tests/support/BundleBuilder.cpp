@@ -167,16 +167,23 @@ BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptio
             InfoFlagByte(o.blockInfo));
     w.Zeros(o.headerPadding);
     if (modern) pad16(w);
+    BuiltBundle out;
     const bool atEnd = o.blockInfo == BlockInfoKind::StoredAtEnd;
-    if (!atEnd) w.Bytes(storedInfo.data(), storedInfo.size());
+    const auto putInfo = [&] {
+        for (size_t k = 0; k < blocks.size(); ++k)
+            out.recordAt.push_back(w.Size() + 20 + 10 * k);
+        w.Bytes(storedInfo.data(), storedInfo.size());
+    };
+    if (!atEnd) putInfo();
     if (o.padBlocks) pad16(w);
     const uint64_t blocksStart = w.Size();
-    for (const auto& b : blocks)
+    for (const auto& b : blocks) {
+        out.blockAt.push_back(w.Size());
         w.Bytes(b.bytes.data(), b.bytes.size());
-    if (atEnd) w.Bytes(storedInfo.data(), storedInfo.size());
+    }
+    if (atEnd) putInfo();
     w.PutU64BEAt(afterVersions, w.Size());
 
-    BuiltBundle out;
     for (uint64_t off : nodeOffsets)
         out.innerOffsets.push_back(blocksStart + off);
     out.bytes = w.Take();

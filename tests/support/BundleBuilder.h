@@ -74,6 +74,9 @@ struct UnityRWOptions {
 struct BuiltBundle {
     std::vector<uint8_t> bytes;
     std::vector<uint64_t> innerOffsets;
+    // UnityFS: where each data block starts in the archive, and where its record lies (its sizes
+    // and flags) when the block info is stored uncompressed.
+    std::vector<uint64_t> blockAt, recordAt;
 };
 
 BuiltBundle BuildUnityFS(const std::vector<InnerFile>& files, const UnityFSOptions& options = {});

@@ -112,10 +112,9 @@ namespace {
 // (the forked copy of this process is no measure of it) and once it has ended.
 long HighWaterKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
     const std::string name = std::filesystem::path(KestrelBinary()).filename().string();
-    if (!std::getline(status, line) || line != "Name:\t" + name.substr(0, 15))
-        return 0;
+    std::string line;
+    if (!std::getline(status, line) || line != "Name:\t" + name.substr(0, 15)) return 0;
     while (std::getline(status, line))
         if (line.starts_with("VmHWM:")) return std::atol(line.c_str() + 6);
     return 0;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -33,29 +34,18 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-
-// The whole file in one read (empty when it cannot be read): a byte-wise stream iterator is many
-// times slower, under the sanitizers above all, and the suite reads gigabytes of export trees.
-template <typename Bytes>
-Bytes ReadWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return {};
-    Bytes out(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-    out.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-    return out;
-}
-
-} // namespace
-
+// The whole file through its stream buffer (empty when it cannot be read): a byte-wise stream
+// iterator is many times slower, under the sanitizers above all, and the suite reads gigabytes.
 std::string ReadFileText(const std::filesystem::path& path) {
-    return ReadWhole<std::string>(path);
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    return std::move(text).str();
 }
 
 std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path) {
-    return ReadWhole<std::vector<unsigned char>>(path);
+    const std::string text = ReadFileText(path);
+    return {text.begin(), text.end()};
 }
 
 uint64_t FileInode(const std::filesystem::path& path) {
